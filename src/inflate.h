@@ -1,0 +1,20 @@
+// Flate (zlib-framed deflate) decoder. Depends on nothing else of the library.
+#ifndef SHEETLAY_INFLATE_H
+#define SHEETLAY_INFLATE_H
+
+#include <cstdint>
+
+namespace sheetlay {
+
+// Decodes the zlib stream src[0, src_len) into dst[0, dst_cap).
+// Returns 0 when decoding ended: at the final block, or at a format error
+// inside the compressed data (then *out_len counts the bytes before it).
+// Returns -1 with *out_len 0 when the frame is refused (method not 8,
+// preset dictionary, src_len < 2, dst_cap > 2^30), when the input ends
+// before the final block does, or when dst_cap is too small.
+int32_t inflate_decompress(const unsigned char *src, uint64_t src_len, unsigned char *dst,
+                           uint64_t dst_cap, uint64_t *out_len);
+
+}  // namespace sheetlay
+
+#endif
