@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,8 @@ struct Variant {
     std::function<std::string()> make;
     int pages;
 };
+
+void PrintTo(const Variant &v, std::ostream *os) { *os << v.name; }
 
 const std::vector<Variant> &variants() {
     static const std::vector<Variant> v = {

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Builds sheetlay and runs every test.
+#
+#   scripts/test.sh [extra CMake arguments...]
+#
+# Environment:
+#   SHEETLAY_BUILD_DIR    build folder (default: build, beside this script's repository root)
+#   SHEETLAY_CMAKE_FLAGS  more CMake arguments, split at white space
+#   SHEETLAY_CORPUS_DIR   folder of real PDF files (default: ../shared/corpus beside the repository,
+#                         when it exists)
+#   SHEETLAY_JOBS         parallel build jobs (default: the number of processors)
+#   SHEETLAY_TEST_JOBS    tests run at once (default: SHEETLAY_JOBS)
+#
+# Needs a C++ compiler, CMake, Ninja and GoogleTest; uses zlib, qpdf and poppler-utils when present
+# (the tests that need them are reported as skipped otherwise).
+set -euo pipefail
+
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${SHEETLAY_BUILD_DIR:-$repo/build}"
+jobs="${SHEETLAY_JOBS:-$(nproc 2>/dev/null || echo 2)}"
+
+# --- what a fresh machine may lack -------------------------------------------
+missing=()
+command -v cmake >/dev/null 2>&1 || missing+=(cmake)
+command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
+command -v c++ >/dev/null 2>&1 || command -v g++ >/dev/null 2>&1 || missing+=(g++)
+have_gtest=0
+for d in /usr/include /usr/local/include /opt/homebrew/include ${CPATH:+${CPATH//:/ }}; do
+  [[ -f "$d/gtest/gtest.h" ]] && have_gtest=1
+done
+[[ $have_gtest == 1 ]] || missing+=(libgtest-dev)
+if ((${#missing[@]})); then
+  echo "scripts/test.sh: missing build requirements." >&2
+  echo "On Debian or Ubuntu install them with:" >&2
+  echo "  sudo apt-get install ${missing[*]}" >&2
+  exit 1
+fi
+optional=()
+[[ -f /usr/include/zlib.h || -f /usr/local/include/zlib.h ]] || optional+=(zlib1g-dev)
+command -v qpdf >/dev/null 2>&1 || optional+=(qpdf)
+command -v pdftoppm >/dev/null 2>&1 || optional+=(poppler-utils)
+if ((${#optional[@]})); then
+  echo "note: some tests will be skipped; for all of them install: ${optional[*]}" >&2
+fi
+
+# --- configure, build, test --------------------------------------------------
+args=(-S "$repo" -B "$build" -G Ninja)
+corpus="${SHEETLAY_CORPUS_DIR:-$(dirname "$repo")/shared/corpus}"
+if [[ -d "$corpus" ]]; then
+  args+=("-DSHEETLAY_CORPUS_DIR=$(cd "$corpus" && pwd)")
+fi
+if [[ -n "${SHEETLAY_CMAKE_FLAGS:-}" ]]; then
+  read -r -a extra <<<"$SHEETLAY_CMAKE_FLAGS"
+  args+=("${extra[@]}")
+fi
+args+=("$@")
+
+echo "+ cmake ${args[*]}"
+cmake "${args[@]}"
+echo "+ cmake --build $build -j $jobs"
+cmake --build "$build" -j "$jobs"
+echo "+ ctest --test-dir $build --output-on-failure"
+ctest --test-dir "$build" --output-on-failure -j "${SHEETLAY_TEST_JOBS:-$jobs}"
