@@ -176,7 +176,9 @@ TEST(PdfBuilder, StreamLengthForms) {
         EXPECT_EQ(b.bytes().rfind(std::string("4 0 obj\n") + c.dict + "\nstream\nabcde\nendstream", 0),
                   0u)
             << b.bytes();
-        if (c.opts.length_obj) EXPECT_NE(b.bytes().find("9 0 obj\n5\nendobj"), std::string::npos);
+        if (c.opts.length_obj) {
+            EXPECT_NE(b.bytes().find("9 0 obj\n5\nendobj"), std::string::npos);
+        }
     }
 }
 

@@ -343,7 +343,7 @@ std::vector<int64_t> PdfBuilder::offsets(int num) const {
 namespace {
 
 struct Node {
-    int num;
+    int num = 0;
     int parent = kPagesNum;
     int count = 0;          // pages below
     std::vector<int> kids;  // object numbers
@@ -371,7 +371,8 @@ Tree plan_tree(const DocSpec &spec) {
     while (k >= 2 && static_cast<int>(level.size()) > k) {
         std::vector<Item> up;
         for (size_t i = 0; i < level.size(); i += static_cast<size_t>(k)) {
-            Node node{next++};
+            Node node;
+            node.num = next++;
             for (size_t j = i; j < std::min(level.size(), i + static_cast<size_t>(k)); ++j) {
                 node.kids.push_back(level[j].num);
                 node.count += level[j].count;
@@ -385,7 +386,8 @@ Tree plan_tree(const DocSpec &spec) {
         }
         level = up;
     }
-    Node root{kPagesNum};
+    Node root;
+    root.num = kPagesNum;
     for (const auto &it : level) {
         root.kids.push_back(it.num);
         root.count += it.count;
