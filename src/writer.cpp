@@ -1,10 +1,994 @@
+// The output side: sheet layout, the n-up file's objects, the page forms and
+// the transfer of the objects that the pages' resources use.
+//
+// The whole output is built in memory (one growable image) and written to
+// disk with a single write only once it is complete, so a failure at any
+// earlier point leaves no file behind.
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
 #include "internal.h"
 
 namespace sheetlay {
 
-int nup_doc(doc *, const char *, int32_t, int32_t, int32_t, int32_t) {
-    set_error("failed to build output (damaged page tree or content)");
-    return 0;
+int fmt_num(char *out, size_t size, double v) {
+    if (!out || size == 0) return 0;
+    // Room for any finite double in fixed notation with four decimals.
+    char tmp[400];
+    char *end = nullptr;
+    // Whole numbers within the 32-bit range print as integers. The range
+    // test comes first: converting an out-of-range value is undefined.
+    if (v >= -2147483648.0 && v <= 2147483647.0) {
+        int32_t t = static_cast<int32_t>(v);
+        if (static_cast<double>(t) == v) end = std::to_chars(tmp, tmp + sizeof tmp, t).ptr;
+    }
+    if (!end) {
+        // to_chars never looks at the locale, so the separator is always a
+        // full stop, and it rounds the exact binary value as "%.4f" does.
+        auto r = std::to_chars(tmp, tmp + sizeof tmp, v, std::chars_format::fixed, 4);
+        if (r.ec != std::errc()) {
+            out[0] = '\0';
+            return 0;
+        }
+        end = r.ptr;
+    }
+    size_t n = static_cast<size_t>(end - tmp);
+    if (n >= size) {
+        out[0] = '\0';
+        return 0;
+    }
+    std::memcpy(out, tmp, n);
+    out[n] = '\0';
+    return static_cast<int>(n);
+}
+
+namespace {
+
+constexpr const char *kGenericFailure = "failed to build output (damaged page tree or content)";
+
+inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+// PDF delimiters: they end a token without being white space.
+inline bool is_delim(unsigned char c) {
+    return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' ||
+           c == '}' || c == '/' || c == '%';
+}
+
+inline bool is_regular(unsigned char c) { return !is_pdf_ws(c) && !is_delim(c); }
+
+// Why composition stopped: the message is set where the failure happens.
+struct compose_error {};
+
+[[noreturn]] void fail(const char *msg) {
+    set_error("%s", msg);
+    throw compose_error{};
+}
+
+// ---------------------------------------------------------------------------
+// Number text
+
+// Appends a double by the number rule. Values that PDF cannot express
+// (infinities, NaN) end the composition.
+void put_num(std::string &s, double v) {
+    if (!std::isfinite(v)) fail(kGenericFailure);
+    char t[400];
+    int n = fmt_num(t, sizeof t, v);
+    if (n <= 0) fail(kGenericFailure);
+    s.append(t, static_cast<size_t>(n));
+}
+
+void put_int(std::string &s, int64_t v) {
+    char t[24];
+    auto r = std::to_chars(t, t + sizeof t, v);
+    s.append(t, static_cast<size_t>(r.ptr - t));
+}
+
+// ---------------------------------------------------------------------------
+// The output image
+
+class image {
+public:
+    image() {
+        buf_reserve(&b_, 0);  // first block: 1 MiB
+        check();
+    }
+    ~image() { buf_free(&b_); }
+    image(const image &) = delete;
+    image &operator=(const image &) = delete;
+
+    buf *raw() { return &b_; }
+    uint64_t len() const { return b_.len; }
+    unsigned char *data() { return b_.data; }
+
+    // The buffer is emptied when it cannot grow; what it held is gone.
+    void check() const {
+        if (!b_.data) fail("out of memory");
+    }
+    void append(const void *p, uint64_t n) {
+        buf_append(&b_, p, n);
+        check();
+    }
+    void append(const std::string &s) { append(s.data(), s.size()); }
+    void append(const char *s) { append(s, std::strlen(s)); }
+
+    // Inserts `s` at `at`, moving what follows it up.
+    void insert(uint64_t at, const std::string &s) {
+        uint64_t tail = b_.len - at;
+        buf_reserve(&b_, s.size());
+        check();
+        std::memmove(b_.data + at + s.size(), b_.data + at, static_cast<size_t>(tail));
+        std::memcpy(b_.data + at, s.data(), s.size());
+        b_.len += s.size();
+        b_.data[b_.len] = 0;
+    }
+
+private:
+    buf b_{};
+};
+
+// Byte offsets of the output's objects, by object number; -1 for none.
+struct offsets {
+    std::vector<int64_t> at;
+    void record(int64_t num, const image &img) {
+        // Offsets and the table itself are 32-bit quantities.
+        if (img.len() > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
+        at[static_cast<size_t>(num)] = static_cast<int64_t>(img.len());
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Indirect references
+
+// Calls f(start, end, num) for every indirect reference "num gen R" in
+// t[0, len): the integer, PDF white space, an optional generation number,
+// PDF white space and "R" not followed by a letter or digit. `num` is -1
+// when it does not fit in 32 bits. Strings, names and comments are passed
+// over whole, so "(1 0 R)" or "/F1 0 R" are not references.
+template <class F>
+void scan_refs(const unsigned char *t, int32_t len, F &&f) {
+    int32_t i = 0;
+    while (i < len) {
+        unsigned char c = t[i];
+        if (c == '(') {
+            // A literal string: balanced parentheses, backslash escapes.
+            int32_t depth = 0;
+            int32_t j = i;
+            for (; j < len; ++j) {
+                if (t[j] == '\\') {
+                    ++j;
+                } else if (t[j] == '(') {
+                    ++depth;
+                } else if (t[j] == ')' && --depth == 0) {
+                    break;
+                }
+            }
+            i = j < len ? j + 1 : len;
+        } else if (c == '<') {
+            if (i + 1 < len && t[i + 1] == '<') {
+                i += 2;  // a dictionary opens
+            } else {
+                int32_t j = i + 1;  // a hex string
+                while (j < len && t[j] != '>') ++j;
+                i = j < len ? j + 1 : len;
+            }
+        } else if (c == '%') {
+            while (i < len && t[i] != '\r' && t[i] != '\n') ++i;
+        } else if (c == '/') {
+            ++i;
+            while (i < len && is_regular(t[i])) ++i;
+        } else if (is_regular(c)) {
+            // A token: only an integer standing alone can start a reference.
+            int32_t start = i;
+            int64_t num = 0;
+            while (i < len && is_digit(t[i])) {
+                if (num <= INT32_MAX) num = num * 10 + (t[i] - '0');
+                ++i;
+            }
+            int32_t num_end = i;
+            bool integer = num_end > start && (i == len || !is_regular(t[i]));
+            if (!integer) {
+                while (i < len && is_regular(t[i])) ++i;
+                continue;
+            }
+            int32_t q = skip_ws(t, i, len);
+            if (q > i && q < len && is_digit(t[q])) {
+                int32_t g = q;
+                while (g < len && is_digit(t[g])) ++g;
+                int32_t h = skip_ws(t, g, len);
+                if (g < len && !is_regular(t[g]) && h > g) q = h;
+            }
+            if (q > i && q < len && t[q] == 'R' && (q + 1 == len || !is_alnum(t[q + 1]))) {
+                f(start, q + 1, num > INT32_MAX ? int64_t{-1} : num);
+                i = q + 1;
+            } else {
+                i = num_end;
+            }
+        } else {
+            ++i;
+        }
+    }
+}
+
+// The objects carried from the input into the output, with their numbers
+// there. Pages and page-tree nodes are never carried: references to them
+// (and to numbers no object can have) are written as null.
+class transfer {
+public:
+    transfer(const doc *d, int64_t base) : d_(d), base_(base) {
+        int32_t top = std::max<int32_t>(d->max_num, 0);
+        out_.assign(static_cast<size_t>(top) + 1, 0);
+    }
+
+    // Output number for input number `num`: > 0, or 0 for "write null".
+    int32_t lookup(int64_t num) const {
+        if (num <= 0 || num >= static_cast<int64_t>(out_.size())) return 0;
+        int32_t m = out_[static_cast<size_t>(num)];
+        return m > 0 ? m : 0;
+    }
+
+    void gather(const unsigned char *t, int32_t len) {
+        scan_refs(t, len, [this](int32_t, int32_t, int64_t num) { note(num); });
+    }
+
+    // Follows the references inside carried objects until none is new.
+    void close() {
+        for (size_t i = 0; i < list_.size(); ++i) {
+            const obj_entry *e = objvec_find(&d_->objs, list_[i]);
+            if (!e) continue;
+            const unsigned char *t;
+            int32_t len;
+            if (own_text(e, &t, &len)) gather(t, len);
+        }
+    }
+
+    // The text of an object that holds its references: a stream's
+    // dictionary (never its data), else the object's body.
+    bool own_text(const obj_entry *e, const unsigned char **t, int32_t *len) const {
+        if (e->is_stream && !e->in_objstm) {
+            if (e->dict_pos < 0 || e->stream_pos <= e->dict_pos || e->stream_pos > d_->len)
+                return false;
+            *t = d_->data + e->dict_pos;
+            *len = e->stream_pos - e->dict_pos;
+            return true;
+        }
+        return obj_body(d_->data, d_->len, e, t, len) != 0;
+    }
+
+    const std::vector<int32_t> &list() const { return list_; }
+    int32_t out_num(size_t i) const { return static_cast<int32_t>(base_ + static_cast<int64_t>(i)); }
+
+private:
+    void note(int64_t num) {
+        if (num <= 0 || num >= static_cast<int64_t>(out_.size())) return;
+        int32_t &slot = out_[static_cast<size_t>(num)];
+        if (slot != 0) return;
+        const obj_entry *e = objvec_find(&d_->objs, static_cast<int32_t>(num));
+        if (e && obj_type(d_->data, d_->len, e) != 0) {
+            slot = -1;
+            return;
+        }
+        int64_t m = base_ + static_cast<int64_t>(list_.size());
+        if (m > INT32_MAX) fail(kGenericFailure);
+        slot = static_cast<int32_t>(m);
+        list_.push_back(static_cast<int32_t>(num));
+    }
+
+    const doc *d_;
+    int64_t base_;
+    std::vector<int32_t> out_;
+    std::vector<int32_t> list_;
+};
+
+// Copies t[0, len) through `emit`, every reference replaced by its output
+// number (generation 0) or by null.
+template <class Emit>
+void renumber(const transfer &tr, const unsigned char *t, int32_t len, Emit &&emit) {
+    int32_t copied = 0;
+    scan_refs(t, len, [&](int32_t s, int32_t e, int64_t num) {
+        emit(t + copied, static_cast<size_t>(s - copied));
+        int32_t m = tr.lookup(num);
+        if (m > 0) {
+            std::string r;
+            put_int(r, m);
+            r += " 0 R";
+            emit(r.data(), r.size());
+        } else {
+            emit("null", 4);
+        }
+        copied = e;
+    });
+    emit(t + copied, static_cast<size_t>(len - copied));
+}
+
+void renumber_into(const transfer &tr, const unsigned char *t, int32_t len, std::string &out) {
+    renumber(tr, t, len, [&out](const void *p, size_t n) {
+        out.append(static_cast<const char *>(p), n);
+    });
+}
+
+void renumber_into(const transfer &tr, const unsigned char *t, int32_t len, image &img) {
+    renumber(tr, t, len, [&img](const void *p, size_t n) { img.append(p, n); });
+}
+
+// ---------------------------------------------------------------------------
+// Pages
+
+struct free_deleter {
+    void operator()(char *p) const { std::free(p); }
+};
+using c_text = std::unique_ptr<char, free_deleter>;
+
+inline bool turns(int32_t r) { return r == 90 || r == 180 || r == 270; }
+
+// The page box with its corners put in order.
+struct norm_box {
+    double lx, ly, ux, uy, w, h;
+};
+
+norm_box normalise(const pageinfo &p) {
+    norm_box b;
+    b.lx = std::min(p.x0, p.x1);
+    b.ly = std::min(p.y0, p.y1);
+    b.ux = std::max(p.x0, p.x1);
+    b.uy = std::max(p.y0, p.y1);
+    b.w = b.ux - b.lx;
+    b.h = b.uy - b.ly;
+    return b;
+}
+
+// Where one page lands on its sheet.
+struct placement {
+    const pageinfo *page;
+    const obj_entry *entry;
+    int32_t rotation;
+    double s, tx, ty, xoff, yoff, sw, sh;
+};
+
+struct grid {
+    int32_t cols, rows;
+    double W, H, cw, ch;
+};
+
+placement place(const doc *d, const grid &g, int32_t order, int32_t page_index, int32_t slot) {
+    placement pl{};
+    pl.page = &d->pages.items[page_index];
+    pl.entry = objvec_find(&d->objs, pl.page->num);
+    if (!pl.entry) fail(kGenericFailure);
+    pl.rotation = page_rotation(d, pl.page, pl.entry);
+
+    int32_t r = slot / g.cols;
+    int32_t c = slot % g.cols;
+    int32_t col = order == 0 ? c : g.cols - 1 - c;
+    int32_t row = g.rows - 1 - r;
+    double cx = static_cast<double>(col) * g.cw;
+    double cy = static_cast<double>(row) * g.ch;
+
+    // The whole box is shown: its width and height, wherever its origin.
+    norm_box b = normalise(*pl.page);
+    bool quarter = pl.rotation == 90 || pl.rotation == 270;
+    double pw = quarter ? b.h : b.w;
+    double ph = quarter ? b.w : b.h;
+    double sx = g.cw / pw;
+    double sy = g.ch / ph;
+    double s = sx < sy ? sx : sy;
+    if (!(s > 0) || !std::isfinite(s)) fail(kGenericFailure);
+    pl.s = s;
+    pl.sw = pw * s;
+    pl.sh = ph * s;
+    pl.xoff = (g.cw - pl.sw) * 0.5 + cx;
+    pl.yoff = (g.ch - pl.sh) * 0.5 + cy;
+
+    // Each translation puts the corner that the form matrix carries to the
+    // lower left of the turned box on the area's lower-left corner.
+    const pageinfo &p = *pl.page;
+    switch (pl.rotation) {
+        case 90:
+            pl.tx = pl.xoff - b.ly * s;
+            pl.ty = pl.yoff - (p.x1 - b.ux) * s;
+            break;
+        case 180:
+            pl.tx = pl.xoff - (p.x1 - b.ux) * s;
+            pl.ty = pl.yoff - (p.y1 - b.uy) * s;
+            break;
+        case 270:
+            pl.tx = pl.xoff - (p.y1 - b.uy) * s;
+            pl.ty = pl.yoff - b.lx * s;
+            break;
+        default:
+            pl.tx = pl.xoff - b.lx * s;
+            pl.ty = pl.yoff - b.ly * s;
+            break;
+    }
+    return pl;
+}
+
+// ---------------------------------------------------------------------------
+// Page content
+
+// Where a form's content ended up.
+struct content {
+    bool in_image = false;  // appended to the image from `start` on
+    const unsigned char *view = nullptr;  // else these bytes of the input
+    int32_t view_len = 0;
+    stream_filter sf{0, {-1, -1}, {-1, -1}};  // a single stream left encoded
+};
+
+// Reads the references of an array "[...]" at t[p] and appends each stream's
+// data to the image, a line feed between two of them (content streams meet
+// at token boundaries; joined bare, "Q" and "q" would run together).
+void gather_array(const doc *d, image &img, const unsigned char *t, int32_t end, int32_t p,
+                  content &ct) {
+    bool any = false;
+    ++p;
+    while (p < end && t[p] != ']') {
+        if (!is_digit(t[p])) {
+            ++p;
+            continue;
+        }
+        int32_t num = parse_int_at(t, end, &p);
+        p = skip_ws(t, p, end);
+        if (p < end && is_digit(t[p])) {
+            parse_int_at(t, end, &p);
+            p = skip_ws(t, p, end);
+        }
+        if (p < end && t[p] == 'R') p = skip_ws(t, p + 1, end);
+        const obj_entry *e = num > 0 ? objvec_find(&d->objs, num) : nullptr;
+        if (!e) continue;
+        uint64_t before = img.len();
+        if (any) img.append("\n", 1);
+        uint64_t at = img.len();
+        int32_t n = 0;
+        const unsigned char *data = decoded_stream(e, d->data, d->len, img.raw(), &n, nullptr);
+        img.check();
+        if (!data || n <= 0) {
+            // Nothing delivered: take the separator back.
+            img.raw()->len = before;
+            img.data()[before] = 0;
+            continue;
+        }
+        // Data left in place (not Flate) is copied in; an element still
+        // encoded with another filter is joined as it is stored.
+        if (img.len() == at) img.append(data, static_cast<uint64_t>(n));
+        any = true;
+    }
+    ct.in_image = true;
+}
+
+// Data of a stream dictionary written in place of the /Contents reference:
+// copied as stored.
+void gather_inline_stream(const doc *d, image &img, const unsigned char *t, int32_t end,
+                          int32_t p, content &ct) {
+    ct.in_image = true;
+    int32_t kw = dict_stream_kw(t, end, p);
+    if (kw < 0) return;
+    int32_t L, R;
+    parse_length(t, end, p, kw, &L, &R);
+    if (L < 0 && R > 0) {
+        const obj_entry *le = objvec_find(&d->objs, R);
+        const unsigned char *body;
+        int32_t blen;
+        if (le && !le->is_stream && obj_body(d->data, d->len, le, &body, &blen)) {
+            int32_t c = 0;
+            L = parse_int_at(body, blen, &c);
+        }
+    }
+    if (L < 0) return;
+    int64_t ds = static_cast<int64_t>(kw) + 6;
+    if (ds < end) ds += (t[ds] == '\r' && ds + 1 < end && t[ds + 1] == '\n') ? 2 : 1;
+    if (ds + L > end) return;
+    img.append(t + ds, static_cast<uint64_t>(L));
+}
+
+// The page's content: decoded when it is plain Flate.
+content gather_content(const doc *d, image &img, const obj_entry *page) {
+    content ct;
+    const unsigned char *t;
+    int32_t tlen, start, end;
+    if (!dict_range(d->data, d->len, page, &t, &tlen, &start, &end)) return ct;
+    // The page's own entry, not one of a dictionary nested in it (an
+    // annotation written in place has a /Contents text of its own).
+    int32_t i = find_name_top(t, end, start, end, "Contents");
+    if (i < 0) return ct;
+    int32_t p = skip_ws(t, i + 9, end);
+    if (p >= end) return ct;
+    if (t[p] == '[') {
+        gather_array(d, img, t, end, p, ct);
+        return ct;
+    }
+    if (t[p] == '<' && p + 1 < end && t[p + 1] == '<') {
+        gather_inline_stream(d, img, t, end, p, ct);
+        return ct;
+    }
+    if (!is_digit(t[p])) return ct;
+    int32_t num = parse_int_at(t, end, &p);
+    const obj_entry *e = num > 0 ? objvec_find(&d->objs, num) : nullptr;
+    if (!e) return ct;
+    if (!e->is_stream) {
+        // A reference to an array of streams.
+        const unsigned char *body;
+        int32_t blen;
+        if (!obj_body(d->data, d->len, e, &body, &blen)) return ct;
+        int32_t q = skip_ws(body, 0, blen);
+        if (q < blen && body[q] == '[') gather_array(d, img, body, blen, q, ct);
+        return ct;
+    }
+    uint64_t at = img.len();
+    int32_t n = 0;
+    stream_filter sf{};
+    const unsigned char *data = decoded_stream(e, d->data, d->len, img.raw(), &n, &sf);
+    img.check();
+    if (!data || n <= 0) {
+        ct.in_image = true;  // empty
+        return ct;
+    }
+    if (img.len() > at) {
+        ct.in_image = true;
+        return ct;
+    }
+    ct.view = data;
+    ct.view_len = n;
+    ct.sf = sf;
+    return ct;
+}
+
+// Writes the Form XObject of one placed page as object `num`.
+void write_form(const doc *d, const transfer &tr, image &img, offsets &off, int32_t num,
+                const placement &pl) {
+    uint64_t start = img.len();
+    if (start > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
+    content ct = gather_content(d, img, pl.entry);
+    uint64_t clen = ct.in_image ? img.len() - start : static_cast<uint64_t>(ct.view_len);
+    if (clen > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
+
+    const pageinfo &p = *pl.page;
+    std::string h;
+    put_int(h, num);
+    h += " 0 obj\n<< /Type /XObject /Subtype /Form /BBox [";
+    put_num(h, p.x0);
+    h += ' ';
+    put_num(h, p.y0);
+    h += ' ';
+    put_num(h, p.x1);
+    h += ' ';
+    put_num(h, p.y1);
+    h += ']';
+    switch (pl.rotation) {
+        case 90:
+            h += " /Matrix [0 -1 1 0 0 ";
+            put_num(h, p.x1);
+            h += ']';
+            break;
+        case 180:
+            h += " /Matrix [-1 0 0 -1 ";
+            put_num(h, p.x1);
+            h += ' ';
+            put_num(h, p.y1);
+            h += ']';
+            break;
+        case 270:
+            h += " /Matrix [0 1 -1 0 ";
+            put_num(h, p.y1);
+            h += " 0]";
+            break;
+        default:
+            break;
+    }
+    h += " /Length ";
+    put_int(h, static_cast<int64_t>(clen));
+    if (!ct.in_image && ct.sf.still_encoded && ct.sf.filter.start >= 0 &&
+        ct.sf.filter.end > ct.sf.filter.start && ct.sf.filter.end <= d->len) {
+        // The data goes out as stored, so the viewer must decode it.
+        h += " /Filter ";
+        h.append(reinterpret_cast<const char *>(d->data) + ct.sf.filter.start,
+                 static_cast<size_t>(ct.sf.filter.end - ct.sf.filter.start));
+        if (ct.sf.parms.start >= 0 && ct.sf.parms.end > ct.sf.parms.start &&
+            ct.sf.parms.end <= d->len) {
+            h += " /DecodeParms ";
+            renumber_into(tr, d->data + ct.sf.parms.start, ct.sf.parms.end - ct.sf.parms.start, h);
+        }
+    }
+    c_text res(page_resources(d, pl.page, pl.entry));
+    if (res) {
+        h += " /Resources ";
+        renumber_into(tr, reinterpret_cast<const unsigned char *>(res.get()),
+                      static_cast<int32_t>(std::strlen(res.get())), h);
+    }
+    h += " >> stream\n";
+
+    // Decoded content already stands at `start`; the header goes in front.
+    if (ct.in_image) {
+        img.insert(start, h);
+    } else {
+        img.append(h);
+        img.append(ct.view, static_cast<uint64_t>(ct.view_len));
+    }
+    off.at[static_cast<size_t>(num)] = static_cast<int64_t>(start);
+    img.append("\nendstream\nendobj\n");
+}
+
+// ---------------------------------------------------------------------------
+// Carried objects
+
+// The declared length of a carried stream, or -1 when unreadable.
+int32_t declared_length(const doc *d, const obj_entry *e) {
+    int32_t L, R;
+    parse_length(d->data, d->len, e->dict_pos, e->stream_pos, &L, &R);
+    if (L >= 0) return L;
+    if (R <= 0) return -1;
+    const obj_entry *le = objvec_find(&d->objs, R);
+    const unsigned char *body;
+    int32_t blen;
+    if (!le || le->is_stream || !obj_body(d->data, d->len, le, &body, &blen)) return -1;
+    int32_t c = 0;
+    return parse_int_at(body, blen, &c);
+}
+
+void write_null_object(image &img, int32_t m) {
+    std::string s;
+    put_int(s, m);
+    s += " 0 obj\nnull\nendobj\n";
+    img.append(s);
+}
+
+void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, int32_t n,
+                   int32_t m) {
+    off.record(m, img);
+    const obj_entry *e = objvec_find(&d->objs, n);
+    if (!e) {
+        write_null_object(img, m);
+        return;
+    }
+    std::string head;
+    put_int(head, m);
+    head += " 0 obj\n";
+    if (e->is_stream && !e->in_objstm) {
+        bool sound = e->dict_pos >= 0 && e->stream_pos > e->dict_pos && e->stream_pos <= d->len &&
+                     e->data_start >= 0 && e->data_end >= e->data_start && e->data_end <= d->len &&
+                     d->data[e->dict_pos] == '<';
+        if (!sound) {
+            write_null_object(img, m);
+            return;
+        }
+        img.append(head);
+        const unsigned char *t = d->data + e->dict_pos;
+        int32_t len = e->stream_pos - e->dict_pos;
+        int32_t actual = e->data_end - e->data_start;
+        if (declared_length(d, e) == actual) {
+            renumber_into(tr, t, len, img);
+        } else {
+            // The dictionary's /Length disagrees with the data that was
+            // found (a damaged file): state the true length.
+            int32_t vs = -1, ve = -1;
+            int32_t i = find_name_top(t, len, 0, len, "Length");
+            if (i >= 0) {
+                int32_t p = skip_ws(t, i + 7, len);
+                int32_t q = p;
+                if (p < len && (is_digit(t[p]) || t[p] == '-' || t[p] == '+')) {
+                    ++q;
+                    while (q < len && is_regular(t[q])) ++q;
+                    int32_t r = skip_ws(t, q, len);
+                    if (r < len && is_digit(t[r])) {
+                        int32_t g = r;
+                        while (g < len && is_digit(t[g])) ++g;
+                        int32_t k = skip_ws(t, g, len);
+                        if (k < len && t[k] == 'R' && (k + 1 == len || !is_alnum(t[k + 1])))
+                            q = k + 1;
+                    }
+                    vs = p;
+                    ve = q;
+                }
+            }
+            std::string lt;
+            put_int(lt, actual);
+            if (vs >= 0) {
+                renumber_into(tr, t, vs, img);
+                img.append(lt);
+                renumber_into(tr, t + ve, len - ve, img);
+            } else {
+                // No usable /Length entry: add one after the "<<".
+                img.append("<< /Length ");
+                img.append(lt);
+                img.append(" ");
+                renumber_into(tr, t + 2, len - 2, img);
+            }
+        }
+        img.append("stream\n");
+        img.append(d->data + e->data_start, static_cast<uint64_t>(actual));
+        img.append("\nendstream\nendobj\n");
+        return;
+    }
+    const unsigned char *body;
+    int32_t blen;
+    if (!obj_body(d->data, d->len, e, &body, &blen) || skip_ws(body, 0, blen) >= blen) {
+        write_null_object(img, m);
+        return;
+    }
+    img.append(head);
+    renumber_into(tr, body, blen, img);
+    img.append(is_pdf_ws(body[blen - 1]) ? "endobj\n" : "\nendobj\n");
+}
+
+// ---------------------------------------------------------------------------
+// The file
+
+void write_file(const char *path, image &img) {
+    std::FILE *f = std::fopen(path, "wb");
+    if (!f) {
+        set_error("cannot write %s", path);
+        throw compose_error{};
+    }
+    size_t n = static_cast<size_t>(img.len());
+    size_t w = std::fwrite(img.data(), 1, n, f);
+    if (w != n) {
+        set_error("short write to %s", path);
+        if (std::fclose(f) != 0) set_error("close error on %s", path);
+        throw compose_error{};
+    }
+    if (std::fclose(f) != 0) {
+        set_error("close error on %s", path);
+        throw compose_error{};
+    }
+}
+
+void compose(doc *d, const char *output_path, int32_t n, int32_t order, const grid &g,
+             int32_t border_width) {
+    const int32_t pages = d->pages.count;
+    const int64_t sheets = (static_cast<int64_t>(pages) + n - 1) / n;
+    const int64_t per_sheet = static_cast<int64_t>(n) + 2;
+    const int64_t base = sheets * per_sheet + 3;
+    if (base > INT32_MAX) fail(kGenericFailure);
+
+    // Everything the placed pages' resources reach, breadth first.
+    transfer tr(d, base);
+    for (int32_t i = 0; i < pages; ++i) {
+        const pageinfo &p = d->pages.items[i];
+        const obj_entry *e = objvec_find(&d->objs, p.num);
+        if (!e) continue;
+        c_text res(page_resources(d, &p, e));
+        if (res)
+            tr.gather(reinterpret_cast<const unsigned char *>(res.get()),
+                      static_cast<int32_t>(std::strlen(res.get())));
+    }
+    tr.close();
+    const int64_t k = static_cast<int64_t>(tr.list().size());
+    const int64_t maxobj = base - 1 + k;
+    if (maxobj >= INT32_MAX) fail(kGenericFailure);
+
+    offsets off;
+    off.at.assign(static_cast<size_t>(maxobj) + 1, -1);
+    image img;
+
+    // Head: version, a comment of high bytes that marks the file binary.
+    img.append("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
+    off.record(1, img);
+    img.append("1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n");
+    off.record(2, img);
+    {
+        std::string s = "2 0 obj\n<< /Type /Pages /Count ";
+        put_int(s, sheets);
+        s += " /Kids [";
+        for (int64_t sh = 0; sh < sheets; ++sh) {
+            if (sh) s += ' ';
+            put_int(s, 3 + sh * per_sheet);
+            s += " 0 R";
+        }
+        s += "]>>\nendobj\n";
+        img.append(s);
+    }
+
+    std::string W, H;
+    put_num(W, g.W);
+    put_num(H, g.H);
+    std::string bw;
+    if (border_width > 0) put_num(bw, border_width);
+
+    std::vector<placement> slots(static_cast<size_t>(n));
+    std::vector<bool> filled(static_cast<size_t>(n));
+    for (int64_t sh = 0; sh < sheets; ++sh) {
+        const int64_t P = 3 + sh * per_sheet;
+        const int64_t first = sh * n;
+
+        // Layout and the sheet's content text.
+        std::string text;
+        if (border_width > 0) {
+            text += "0 0 0 RG ";
+            text += bw;
+            text += " w\n";
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            filled[static_cast<size_t>(i)] = first + i < pages;
+            if (!filled[static_cast<size_t>(i)]) continue;
+            placement &pl = slots[static_cast<size_t>(i)];
+            pl = place(d, g, order, static_cast<int32_t>(first + i), i);
+            text += "q ";
+            put_num(text, pl.s);
+            text += " 0 0 ";
+            put_num(text, pl.s);
+            text += ' ';
+            put_num(text, pl.tx);
+            text += ' ';
+            put_num(text, pl.ty);
+            text += " cm /F";
+            put_int(text, i);
+            text += " Do Q\n";
+            if (border_width > 0) {
+                put_num(text, pl.xoff);
+                text += ' ';
+                put_num(text, pl.yoff);
+                text += ' ';
+                put_num(text, pl.sw);
+                text += ' ';
+                put_num(text, pl.sh);
+                text += " re S\n";
+            }
+        }
+        if (text.empty()) text = "% blank sheet\n";
+
+        // The sheet's page object.
+        off.record(P, img);
+        std::string s;
+        put_int(s, P);
+        s += " 0 obj\n<< /Type /Page /Parent 2 0 R /MediaBox [0 0 ";
+        s += W;
+        s += ' ';
+        s += H;
+        s += "] /Contents ";
+        put_int(s, P + n + 1);
+        s += " 0 R /Resources << /XObject << ";
+        for (int32_t i = 0; i < n; ++i) {
+            if (!filled[static_cast<size_t>(i)]) continue;
+            s += "/F";
+            put_int(s, i);
+            s += ' ';
+            put_int(s, P + 1 + i);
+            s += " 0 R ";
+        }
+        s += ">> >> >>\nendobj\n";
+        img.append(s);
+
+        for (int32_t i = 0; i < n; ++i)
+            if (filled[static_cast<size_t>(i)])
+                write_form(d, tr, img, off, static_cast<int32_t>(P + 1 + i),
+                           slots[static_cast<size_t>(i)]);
+
+        // The content stream that draws the forms.
+        off.record(P + n + 1, img);
+        s.clear();
+        put_int(s, P + n + 1);
+        s += " 0 obj\n<< /Length ";
+        put_int(s, static_cast<int64_t>(text.size()));
+        s += " >>\nstream\n";
+        img.append(s);
+        img.append(text);
+        img.append("endstream\nendobj\n");
+    }
+
+    for (size_t i = 0; i < tr.list().size(); ++i)
+        write_carried(d, tr, img, off, tr.list()[i], tr.out_num(i));
+
+    // Cross-reference table and trailer.
+    if (img.len() > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
+    const int64_t xref_at = static_cast<int64_t>(img.len());
+    {
+        std::string s = "xref\n0 ";
+        put_int(s, maxobj + 1);
+        s += "\n0000000000 65535 f \n";
+        s.reserve(s.size() + static_cast<size_t>(maxobj) * 20 + 128);
+        for (int64_t i = 1; i <= maxobj; ++i) {
+            int64_t o = off.at[static_cast<size_t>(i)];
+            if (o < 0) {
+                s += "0000000000 65535 f \n";
+                continue;
+            }
+            char e[21];
+            std::memset(e, '0', 10);
+            char digits[24];
+            auto r = std::to_chars(digits, digits + sizeof digits, o);
+            size_t nd = static_cast<size_t>(r.ptr - digits);
+            std::memcpy(e + 10 - nd, digits, nd);
+            std::memcpy(e + 10, " 00000 n \n", 10);
+            s.append(e, 20);
+        }
+        s += "trailer\n<< /Size ";
+        put_int(s, maxobj + 1);
+        s += " /Root 1 0 R >>\nstartxref ";
+        put_int(s, xref_at);
+        s += "\n%%EOF\n";
+        img.append(s);
+    }
+    if (img.len() > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
+    if (img.len() == 0) fail("failed to build output");
+
+    write_file(output_path, img);
+}
+
+}  // namespace
+
+int nup_doc(doc *d, const char *output_path, int32_t n, int32_t order, int32_t page_size,
+            int32_t border_width) {
+    if (!output_path) {
+        set_error("NULL output path");
+        return 0;
+    }
+    grid g{};
+    switch (n) {
+        case 2: g.cols = 2; g.rows = 1; break;
+        case 4: g.cols = 2; g.rows = 2; break;
+        case 6: g.cols = 3; g.rows = 2; break;
+        case 9: g.cols = 3; g.rows = 3; break;
+        case 16: g.cols = 4; g.rows = 4; break;
+        default:
+            set_error("n must be 2, 4, 6, 9 or 16 (got %d)", static_cast<int>(n));
+            return 0;
+    }
+    if (order != 0 && order != 1) {
+        set_error("order must be 0 (left-to-right) or 1 (right-to-left) (got %d)",
+                  static_cast<int>(order));
+        return 0;
+    }
+    if (border_width < 0) {
+        set_error("border_width must be >= 0 (got %d)", static_cast<int>(border_width));
+        return 0;
+    }
+    if (!d || d->pages.count < 1 || !d->pages.items) {
+        set_error("document has no pages");
+        return 0;
+    }
+    if (page_size < 0) {
+        const pageinfo &p0 = d->pages.items[0];
+        const obj_entry *e0 = objvec_find(&d->objs, p0.num);
+        if (!e0) {
+            set_error("first page object missing");
+            return 0;
+        }
+        norm_box b = normalise(p0);
+        int32_t r = page_rotation(d, &p0, e0);
+        bool quarter = r == 90 || r == 270;
+        g.W = quarter ? b.h : b.w;
+        g.H = quarter ? b.w : b.h;
+        if (!(g.W > 0) || !(g.H > 0)) {
+            set_error("first page has a degenerate box");
+            return 0;
+        }
+    } else if (page_size > 2) {
+        set_error("page_size must be 0 (A4), 1 (Letter) or 2 (A3) (got %d)",
+                  static_cast<int>(page_size));
+        return 0;
+    } else {
+        static const double kSizes[3][2] = {{595.28, 841.89}, {612, 792}, {841.89, 1190.55}};
+        g.W = kSizes[page_size][0];
+        g.H = kSizes[page_size][1];
+    }
+    g.cw = g.W / g.cols;
+    g.ch = g.H / g.rows;
+
+    try {
+        compose(d, output_path, n, order, g, border_width);
+    } catch (const compose_error &) {
+        return 0;
+    } catch (const std::bad_alloc &) {
+        set_error("out of memory");
+        return 0;
+    } catch (const std::length_error &) {
+        set_error("out of memory");
+        return 0;
+    } catch (...) {
+        set_error("%s", kGenericFailure);
+        return 0;
+    }
+    g_err[0] = '\0';
+    return 1;
 }
 
 }  // namespace sheetlay
