@@ -1,11 +1,531 @@
+// Flate decoder: zlib framing around deflate data, decoded straight into the
+// caller's output area.
+//
+// PDF streams marked /FlateDecode carry a zlib stream. The decoder writes the
+// whole decoded data into the caller's area (back-references read from the
+// output itself, so there is no separate window) and keeps every piece of
+// working state on the stack of the call: no heap, nothing shared that is
+// written, so concurrent calls are independent.
+//
+// Outcomes, which the callers rely on:
+//   - final block decoded                 -> 0,  *out_len = bytes written
+//   - damaged compressed data             -> 0,  *out_len = bytes written before the damage
+//   - input ends before the final block   -> -1, *out_len = 0
+//   - output area too small               -> -1, *out_len = 0
+//   - refused frame or arguments          -> -1, *out_len = 0
+// A damaged stream thus still gives the page content before the damage,
+// while a stream that is cut short (typically one whose /Length was wrong, or
+// an area that was too small and is retried larger) gives nothing.
+//
+// Speed: Huffman symbols are looked up in a direct table indexed by the next
+// few bits (10 for literal/length codes, 8 for distance codes); longer codes
+// fall back to walking the canonical code one bit at a time. While at least 8
+// input bytes and 258 output bytes remain, one 64-bit refill holds every bit a
+// literal or a whole length/distance pair can need, so the hot loop checks
+// nothing but the data. Near the end of the input or of the output area the
+// same steps run with a check before every read, so that running out of input
+// is told apart from a bit pattern no code matches exactly as a bit-at-a-time
+// decoder would: a pattern that matches no code is damage only when 15 bits
+// were there to read; with fewer it is a shortage.
 #include "inflate.h"
 
-namespace sheetlay {
+#include <bit>
+#include <cstddef>
+#include <cstring>
 
-int32_t inflate_decompress(const unsigned char *, uint64_t, unsigned char *, uint64_t,
-                           uint64_t *out_len) {
-    if (out_len) *out_len = 0;
-    return -1;  // not yet written
+namespace sheetlay {
+namespace {
+
+constexpr unsigned kMaxBits = 15;                // longest Huffman code
+constexpr uint64_t kMaxOutput = uint64_t{1} << 30;
+constexpr size_t kMaxMatch = 258;                // longest back-reference
+constexpr unsigned kLitBits = 10;                // direct-table index widths
+constexpr unsigned kDistBits = 8;
+constexpr unsigned kLenCodeBits = 7;             // code-length codes are at most 7 bits
+
+// How a step ended. `ok` lets decoding go on.
+enum class Step { ok, damaged, shortage };
+
+// A decoding-table entry:
+//   bits 0-3    code length (0: not in the direct table, see slow_lookup)
+//   bits 4-5    kind
+//   bits 8-11   number of extra bits that follow the code
+//   bits 16-31  value: the literal byte, the base length or distance, or the
+//               code-length symbol
+constexpr uint32_t kLenMask = 0x0f;
+constexpr uint32_t kKindMask = 0x30;
+constexpr uint32_t kLiteral = 0x00;  // also: distance codes, code-length symbols
+constexpr uint32_t kLength = 0x10;
+constexpr uint32_t kEndBlock = 0x20;
+constexpr uint32_t kBadSymbol = 0x30;  // literal/length symbols 286 and 287
+
+constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
+                                    33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
+                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+// The order in which a dynamic block lists the code-length code lengths.
+constexpr uint8_t kLenCodeOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+enum class Alphabet { litlen, dist, lencode };
+
+constexpr uint32_t symbol_entry(Alphabet a, unsigned sym) {
+    switch (a) {
+        case Alphabet::litlen:
+            if (sym < 256) return kLiteral | (uint32_t{sym} << 16);
+            if (sym == 256) return kEndBlock;
+            if (sym < 286)
+                return kLength | (uint32_t{kLengthExtra[sym - 257]} << 8) |
+                       (uint32_t{kLengthBase[sym - 257]} << 16);
+            return kBadSymbol;
+        case Alphabet::dist:
+            // A dynamic block declares at most 30 distance codes and the fixed
+            // code has exactly 30, so every symbol here has a base.
+            return kLiteral | (uint32_t{kDistExtra[sym]} << 8) | (uint32_t{kDistBase[sym]} << 16);
+        case Alphabet::lencode:
+            return uint32_t{sym} << 16;
+    }
+    return kBadSymbol;
+}
+
+// A canonical Huffman code: the number of codes of each length, the symbols'
+// entries in code order, and a direct table for codes of up to TB bits.
+template <unsigned TB, unsigned N>
+struct Huffman {
+    static constexpr unsigned table_bits = TB;
+    uint16_t count[kMaxBits + 1];
+    uint32_t entry[N];
+    uint32_t table[1u << TB];
+};
+using LitCode = Huffman<kLitBits, 288>;
+using DistCode = Huffman<kDistBits, 30>;
+using LenCode = Huffman<kLenCodeBits, 19>;
+
+constexpr unsigned reverse_bits(unsigned code, unsigned n) {
+    unsigned r = 0;
+    for (unsigned i = 0; i < n; ++i) {
+        r = (r << 1) | (code & 1);
+        code >>= 1;
+    }
+    return r;
+}
+
+// Builds h from the code lengths len[0, n). Returns 0 for a complete code or
+// for one with no codes at all (every decode with it then fails), a negative
+// number for an over-subscribed set and the number of unused codes for an
+// incomplete one. The caller decides which of these it accepts.
+template <unsigned TB, unsigned N>
+constexpr int construct(Huffman<TB, N> &h, const uint8_t *len, unsigned n, Alphabet a) {
+    for (auto &t : h.table) t = 0;
+    for (auto &c : h.count) c = 0;
+    for (unsigned s = 0; s < n; ++s) ++h.count[len[s]];
+    if (h.count[0] == n) return 0;
+
+    int left = 1;
+    for (unsigned l = 1; l <= kMaxBits; ++l) {
+        left = left * 2 - h.count[l];
+        if (left < 0) return left;
+    }
+
+    uint16_t offs[kMaxBits + 1] = {};
+    for (unsigned l = 1; l < kMaxBits; ++l) offs[l + 1] = static_cast<uint16_t>(offs[l] + h.count[l]);
+    for (unsigned s = 0; s < n; ++s)
+        if (len[s] != 0) h.entry[offs[len[s]]++] = symbol_entry(a, s);
+
+    // Codes of up to TB bits go into the direct table. Deflate sends codes
+    // most significant bit first while the table is indexed by the bits in
+    // the order they arrive, hence the reversal; every index whose low l bits
+    // are the code gets the entry.
+    unsigned code = 0, index = 0;
+    for (unsigned l = 1; l <= TB; ++l) {
+        for (unsigned k = 0; k < h.count[l]; ++k) {
+            uint32_t e = h.entry[index + k] | l;
+            for (unsigned j = reverse_bits(code + k, l); j < (1u << TB); j += 1u << l) h.table[j] = e;
+        }
+        index += h.count[l];
+        code = (code + h.count[l]) << 1;
+    }
+    return left;
+}
+
+// Walks the canonical code one bit at a time over the next 15 bits (first
+// arrived in bit 0). Returns the entry with its length, or 0 when no code of
+// up to 15 bits matches.
+template <unsigned TB, unsigned N>
+constexpr uint32_t slow_lookup(const Huffman<TB, N> &h, uint64_t bits) {
+    int code = 0, first = 0, index = 0;
+    for (unsigned l = 1; l <= kMaxBits; ++l) {
+        code |= static_cast<int>(bits & 1);
+        bits >>= 1;
+        int count = h.count[l];
+        if (code - count < first) return h.entry[index + (code - first)] | l;
+        index += count;
+        first = (first + count) << 1;
+        code <<= 1;
+    }
+    return 0;
+}
+
+constexpr LitCode make_fixed_lit() {
+    LitCode h{};
+    uint8_t len[288] = {};
+    for (unsigned s = 0; s < 288; ++s) len[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
+    construct(h, len, 288, Alphabet::litlen);
+    return h;
+}
+
+constexpr DistCode make_fixed_dist() {
+    DistCode h{};
+    uint8_t len[30] = {};
+    for (auto &l : len) l = 5;
+    construct(h, len, 30, Alphabet::dist);
+    return h;
+}
+
+// The fixed codes, built by the compiler: read-only data, so any number of
+// threads can decode fixed-code blocks at once.
+constexpr LitCode kFixedLit = make_fixed_lit();
+constexpr DistCode kFixedDist = make_fixed_dist();
+
+struct Decoder {
+    const unsigned char *in;   // next input byte not yet in `bits`
+    const unsigned char *end;  // end of the input
+    uint64_t bits;             // bits read and not yet used, first in bit 0
+    unsigned nbits;            // how many of them are valid (0 to 63)
+    unsigned char *out;
+    size_t outcnt;
+    size_t cap;
+};
+// Above the `nbits` valid bits, `bits` holds zeros or copies of the input
+// bits that follow (left there by refill_wide); either way a later refill
+// ORs the same values onto them.
+
+inline uint64_t load_le64(const unsigned char *p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    if constexpr (std::endian::native == std::endian::big) {
+        uint64_t r = 0;
+        for (int i = 0; i < 8; ++i) r |= uint64_t{p[i]} << (8 * i);
+        v = r;
+    }
+    return v;
+}
+
+// Needs 8 input bytes. Leaves 56 to 63 valid bits.
+inline void refill_wide(Decoder &d) {
+    d.bits |= load_le64(d.in) << d.nbits;
+    d.in += (63 - d.nbits) >> 3;
+    d.nbits |= 56;
+}
+
+// Makes at least n (<= 56) bits valid if the input has them. Returns false
+// when it does not.
+inline bool need(Decoder &d, unsigned n) {
+    if (d.nbits >= n) return true;
+    if (d.end - d.in >= 8) {
+        refill_wide(d);
+        return true;
+    }
+    while (d.nbits < n) {
+        if (d.in == d.end) return false;
+        d.bits |= uint64_t{*d.in++} << d.nbits;
+        d.nbits += 8;
+    }
+    return true;
+}
+
+inline uint32_t take(Decoder &d, unsigned n) {
+    uint32_t v = static_cast<uint32_t>(d.bits & ((uint64_t{1} << n) - 1));
+    d.bits >>= n;
+    d.nbits -= n;
+    return v;
+}
+
+inline Step get_bits(Decoder &d, unsigned n, uint32_t &v) {
+    if (!need(d, n)) return Step::shortage;
+    v = take(d, n);
+    return Step::ok;
+}
+
+// Decodes one symbol with every read checked. When fewer than 15 bits are
+// left in the input, the bits beyond them play no part: a code that matches
+// within the bits present is the same whatever follows, and anything else
+// would have needed more input.
+template <unsigned TB, unsigned N>
+inline Step decode(Decoder &d, const Huffman<TB, N> &h, uint32_t &e) {
+    need(d, kMaxBits);
+    e = h.table[d.bits & ((1u << TB) - 1)];
+    if ((e & kLenMask) == 0) {
+        e = slow_lookup(h, d.bits);
+        if (e == 0) return d.nbits >= kMaxBits ? Step::damaged : Step::shortage;
+    }
+    unsigned l = e & kLenMask;
+    if (l > d.nbits) return Step::shortage;
+    d.bits >>= l;
+    d.nbits -= l;
+    return Step::ok;
+}
+
+inline void copy16(unsigned char *dst, const unsigned char *src) {
+    unsigned char t[16];
+    std::memcpy(t, src, 16);
+    std::memcpy(dst, t, 16);
+}
+inline void copy8(unsigned char *dst, const unsigned char *src) {
+    unsigned char t[8];
+    std::memcpy(t, src, 8);
+    std::memcpy(dst, t, 8);
+}
+
+// Writes len (3 to 258) bytes at o, each a copy of the byte dist before it,
+// so a copy that overlaps itself repeats the latest bytes. Writes nothing
+// past o + len.
+inline void copy_match(unsigned char *o, size_t dist, size_t len) {
+    const unsigned char *s = o - dist;
+    if (dist >= len) {  // source and destination apart
+        if (len >= 16) {
+            for (size_t i = 0; i + 16 <= len; i += 16) copy16(o + i, s + i);
+            copy16(o + len - 16, s + len - 16);
+        } else if (len >= 8) {
+            uint64_t a, b;
+            std::memcpy(&a, s, 8);
+            std::memcpy(&b, s + len - 8, 8);
+            std::memcpy(o, &a, 8);
+            std::memcpy(o + len - 8, &b, 8);
+        } else if (len >= 4) {
+            uint32_t a, b;
+            std::memcpy(&a, s, 4);
+            std::memcpy(&b, s + len - 4, 4);
+            std::memcpy(o, &a, 4);
+            std::memcpy(o + len - 4, &b, 4);
+        } else {
+            o[0] = s[0];
+            o[1] = s[1];
+            o[2] = s[2];
+        }
+        return;
+    }
+    if (dist == 1) {  // a run of one byte
+        if (len >= 8) {
+            uint64_t v = uint64_t{s[0]} * 0x0101010101010101u;
+            for (size_t i = 0; i + 8 <= len; i += 8) std::memcpy(o + i, &v, 8);
+            std::memcpy(o + len - 8, &v, 8);
+        } else {
+            std::memset(o, s[0], len);
+        }
+        return;
+    }
+    // The bytes repeat with period dist, hence also with period step, the
+    // first multiple of dist that is at least 8. Once the bytes from
+    // o - dist on agree with that period, 8-byte pieces read step bytes back
+    // only bytes that are already final.
+    size_t step = dist;
+    while (step < 8) step += dist;
+    size_t i = 0;
+    for (; i < step - dist && i < len; ++i) o[i] = s[i];
+    const unsigned char *p = o - step;
+    for (; i + 8 <= len; i += 8) copy8(o + i, p + i);
+    if (i == len) return;
+    if (len >= 8 + step - dist) {
+        copy8(o + len - 8, p + len - 8);
+    } else {
+        for (; i < len; ++i) o[i] = s[i];
+    }
+}
+
+// Decodes the symbols of one compressed block up to its end-of-block code.
+Step codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
+    constexpr uint64_t lit_mask = (1u << kLitBits) - 1;
+    constexpr uint64_t dist_mask = (1u << kDistBits) - 1;
+    for (;;) {
+        if (d.end - d.in >= 8 && d.cap - d.outcnt >= kMaxMatch) {
+            // 56 bits cover a literal/length code with its extra bits and a
+            // distance code with its extra bits (15 + 5 + 15 + 13), and the
+            // output has room for the longest copy.
+            refill_wide(d);
+            uint32_t e = lc.table[d.bits & lit_mask];
+            if ((e & kLenMask) == 0) {
+                e = slow_lookup(lc, d.bits);
+                if (e == 0) return Step::damaged;
+            }
+            d.bits >>= e & kLenMask;
+            d.nbits -= e & kLenMask;
+            if ((e & kKindMask) == kLiteral) {
+                d.out[d.outcnt++] = static_cast<unsigned char>(e >> 16);
+                // A second literal fits in the bits left over.
+                e = lc.table[d.bits & lit_mask];
+                if ((e & kKindMask) == kLiteral && (e & kLenMask) != 0) {
+                    d.bits >>= e & kLenMask;
+                    d.nbits -= e & kLenMask;
+                    d.out[d.outcnt++] = static_cast<unsigned char>(e >> 16);
+                }
+                continue;
+            }
+            if ((e & kKindMask) == kEndBlock) return Step::ok;
+            if ((e & kKindMask) == kBadSymbol) return Step::damaged;
+            size_t len = (e >> 16) + take(d, (e >> 8) & 0x0f);
+            e = dc.table[d.bits & dist_mask];
+            if ((e & kLenMask) == 0) {
+                e = slow_lookup(dc, d.bits);
+                if (e == 0) return Step::damaged;
+            }
+            d.bits >>= e & kLenMask;
+            d.nbits -= e & kLenMask;
+            size_t dist = (e >> 16) + take(d, (e >> 8) & 0x0f);
+            if (dist > d.outcnt) return Step::damaged;
+            copy_match(d.out + d.outcnt, dist, len);
+            d.outcnt += len;
+            continue;
+        }
+
+        // Near the end of the input or of the output: every read and every
+        // write checked, in the order the data comes.
+        uint32_t e;
+        Step st = decode(d, lc, e);
+        if (st != Step::ok) return st;
+        uint32_t kind = e & kKindMask;
+        if (kind == kLiteral) {
+            if (d.outcnt == d.cap) return Step::shortage;
+            d.out[d.outcnt++] = static_cast<unsigned char>(e >> 16);
+            continue;
+        }
+        if (kind == kEndBlock) return Step::ok;
+        if (kind == kBadSymbol) return Step::damaged;
+        uint32_t extra;
+        if (get_bits(d, (e >> 8) & 0x0f, extra) != Step::ok) return Step::shortage;
+        size_t len = (e >> 16) + extra;
+        st = decode(d, dc, e);
+        if (st != Step::ok) return st;
+        if (get_bits(d, (e >> 8) & 0x0f, extra) != Step::ok) return Step::shortage;
+        size_t dist = (e >> 16) + extra;
+        if (dist > d.outcnt) return Step::damaged;
+        if (d.cap - d.outcnt < len) return Step::shortage;
+        copy_match(d.out + d.outcnt, dist, len);
+        d.outcnt += len;
+    }
+}
+
+Step stored(Decoder &d) {
+    // The block's data starts at the next byte boundary: give back the whole
+    // bytes still held as bits, drop the part of a byte.
+    d.in -= d.nbits >> 3;
+    d.bits = 0;
+    d.nbits = 0;
+    if (d.end - d.in < 4) return Step::shortage;
+    size_t len = d.in[0] | (size_t{d.in[1]} << 8);
+    size_t nlen = d.in[2] | (size_t{d.in[3]} << 8);
+    if (nlen != (~len & 0xffff)) return Step::damaged;
+    d.in += 4;
+    if (static_cast<size_t>(d.end - d.in) < len) return Step::shortage;
+    if (d.cap - d.outcnt < len) return Step::shortage;
+    if (len != 0) std::memcpy(d.out + d.outcnt, d.in, len);
+    d.in += len;
+    d.outcnt += len;
+    return Step::ok;
+}
+
+Step dynamic(Decoder &d, LitCode &lc, DistCode &dc) {
+    uint32_t nlen, ndist, ncode;
+    if (get_bits(d, 5, nlen) != Step::ok || get_bits(d, 5, ndist) != Step::ok ||
+        get_bits(d, 4, ncode) != Step::ok)
+        return Step::shortage;
+    nlen += 257;
+    ndist += 1;
+    ncode += 4;
+    if (nlen > 286 || ndist > 30) return Step::damaged;
+
+    uint8_t lengths[286 + 30];
+    unsigned index = 0;
+    for (; index < ncode; ++index) {
+        uint32_t v;
+        if (get_bits(d, 3, v) != Step::ok) return Step::shortage;
+        lengths[kLenCodeOrder[index]] = static_cast<uint8_t>(v);
+    }
+    for (; index < 19; ++index) lengths[kLenCodeOrder[index]] = 0;
+
+    LenCode lenc;
+    if (construct(lenc, lengths, 19, Alphabet::lencode) != 0) return Step::damaged;
+
+    // The literal/length and distance code lengths, run-length coded with
+    // the code-length code.
+    const unsigned total = nlen + ndist;
+    index = 0;
+    while (index < total) {
+        uint32_t e;
+        Step st = decode(d, lenc, e);
+        if (st != Step::ok) return st;
+        uint32_t sym = e >> 16;
+        if (sym < 16) {
+            lengths[index++] = static_cast<uint8_t>(sym);
+            continue;
+        }
+        uint8_t rep_len = 0;
+        uint32_t rep;
+        if (sym == 16) {
+            if (index == 0) return Step::damaged;  // nothing to repeat
+            rep_len = lengths[index - 1];
+            if (get_bits(d, 2, rep) != Step::ok) return Step::shortage;
+            rep += 3;
+        } else if (sym == 17) {
+            if (get_bits(d, 3, rep) != Step::ok) return Step::shortage;
+            rep += 3;
+        } else {
+            if (get_bits(d, 7, rep) != Step::ok) return Step::shortage;
+            rep += 11;
+        }
+        if (index + rep > total) return Step::damaged;
+        while (rep--) lengths[index++] = rep_len;
+    }
+
+    if (lengths[256] == 0) return Step::damaged;  // no way to end the block
+
+    // An incomplete code is only allowed as a single code of length 1.
+    int err = construct(lc, lengths, nlen, Alphabet::litlen);
+    if (err != 0 && (err < 0 || nlen != unsigned{lc.count[0]} + lc.count[1])) return Step::damaged;
+    err = construct(dc, lengths + nlen, ndist, Alphabet::dist);
+    if (err != 0 && (err < 0 || ndist != unsigned{dc.count[0]} + dc.count[1])) return Step::damaged;
+
+    return codes(d, lc, dc);
+}
+
+}  // namespace
+
+int32_t inflate_decompress(const unsigned char *src, uint64_t src_len, unsigned char *dst,
+                           uint64_t dst_cap, uint64_t *out_len) {
+    if (out_len == nullptr) return -1;
+    *out_len = 0;
+    if (src == nullptr || src_len < 2) return -1;
+    if (dst_cap > kMaxOutput || (dst == nullptr && dst_cap != 0)) return -1;
+    // Compression method 8 (deflate) and no preset dictionary: a PDF stream
+    // cannot supply one. The check value, the window size and the Adler-32
+    // trailer are not looked at.
+    if ((src[0] & 0x0f) != 8 || (src[1] & 0x20) != 0) return -1;
+    if (src_len > SIZE_MAX - reinterpret_cast<uintptr_t>(src)) return -1;  // no such buffer
+
+    Decoder d{src + 2, src + src_len, 0, 0, dst, 0, static_cast<size_t>(dst_cap)};
+    LitCode lc;
+    DistCode dc;
+    bool last;
+    do {
+        uint32_t head;
+        if (get_bits(d, 3, head) != Step::ok) return -1;
+        last = (head & 1) != 0;
+        Step st;
+        switch (head >> 1) {
+            case 0: st = stored(d); break;
+            case 1: st = codes(d, kFixedLit, kFixedDist); break;
+            case 2: st = dynamic(d, lc, dc); break;
+            default: st = Step::damaged; break;
+        }
+        if (st == Step::shortage) return -1;
+        if (st == Step::damaged) break;
+    } while (!last);
+    *out_len = d.outcnt;
+    return 0;
 }
 
 }  // namespace sheetlay
