@@ -10,7 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <new>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "internal.h"
@@ -408,6 +411,10 @@ void parse_length(const unsigned char *t, int32_t len, int32_t start, int32_t li
     *len_ref = -1;
     int32_t end = std::min(len, limit);
     int32_t from = start;
+    // An array read without result up to its "]" (or the end): a later
+    // /Length whose "[" lies inside it reads the same numbers to the same
+    // place, so it is passed over without reading them again.
+    int32_t fruitless_until = -1;
     for (;;) {
         int32_t i = find_name(t, len, from, limit, "Length");
         if (i < 0) return;
@@ -417,6 +424,7 @@ void parse_length(const unsigned char *t, int32_t len, int32_t start, int32_t li
         if (p >= end) return;
         unsigned char c = t[p];
         if (c == '[') {
+            if (p < fruitless_until) continue;
             int32_t q = p + 1;
             int32_t last = -1;
             while (q < end && t[q] != ']') {
@@ -433,6 +441,7 @@ void parse_length(const unsigned char *t, int32_t len, int32_t start, int32_t li
                 *direct_len = last;
                 return;
             }
+            fruitless_until = q;
         } else if (is_digit(c) || c == '-') {
             int32_t cur = p;
             int32_t v = parse_int_at(t, len, &cur);
@@ -541,42 +550,62 @@ double read_box_number(const unsigned char *t, int32_t end, int32_t *p) {
 }
 
 // Reads four numbers of an array whose "[" stands at t[p]. Accepts the box
-// when four were read and the third and fourth are positive.
-bool read_box_array(const unsigned char *t, int32_t end, int32_t p, double out[4]) {
+// when four were read and the third and fourth are positive. On refusal,
+// *dead_until (when given) tells up to where another "[" would be refused
+// the same way: one that stands before the first number read meets the same
+// four numbers, and one before the "]" or end that cut the array short
+// meets no more numbers than this one did.
+bool read_box_array(const unsigned char *t, int32_t end, int32_t p, double out[4],
+                    int32_t *dead_until = nullptr) {
+    if (dead_until) *dead_until = -1;
     if (p >= end || t[p] != '[') return false;
     p = skip_ws(t, p + 1, end);
     if (p >= end) return false;
     double v[4];
     int got = 0;
+    int32_t first_num = -1;
     while (got < 4 && p < end) {
         unsigned char c = t[p];
-        if (c == ']') return false;
-        if (c == '+' || c == '-' || c == '.' || is_digit(c))
+        if (c == ']') break;
+        if (c == '+' || c == '-' || c == '.' || is_digit(c)) {
+            if (got == 0) first_num = p;
             v[got++] = read_box_number(t, end, &p);
-        else
+        } else {
             ++p;
+        }
         p = skip_ws(t, p, end);
     }
-    if (got < 4 || !(v[2] > 0) || !(v[3] > 0)) return false;
+    if (got < 4) {
+        if (dead_until) *dead_until = p;
+        return false;
+    }
+    if (!(v[2] > 0) || !(v[3] > 0)) {
+        if (dead_until) *dead_until = first_num;
+        return false;
+    }
     for (int k = 0; k < 4; ++k) out[k] = v[k];
     return true;
 }
 
-// The value of an array-valued entry written as a reference to an array
-// object: the referenced object's body, when it begins with "[".
-bool follow_array_ref(const unsigned char *file, int32_t file_len, const objvec *objs,
-                      const unsigned char *t, int32_t end, int32_t p,
-                      const unsigned char **at, int32_t *at_end) {
-    if (!objs || p >= end || !is_digit(t[p])) return false;
+// Reads a reference "N G R" (or "N R") at t[p]; returns N, or -1.
+int32_t read_ref_at(const unsigned char *t, int32_t end, int32_t p) {
+    if (p >= end || !is_digit(t[p])) return -1;
     int32_t cur = p;
     int32_t num = parse_int_at(t, end, &cur);
-    if (num <= 0) return false;
+    if (num <= 0) return -1;
     int32_t q = skip_ws(t, cur, end);
     if (q < end && is_digit(t[q])) {
         parse_int_at(t, end, &q);
         q = skip_ws(t, q, end);
     }
-    if (q >= end || t[q] != 'R') return false;
+    if (q >= end || t[q] != 'R') return -1;
+    return num;
+}
+
+// The array object `num`: its body, when it begins with "[".
+bool array_object(const unsigned char *file, int32_t file_len, const objvec *objs, int32_t num,
+                  const unsigned char **at, int32_t *at_end) {
+    if (!objs) return false;
     const obj_entry *e = objvec_find(objs, num);
     if (!e || e->is_stream) return false;
     const unsigned char *body;
@@ -589,8 +618,19 @@ bool follow_array_ref(const unsigned char *file, int32_t file_len, const objvec 
     return true;
 }
 
+// The value of an array-valued entry written as a reference to an array
+// object: the referenced object's body, when it begins with "[".
+bool follow_array_ref(const unsigned char *file, int32_t file_len, const objvec *objs,
+                      const unsigned char *t, int32_t end, int32_t p,
+                      const unsigned char **at, int32_t *at_end) {
+    int32_t num = read_ref_at(t, end, p);
+    return num > 0 && array_object(file, file_len, objs, num, at, at_end);
+}
+
 // The first accepted box among the occurrences of /name in an object's
-// dictionary range. Arrays given by reference are followed once.
+// dictionary range. Arrays given by reference are followed once. A damaged
+// dictionary may repeat the name many times; each array is read once (see
+// read_box_array), and so is each referenced array.
 bool read_named_box(const unsigned char *file, int32_t file_len, const objvec *objs,
                     const obj_entry *e, const char *name, double out[4]) {
     const unsigned char *t;
@@ -598,6 +638,8 @@ bool read_named_box(const unsigned char *file, int32_t file_len, const objvec *o
     if (!dict_range(file, file_len, e, &t, &tlen, &start, &end)) return false;
     int32_t nlen = static_cast<int32_t>(std::strlen(name)) + 1;
     int32_t from = start;
+    int32_t dead_until = -1;
+    std::unordered_set<int32_t> refused_refs;
     for (;;) {
         int32_t i = find_name(t, end, from, end, name);
         if (i < 0) return false;
@@ -605,13 +647,19 @@ bool read_named_box(const unsigned char *file, int32_t file_len, const objvec *o
         int32_t p = skip_ws(t, i + nlen, end);
         if (p >= end) continue;
         if (t[p] == '[') {
-            if (read_box_array(t, end, p, out)) return true;
+            if (p < dead_until) continue;
+            int32_t dead;
+            if (read_box_array(t, end, p, out, &dead)) return true;
+            dead_until = std::max(dead_until, dead);
         } else {
+            int32_t num = read_ref_at(t, end, p);
+            if (num <= 0 || refused_refs.count(num)) continue;
             const unsigned char *at;
             int32_t at_end;
-            if (follow_array_ref(file, file_len, objs, t, end, p, &at, &at_end) &&
+            if (array_object(file, file_len, objs, num, &at, &at_end) &&
                 read_box_array(at, at_end, 0, out))
                 return true;
+            refused_refs.insert(num);
         }
     }
 }
@@ -746,42 +794,78 @@ struct inherited {
     double crop[4], media[4];
 };
 
-void page_record(const unsigned char *t, int32_t len, const objvec *objs, const obj_entry *e,
-                 int32_t num, const inherited &inh, pageinfo *pi) {
-    pi->num = num;
-    int32_t r = inh.rotate % 360;
-    if (r < 0) r += 360;
-    pi->rotate = r;
-    pi->res_from = inh.res_from;
-    // Box precedence: own CropBox, inherited CropBox, own MediaBox,
-    // inherited MediaBox, default.
-    double b[4];
-    if (read_named_box(t, len, objs, e, "CropBox", b))
-        set_box(pi, b);
-    else if (inh.has_crop)
-        set_box(pi, inh.crop);
-    else if (read_named_box(t, len, objs, e, "MediaBox", b))
-        set_box(pi, b);
-    else if (inh.has_media)
-        set_box(pi, inh.media);
-    else
-        set_default_box(pi);
-}
+// A page's own boxes, read once per page object however often /Kids
+// arrays list it.
+struct own_boxes {
+    bool has_crop, has_media;
+    double crop[4], media[4];
+};
 
-int32_t walk_pages(const unsigned char *t, int32_t len, const objvec *objs, int32_t node,
-                   int32_t max_num, pagevec *pages, unsigned char *visited,
-                   const inherited &inh, int depth) {
-    if (depth > kMaxTreeDepth) return -1;
+struct tree_walk {
+    const unsigned char *t;
+    int32_t len;
+    const objvec *objs;
+    int32_t max_num;
+    pagevec *pages;
+    unsigned char *visited;
+    // Per object number: 0 not yet classified, else obj_type + 1.
+    std::vector<unsigned char> kinds;
+    std::unordered_map<int32_t, own_boxes> boxes;
+
+    int kind(const obj_entry *e) {
+        int32_t n = e->num;
+        if (n < 0 || n > max_num) return obj_type(t, len, e);
+        if (kinds.empty()) kinds.assign(static_cast<size_t>(max_num) + 1, 0);
+        if (!kinds[n]) kinds[n] = static_cast<unsigned char>(obj_type(t, len, e) + 1);
+        return kinds[n] - 1;
+    }
+
+    const own_boxes &page_boxes(const obj_entry *e) {
+        auto it = boxes.find(e->num);
+        if (it != boxes.end()) return it->second;
+        own_boxes ob{};
+        ob.has_crop = read_named_box(t, len, objs, e, "CropBox", ob.crop);
+        ob.has_media = read_named_box(t, len, objs, e, "MediaBox", ob.media);
+        return boxes.emplace(e->num, ob).first->second;
+    }
+
+    void add_page(const obj_entry *e, int32_t num, const inherited &inh) {
+        pageinfo pi{};
+        pi.num = num;
+        int32_t r = inh.rotate % 360;
+        if (r < 0) r += 360;
+        pi.rotate = r;
+        pi.res_from = inh.res_from;
+        // Box precedence: own CropBox, inherited CropBox, own MediaBox,
+        // inherited MediaBox, default.
+        const own_boxes &ob = page_boxes(e);
+        if (ob.has_crop)
+            set_box(&pi, ob.crop);
+        else if (inh.has_crop)
+            set_box(&pi, inh.crop);
+        else if (ob.has_media)
+            set_box(&pi, ob.media);
+        else if (inh.has_media)
+            set_box(&pi, inh.media);
+        else
+            set_default_box(&pi);
+        pagevec_push(pages, &pi);
+    }
+
+    int32_t walk(int32_t node, const inherited &inh, int depth);
+};
+
+int32_t tree_walk::walk(int32_t node, const inherited &inh, int depth) {
+    // depth counts the /Pages levels above this node; the root is at 0.
+    if (depth >= kMaxTreeDepth) return -1;
     const obj_entry *e = objvec_find(objs, node);
     if (!e) return -1;
-    int kind = obj_type(t, len, e);
-    if (kind == 1) {
-        pageinfo pi{};
-        page_record(t, len, objs, e, node, inh, &pi);
-        pagevec_push(pages, &pi);
+    int k = kind(e);
+    if (k == 1) {
+        add_page(e, node, inh);
         return 1;
     }
-    if (kind != 2) return -1;
+    if (k != 2) return -1;
     if (node < 0 || node > max_num || visited[node]) return -1;
     visited[node] = 1;
 
@@ -820,21 +904,17 @@ int32_t walk_pages(const unsigned char *t, int32_t len, const objvec *objs, int3
                                                 : 0;
     if (at != dt) span = std::max<int64_t>(span, at_end);
     size_t kcap = static_cast<size_t>(span / 4 + 4096);
-    int32_t *kids = static_cast<int32_t *>(std::malloc(kcap * sizeof(int32_t)));
-    if (!kids) return -1;
-    size_t nkids = 0;
+    std::vector<int32_t> kids;
+    kids.reserve(std::min<size_t>(kcap, 65536));
 
     p = skip_ws(at, p + 1, at_end);
     while (p < at_end) {
         unsigned char c = at[p];
         if (c == ']') break;
-        if (c == '<' && p + 1 < at_end && at[p + 1] == '<') {
-            std::free(kids);
-            return -2;
-        }
+        if (c == '<' && p + 1 < at_end && at[p + 1] == '<') return -2;
         if (is_digit(c)) {
-            int32_t k = parse_int_at(at, at_end, &p);
-            if (k > 0 && nkids < kcap) kids[nkids++] = k;
+            int32_t kid = parse_int_at(at, at_end, &p);
+            if (kid > 0 && kids.size() < kcap) kids.push_back(kid);
             p = skip_ws(at, p, at_end);
             if (p < at_end && is_digit(at[p])) {
                 parse_int_at(at, at_end, &p);
@@ -845,10 +925,7 @@ int32_t walk_pages(const unsigned char *t, int32_t len, const objvec *objs, int3
             ++p;
         }
     }
-    if (nkids == 0) {
-        std::free(kids);
-        return 0;
-    }
+    if (kids.empty()) return 0;
 
     inherited mine = inh;
     int32_t own_rot = obj_rotate_own(t, len, e);
@@ -864,29 +941,18 @@ int32_t walk_pages(const unsigned char *t, int32_t len, const objvec *objs, int3
         std::memcpy(mine.media, b, sizeof b);
     }
 
-    for (size_t k = 0; k < nkids; ++k) {
-        const obj_entry *ke = objvec_find(objs, kids[k]);
-        if (!ke) {
-            std::free(kids);
-            return -1;
-        }
-        int kk = obj_type(t, len, ke);
+    for (int32_t kid : kids) {
+        const obj_entry *ke = objvec_find(objs, kid);
+        if (!ke) return -1;
+        int kk = kind(ke);
         if (kk == 1) {
-            pageinfo pi{};
-            page_record(t, len, objs, ke, kids[k], mine, &pi);
-            pagevec_push(pages, &pi);
+            add_page(ke, kid, mine);
         } else if (kk == 2) {
-            int32_t r = walk_pages(t, len, objs, kids[k], max_num, pages, visited, mine, depth + 1);
-            if (r < 0) {
-                std::free(kids);
-                return -1;
-            }
+            if (walk(kid, mine, depth + 1) < 0) return -1;
         } else {
-            std::free(kids);
             return -1;
         }
     }
-    std::free(kids);
     return pages->count;
 }
 
@@ -897,7 +963,8 @@ int32_t resolve_pages(const unsigned char *t, int32_t len, const objvec *objs, i
     inherited inh{};
     inh.rotate = rotate;
     inh.res_from = -1;
-    return walk_pages(t, len, objs, node, max_num, pages, visited, inh, 0);
+    tree_walk w{t, len, objs, max_num, pages, visited, {}, {}};
+    return w.walk(node, inh, 0);
 }
 
 // ===========================================================================
@@ -1025,9 +1092,10 @@ const unsigned char *decoded_stream(const obj_entry *e, const unsigned char *tex
 
     // First try 20 times the stored size; very repetitive content can
     // compress better than that, so grow the area instead of losing it.
-    uint64_t cap = 20 * static_cast<uint64_t>(L) + 4096;
+    // A stream so large that 20 x L + 4096 exceeds the decoder's limit still
+    // gets one attempt with the largest area the decoder accepts.
     uint64_t bound = std::min<uint64_t>(kInflateMax, 1032 * static_cast<uint64_t>(L) + 4096);
-    if (cap > kInflateMax) return nullptr;
+    uint64_t cap = std::min<uint64_t>(20 * static_cast<uint64_t>(L) + 4096, bound);
     uint64_t entry_len = out->len;
     for (;;) {
         buf_reserve(out, cap);
@@ -1079,23 +1147,40 @@ int32_t name_value(const unsigned char *t, int32_t end, int32_t i, const char *n
 void read_classic_trailers(doc *d, int32_t p) {
     const unsigned char *t = d->data;
     int32_t len = d->len;
+    // Each trailer dictionary reaches to the next startxref. Trailers that
+    // share that end share the tail of one range, so every range is searched
+    // once, by its first trailer, and a later trailer of the group takes the
+    // first usable /Root at or after its own start; without this, a file of
+    // many trailers before one startxref would be searched over and over.
+    kw_positions startxrefs;
+    startxrefs.collect(t, len, "startxref");
+    struct root_at {
+        int32_t pos, value;
+    };
+    std::vector<root_at> roots;  // usable /Root entries of the current group
+    int32_t group_end = -1;
     for (int32_t occ = find_kw(t, len, p, "trailer"); occ >= 0;
          occ = find_kw(t, len, occ + 7, "trailer")) {
         int32_t k = skip_ws(t, occ + 7, len);
-        int32_t e = find_kw(t, len, k, "startxref");
+        int32_t e = startxrefs.first_at_or_after(k);
         if (e < 0) e = len;
         if (!(k < e && t[k] == '<')) continue;
-        for (int32_t from = k;;) {
-            int32_t i = find_name(t, len, from, e, "Root");
-            if (i < 0) break;
-            from = i + 1;
-            int32_t v = name_value(t, len, i, "Root");
-            if (v >= 0) {
-                d->root = v;
-                break;
+        if (e != group_end) {
+            // The first trailer before this end: its range covers the group.
+            group_end = e;
+            roots.clear();
+            for (int32_t from = k;;) {
+                int32_t i = find_name(t, len, from, e, "Root");
+                if (i < 0) break;
+                from = i + 1;
+                int32_t v = name_value(t, len, i, "Root");
+                if (v >= 0) roots.push_back(root_at{i, v});
             }
+            if (find_name(t, len, k, e, "Encrypt") >= 0) d->encrypted = 1;
         }
-        if (find_name(t, len, k, e, "Encrypt") >= 0) d->encrypted = 1;
+        auto it = std::lower_bound(roots.begin(), roots.end(), k,
+                                   [](const root_at &r, int32_t x) { return r.pos < x; });
+        if (it != roots.end()) d->root = it->value;
     }
 }
 
@@ -1186,9 +1271,170 @@ int32_t stream_data_start(const unsigned char *t, int32_t len, int32_t s) {
     return a + 1;
 }
 
+// Answers dict_stream_kw for many starting positions in one text.
+//
+// The walk of dict_stream_kw moves from byte to byte the same way whatever
+// the depth it has counted ("<<" and ">>" are two-byte steps, a literal
+// string one jump), so two walks that land on the same byte go on together.
+// Damaged files can hold many object headers whose dictionaries never close
+// (or strings that never end); walked one by one, each would run to the end
+// of the file. Here each walk reuses what earlier walks found out: the first
+// "<<" or ">>" after a start, the ">>" that matches a "<<", the first
+// unmatched ">>" after a place, and the end of a literal string. The answers
+// are those of dict_stream_kw.
+class dict_walker {
+public:
+    // `starts` holds the positions that will be asked about.
+    dict_walker(const unsigned char *t, int32_t len, std::vector<int32_t> starts)
+        : t_(t), len_(len), starts_(std::move(starts)) {
+        std::sort(starts_.begin(), starts_.end());
+        starts_.erase(std::unique(starts_.begin(), starts_.end()), starts_.end());
+    }
+
+    // dict_stream_kw(t, len, q).
+    int32_t stream_kw(int32_t q) {
+        if (q < 0) return -1;
+        int32_t s = next_token(q);
+        if (s < 0 || t_[s] == '>') return -1;  // ">>" first: the depth goes below 0
+        int32_t m = match(s);
+        if (m < 0) return -1;
+        int32_t j = skip_ws(t_, m + 2, len_);
+        return kw_at(t_, j, len_, "stream") ? j : -1;
+    }
+
+private:
+    // Position after the ")" that balances the "(" at i, or -1.
+    int32_t literal_end(int32_t i) {
+        auto hit = lit_.find(i);
+        if (hit != lit_.end()) return hit->second;
+        std::vector<int32_t> open{i};  // "(" whose end is not known yet
+        int32_t j = i + 1;
+        while (j < len_) {
+            unsigned char c = t_[j];
+            if (c == '\\') {
+                j += 2;  // the escaped byte does not count
+            } else if (c == '(') {
+                auto it = lit_.find(j);
+                if (it == lit_.end()) {
+                    open.push_back(j);
+                    ++j;
+                } else if (it->second < 0) {
+                    break;
+                } else {
+                    j = it->second;
+                }
+            } else if (c == ')') {
+                lit_[open.back()] = j + 1;
+                open.pop_back();
+                ++j;
+                if (open.empty()) return j;
+            } else {
+                ++j;
+            }
+        }
+        for (int32_t k : open) lit_[k] = -1;
+        return -1;
+    }
+
+    // The first "<<" or ">>" that a walk from p meets, or -1 when the walk
+    // fails first (end of text, a "<", ">" or "(" as the last byte, a string
+    // that never ends).
+    int32_t next_token(int32_t p) {
+        landed_.clear();
+        size_t si = static_cast<size_t>(std::lower_bound(starts_.begin(), starts_.end(), p) - starts_.begin());
+        int32_t i = p, result = -1;
+        while (i < len_) {
+            while (si < starts_.size() && starts_[si] < i) ++si;
+            if (si < starts_.size() && starts_[si] == i) {
+                auto it = first_tok_.find(i);
+                if (it != first_tok_.end()) {
+                    result = it->second;
+                    break;
+                }
+                landed_.push_back(i);
+            }
+            unsigned char c = t_[i];
+            if ((c == '<' || c == '>' || c == '(') && i == len_ - 1) break;
+            if ((c == '<' && t_[i + 1] == '<') || (c == '>' && t_[i + 1] == '>')) {
+                result = i;
+                break;
+            }
+            if (c == '(') {
+                int32_t j = literal_end(i);
+                if (j < 0) break;
+                i = j;
+                si = static_cast<size_t>(std::lower_bound(starts_.begin() + static_cast<std::ptrdiff_t>(si),
+                                                          starts_.end(), i) - starts_.begin());
+            } else {
+                ++i;
+            }
+        }
+        for (int32_t x : landed_) first_tok_[x] = result;
+        return result;
+    }
+
+    // The ">>" that matches the "<<" at s, or -1. Nesting is kept on an
+    // explicit stack, so deep nesting costs no call depth.
+    int32_t match(int32_t s) {
+        auto hit = match_.find(s);
+        if (hit != match_.end()) return hit->second;
+        struct frame {
+            int32_t s, p;
+            size_t conts;  // where this frame's continuation places begin in `conts`
+        };
+        std::vector<frame> st;
+        std::vector<int32_t> conts;  // places after a matched pair, per frame
+        st.push_back({s, s + 2, 0});
+        auto fail_all = [&] {
+            for (const frame &f : st) match_[f.s] = -1;
+            for (int32_t c : conts) close_[c] = -1;
+            return -1;
+        };
+        for (;;) {
+            frame &f = st.back();
+            int32_t tok;
+            auto ci = close_.find(f.p);
+            tok = ci != close_.end() ? ci->second : next_token(f.p);
+            if (tok < 0) return fail_all();
+            if (t_[tok] == '>') {
+                match_[f.s] = tok;
+                for (size_t k = f.conts; k < conts.size(); ++k) close_[conts[k]] = tok;
+                conts.resize(f.conts);
+                st.pop_back();
+                if (st.empty()) return tok;
+                st.back().p = tok + 2;
+                conts.push_back(tok + 2);
+                continue;
+            }
+            auto mi = match_.find(tok);
+            if (mi == match_.end()) {
+                st.push_back({tok, tok + 2, conts.size()});
+            } else if (mi->second < 0) {
+                return fail_all();
+            } else {
+                f.p = mi->second + 2;
+                conts.push_back(f.p);
+            }
+        }
+    }
+
+    const unsigned char *t_;
+    int32_t len_;
+    std::vector<int32_t> starts_;
+    std::vector<int32_t> landed_;
+    std::unordered_map<int32_t, int32_t> first_tok_;  // start -> first "<<"/">>" or -1
+    std::unordered_map<int32_t, int32_t> match_;      // "<<" -> its ">>" or -1
+    std::unordered_map<int32_t, int32_t> close_;      // place -> first unmatched ">>" or -1
+    std::unordered_map<int32_t, int32_t> lit_;        // "(" -> after its ")" or -1
+};
+
 void scan_objects(doc *d, const kw_positions &endobjs) {
     const unsigned char *t = d->data;
     int32_t len = d->len;
+    // First every header, then the dictionaries: the walker answers best
+    // when it knows all the places it will be asked about.
+    std::vector<obj_entry> found;
+    std::vector<int32_t> dict_starts;
     for (int32_t P = 1; P <= len - 4; ++P) {
         const void *hit = std::memchr(t + P, 'o', static_cast<size_t>(len - 4 - P + 1));
         if (!hit) break;
@@ -1213,20 +1459,31 @@ void scan_objects(doc *d, const kw_positions &endobjs) {
         int32_t q = skip_ws(t, P + 3, len);
         if (q < len && t[q] == '<') {
             e.dict_pos = q;
-            int32_t s = dict_stream_kw(t, len, q);
-            if (s >= 0) {
-                e.stream_pos = s;
-                e.is_stream = 1;
-                e.data_start = stream_data_start(t, len, s);
-                objvec_push(&d->objs, &e);
-                continue;
-            }
-            e.endobj_pos = endobjs.first_at_or_after(q);
+            dict_starts.push_back(q);
         } else {
+            // The body is no dictionary: the object ends at the next endobj.
             e.endobj_pos = endobjs.first_at_or_after(static_cast<int64_t>(P) + 3);
+            if (e.endobj_pos < 0) continue;
         }
-        if (e.endobj_pos >= 0) objvec_push(&d->objs, &e);
+        found.push_back(e);
     }
+    dict_walker walker(t, len, dict_starts);
+    // Later dictionaries first: an earlier walk that reaches a later start
+    // then stops there.
+    for (size_t k = found.size(); k-- > 0;) {
+        obj_entry &e = found[k];
+        if (e.dict_pos < 0) continue;
+        int32_t s = walker.stream_kw(e.dict_pos);
+        if (s >= 0) {
+            e.stream_pos = s;
+            e.is_stream = 1;
+            e.data_start = stream_data_start(t, len, s);
+        } else {
+            e.endobj_pos = endobjs.first_at_or_after(e.dict_pos);
+        }
+    }
+    for (const obj_entry &e : found)
+        if (e.is_stream || e.endobj_pos >= 0) objvec_push(&d->objs, &e);
 }
 
 // Reads the integer value of an object such as "12 0 obj 345 endobj".
@@ -1240,6 +1497,38 @@ int32_t plain_int_value(const unsigned char *t, int32_t len, const obj_entry *e)
     if (kw_at(t, p, len, "obj")) p = skip_ws(t, p + 3, len);
     return parse_int_at(t, len, &p);
 }
+
+// The first byte at or after a position that isspace() does not accept.
+// Damaged /Length values of many streams can all point into one long run of
+// white space; each run is walked once.
+class space_runs {
+public:
+    space_runs(const unsigned char *t, int32_t len) : t_(t), len_(len) {}
+    int32_t skip(int32_t from) {
+        // A known run [start, end) that holds `from`?
+        auto next = runs_.upper_bound(from);
+        if (next != runs_.begin()) {
+            auto prev = std::prev(next);
+            if (from < prev->second) return prev->second;
+        }
+        int32_t stop = next != runs_.end() ? next->first : len_;
+        int32_t q = from;
+        while (q < stop && is_c_space(t_[q])) ++q;
+        int32_t end = q;
+        if (q == stop && next != runs_.end()) {
+            // Reached a known run: it goes on to that run's end.
+            end = next->second;
+            runs_.erase(next);
+        }
+        if (end > from) runs_[from] = end;
+        return end;
+    }
+
+private:
+    const unsigned char *t_;
+    int32_t len_;
+    std::map<int32_t, int32_t> runs_;  // start -> first byte after the run
+};
 
 void delimit_streams(doc *d, const kw_positions &endobjs, const kw_positions &endstreams) {
     const unsigned char *t = d->data;
@@ -1257,6 +1546,7 @@ void delimit_streams(doc *d, const kw_positions &endobjs, const kw_positions &en
         return (it != first.end() && it->first == num) ? &v.items[it->second] : nullptr;
     };
 
+    space_runs spaces(t, len);
     for (int32_t i = 0; i < v.count; ++i) {
         obj_entry &e = v.items[i];
         if (!e.is_stream) continue;
@@ -1270,8 +1560,7 @@ void delimit_streams(doc *d, const kw_positions &endobjs, const kw_positions &en
         int64_t E = static_cast<int64_t>(e.data_start) + L;
         int64_t dend = -1;
         if (E < len) {
-            int64_t q = E;
-            while (q < len && is_c_space(t[q])) ++q;
+            int64_t q = spaces.skip(static_cast<int32_t>(E));
             if (q + 9 <= len && std::memcmp(t + q, "endstream", 9) == 0) dend = E;
         }
         if (dend < 0) {
@@ -1357,6 +1646,10 @@ void expand_object_streams(doc *d) {
         int64_t R = static_cast<int64_t>(e.data_end) - e.data_start;
         if (R < 0 || R > 268435456 || e.data_start < 0 || e.data_end > len) continue;
         uint64_t Z = 8 * static_cast<uint64_t>(R) + 64;
+        // Deflate data cannot expand more than 1032 times (a 258-byte match
+        // in two bits), so once an area of this size has failed, larger ones
+        // fail too: the data is cut short or its frame refused.
+        const uint64_t most = 1032 * static_cast<uint64_t>(R) + 4096;
         unsigned char *block = nullptr;
         uint64_t D = 0;
         if (find_name(t, len, e.dict_pos, b, "FlateDecode") >= 0) {
@@ -1368,12 +1661,13 @@ void expand_object_streams(doc *d) {
                 // The failed attempt's block is not kept.
                 arena_free_last(&d->ar);
                 block = nullptr;
-                if (Z > 268435455) break;
+                if (Z > 268435455 || Z >= most) break;
                 Z *= 4;
             }
             if (!block) continue;
         } else {
-            block = static_cast<unsigned char *>(arena_alloc(&d->ar, static_cast<size_t>(Z)));
+            // Raw bytes: the members point into a copy of exactly these.
+            block = static_cast<unsigned char *>(arena_alloc(&d->ar, static_cast<size_t>(R)));
             if (!block) continue;
             if (R) std::memcpy(block, t + e.data_start, static_cast<size_t>(R));
             D = static_cast<uint64_t>(R);
@@ -1456,11 +1750,18 @@ void reduce_index(doc *d) {
     }
 }
 
-bool text_has_catalog(const doc *d, const obj_entry &e) {
+// Whether an object's text holds the name /Catalog. `names` holds the
+// positions of every /Catalog in the file. A range [dict_pos, endobj_pos)
+// holds one exactly when some position in it leaves room for the name: a
+// name cannot end right at an "endobj" keyword, since the keyword must
+// follow a byte that is no letter. Ranges of damaged files may nest and
+// overlap, so searching each range by itself could cost objects x file size.
+bool text_has_catalog(const doc *d, const obj_entry &e, const std::vector<int32_t> &names) {
     if (e.in_objstm) return e.text_len > 7 && find_name(e.text, e.text_len, 0, e.text_len, "Catalog") >= 0;
     if (e.dict_pos < 0) return false;
     int32_t end = e.endobj_pos > 0 ? e.endobj_pos : d->len;
-    return find_name(d->data, d->len, e.dict_pos, end, "Catalog") >= 0;
+    auto it = std::lower_bound(names.begin(), names.end(), e.dict_pos);
+    return it != names.end() && static_cast<int64_t>(*it) + 8 <= end;
 }
 
 int choose_catalog_and_pages(doc *d) {
@@ -1470,8 +1771,12 @@ int choose_catalog_and_pages(doc *d) {
         d->catalog = d->root;
     } else {
         d->catalog = 1;
+        std::vector<int32_t> names;
+        for (int32_t i = find_name(t, len, 0, len, "Catalog"); i >= 0;
+             i = find_name(t, len, i + 1, len, "Catalog"))
+            names.push_back(i);
         for (int32_t i = 0; i < d->objs.count; ++i) {
-            if (text_has_catalog(d, d->objs.items[i])) {
+            if (text_has_catalog(d, d->objs.items[i], names)) {
                 d->catalog = d->objs.items[i].num;
                 break;
             }
@@ -1561,6 +1866,11 @@ int run_stages(doc *d, const char *name) {
     } catch (const std::bad_alloc &) {
         set_error("out of memory");
         r = -1;
+    } catch (...) {
+        // Nothing else is thrown on purpose; whatever it was, the record
+        // must still be released.
+        set_error("out of memory");
+        r = -1;
     }
     if (r != 0) {
         doc_free(d);
@@ -1570,6 +1880,21 @@ int run_stages(doc *d, const char *name) {
 }
 
 }  // namespace
+
+// For the tests, which check the walker against dict_stream_kw: the answers
+// for positions pos[0..n) through the walker that loading uses, asked in
+// the order loading asks (last position first).
+void dict_stream_kw_many(const unsigned char *t, int32_t len, const int32_t *pos, int32_t n,
+                         int32_t *out);
+void dict_stream_kw_many(const unsigned char *t, int32_t len, const int32_t *pos, int32_t n,
+                         int32_t *out) {
+    std::vector<int32_t> starts(pos, pos + n);
+    dict_walker w(t, len, starts);
+    std::vector<int32_t> order(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) order[static_cast<size_t>(i)] = i;
+    std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return pos[a] > pos[b]; });
+    for (int32_t i : order) out[i] = w.stream_kw(pos[i]);
+}
 
 int doc_load(const char *path, doc *d) {
     std::memset(d, 0, sizeof *d);
