@@ -25,6 +25,21 @@ namespace {
 constexpr int32_t kMaxObjNum = 8388607;  // 2^23 - 1: the largest kept object number
 constexpr int kMaxTreeDepth = 256;        // /Pages levels accepted by the walk
 
+// Hash and order for positions and object numbers. Being local types, they
+// keep the standard containers built on them out of the shared library's
+// exported symbols.
+struct pos_hash {
+    size_t operator()(int32_t v) const noexcept {
+        return static_cast<size_t>(static_cast<uint32_t>(v)) * 0x9E3779B1u;
+    }
+};
+struct pos_less {
+    bool operator()(int32_t a, int32_t b) const noexcept { return a < b; }
+};
+template <class V>
+using pos_map = std::unordered_map<int32_t, V, pos_hash>;
+using pos_set = std::unordered_set<int32_t, pos_hash>;
+
 inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
 // The C runtime's isspace in the "C" locale: space, \t, \n, \v, \f, \r.
@@ -639,7 +654,7 @@ bool read_named_box(const unsigned char *file, int32_t file_len, const objvec *o
     int32_t nlen = static_cast<int32_t>(std::strlen(name)) + 1;
     int32_t from = start;
     int32_t dead_until = -1;
-    std::unordered_set<int32_t> refused_refs;
+    pos_set refused_refs;
     for (;;) {
         int32_t i = find_name(t, end, from, end, name);
         if (i < 0) return false;
@@ -810,7 +825,7 @@ struct tree_walk {
     unsigned char *visited;
     // Per object number: 0 not yet classified, else obj_type + 1.
     std::vector<unsigned char> kinds;
-    std::unordered_map<int32_t, own_boxes> boxes;
+    pos_map<own_boxes> boxes;
 
     int kind(const obj_entry *e) {
         int32_t n = e->num;
@@ -1422,10 +1437,10 @@ private:
     int32_t len_;
     std::vector<int32_t> starts_;
     std::vector<int32_t> landed_;
-    std::unordered_map<int32_t, int32_t> first_tok_;  // start -> first "<<"/">>" or -1
-    std::unordered_map<int32_t, int32_t> match_;      // "<<" -> its ">>" or -1
-    std::unordered_map<int32_t, int32_t> close_;      // place -> first unmatched ">>" or -1
-    std::unordered_map<int32_t, int32_t> lit_;        // "(" -> after its ")" or -1
+    pos_map<int32_t> first_tok_;  // start -> first "<<"/">>" or -1
+    pos_map<int32_t> match_;      // "<<" -> its ">>" or -1
+    pos_map<int32_t> close_;      // place -> first unmatched ">>" or -1
+    pos_map<int32_t> lit_;        // "(" -> after its ")" or -1
 };
 
 void scan_objects(doc *d, const kw_positions &endobjs) {
@@ -1527,7 +1542,7 @@ public:
 private:
     const unsigned char *t_;
     int32_t len_;
-    std::map<int32_t, int32_t> runs_;  // start -> first byte after the run
+    std::map<int32_t, int32_t, pos_less> runs_;  // start -> first byte after the run
 };
 
 void delimit_streams(doc *d, const kw_positions &endobjs, const kw_positions &endstreams) {
@@ -1535,15 +1550,18 @@ void delimit_streams(doc *d, const kw_positions &endobjs, const kw_positions &en
     int32_t len = d->len;
     objvec &v = d->objs;
     // First entry index for each object number, for indirect /Length.
-    std::vector<std::pair<int32_t, int32_t>> first;
-    first.reserve(static_cast<size_t>(v.count));
-    for (int32_t i = 0; i < v.count; ++i) first.emplace_back(v.items[i].num, i);
-    std::stable_sort(first.begin(), first.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    struct num_at {
+        int32_t num, idx;
+    };
+    std::vector<num_at> first(static_cast<size_t>(v.count));
+    for (int32_t i = 0; i < v.count; ++i) first[static_cast<size_t>(i)] = num_at{v.items[i].num, i};
+    std::sort(first.begin(), first.end(), [](const num_at &a, const num_at &b) {
+        return a.num != b.num ? a.num < b.num : a.idx < b.idx;
+    });
     auto find_first = [&](int32_t num) -> const obj_entry * {
         auto it = std::lower_bound(first.begin(), first.end(), num,
-                                   [](const auto &a, int32_t n) { return a.first < n; });
-        return (it != first.end() && it->first == num) ? &v.items[it->second] : nullptr;
+                                   [](const num_at &a, int32_t n) { return a.num < n; });
+        return (it != first.end() && it->num == num) ? &v.items[it->idx] : nullptr;
     };
 
     space_runs spaces(t, len);
