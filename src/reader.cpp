@@ -1609,7 +1609,8 @@ void remove_false_headers(doc *d) {
         if (e.is_stream && e.data_start >= 0 && e.data_start < e.data_end)
             ranges.push_back(rng{e.data_start, e.data_end});
     }
-    std::qsort(ranges.data(), ranges.size(), sizeof(rng), sx_rng_cmp);
+    // qsort wants a real array even for no elements.
+    if (!ranges.empty()) std::qsort(ranges.data(), ranges.size(), sizeof(rng), sx_rng_cmp);
     std::vector<int32_t> maxend(ranges.size());
     int32_t m = INT32_MIN;
     for (size_t k = 0; k < ranges.size(); ++k) {
