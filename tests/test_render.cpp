@@ -138,7 +138,6 @@ TEST(Render, BoxAwayFromTheOrigin) {
         for (int i = 0; i < 3; ++i) spec.pages.push_back(grey_page(i, rot, 50 + 20 * i, 40));
         auto r = run_nup(pdfgen::make_doc(spec), 4, 1, 1, 0);
         ASSERT_EQ(r.rc, 1) << r.err;
-        nuptest::expect_qpdf_clean(r.pdf);
         std::string path = testtools::write_temp(r.pdf, "render");
         auto img = testtools::render_gray(path, 1, kDpi);
         testtools::remove_file(path);
@@ -188,7 +187,6 @@ TEST(Render, ContentLeftEncodedStillShows) {
     b.add_stream(4, "/Filter /ASCIIHexDecode", hex + ">");
     auto r = run_nup(b.finish("/Root 1 0 R"), 2, 0, 1, 0);
     ASSERT_EQ(r.rc, 1) << r.err;
-    nuptest::expect_qpdf_clean(r.pdf);
     std::string path = testtools::write_temp(r.pdf, "render");
     auto img = testtools::render_gray(path, 1, kDpi);
     testtools::remove_file(path);

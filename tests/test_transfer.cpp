@@ -74,7 +74,6 @@ TEST(Transfer, FontWithDescriptorAndProgram) {
               std::string::npos);
     EXPECT_EQ(body(r.pdf, 11), "4\n");
     EXPECT_NE(r.pdf.find("/Size 12 "), std::string::npos);
-    nuptest::expect_qpdf_clean(r.pdf);
 }
 
 TEST(Transfer, SharedFontCarriedOnce) {
@@ -90,7 +89,6 @@ TEST(Transfer, SharedFontCarriedOnce) {
     EXPECT_EQ(body(r.pdf, 10), "<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>\n");
     EXPECT_NE(nuptest::object_text(r.pdf, 5).find("<< /Font << /A 9 0 R /B 10 0 R >> >>"),
               std::string::npos);
-    nuptest::expect_qpdf_clean(r.pdf);
 }
 
 TEST(Transfer, SeventyFontsAllCarried) {
@@ -114,7 +112,6 @@ TEST(Transfer, SeventyFontsAllCarried) {
                   "<< /Type /Font /Subtype /Type1 /BaseFont /F" + std::to_string(i) + " >>\n")
             << i;
     }
-    nuptest::expect_qpdf_clean(r.pdf);
 }
 
 TEST(Transfer, PagesAndTreeNodesBecomeNull) {
@@ -129,7 +126,6 @@ TEST(Transfer, PagesAndTreeNodesBecomeNull) {
     std::string x = nuptest::object_text(r.pdf, 7);
     EXPECT_NE(x.find("/Page null /Extra [null 8 0 R]"), std::string::npos) << x;
     EXPECT_EQ(body(r.pdf, 8), "<< /Kids [null] >>\n");
-    nuptest::expect_qpdf_clean(r.pdf);
 }
 
 TEST(Transfer, StringsAndNamesAreNotReferences) {
@@ -165,14 +161,13 @@ TEST(Transfer, ReferenceForms) {
     for (const Case &c : cases) {
         PdfBuilder b = pages_with({c.resources});
         b.add(50, "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>", 10);
-        auto r = run_nup(b.finish("/Root 1 0 R"), 2, 0, 1, 0);
+        auto r = run_nup(b.finish("/Root 1 0 R"), 2, 0, 1, 0, c.resources.find("Rx") == std::string::npos);
         ASSERT_EQ(r.rc, 1) << c.name << ": " << r.err;
         EXPECT_NE(nuptest::object_text(r.pdf, 4).find("/Resources " + c.written + " >> stream"),
                   std::string::npos)
             << c.name << ": " << nuptest::object_text(r.pdf, 4);
         EXPECT_EQ(body(r.pdf, 7), "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>\n")
             << c.name;
-        if (c.resources.find("Rx") == std::string::npos) nuptest::expect_qpdf_clean(r.pdf);
     }
 }
 
@@ -184,7 +179,6 @@ TEST(Transfer, MissingObjectsAreNullObjects) {
     ASSERT_EQ(r.rc, 1) << r.err;
     EXPECT_NE(r.pdf.find("8 0 obj\nnull\nendobj\n"), std::string::npos);
     EXPECT_NE(body(r.pdf, 7).find("/Encoding 8 0 R"), std::string::npos);
-    nuptest::expect_qpdf_clean(r.pdf);
 }
 
 TEST(Transfer, StreamWithWrongLengthIsMadeRight) {
@@ -198,7 +192,6 @@ TEST(Transfer, StreamWithWrongLengthIsMadeRight) {
     EXPECT_NE(nuptest::object_text(r.pdf, 7).find("/Length 4 "), std::string::npos)
         << nuptest::object_text(r.pdf, 7);
     EXPECT_EQ(nuptest::stream_data(r.pdf, 7), "\x10\x80\xF0\x40");
-    nuptest::expect_qpdf_clean(r.pdf);
 }
 
 TEST(Transfer, ObjectStreamMembers) {
@@ -213,7 +206,6 @@ TEST(Transfer, ObjectStreamMembers) {
     EXPECT_EQ(trimmed(body(r.pdf, 7)),
               "<< /Type /Font /Subtype /Type1 /BaseFont /Symbol /Encoding 8 0 R >>");
     EXPECT_EQ(trimmed(body(r.pdf, 8)), "<< /Type /Encoding /Differences [32 /space] >>");
-    nuptest::expect_qpdf_clean(r.pdf);
 }
 
 TEST(Transfer, ManyPagesShareResources) {
@@ -233,7 +225,6 @@ TEST(Transfer, ManyPagesShareResources) {
     ASSERT_EQ(r.rc, 1) << r.err;
     auto objs = nuptest::xref_objects(r.pdf);
     EXPECT_EQ(objs.size(), 2u + 125 * 2 + 2000 + 2001);
-    nuptest::expect_qpdf_clean(r.pdf);
 }
 
 }  // namespace

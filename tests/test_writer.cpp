@@ -50,7 +50,6 @@ TEST(Output, OnePageLetterFile) {
             "0000000000 65535 f \n" + entry(cont) + "trailer\n<< /Size 7 /Root 1 0 R >>\nstartxref " +
             std::to_string(xref) + "\n%%EOF\n";
     EXPECT_EQ(r.pdf, want);
-    nuptest::expect_qpdf_clean(r.pdf);
 }
 
 TEST(Output, NumberingAndTable) {
@@ -75,7 +74,6 @@ TEST(Output, NumberingAndTable) {
         for (int u : c.unused) EXPECT_EQ(objs.count(u), 0u) << c.pages << "/" << c.n << ": " << u;
         EXPECT_NE(r.pdf.find(c.kids), std::string::npos);
         EXPECT_NE(r.pdf.find("/Size " + std::to_string(c.size) + " "), std::string::npos);
-        nuptest::expect_qpdf_clean(r.pdf);
     }
 }
 
@@ -149,7 +147,6 @@ TEST(Forms, ContentGathering) {
         if (!c.dict_has.empty()) EXPECT_NE(dict.find(c.dict_has), std::string::npos) << c.name << ": " << dict;
         if (!c.dict_lacks.empty()) EXPECT_EQ(dict.find(c.dict_lacks), std::string::npos) << c.name;
         EXPECT_NE(form.find(c.data + "\nendstream\nendobj\n"), std::string::npos) << c.name;
-        nuptest::expect_qpdf_clean(r.pdf);
     }
 }
 
@@ -171,7 +168,6 @@ TEST(Forms, ResourcesWrittenInline) {
     EXPECT_NE(nuptest::object_text(r.pdf, 4)
                   .find(" /Resources << /ProcSet [/PDF] /ExtGState << /G0 << /CA 0.5 >> >> >> >> stream\n"),
               std::string::npos);
-    nuptest::expect_qpdf_clean(r.pdf);
 }
 
 TEST(Forms, LargeDecodedContent) {
@@ -190,7 +186,6 @@ TEST(Forms, LargeDecodedContent) {
     ASSERT_EQ(r.rc, 1) << r.err;
     EXPECT_EQ(nuptest::stream_data(r.pdf, 4), big);
     EXPECT_EQ(nuptest::stream_data(r.pdf, 5), big + "\n" + big);
-    nuptest::expect_qpdf_clean(r.pdf);
 }
 
 // ---------------------------------------------------------------------------
@@ -255,7 +250,6 @@ TEST(Output, ManyPages) {
     EXPECT_NE(r.pdf.find("/Type /Pages /Count 63 "), std::string::npos);
     auto objs = nuptest::xref_objects(r.pdf);
     EXPECT_EQ(objs.size(), 2u + 63 * 2 + 1000);
-    nuptest::expect_qpdf_clean(r.pdf);
 }
 
 }  // namespace
