@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Fuzz smoke runs: builds the libFuzzer targets with clang (AddressSanitizer
+# and UndefinedBehaviorSanitizer on) and runs each one for a bounded time,
+# seeded from generated files and from the real-world corpus. A crash, a
+# sanitizer report, a timeout or running out of memory fails the step; the
+# offending input is printed (base64) so that it can be turned into a test.
+set -euo pipefail
+
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+cd "$repo"
+build="$repo/build-ci-fuzz"
+seconds="${SHEETLAY_FUZZ_SECONDS:-60}"
+
+export DEBIAN_FRONTEND=noninteractive
+as_root=()
+[[ "$(id -u)" == 0 ]] || as_root=(sudo)
+"${as_root[@]}" apt-get -qq -o DPkg::Lock::Timeout=600 install -y --no-install-recommends \
+  clang libclang-rt-14-dev >/dev/null
+clang++ --version | head -n 1
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DSHEETLAY_FUZZ=ON -DSHEETLAY_BUILD_TESTS=OFF -DSHEETLAY_BUILD_TOOLS=OFF
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_nup fuzz_make_seeds
+
+# Seeds: generated files, plus the corpus (../shared/corpus beside the clone).
+rm -rf "$build/seeds" "$build/work" "$build/artifacts"
+mkdir -p "$build/seeds/inflate" "$build/seeds/nup" "$build/work/inflate" "$build/work/nup" "$build/artifacts"
+"$build/fuzz/fuzz_make_seeds" "$build/seeds/inflate" "$build/seeds/nup"
+corpus="${SHEETLAY_CORPUS_DIR:-$(dirname "$repo")/shared/corpus}"
+if [[ -d "$corpus" ]]; then
+  find "$corpus" -maxdepth 1 -name '*.pdf' -exec cp {} "$build/seeds/nup/" \;
+fi
+echo "seeds: $(ls "$build/seeds/inflate" | wc -l) inflate, $(ls "$build/seeds/nup" | wc -l) documents"
+
+export TMPDIR="$build/work"
+failed=0
+for target in fuzz_inflate fuzz_nup; do
+  name="${target#fuzz_}"
+  log="$build/$target.log"
+  echo "+ $target for ${seconds}s"
+  set +e
+  "$build/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
+    -print_final_stats=1 -artifact_prefix="$build/artifacts/$target-" \
+    "$build/work/$name" "$build/seeds/$name" >"$log" 2>&1
+  rc=$?
+  set -e
+  grep -E '^(Done|stat::)' "$log" || true
+  shopt -s nullglob
+  found=("$build/artifacts/$target-"*)
+  shopt -u nullglob
+  if [[ $rc != 0 || ${#found[@]} != 0 ]]; then
+    failed=1
+    echo "!! $target failed (exit $rc); the end of its log:"
+    tail -n 80 "$log"
+    for f in "${found[@]}"; do
+      echo "!! input $(basename "$f") ($(wc -c <"$f") bytes), base64:"
+      base64 "$f"
+    done
+  fi
+done
+rm -rf "$build/work"
+exit $failed

@@ -1,0 +1,189 @@
+// Writes small seed inputs for the fuzz targets:
+//   fuzz_make_seeds <inflate-seed-dir> <nup-seed-dir>
+// Inflate seeds are three bytes of area size and a zlib stream; document
+// seeds are generated PDF files of every shape the reader knows (classic
+// and stream cross-references, object streams, nested page trees, inherited
+// attributes, carried resources, content arrays, incremental updates) and a
+// few damaged ones.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/pdfgen.h"
+
+#ifdef SHEETLAY_HAVE_ZLIB
+#include <zlib.h>
+#endif
+
+namespace {
+
+bool put(const std::string &dir, const std::string &name, const std::string &bytes) {
+    std::string path = dir + "/" + name;
+    std::FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        return false;
+    }
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+std::string area(unsigned cap) {
+    std::string s;
+    s.push_back(static_cast<char>(cap & 0xff));
+    s.push_back(static_cast<char>((cap >> 8) & 0xff));
+    s.push_back(static_cast<char>((cap >> 16) & 0xff));
+    return s;
+}
+
+// Deflate with a chosen strategy (Z_FIXED gives fixed-code blocks).
+std::string deflate_with(const std::string &data, int level, int strategy) {
+#ifdef SHEETLAY_HAVE_ZLIB
+    z_stream z{};
+    if (deflateInit2(&z, level, Z_DEFLATED, 15, 8, strategy) != Z_OK) return pdfgen::zstored(data);
+    std::string out(deflateBound(&z, static_cast<uLong>(data.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    int rc = deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return rc == Z_STREAM_END ? out : pdfgen::zstored(data);
+#else
+    (void)level;
+    (void)strategy;
+    return pdfgen::zstored(data);
+#endif
+}
+
+std::string page_text(int k) {
+    std::string s;
+    for (int i = 0; i < 40; ++i)
+        s += "BT /F1 12 Tf 72 " + std::to_string(700 - 12 * i) + " Td (line " + std::to_string(k * 100 + i) +
+             ") Tj ET\n";
+    return s;
+}
+
+std::vector<std::pair<std::string, std::string>> inflate_seeds() {
+    std::vector<std::pair<std::string, std::string>> v;
+    std::string text = page_text(1);
+    std::string runs(3000, 'a');
+    v.push_back({"stored", area(8192) + pdfgen::zstored(text)});
+    v.push_back({"stored-empty", area(16) + pdfgen::zstored("")});
+    v.push_back({"level1", area(8192) + deflate_with(text, 1, 0)});
+    v.push_back({"level9", area(8192) + deflate_with(text, 9, 0)});
+#ifdef SHEETLAY_HAVE_ZLIB
+    v.push_back({"fixed", area(8192) + deflate_with(text, 6, Z_FIXED)});
+    v.push_back({"huffman-only", area(8192) + deflate_with(text, 6, Z_HUFFMAN_ONLY)});
+    v.push_back({"rle", area(4096) + deflate_with(runs, 6, Z_RLE)});
+#endif
+    // An area just too small, and one exactly right.
+    v.push_back({"tight", area(static_cast<unsigned>(runs.size()) - 1) + deflate_with(runs, 9, 0)});
+    v.push_back({"exact", area(static_cast<unsigned>(runs.size())) + deflate_with(runs, 9, 0)});
+    return v;
+}
+
+std::vector<std::pair<std::string, std::string>> doc_seeds() {
+    using namespace pdfgen;
+    std::vector<std::pair<std::string, std::string>> v;
+    v.push_back({"three-pages.pdf", make_pages(3)});
+    v.push_back({"landscape.pdf", make_pages(5, 842, 595)});
+
+    {
+        DocSpec s;
+        for (int i = 0; i < 4; ++i) {
+            PageSpec p;
+            p.content = page_text(i);
+            p.flate = true;
+            p.rotate = i % 2 ? "90" : "";
+            p.crop_box = i == 2 ? "[10 10 500 700]" : "";
+            p.resources = "<< /Font << /F1 1000 0 R >> >>";
+            s.pages.push_back(p);
+        }
+        s.objects.push_back({1000, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"});
+        v.push_back({"flate-rotated.pdf", make_doc(s)});
+        s.xref_stream = true;
+        v.push_back({"xref-stream.pdf", make_doc(s)});
+        s.objstm = true;
+        v.push_back({"object-stream.pdf", make_doc(s)});
+    }
+    {
+        // A nested tree that hands rotation, boxes and resources down.
+        DocSpec s;
+        for (int i = 0; i < 7; ++i) {
+            PageSpec p;
+            p.media_box = "";
+            p.content = "0 g 10 10 50 50 re f";
+            s.pages.push_back(p);
+        }
+        s.fanout = 2;
+        s.root_extra = "/Rotate 270 /MediaBox [0 0 300 400] /Resources << /ProcSet [/PDF] >>";
+        s.inner_extra = "/CropBox [5 5 295 395]";
+        v.push_back({"nested-tree.pdf", make_doc(s)});
+    }
+    {
+        // Resources that reach further objects, an image stream, a content
+        // array given by reference, and an indirect /Length.
+        PdfBuilder b;
+        b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+        b.add(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>");
+        b.add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 5 0 R "
+                 "/Resources << /XObject << /Im1 8 0 R >> /Font << /F1 9 0 R >> >> >>");
+        b.add(4, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 300] /Contents [6 0 R 7 0 R] "
+                 "/Resources 10 0 R >>");
+        StreamOpts indirect;
+        indirect.length_obj = 11;
+        b.add_stream(5, "", "q 100 0 0 100 0 0 cm /Im1 Do Q", indirect);
+        b.add_stream(6, "", "BT /F1 10 Tf 10 10 Td", {.flate = true});
+        b.add_stream(7, "", "(x) Tj ET");
+        b.add_stream(8, "/Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceGray "
+                        "/BitsPerComponent 8",
+                     std::string("\x00\xff\xff\x00", 4));
+        b.add(9, "<< /Type /Font /Subtype /Type1 /BaseFont /Courier /Encoding 12 0 R >>");
+        b.add(10, "<< /Font << /F1 9 0 R >> >>");
+        b.add(12, "<< /Type /Encoding /Differences [1 /a /b] >>");
+        v.push_back({"resources.pdf", b.finish("/Root 1 0 R")});
+    }
+    {
+        // An incremental update that replaces a page.
+        PdfBuilder b;
+        b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+        b.add(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+        b.add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] /Contents 4 0 R >>");
+        b.add_stream(4, "", "0 g 0 0 10 10 re f");
+        b.finish_classic("/Root 1 0 R");
+        b.add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 150 100] /Rotate 180 /Contents 4 0 R >>");
+        b.finish_classic("/Root 1 0 R");
+        v.push_back({"incremental.pdf", b.bytes()});
+    }
+    {
+        // Damage: cut in the middle, and a table whose offsets are wrong.
+        std::string whole = make_pages(2);
+        v.push_back({"truncated.pdf", whole.substr(0, whole.size() / 2)});
+        std::string shifted = whole;
+        size_t x = shifted.rfind("xref");
+        if (x != std::string::npos)
+            for (size_t i = x; i < shifted.size(); ++i)
+                if (shifted[i] == '0') shifted[i] = '7';
+        v.push_back({"bad-offsets.pdf", shifted});
+        std::string bad_len = make_simple_doc({PageSpec{}});
+        size_t l = bad_len.find("/Length ");
+        if (l != std::string::npos) bad_len.replace(l, 9, "/Length 99999");
+        v.push_back({"bad-length.pdf", bad_len});
+    }
+    return v;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s <inflate-seed-dir> <nup-seed-dir>\n", argv[0]);
+        return 2;
+    }
+    bool ok = true;
+    for (const auto &[name, bytes] : inflate_seeds()) ok = put(argv[1], name, bytes) && ok;
+    for (const auto &[name, bytes] : doc_seeds()) ok = put(argv[2], name, bytes) && ok;
+    return ok ? 0 : 1;
+}
