@@ -43,21 +43,26 @@ constexpr unsigned kLitBits = 10;                // direct-table index widths
 constexpr unsigned kDistBits = 8;
 constexpr unsigned kLenCodeBits = 7;             // code-length codes are at most 7 bits
 
-// How a step ended. `ok` lets decoding go on.
-enum class Step { ok, damaged, shortage };
+// How a step ended. `ok` lets decoding go on; `near_end` says the fast loop
+// stopped because the input or the output area is nearly used up.
+enum class Step { ok, damaged, shortage, near_end };
 
 // A decoding-table entry:
-//   bits 0-3    code length (0: not in the direct table, see slow_lookup)
-//   bits 4-5    kind
+//   bits 0-5    code length (0: not in the direct table, see slow_lookup);
+//               six bits so that shifting by the entry needs no masking
+//   bits 6-7    kind
 //   bits 8-11   number of extra bits that follow the code
 //   bits 16-31  value: the literal byte, the base length or distance, or the
 //               code-length symbol
-constexpr uint32_t kLenMask = 0x0f;
-constexpr uint32_t kKindMask = 0x30;
+constexpr uint32_t kLenMask = 0x3f;
+constexpr uint32_t kKindMask = 0xc0;
 constexpr uint32_t kLiteral = 0x00;  // also: distance codes, code-length symbols
-constexpr uint32_t kLength = 0x10;
-constexpr uint32_t kEndBlock = 0x20;
-constexpr uint32_t kBadSymbol = 0x30;  // literal/length symbols 286 and 287
+constexpr uint32_t kLength = 0x40;
+constexpr uint32_t kEndBlock = 0x80;
+constexpr uint32_t kBadSymbol = 0xc0;  // literal/length symbols 286 and 287
+// A direct-table slot no code of up to table_bits bits fills: the code is
+// longer, or there is none. Its kind keeps it off the literal path.
+constexpr uint32_t kNotInTable = kBadSymbol;
 
 constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                       31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
@@ -120,7 +125,7 @@ constexpr unsigned reverse_bits(unsigned code, unsigned n) {
 // incomplete one. The caller decides which of these it accepts.
 template <unsigned TB, unsigned N>
 constexpr int construct(Huffman<TB, N> &h, const uint8_t *len, unsigned n, Alphabet a) {
-    for (auto &t : h.table) t = 0;
+    for (auto &t : h.table) t = kNotInTable;
     for (auto &c : h.count) c = 0;
     for (unsigned s = 0; s < n; ++s) ++h.count[len[s]];
     if (h.count[0] == n) return 0;
@@ -337,55 +342,117 @@ inline void copy_match(unsigned char *o, size_t dist, size_t len) {
     }
 }
 
-// Decodes the symbols of one compressed block up to its end-of-block code.
-Step codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
+// The hot loop of a compressed block, for as long as at least 8 input bytes
+// and kMaxMatch bytes of output room remain. A refill then leaves 56 bits,
+// which cover a literal/length code with its extra bits and a distance code
+// with its extra bits (15 + 5 + 15 + 13); so nothing is checked but the
+// data. Works on local copies of the state, which the
+// compiler can keep in registers although output bytes are written through
+// a character pointer.
+Step fast_codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
     constexpr uint64_t lit_mask = (1u << kLitBits) - 1;
     constexpr uint64_t dist_mask = (1u << kDistBits) - 1;
-    for (;;) {
-        if (d.end - d.in >= 8 && d.cap - d.outcnt >= kMaxMatch) {
-            // 56 bits cover a literal/length code with its extra bits and a
-            // distance code with its extra bits (15 + 5 + 15 + 13), and the
-            // output has room for the longest copy.
-            refill_wide(d);
-            uint32_t e = lc.table[d.bits & lit_mask];
-            if ((e & kLenMask) == 0) {
-                e = slow_lookup(lc, d.bits);
-                if (e == 0) return Step::damaged;
+    if (d.end - d.in < 8 || d.cap - d.outcnt < kMaxMatch) return Step::near_end;
+    const unsigned char *in = d.in;
+    const unsigned char *const in_last = d.end - 8;
+    unsigned char *const out = d.out;
+    unsigned char *op = out + d.outcnt;
+    unsigned char *const op_last = out + (d.cap - kMaxMatch);
+    uint64_t bits = d.bits;
+    unsigned nbits = d.nbits;
+    Step result = Step::near_end;
+
+    while (in <= in_last && op <= op_last) {
+        bits |= load_le64(in) << nbits;
+        in += (63 - nbits) >> 3;
+        nbits |= 56;
+        uint32_t e = lc.table[bits & lit_mask];
+        if ((e & kKindMask) == kLiteral) {
+            bits >>= e & kLenMask;
+            nbits -= e & kLenMask;
+            *op++ = static_cast<unsigned char>(e >> 16);
+            // Codes from the direct table are at most kLitBits long, so the
+            // bits of a refill hold five literals.
+            static_assert(5 * kLitBits <= 56);
+            for (int k = 0; k < 4; ++k) {
+                e = lc.table[bits & lit_mask];
+                if ((e & kKindMask) != kLiteral) break;
+                bits >>= e & kLenMask;
+                nbits -= e & kLenMask;
+                *op++ = static_cast<unsigned char>(e >> 16);
             }
-            d.bits >>= e & kLenMask;
-            d.nbits -= e & kLenMask;
-            if ((e & kKindMask) == kLiteral) {
-                d.out[d.outcnt++] = static_cast<unsigned char>(e >> 16);
-                // A second literal fits in the bits left over.
-                e = lc.table[d.bits & lit_mask];
-                if ((e & kKindMask) == kLiteral && (e & kLenMask) != 0) {
-                    d.bits >>= e & kLenMask;
-                    d.nbits -= e & kLenMask;
-                    d.out[d.outcnt++] = static_cast<unsigned char>(e >> 16);
-                }
-                continue;
-            }
-            if ((e & kKindMask) == kEndBlock) return Step::ok;
-            if ((e & kKindMask) == kBadSymbol) return Step::damaged;
-            size_t len = (e >> 16) + take(d, (e >> 8) & 0x0f);
-            e = dc.table[d.bits & dist_mask];
-            if ((e & kLenMask) == 0) {
-                e = slow_lookup(dc, d.bits);
-                if (e == 0) return Step::damaged;
-            }
-            d.bits >>= e & kLenMask;
-            d.nbits -= e & kLenMask;
-            size_t dist = (e >> 16) + take(d, (e >> 8) & 0x0f);
-            if (dist > d.outcnt) return Step::damaged;
-            copy_match(d.out + d.outcnt, dist, len);
-            d.outcnt += len;
-            continue;
+            continue;  // anything else is looked up again after a refill
         }
+        if ((e & kKindMask) != kLength) {
+            if ((e & kLenMask) == 0) {  // a long code, or none
+                e = slow_lookup(lc, bits);
+                if (e == 0) {
+                    result = Step::damaged;
+                    break;
+                }
+                if ((e & kKindMask) == kLiteral) {
+                    bits >>= e & kLenMask;
+                    nbits -= e & kLenMask;
+                    *op++ = static_cast<unsigned char>(e >> 16);
+                    continue;
+                }
+            }
+            if ((e & kKindMask) == kEndBlock) {
+                bits >>= e & kLenMask;
+                nbits -= e & kLenMask;
+                result = Step::ok;
+                break;
+            }
+            if ((e & kKindMask) == kBadSymbol) {
+                result = Step::damaged;
+                break;
+            }
+        }
+        bits >>= e & kLenMask;
+        nbits -= e & kLenMask;
+        unsigned extra = (e >> 8) & 0x0f;
+        size_t len = (e >> 16) + static_cast<size_t>(bits & ((uint64_t{1} << extra) - 1));
+        bits >>= extra;
+        nbits -= extra;
+
+        e = dc.table[bits & dist_mask];
+        if ((e & kLenMask) == 0) {
+            e = slow_lookup(dc, bits);
+            if (e == 0) {
+                result = Step::damaged;
+                break;
+            }
+        }
+        bits >>= e & kLenMask;
+        nbits -= e & kLenMask;
+        extra = (e >> 8) & 0x0f;
+        size_t dist = (e >> 16) + static_cast<size_t>(bits & ((uint64_t{1} << extra) - 1));
+        bits >>= extra;
+        nbits -= extra;
+        if (dist > static_cast<size_t>(op - out)) {
+            result = Step::damaged;
+            break;
+        }
+        copy_match(op, dist, len);
+        op += len;
+    }
+    d.in = in;
+    d.bits = bits;
+    d.nbits = nbits;
+    d.outcnt = static_cast<size_t>(op - out);
+    return result;
+}
+
+// Decodes the symbols of one compressed block up to its end-of-block code.
+Step codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
+    for (;;) {
+        Step st = fast_codes(d, lc, dc);
+        if (st != Step::near_end) return st;
 
         // Near the end of the input or of the output: every read and every
         // write checked, in the order the data comes.
         uint32_t e;
-        Step st = decode(d, lc, e);
+        st = decode(d, lc, e);
         if (st != Step::ok) return st;
         uint32_t kind = e & kKindMask;
         if (kind == kLiteral) {

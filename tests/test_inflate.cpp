@@ -565,6 +565,40 @@ TEST(InflateShortage, InputEndsEarly) {
                  {"stored block exactly fills the area", out_short, 6, 0, "abcdef"}});
 }
 
+// Literal codes of 10 and 12 bits, the longest the decoder's lookup holds
+// directly and beyond, in long runs: many such codes in a row must never
+// outrun the bits it has fetched.
+TEST(InflateRoundTrip, LongLiteralCodes) {
+    Dynamic d{std::vector<int>(270, 0), {1, 1}};
+    for (int s = 0; s < 128; ++s) d.lit[s] = 10;
+    for (int s = 128; s < 256; ++s) d.lit[s] = 12;
+    d.lit[256] = 1;
+    d.lit[257] = 2;
+    for (int s = 258; s < 270; ++s) d.lit[s] = 7;
+    std::mt19937 rng(99);
+    for (int run = 0; run < 3; ++run) {
+        BitWriter w;
+        d.seq.clear();
+        d.header(w, true);
+        std::string want;
+        for (int i = 0; i < 4000; ++i) {
+            if (i % 97 == 96) {  // now and then a copy of 3 with distance 1
+                d.sym(w, 257);
+                w.code(0, 1);
+                want += std::string(3, want.back());
+                continue;
+            }
+            int c = run == 0 ? static_cast<int>(rng() % 128) : run == 1 ? 128 + static_cast<int>(rng() % 128)
+                                                                        : static_cast<int>(rng() % 256);
+            d.sym(w, c);
+            want += static_cast<char>(c);
+        }
+        d.sym(w, 256);
+        Bytes src = w.done();
+        check_cases({{"exact area", src, want.size(), 0, want}, {"large area", src, want.size() + 999, 0, want}});
+    }
+}
+
 #if SHEETLAY_HAVE_ZLIB
 
 Bytes zcompress(const Bytes &data, int level, int strategy) {
