@@ -4,7 +4,6 @@
 // The whole output is built in memory (one growable image) and written to
 // disk with a single write only once it is complete, so a failure at any
 // earlier point leaves no file behind.
-#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -16,11 +15,30 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
-#include <vector>
 
 #include "internal.h"
 
 namespace sheetlay {
+
+namespace {
+
+// Writes v in signed decimal at out (room for 20 bytes); returns the end.
+// Done by hand: the standard library's integer formatting is template code,
+// and its instances would join the shared library's exported symbols.
+char *put_decimal(char *out, int64_t v) {
+    char rev[20];
+    int n = 0;
+    uint64_t u = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    do {
+        rev[n++] = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u);
+    if (v < 0) *out++ = '-';
+    while (n) *out++ = rev[--n];
+    return out;
+}
+
+}  // namespace
 
 int fmt_num(char *out, size_t size, double v) {
     if (!out || size == 0) return 0;
@@ -31,7 +49,7 @@ int fmt_num(char *out, size_t size, double v) {
     // test comes first: converting an out-of-range value is undefined.
     if (v >= -2147483648.0 && v <= 2147483647.0) {
         int32_t t = static_cast<int32_t>(v);
-        if (static_cast<double>(t) == v) end = std::to_chars(tmp, tmp + sizeof tmp, t).ptr;
+        if (static_cast<double>(t) == v) end = put_decimal(tmp, t);
     }
     if (!end) {
         // to_chars never looks at the locale, so the separator is always a
@@ -90,9 +108,48 @@ void put_num(std::string &s, double v) {
 
 void put_int(std::string &s, int64_t v) {
     char t[24];
-    auto r = std::to_chars(t, t + sizeof t, v);
-    s.append(t, static_cast<size_t>(r.ptr - t));
+    s.append(t, static_cast<size_t>(put_decimal(t, v) - t));
 }
+
+// A growable array of plain values. Local, so that none of its code is
+// exported from the shared library as standard containers of built-in
+// types would be.
+template <class T>
+class array {
+public:
+    array() = default;
+    ~array() { std::free(p_); }
+    array(const array &) = delete;
+    array &operator=(const array &) = delete;
+
+    void assign(size_t n, T v) {
+        reserve(n);
+        for (size_t i = 0; i < n; ++i) p_[i] = v;
+        n_ = n;
+    }
+    void push_back(T v) {
+        if (n_ == cap_) reserve(cap_ ? 2 * cap_ : 64);
+        p_[n_++] = v;
+    }
+    T &operator[](size_t i) { return p_[i]; }
+    const T &operator[](size_t i) const { return p_[i]; }
+    size_t size() const { return n_; }
+
+private:
+    void reserve(size_t n) {
+        if (n <= cap_) return;
+        if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+        void *q = std::realloc(p_, n * sizeof(T));
+        if (!q) throw std::bad_alloc();
+        p_ = static_cast<T *>(q);
+        cap_ = n;
+    }
+    T *p_ = nullptr;
+    size_t n_ = 0, cap_ = 0;
+};
+
+inline double lesser(double a, double b) { return a < b ? a : b; }
+inline double greater(double a, double b) { return a > b ? a : b; }
 
 // ---------------------------------------------------------------------------
 // The output image
@@ -139,7 +196,7 @@ private:
 
 // Byte offsets of the output's objects, by object number; -1 for none.
 struct offsets {
-    std::vector<int64_t> at;
+    array<int64_t> at;
     void record(int64_t num, const image &img) {
         // Offsets and the table itself are 32-bit quantities.
         if (img.len() > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
@@ -226,7 +283,7 @@ void scan_refs(const unsigned char *t, int32_t len, F &&f) {
 class transfer {
 public:
     transfer(const doc *d, int64_t base) : d_(d), base_(base) {
-        int32_t top = std::max<int32_t>(d->max_num, 0);
+        int32_t top = d->max_num > 0 ? d->max_num : 0;
         out_.assign(static_cast<size_t>(top) + 1, 0);
     }
 
@@ -265,7 +322,7 @@ public:
         return obj_body(d_->data, d_->len, e, t, len) != 0;
     }
 
-    const std::vector<int32_t> &list() const { return list_; }
+    const array<int32_t> &list() const { return list_; }
     int32_t out_num(size_t i) const { return static_cast<int32_t>(base_ + static_cast<int64_t>(i)); }
 
 private:
@@ -286,8 +343,8 @@ private:
 
     const doc *d_;
     int64_t base_;
-    std::vector<int32_t> out_;
-    std::vector<int32_t> list_;
+    array<int32_t> out_;
+    array<int32_t> list_;
 };
 
 // Copies t[0, len) through `emit`, every reference replaced by its output
@@ -338,10 +395,10 @@ struct norm_box {
 
 norm_box normalise(const pageinfo &p) {
     norm_box b;
-    b.lx = std::min(p.x0, p.x1);
-    b.ly = std::min(p.y0, p.y1);
-    b.ux = std::max(p.x0, p.x1);
-    b.uy = std::max(p.y0, p.y1);
+    b.lx = lesser(p.x0, p.x1);
+    b.ly = lesser(p.y0, p.y1);
+    b.ux = greater(p.x0, p.x1);
+    b.uy = greater(p.y0, p.y1);
     b.w = b.ux - b.lx;
     b.h = b.uy - b.ly;
     return b;
@@ -793,8 +850,10 @@ void compose(doc *d, const char *output_path, int32_t n, int32_t order, const gr
     std::string bw;
     if (border_width > 0) put_num(bw, border_width);
 
-    std::vector<placement> slots(static_cast<size_t>(n));
-    std::vector<bool> filled(static_cast<size_t>(n));
+    array<placement> slots;
+    slots.assign(static_cast<size_t>(n), placement{});
+    array<bool> filled;
+    filled.assign(static_cast<size_t>(n), false);
     for (int64_t sh = 0; sh < sheets; ++sh) {
         const int64_t P = 3 + sh * per_sheet;
         const int64_t first = sh * n;
@@ -894,8 +953,7 @@ void compose(doc *d, const char *output_path, int32_t n, int32_t order, const gr
             char e[21];
             std::memset(e, '0', 10);
             char digits[24];
-            auto r = std::to_chars(digits, digits + sizeof digits, o);
-            size_t nd = static_cast<size_t>(r.ptr - digits);
+            size_t nd = static_cast<size_t>(put_decimal(digits, o) - digits);
             std::memcpy(e + 10 - nd, digits, nd);
             std::memcpy(e + 10, " 00000 n \n", 10);
             s.append(e, 20);
