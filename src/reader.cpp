@@ -1694,7 +1694,10 @@ void expand_object_streams(doc *d) {
         int32_t Dl = static_cast<int32_t>(D);  // D <= 2^30
         int32_t n = first_name_int(t, len, e.dict_pos, b, "N", 1);
         int32_t F = first_name_int(t, len, e.dict_pos, b, "First", 0);
-        if (n < 1 || n > 100000 || F < 0 || F > Dl) {
+        // 2 x n numbers take at least 4 x n - 1 bytes ("1 0 2 5"); a header
+        // that cannot fit is refused before room for it is taken, so that
+        // many small streams claiming 100,000 members each cost nothing.
+        if (n < 1 || n > 100000 || F < 0 || F > Dl || 4 * static_cast<int64_t>(n) - 1 > Dl) {
             arena_free_last(&d->ar);
             continue;
         }
@@ -1710,6 +1713,7 @@ void expand_object_streams(doc *d) {
             arena_free_last(&d->ar);
             continue;
         }
+        int32_t added = 0;
         for (int32_t k = 0; k < n; ++k) {
             int64_t at = static_cast<int64_t>(F) + offs[k];
             int64_t mlen = k + 1 < n ? static_cast<int64_t>(offs[k + 1]) - offs[k] : Dl - at;
@@ -1724,7 +1728,10 @@ void expand_object_streams(doc *d) {
             m.text = block + at;
             m.text_len = static_cast<int32_t>(mlen);
             objvec_push(&d->objs, &m);
+            ++added;
         }
+        // Decoded bytes that no member points into are not kept.
+        if (added == 0) arena_free_last(&d->ar);
     }
 }
 

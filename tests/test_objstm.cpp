@@ -158,6 +158,20 @@ TEST(ObjStm, DamagedData) {
     }
 }
 
+TEST(ObjStm, UnusedStreamsKeepNothing) {
+    // Decoded, but no member usable: the decoded bytes are not kept.
+    Loaded l(with_objects(objstm(10, "/N 1 /First 4", "0 0 (zero)")));
+    ASSERT_EQ(l.rc, 0) << g_err;
+    EXPECT_EQ(l.d.ar.count, 0);
+    // Many small streams that each claim the most members allowed.
+    std::string many;
+    for (int i = 0; i < 20000; ++i) many += objstm(100 + i, "/N 100000 /First 0", "7 0");
+    Loaded m(with_objects(many));
+    ASSERT_EQ(m.rc, 0) << g_err;
+    EXPECT_EQ(m.member(7), "(absent)");
+    EXPECT_EQ(m.d.ar.count, 0);
+}
+
 TEST(ObjStm, TwoStreamsAndAPlainObject) {
     // The same number in two streams: the one appended last. A plain
     // object of that number wins over both.
