@@ -295,44 +295,6 @@ std::vector<Placed> placements(const std::string &text) {
     return out;
 }
 
-TEST(Layout, SlotsFollowReadingOrder) {
-    struct Grid {
-        int n, cols, rows;
-    };
-    const Grid grids[] = {{2, 2, 1}, {4, 2, 2}, {6, 3, 2}, {9, 3, 3}, {16, 4, 4}};
-    // Letter pages on Letter sheets; n + 1 pages leave one page on sheet 2.
-    for (const Grid &g : grids) {
-        const std::string input = pdfgen::make_pages(g.n + 1);
-        for (int order = 0; order < 2; ++order) {
-            auto r = run_nup(input, g.n, order, 1, 0);
-            ASSERT_EQ(r.rc, 1) << r.err;
-            EXPECT_NE(r.pdf.find("/Count 2 /Kids [3 0 R " +
-                                 std::to_string(nuptest::sheet_num(1, g.n)) + " 0 R]"),
-                      std::string::npos);
-            const double cw = 612.0 / g.cols, ch = 792.0 / g.rows;
-            for (int sheet = 0; sheet < 2; ++sheet) {
-                auto pl = placements(sheet_text(r.pdf, sheet, g.n));
-                ASSERT_EQ(pl.size(), sheet == 0 ? static_cast<size_t>(g.n) : 1u);
-                for (size_t i = 0; i < pl.size(); ++i) {
-                    EXPECT_EQ(pl[i].slot, static_cast<int>(i));
-                    // The centre of the placed page names its cell.
-                    double cx = pl[i].tx + 612 * pl[i].s / 2;
-                    double cy = pl[i].ty + 792 * pl[i].s / 2;
-                    int col = static_cast<int>(cx / cw);
-                    int row_from_top = g.rows - 1 - static_cast<int>(cy / ch);
-                    int step = order == 0 ? col : g.cols - 1 - col;
-                    EXPECT_EQ(row_from_top * g.cols + step, pl[i].slot)
-                        << "n " << g.n << " order " << order;
-                }
-            }
-            // The empty slots of the last sheet have no form object.
-            auto objs = nuptest::xref_objects(r.pdf);
-            for (int slot = 0; slot < g.n; ++slot)
-                EXPECT_EQ(objs.count(nuptest::form_num(1, g.n, slot)), slot == 0 ? 1u : 0u);
-        }
-    }
-}
-
 TEST(Layout, FirstPageSizeFollowsItsTurn) {
     struct Case {
         const char *rotate, *box, *crop, *media;

@@ -149,26 +149,31 @@ TEST(Render, BoxAwayFromTheOrigin) {
 TEST(Render, SecondSheetAndFirstPageSize) {
     REQUIRE_PDFTOPPM();
     // Five turned pages, four per sheet, sheets the size of the first page
-    // as shown (300 x 200): the fifth page alone at the top right.
+    // as shown (300 x 200): the fifth page alone in the first cell of the
+    // reading order, top left or top right.
     pdfgen::DocSpec spec;
     for (int i = 0; i < 5; ++i) spec.pages.push_back(grey_page(i, "90"));
-    auto r = run_nup(pdfgen::make_doc(spec), 4, 1, -1, 0);
-    ASSERT_EQ(r.rc, 1) << r.err;
-    std::string path = testtools::write_temp(r.pdf, "render");
-    auto img = testtools::render_gray(path, 2, kDpi);
-    testtools::remove_file(path);
-    ASSERT_TRUE(img.has_value());
-    ASSERT_EQ(img->w, 300);
-    ASSERT_EQ(img->h, 200);
-    // Cell 150 x 100, area 150 x 100: the top-right cell holds page 5.
-    auto at = [&](double x, double y) {
-        return img->at(static_cast<int>(x), static_cast<int>(200 - y));
-    };
-    EXPECT_NEAR(at(225, 150), page_grey(4) * 255, 8);
-    EXPECT_LT(at(297, 150), 40);   // its top, turned to the right
-    EXPECT_GT(at(75, 150), 245);   // the other cells are empty
-    EXPECT_GT(at(75, 50), 245);
-    EXPECT_GT(at(225, 50), 245);
+    const std::string input = pdfgen::make_doc(spec);
+    for (int order = 0; order < 2; ++order) {
+        auto r = run_nup(input, 4, order, -1, 0);
+        ASSERT_EQ(r.rc, 1) << r.err;
+        std::string path = testtools::write_temp(r.pdf, "render");
+        auto img = testtools::render_gray(path, 2, kDpi);
+        testtools::remove_file(path);
+        ASSERT_TRUE(img.has_value());
+        ASSERT_EQ(img->w, 300);
+        ASSERT_EQ(img->h, 200);
+        auto at = [&](double x, double y) {
+            return img->at(static_cast<int>(x), static_cast<int>(200 - y));
+        };
+        // Cells of 150 x 100, each filled by a turned page.
+        double full = order == 0 ? 75 : 225, empty = order == 0 ? 225 : 75;
+        EXPECT_NEAR(at(full, 150), page_grey(4) * 255, 8) << order;
+        EXPECT_LT(at(full + 72, 150), 40) << order;  // its top, turned to the right
+        EXPECT_GT(at(empty, 150), 245) << order;
+        EXPECT_GT(at(75, 50), 245) << order;
+        EXPECT_GT(at(225, 50), 245) << order;
+    }
 }
 
 TEST(Render, ContentLeftEncodedStillShows) {
