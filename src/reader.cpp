@@ -1931,6 +1931,12 @@ int doc_load(const char *path, doc *d) {
         return -1;
     }
     FILE *f = std::fopen(path, "rb");
+    // Some systems open a directory like a file; it cannot be read, which
+    // the first read tells (an empty file reads no byte without an error).
+    if (f && std::fgetc(f) == EOF && std::ferror(f)) {
+        std::fclose(f);
+        f = nullptr;
+    }
     if (!f) {
         set_error("cannot open %s", path);
         return -1;

@@ -264,6 +264,10 @@ TEST(LoadFile, Messages) {
     EXPECT_EQ(doc_load(missing.c_str(), &d), -1);
     EXPECT_EQ(std::string(g_err), "cannot open " + missing);
 
+    // A folder is no file to read, on every system.
+    EXPECT_EQ(doc_load(testtools::tmp_dir().c_str(), &d), -1);
+    EXPECT_EQ(std::string(g_err), "cannot open " + testtools::tmp_dir());
+
     std::string empty = testtools::write_temp("");
     EXPECT_EQ(doc_load(empty.c_str(), &d), -1);
     EXPECT_EQ(std::string(g_err), "empty input file: " + empty);
@@ -279,6 +283,25 @@ TEST(LoadFile, Messages) {
     EXPECT_EQ(std::string(g_err), "no PDF objects found \xE2\x80\x94 not a PDF: " + junk);
     testtools::remove_file(empty);
     testtools::remove_file(junk);
+}
+
+TEST(LoadFile, TooLarge) {
+    // The size is judged before a byte is read.
+    doc d;
+    unsigned char byte = 'x';
+    EXPECT_EQ(doc_load_mem(&byte, static_cast<size_t>(INT32_MAX) + 1, "big", &d), -1);
+    EXPECT_STREQ(g_err, "input file too large: big");
+    // A sparse file of 2^31 bytes.
+    std::string path = testtools::tmp_path("big");
+    FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    bool made = fseeko(f, static_cast<off_t>(INT32_MAX), SEEK_SET) == 0 && std::fputc('x', f) != EOF;
+    std::fclose(f);
+    if (made) {
+        EXPECT_EQ(doc_load(path.c_str(), &d), -1);
+        EXPECT_EQ(std::string(g_err), "input file too large: " + path);
+    }
+    testtools::remove_file(path);
 }
 
 TEST(LoadFile, FromDiskWithoutHeader) {
@@ -610,6 +633,7 @@ TEST(LoadPage, Boxes) {
         {"/MediaBox [0 0 612 792] /CropBox [10 20 300 400]", "", {10, 20, 300, 400}},
         {"/CropBox 7 0 R /MediaBox [0 0 612 792]", "", {0, 0, 612, 792}},
         {"/MediaBox 8 0 R", "", {1, 2, 3, 4}},  // followed to the array object
+        {"/CropBox 8 0 R /MediaBox [0 0 612 792]", "", {1, 2, 3, 4}},
         {"/MediaBox 9 0 R", "", {0, 0, 595, 842}},  // not an array
         {"/MediaBox [0 0 612]", "", {0, 0, 595, 842}},
         {"/MediaBox [0 0 612 0]", "", {0, 0, 595, 842}},
