@@ -4,12 +4,15 @@ Environment (CTest sets them):
   SHEETLAY_CLI           the program under test
   SHEETLAY_MAKE_EXAMPLE  the example generator
   SHEETLAY_VERSION       the project version
+  SHEETLAY_EMULATOR      optional command that runs the two programs (e.g. "wine" for
+                         a Windows build)
 pdfinfo and qpdf, when present, check the files written.
 """
 
 import hashlib
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import tempfile
@@ -18,6 +21,7 @@ import unittest
 CLI = os.environ.get("SHEETLAY_CLI", "")
 MAKE_EXAMPLE = os.environ.get("SHEETLAY_MAKE_EXAMPLE", "")
 VERSION = os.environ.get("SHEETLAY_VERSION", "")
+EMULATOR = shlex.split(os.environ.get("SHEETLAY_EMULATOR", ""))
 PDFINFO = shutil.which("pdfinfo")
 QPDF = shutil.which("qpdf")
 
@@ -42,7 +46,7 @@ class Cli(unittest.TestCase):
     def setUpClass(cls):
         cls.dir = tempfile.mkdtemp(prefix="sheetlay-cli-")
         cls.example = os.path.join(cls.dir, "example.pdf")
-        subprocess.run([MAKE_EXAMPLE, cls.example], check=True)
+        subprocess.run([*EMULATOR, MAKE_EXAMPLE, cls.example], check=True)
 
     @classmethod
     def tearDownClass(cls):
@@ -52,7 +56,8 @@ class Cli(unittest.TestCase):
         return os.path.join(self.dir, name)
 
     def run_cli(self, *args):
-        return subprocess.run([CLI, *args], capture_output=True, text=True, cwd=self.dir)
+        return subprocess.run([*EMULATOR, CLI, *args], capture_output=True, text=True,
+                              cwd=self.dir)
 
     def test_example_is_valid(self):
         if not QPDF:
