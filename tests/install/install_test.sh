@@ -12,6 +12,7 @@
 #   SHEETLAY_GENERATOR      CMake generator for the consumer project (default Ninja)
 #   SHEETLAY_MAKE_PROGRAM   its build program, when not on PATH
 #   SHEETLAY_VERSION        the project version
+#   SHEETLAY_REQUIRE_PKG_CONFIG  when set, a missing pkg-config fails instead of skipping
 set -euo pipefail
 
 build="$(cd "$1" && pwd)"
@@ -105,7 +106,11 @@ consumer_cmake next-major "$prefix" "$((major + 1))" fail
 consumer_pc() {
   local name="$1" root="$2" flags ldir out
   if ! command -v pkg-config >/dev/null 2>&1; then
-    echo "skip pkg-config consumer ($name): pkg-config not found"
+    if [[ -n "${SHEETLAY_REQUIRE_PKG_CONFIG:-}" ]]; then
+      fail "pkg-config not found"
+    else
+      echo "skip pkg-config consumer ($name): pkg-config not found"
+    fi
     return
   fi
   export PKG_CONFIG_PATH="$root/$libdir/pkgconfig"
