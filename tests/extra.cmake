@@ -9,9 +9,13 @@ set(_sheetlay_py_env PYTHONDONTWRITEBYTECODE=1)
 if("${CMAKE_C_FLAGS} ${CMAKE_CXX_FLAGS}" MATCHES "-fsanitize=[^ ]*address")
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
     OUTPUT_VARIABLE _sheetlay_asan OUTPUT_STRIP_TRAILING_WHITESPACE)
-  if(IS_ABSOLUTE "${_sheetlay_asan}")
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++.so
+    OUTPUT_VARIABLE _sheetlay_cxxrt OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(IS_ABSOLUTE "${_sheetlay_asan}" AND IS_ABSOLUTE "${_sheetlay_cxxrt}")
+    # The C++ runtime is preloaded too: the sanitizer looks up the real
+    # __cxa_throw when it starts, before the library brings libstdc++ in.
     # The interpreter's own allocations are not this project's leaks.
-    list(APPEND _sheetlay_py_env LD_PRELOAD=${_sheetlay_asan}
+    list(APPEND _sheetlay_py_env "LD_PRELOAD=${_sheetlay_asan}:${_sheetlay_cxxrt}"
       ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0)
   endif()
 endif()
