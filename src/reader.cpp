@@ -1141,8 +1141,8 @@ namespace {
 // "the first occurrence at or after p" is a binary search.
 struct kw_positions {
     std::vector<int32_t> pos;
-    void collect(const unsigned char *t, int32_t len, const char *kw) {
-        for (int32_t p = find_kw(t, len, 0, kw); p >= 0;
+    void collect(const unsigned char *t, int32_t len, const char *kw, int32_t from = 0) {
+        for (int32_t p = find_kw(t, len, from, kw); p >= 0;
              p = find_kw(t, len, p + 1, kw))
             pos.push_back(p);
     }
@@ -1168,7 +1168,7 @@ void read_classic_trailers(doc *d, int32_t p) {
     // first usable /Root at or after its own start; without this, a file of
     // many trailers before one startxref would be searched over and over.
     kw_positions startxrefs;
-    startxrefs.collect(t, len, "startxref");
+    startxrefs.collect(t, len, "startxref", p);
     struct root_at {
         int32_t pos, value;
     };
@@ -1293,28 +1293,41 @@ int32_t stream_data_start(const unsigned char *t, int32_t len, int32_t s) {
 // string one jump), so two walks that land on the same byte go on together.
 // Damaged files can hold many object headers whose dictionaries never close
 // (or strings that never end); walked one by one, each would run to the end
-// of the file. Here each walk reuses what earlier walks found out: the first
-// "<<" or ">>" after a start, the ">>" that matches a "<<", the first
-// unmatched ">>" after a place, and the end of a literal string. The answers
-// are those of dict_stream_kw.
+// of the file. So walks are first made plainly, as dict_stream_kw makes them,
+// within a budget of steps for the whole file that sound files never use
+// up (each walk covers one dictionary). Once it is spent, each walk reuses
+// what earlier walks found out: the first "<<" or ">>" after a start, the
+// ">>" that matches a "<<", the first unmatched ">>" after a place, the end
+// of a literal string and what follows a closing ">>". Either way the
+// answers are those of dict_stream_kw.
 class dict_walker {
 public:
     // `starts` holds the positions that will be asked about.
-    dict_walker(const unsigned char *t, int32_t len, std::vector<int32_t> starts)
-        : t_(t), len_(len), starts_(std::move(starts)) {
-        std::sort(starts_.begin(), starts_.end());
+    // `budget`: steps for plain walks; negative for the default.
+    dict_walker(const unsigned char *t, int32_t len, std::vector<int32_t> starts, int64_t budget = -1)
+        : t_(t), len_(len), starts_(std::move(starts)),
+          budget_(budget >= 0 ? budget : 8 * static_cast<int64_t>(len) + 1048576) {
+        if (!std::is_sorted(starts_.begin(), starts_.end())) std::sort(starts_.begin(), starts_.end());
         starts_.erase(std::unique(starts_.begin(), starts_.end()), starts_.end());
     }
 
     // dict_stream_kw(t, len, q).
     int32_t stream_kw(int32_t q) {
         if (q < 0) return -1;
+        if (budget_ > 0) {
+            int32_t r = plain_walk(q);
+            if (r != kGaveUp) return r;
+        }
         int32_t s = next_token(q);
         if (s < 0 || t_[s] == '>') return -1;  // ">>" first: the depth goes below 0
         int32_t m = match(s);
         if (m < 0) return -1;
+        auto hit = after_close_.find(m);
+        if (hit != after_close_.end()) return hit->second;
         int32_t j = skip_ws(t_, m + 2, len_);
-        return kw_at(t_, j, len_, "stream") ? j : -1;
+        int32_t r = kw_at(t_, j, len_, "stream") ? j : -1;
+        after_close_[m] = r;
+        return r;
     }
 
 private:
@@ -1433,9 +1446,67 @@ private:
         }
     }
 
+    static constexpr int32_t kGaveUp = -2;
+
+    // dict_stream_kw itself, as long as the budget lasts (each byte it
+    // passes costs one); kGaveUp, and no budget left, when it runs out first.
+    int32_t plain_walk(int32_t q) {
+        const int32_t stop = static_cast<int32_t>(std::min<int64_t>(len_, q + budget_));
+        auto spend = [&](int32_t at, int32_t result) {
+            budget_ -= at - q;
+            return result;
+        };
+        int32_t depth = 0;
+        int32_t i = q;
+        while (i < stop) {
+            unsigned char c = t_[i];
+            if ((c == '<' || c == '>' || c == '(') && i == len_ - 1) return spend(i, -1);
+            if (c == '<' && t_[i + 1] == '<') {
+                ++depth;
+                i += 2;
+            } else if (c == '>' && t_[i + 1] == '>') {
+                --depth;
+                i += 2;
+                if (depth < 0) return spend(i, -1);
+                if (depth == 0) {
+                    while (i < stop && is_pdf_ws(t_[i])) ++i;
+                    if (i >= stop && stop < len_) break;
+                    return spend(i, kw_at(t_, i, len_, "stream") ? i : -1);
+                }
+            } else if (c == '(') {
+                // skip_literal, within the budget.
+                int32_t sd = 0, j = i;
+                bool closed = false;
+                for (; j < stop; ++j) {
+                    unsigned char u = t_[j];
+                    if (u == '\\') {
+                        ++j;
+                    } else if (u == '(') {
+                        ++sd;
+                    } else if (u == ')' && --sd == 0) {
+                        closed = true;
+                        break;
+                    }
+                }
+                if (!closed) {
+                    if (j < len_) break;  // the budget ended first
+                    return spend(i, -1);
+                }
+                i = j + 1;
+            } else {
+                ++i;
+            }
+        }
+        if (i >= len_) return spend(i, -1);
+        budget_ = 0;
+        return kGaveUp;
+    }
+
     const unsigned char *t_;
     int32_t len_;
     std::vector<int32_t> starts_;
+    int64_t budget_;  // steps left for plain walks
+    pos_map<int32_t> after_close_;  // ">>" -> the "stream" after it, or -1
     std::vector<int32_t> landed_;
     pos_map<int32_t> first_tok_;  // start -> first "<<"/">>" or -1
     pos_map<int32_t> match_;      // "<<" -> its ">>" or -1
@@ -1553,12 +1624,15 @@ void delimit_streams(doc *d, const kw_positions &endobjs, const kw_positions &en
     struct num_at {
         int32_t num, idx;
     };
-    std::vector<num_at> first(static_cast<size_t>(v.count));
-    for (int32_t i = 0; i < v.count; ++i) first[static_cast<size_t>(i)] = num_at{v.items[i].num, i};
-    std::sort(first.begin(), first.end(), [](const num_at &a, const num_at &b) {
-        return a.num != b.num ? a.num < b.num : a.idx < b.idx;
-    });
+    std::vector<num_at> first;  // built when the first indirect /Length is met
     auto find_first = [&](int32_t num) -> const obj_entry * {
+        if (first.empty()) {
+            first.resize(static_cast<size_t>(v.count));
+            for (int32_t i = 0; i < v.count; ++i) first[static_cast<size_t>(i)] = num_at{v.items[i].num, i};
+            std::sort(first.begin(), first.end(), [](const num_at &a, const num_at &b) {
+                return a.num != b.num ? a.num < b.num : a.idx < b.idx;
+            });
+        }
         auto it = std::lower_bound(first.begin(), first.end(), num,
                                    [](const num_at &a, int32_t n) { return a.num < n; });
         return (it != first.end() && it->num == num) ? &v.items[it->idx] : nullptr;
@@ -1909,13 +1983,14 @@ int run_stages(doc *d, const char *name) {
 
 // For the tests, which check the walker against dict_stream_kw: the answers
 // for positions pos[0..n) through the walker that loading uses, asked in
-// the order loading asks (last position first).
+// the order loading asks (last position first), with `budget` steps for
+// plain walks (negative: as loading gives).
 void dict_stream_kw_many(const unsigned char *t, int32_t len, const int32_t *pos, int32_t n,
-                         int32_t *out);
+                         int32_t *out, int64_t budget);
 void dict_stream_kw_many(const unsigned char *t, int32_t len, const int32_t *pos, int32_t n,
-                         int32_t *out) {
+                         int32_t *out, int64_t budget) {
     std::vector<int32_t> starts(pos, pos + n);
-    dict_walker w(t, len, starts);
+    dict_walker w(t, len, starts, budget);
     std::vector<int32_t> order(static_cast<size_t>(n));
     for (int32_t i = 0; i < n; ++i) order[static_cast<size_t>(i)] = i;
     std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return pos[a] > pos[b]; });

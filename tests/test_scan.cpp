@@ -13,7 +13,7 @@
 namespace sheetlay {
 // The walker that loading uses in place of one dict_stream_kw per header.
 void dict_stream_kw_many(const unsigned char *t, int32_t len, const int32_t *pos, int32_t n,
-                         int32_t *out);
+                         int32_t *out, int64_t budget);
 }  // namespace sheetlay
 
 using namespace sheetlay;
@@ -268,11 +268,16 @@ TEST(ScanDicts, WalkerAgreesWithDictStreamKw) {
         for (int32_t i = 0; i < L(t); ++i)
             if (t[static_cast<size_t>(i)] == '<' || rng() % 8 == 0) starts.push_back(i);
         if (starts.empty()) continue;
-        std::vector<int32_t> got(starts.size());
-        dict_stream_kw_many(U(t), L(t), starts.data(), static_cast<int32_t>(starts.size()), got.data());
-        for (size_t k = 0; k < starts.size(); ++k)
-            ASSERT_EQ(got[k], dict_stream_kw(U(t), L(t), starts[k]))
-                << "text '" << t << "' from " << starts[k];
+        // Plain walks only, remembered walks only, and a budget that runs
+        // out part way.
+        for (int64_t budget : {int64_t{-1}, int64_t{0}, static_cast<int64_t>(rng() % 64)}) {
+            std::vector<int32_t> got(starts.size());
+            dict_stream_kw_many(U(t), L(t), starts.data(), static_cast<int32_t>(starts.size()), got.data(),
+                                budget);
+            for (size_t k = 0; k < starts.size(); ++k)
+                ASSERT_EQ(got[k], dict_stream_kw(U(t), L(t), starts[k]))
+                    << "text '" << t << "' from " << starts[k] << ", budget " << budget;
+        }
     }
 }
 
