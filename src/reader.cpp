@@ -1490,7 +1490,7 @@ private:
                 }
                 if (!closed) {
                     if (j < len_) break;  // the budget ended first
-                    return spend(i, -1);
+                    return spend(len_, -1);  // the string ran to the end
                 }
                 i = j + 1;
             } else {
@@ -1584,6 +1584,48 @@ int32_t plain_int_value(const unsigned char *t, int32_t len, const obj_entry *e)
     return parse_int_at(t, len, &p);
 }
 
+// Work allowed for reading the dictionaries of the stream objects during one
+// load. The dictionaries of the objects of a sound file do not overlap, so
+// reading each of them reads each byte of the file about once. Damaged files
+// can hold many headers whose dictionaries nest into one another, and can
+// let many headers claim one stream; there the budget caps the work, and an
+// object whose dictionary is no longer read counts as damaged.
+struct dict_budget {
+    int64_t left;
+    bool take(int64_t n) {
+        if (n < 0) n = 0;
+        if (n > left) {
+            left = 0;
+            return false;
+        }
+        left -= n;
+        return true;
+    }
+};
+
+// Which stream entries' dictionaries may be read at `factor` bytes of budget
+// per byte of dictionary: the shortest first, since the headers nested
+// into damaged dictionaries reach furthest.
+std::vector<char> dicts_allowed(const objvec &v, int32_t len, dict_budget &budget, int64_t factor) {
+    struct range_of {
+        int64_t size;
+        int32_t idx;
+    };
+    std::vector<range_of> ranges;
+    for (int32_t i = 0; i < v.count; ++i) {
+        const obj_entry &e = v.items[i];
+        if (e.in_objstm || !e.is_stream || e.dict_pos < 0) continue;
+        int32_t b = e.stream_pos > 0 ? e.stream_pos : len;
+        ranges.push_back(range_of{static_cast<int64_t>(b) - e.dict_pos, i});
+    }
+    std::sort(ranges.begin(), ranges.end(), [](const range_of &a, const range_of &b) {
+        return a.size != b.size ? a.size < b.size : a.idx < b.idx;
+    });
+    std::vector<char> ok(static_cast<size_t>(v.count), 0);
+    for (const range_of &r : ranges) ok[static_cast<size_t>(r.idx)] = budget.take(factor * r.size);
+    return ok;
+}
+
 // The first byte at or after a position that isspace() does not accept.
 // Damaged /Length values of many streams can all point into one long run of
 // white space; each run is walked once.
@@ -1616,7 +1658,8 @@ private:
     std::map<int32_t, int32_t, pos_less> runs_;  // start -> first byte after the run
 };
 
-void delimit_streams(doc *d, const kw_positions &endobjs, const kw_positions &endstreams) {
+void delimit_streams(doc *d, const kw_positions &endobjs, const kw_positions &endstreams,
+                     dict_budget &budget) {
     const unsigned char *t = d->data;
     int32_t len = d->len;
     objvec &v = d->objs;
@@ -1639,11 +1682,12 @@ void delimit_streams(doc *d, const kw_positions &endobjs, const kw_positions &en
     };
 
     space_runs spaces(t, len);
+    const std::vector<char> allowed = dicts_allowed(v, len, budget, 1);
     for (int32_t i = 0; i < v.count; ++i) {
         obj_entry &e = v.items[i];
         if (!e.is_stream) continue;
-        int32_t L, R;
-        parse_length(t, len, e.dict_pos, e.stream_pos, &L, &R);
+        int32_t L = -1, R = -1;
+        if (allowed[static_cast<size_t>(i)]) parse_length(t, len, e.dict_pos, e.stream_pos, &L, &R);
         if (L < 0 && R >= 0) {
             const obj_entry *le = find_first(R);
             if (le && !le->is_stream) L = plain_int_value(t, len, le);
@@ -1729,15 +1773,28 @@ int32_t first_name_int(const unsigned char *t, int32_t len, int32_t start, int32
     }
 }
 
-void expand_object_streams(doc *d) {
+// Marks in `objstm` the entries that are object streams, and appends their
+// members. `objstm` covers the entries present before the members.
+void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objstm) {
     const unsigned char *t = d->data;
     int32_t len = d->len;
-    for (int32_t idx = 0; idx < d->objs.count; ++idx) {
+    const int32_t count = d->objs.count;
+    objstm.assign(static_cast<size_t>(count), 0);
+    // Stream data already expanded: a sound file has one object per stream;
+    // more headers claiming the same data are damage, and expanding it again
+    // would only repeat the same members (at the cost of another decoding).
+    pos_set expanded;
+    // The dictionary is read for /ObjStm and then for /FlateDecode, /N and
+    // /First.
+    const std::vector<char> allowed = dicts_allowed(d->objs, len, budget, 4);
+    for (int32_t idx = 0; idx < count; ++idx) {
         obj_entry e = d->objs.items[idx];  // copy: pushes below may move the array
-        if (!is_object_stream(t, len, e)) continue;
+        if (!allowed[static_cast<size_t>(idx)] || !is_object_stream(t, len, e)) continue;
         int32_t b = e.stream_pos > 0 ? e.stream_pos : len;
+        objstm[static_cast<size_t>(idx)] = 1;
         int64_t R = static_cast<int64_t>(e.data_end) - e.data_start;
         if (R < 0 || R > 268435456 || e.data_start < 0 || e.data_end > len) continue;
+        if (!expanded.insert(e.data_start).second) continue;
         uint64_t Z = 8 * static_cast<uint64_t>(R) + 64;
         // Deflate data cannot expand more than 1032 times (a 258-byte match
         // in two bits), so once an area of this size has failed, larger ones
@@ -1809,9 +1866,9 @@ void expand_object_streams(doc *d) {
     }
 }
 
-void reduce_index(doc *d) {
-    const unsigned char *t = d->data;
-    int32_t len = d->len;
+// `is_objstm` marks the object streams among the first entries (from
+// expand_object_streams); the entries after them are members.
+void reduce_index(doc *d, const std::vector<char> &is_objstm) {
     objvec &v = d->objs;
     int32_t M = 0;
     for (int32_t i = 0; i < v.count; ++i)
@@ -1823,7 +1880,7 @@ void reduce_index(doc *d) {
         if (e.num > M || e.num < 0) continue;
         if (e.in_objstm)
             member[e.num] = i;
-        else if ((objstm[i] = is_object_stream(t, len, e)))
+        else if ((objstm[i] = static_cast<size_t>(i) < is_objstm.size() && is_objstm[static_cast<size_t>(i)]))
             continue;
         else
             plain[e.num] = i;
@@ -1938,16 +1995,22 @@ int choose_catalog_and_pages(doc *d) {
 // Stages 3 to 8, on a record that holds the file image.
 int load_stages(doc *d, const char *name) {
     read_trailer_info(d);
+    // Each stage that reads every stream's dictionary may read about four
+    // times the file (a sound file needs it once).
+    const int64_t dict_work = 4 * static_cast<int64_t>(d->len) + 4194304;
     {
         kw_positions endobjs, endstreams;
         endobjs.collect(d->data, d->len, "endobj");
         endstreams.collect(d->data, d->len, "endstream");
         scan_objects(d, endobjs);
-        delimit_streams(d, endobjs, endstreams);
+        dict_budget budget{dict_work};
+        delimit_streams(d, endobjs, endstreams, budget);
     }
     remove_false_headers(d);
-    expand_object_streams(d);
-    reduce_index(d);
+    std::vector<char> objstm;
+    dict_budget budget{4 * dict_work};
+    expand_object_streams(d, budget, objstm);
+    reduce_index(d, objstm);
     if (d->objs.count == 0) {
         set_error("no PDF objects found — not a PDF: %s", name);
         return -1;
