@@ -134,6 +134,7 @@ public:
     T &operator[](size_t i) { return p_[i]; }
     const T &operator[](size_t i) const { return p_[i]; }
     size_t size() const { return n_; }
+    void clear() { n_ = 0; }
 
 private:
     void reserve(size_t n) {
@@ -207,38 +208,74 @@ struct offsets {
 // ---------------------------------------------------------------------------
 // Indirect references
 
+// Deepest nesting of arrays and dictionaries written out. Real files stay
+// far below it; other PDF readers refuse much deeper structures.
+constexpr int32_t kMaxNesting = 256;
+
+// The position after the literal string that opens at t[i] == '('
+// (balanced parentheses, backslash escapes), or len when it never closes.
+int32_t skip_string(const unsigned char *t, int32_t i, int32_t len) {
+    int32_t depth = 0;
+    for (int32_t j = i; j < len; ++j) {
+        if (t[j] == '\\') {
+            ++j;
+        } else if (t[j] == '(') {
+            ++depth;
+        } else if (t[j] == ')' && --depth == 0) {
+            return j + 1;
+        }
+    }
+    return len;
+}
+
+// The position after the hex string that opens at t[i] == '<'.
+int32_t skip_hex(const unsigned char *t, int32_t i, int32_t len) {
+    int32_t j = i + 1;
+    while (j < len && t[j] != '>') ++j;
+    return j < len ? j + 1 : len;
+}
+
+// After an integer ending at t[i]: the end of " gen R" / " R" when they
+// follow (PDF white space between, any digits as generation, "R" not
+// followed by a letter or digit), else -1.
+int32_t ref_tail(const unsigned char *t, int32_t i, int32_t len) {
+    int32_t q = skip_ws(t, i, len);
+    if (q > i && q < len && is_digit(t[q])) {
+        int32_t g = q;
+        while (g < len && is_digit(t[g])) ++g;
+        int32_t h = skip_ws(t, g, len);
+        if (g < len && !is_regular(t[g]) && h > g) q = h;
+    }
+    if (q > i && q < len && t[q] == 'R' && (q + 1 == len || !is_alnum(t[q + 1]))) return q + 1;
+    return -1;
+}
+
 // Calls f(start, end, num) for every indirect reference "num gen R" in
-// t[0, len): the integer, PDF white space, an optional generation number,
-// PDF white space and "R" not followed by a letter or digit. `num` is -1
-// when it does not fit in 32 bits. Strings, names and comments are passed
-// over whole, so "(1 0 R)" or "/F1 0 R" are not references.
+// t[0, len). `num` is -1 when it does not fit in 32 bits. Strings, names
+// and comments are passed over whole, so "(1 0 R)" or "/F1 0 R" are not
+// references. Returns false (and stops) where arrays and dictionaries nest
+// deeper than kMaxNesting.
 template <class F>
-void scan_refs(const unsigned char *t, int32_t len, F &&f) {
+bool scan_refs(const unsigned char *t, int32_t len, F &&f) {
     int32_t i = 0;
+    int32_t depth = 0;
     while (i < len) {
         unsigned char c = t[i];
         if (c == '(') {
-            // A literal string: balanced parentheses, backslash escapes.
-            int32_t depth = 0;
-            int32_t j = i;
-            for (; j < len; ++j) {
-                if (t[j] == '\\') {
-                    ++j;
-                } else if (t[j] == '(') {
-                    ++depth;
-                } else if (t[j] == ')' && --depth == 0) {
-                    break;
-                }
-            }
-            i = j < len ? j + 1 : len;
+            i = skip_string(t, i, len);
         } else if (c == '<') {
             if (i + 1 < len && t[i + 1] == '<') {
-                i += 2;  // a dictionary opens
+                if (++depth > kMaxNesting) return false;
+                i += 2;
             } else {
-                int32_t j = i + 1;  // a hex string
-                while (j < len && t[j] != '>') ++j;
-                i = j < len ? j + 1 : len;
+                i = skip_hex(t, i, len);
             }
+        } else if (c == '[') {
+            if (++depth > kMaxNesting) return false;
+            ++i;
+        } else if (c == ']' || c == '>') {
+            if (depth > 0) --depth;
+            i += (c == '>' && i + 1 < len && t[i + 1] == '>') ? 2 : 1;
         } else if (c == '%') {
             while (i < len && t[i] != '\r' && t[i] != '\n') ++i;
         } else if (c == '/') {
@@ -252,34 +289,70 @@ void scan_refs(const unsigned char *t, int32_t len, F &&f) {
                 if (num <= INT32_MAX) num = num * 10 + (t[i] - '0');
                 ++i;
             }
-            int32_t num_end = i;
-            bool integer = num_end > start && (i == len || !is_regular(t[i]));
+            bool integer = i > start && (i == len || !is_regular(t[i]));
             if (!integer) {
                 while (i < len && is_regular(t[i])) ++i;
                 continue;
             }
-            int32_t q = skip_ws(t, i, len);
-            if (q > i && q < len && is_digit(t[q])) {
-                int32_t g = q;
-                while (g < len && is_digit(t[g])) ++g;
-                int32_t h = skip_ws(t, g, len);
-                if (g < len && !is_regular(t[g]) && h > g) q = h;
-            }
-            if (q > i && q < len && t[q] == 'R' && (q + 1 == len || !is_alnum(t[q + 1]))) {
-                f(start, q + 1, num > INT32_MAX ? int64_t{-1} : num);
-                i = q + 1;
-            } else {
-                i = num_end;
+            int32_t end = ref_tail(t, i, len);
+            if (end > 0) {
+                f(start, end, num > INT32_MAX ? int64_t{-1} : num);
+                i = end;
             }
         } else {
             ++i;
         }
     }
+    return true;
+}
+
+// The end of the value that starts at t[p]: a whole array, dictionary or
+// string, a name, or a token (an integer takes a following "gen R").
+int32_t value_end(const unsigned char *t, int32_t len, int32_t p) {
+    if (p >= len) return len;
+    unsigned char c = t[p];
+    if (c == '[' || (c == '<' && p + 1 < len && t[p + 1] == '<')) {
+        int32_t depth = 0;
+        int32_t i = p;
+        while (i < len) {
+            c = t[i];
+            if (c == '(') {
+                i = skip_string(t, i, len);
+            } else if (c == '<' && i + 1 < len && t[i + 1] == '<') {
+                ++depth;
+                i += 2;
+            } else if (c == '<') {
+                i = skip_hex(t, i, len);
+            } else if (c == '[') {
+                ++depth;
+                ++i;
+            } else if (c == ']' || (c == '>' && i + 1 < len && t[i + 1] == '>')) {
+                i += c == ']' ? 1 : 2;
+                if (--depth <= 0) return i;
+            } else {
+                ++i;
+            }
+        }
+        return len;
+    }
+    if (c == '(') return skip_string(t, p, len);
+    if (c == '<') return skip_hex(t, p, len);
+    int32_t i = c == '/' ? p + 1 : p;
+    bool digits = true;
+    for (; i < len && is_regular(t[i]); ++i)
+        if (!is_digit(t[i])) digits = false;
+    if (c != '/' && digits && i > p) {
+        int32_t end = ref_tail(t, i, len);
+        if (end > 0) return end;
+    }
+    return i;
 }
 
 // The objects carried from the input into the output, with their numbers
 // there. Pages and page-tree nodes are never carried: references to them
-// (and to numbers no object can have) are written as null.
+// (and to numbers no object can have) are written as null. An object whose
+// whole value is a reference to another is not carried either (an indirect
+// object cannot stand for another one): references to it name its target.
 class transfer {
 public:
     transfer(const doc *d, int64_t base) : d_(d), base_(base) {
@@ -294,19 +367,22 @@ public:
         return m > 0 ? m : 0;
     }
 
-    void gather(const unsigned char *t, int32_t len) {
-        scan_refs(t, len, [this](int32_t, int32_t, int64_t num) { note(num); });
+    // Notes the references of a text; false when it nests too deep.
+    bool gather(const unsigned char *t, int32_t len) {
+        return scan_refs(t, len, [this](int32_t, int32_t, int64_t num) { note(num); });
     }
 
-    // Follows the references inside carried objects until none is new.
+    // Follows the references inside carried objects until none is new,
+    // breadth first, then settles the forwarding objects.
     void close() {
         for (size_t i = 0; i < list_.size(); ++i) {
             const obj_entry *e = objvec_find(&d_->objs, list_[i]);
             if (!e) continue;
             const unsigned char *t;
             int32_t len;
-            if (own_text(e, &t, &len)) gather(t, len);
+            if (own_text(e, &t, &len) && !gather(t, len)) deep_[i] = true;
         }
+        resolve_aliases();
     }
 
     // The text of an object that holds its references: a stream's
@@ -324,35 +400,104 @@ public:
 
     const array<int32_t> &list() const { return list_; }
     int32_t out_num(size_t i) const { return static_cast<int32_t>(base_ + static_cast<int64_t>(i)); }
+    // Carried objects nested too deep to be written: they become null.
+    bool too_deep(size_t i) const { return deep_[i]; }
 
 private:
+    // Table values: 0 not met, -1 null, > 0 output number, and during
+    // gathering kAlias - target for an object that forwards to `target`.
+    static constexpr int32_t kAlias = -2;
+    static constexpr int32_t kWalking = INT32_MIN;
+
     void note(int64_t num) {
-        if (num <= 0 || num >= static_cast<int64_t>(out_.size())) return;
-        int32_t &slot = out_[static_cast<size_t>(num)];
-        if (slot != 0) return;
-        const obj_entry *e = objvec_find(&d_->objs, static_cast<int32_t>(num));
-        if (e && obj_type(d_->data, d_->len, e) != 0) {
-            slot = -1;
+        while (num > 0 && num < static_cast<int64_t>(out_.size())) {
+            int32_t &slot = out_[static_cast<size_t>(num)];
+            if (slot != 0) return;
+            const obj_entry *e = objvec_find(&d_->objs, static_cast<int32_t>(num));
+            if (e && obj_type(d_->data, d_->len, e) != 0) {
+                slot = -1;
+                return;
+            }
+            int64_t target = 0;
+            if (e && forwards(e, &target)) {
+                if (target <= 0 || target >= static_cast<int64_t>(out_.size())) {
+                    slot = -1;
+                    return;
+                }
+                slot = static_cast<int32_t>(kAlias - target);
+                num = target;
+                continue;
+            }
+            int64_t m = base_ + static_cast<int64_t>(list_.size());
+            if (m > INT32_MAX) fail(kGenericFailure);
+            slot = static_cast<int32_t>(m);
+            list_.push_back(static_cast<int32_t>(num));
+            deep_.push_back(false);
             return;
         }
-        int64_t m = base_ + static_cast<int64_t>(list_.size());
-        if (m > INT32_MAX) fail(kGenericFailure);
-        slot = static_cast<int32_t>(m);
-        list_.push_back(static_cast<int32_t>(num));
+    }
+
+    // True when the object's whole value is one reference, to *target.
+    bool forwards(const obj_entry *e, int64_t *target) const {
+        if (e->is_stream && !e->in_objstm) return false;
+        const unsigned char *body;
+        int32_t len;
+        if (!obj_body(d_->data, d_->len, e, &body, &len)) return false;
+        int32_t s = skip_ws(body, 0, len);
+        int32_t end = len;
+        while (end > s && is_pdf_ws(body[end - 1])) --end;
+        if (s >= end || !is_digit(body[s])) return false;
+        bool whole = false;
+        scan_refs(body + s, end - s, [&](int32_t a, int32_t b, int64_t num) {
+            if (a == 0 && b == end - s) {
+                whole = true;
+                *target = num;
+            }
+        });
+        return whole;
+    }
+
+    // Replaces each forwarding entry by what its chain ends at: an output
+    // number, or null for a chain that ends nowhere or runs in a circle.
+    void resolve_aliases() {
+        array<size_t> chain;
+        for (size_t i = 1; i < out_.size(); ++i) {
+            if (out_[i] > kAlias || out_[i] == kWalking) continue;
+            chain.clear();
+            size_t j = i;
+            int32_t r;
+            for (;;) {
+                int32_t v = out_[j];
+                if (v == kWalking) {
+                    r = -1;
+                    break;
+                }
+                if (v > kAlias) {
+                    r = v > 0 ? v : -1;
+                    break;
+                }
+                out_[j] = kWalking;
+                chain.push_back(j);
+                j = static_cast<size_t>(static_cast<int64_t>(kAlias) - v);
+            }
+            for (size_t k = 0; k < chain.size(); ++k) out_[chain[k]] = r;
+        }
     }
 
     const doc *d_;
     int64_t base_;
     array<int32_t> out_;
     array<int32_t> list_;
+    array<bool> deep_;
 };
 
 // Copies t[0, len) through `emit`, every reference replaced by its output
-// number (generation 0) or by null.
+// number (generation 0) or by null. False when the text nests too deep
+// (what was emitted is then incomplete).
 template <class Emit>
-void renumber(const transfer &tr, const unsigned char *t, int32_t len, Emit &&emit) {
+bool renumber(const transfer &tr, const unsigned char *t, int32_t len, Emit &&emit) {
     int32_t copied = 0;
-    scan_refs(t, len, [&](int32_t s, int32_t e, int64_t num) {
+    bool ok = scan_refs(t, len, [&](int32_t s, int32_t e, int64_t num) {
         emit(t + copied, static_cast<size_t>(s - copied));
         int32_t m = tr.lookup(num);
         if (m > 0) {
@@ -366,10 +511,11 @@ void renumber(const transfer &tr, const unsigned char *t, int32_t len, Emit &&em
         copied = e;
     });
     emit(t + copied, static_cast<size_t>(len - copied));
+    return ok;
 }
 
-void renumber_into(const transfer &tr, const unsigned char *t, int32_t len, std::string &out) {
-    renumber(tr, t, len, [&out](const void *p, size_t n) {
+bool renumber_into(const transfer &tr, const unsigned char *t, int32_t len, std::string &out) {
+    return renumber(tr, t, len, [&out](const void *p, size_t n) {
         out.append(static_cast<const char *>(p), n);
     });
 }
@@ -649,17 +795,22 @@ void write_form(const doc *d, const transfer &tr, image &img, offsets &off, int3
         h += " /Filter ";
         h.append(reinterpret_cast<const char *>(d->data) + ct.sf.filter.start,
                  static_cast<size_t>(ct.sf.filter.end - ct.sf.filter.start));
+        std::string parms;
         if (ct.sf.parms.start >= 0 && ct.sf.parms.end > ct.sf.parms.start &&
-            ct.sf.parms.end <= d->len) {
+            ct.sf.parms.end <= d->len &&
+            renumber_into(tr, d->data + ct.sf.parms.start, ct.sf.parms.end - ct.sf.parms.start,
+                          parms)) {
             h += " /DecodeParms ";
-            renumber_into(tr, d->data + ct.sf.parms.start, ct.sf.parms.end - ct.sf.parms.start, h);
+            h += parms;
         }
     }
+    // Resources nested too deep to be read back are left out.
     c_text res(page_resources(d, pl.page, pl.entry));
-    if (res) {
+    std::string rtext;
+    if (res && renumber_into(tr, reinterpret_cast<const unsigned char *>(res.get()),
+                             static_cast<int32_t>(std::strlen(res.get())), rtext)) {
         h += " /Resources ";
-        renumber_into(tr, reinterpret_cast<const unsigned char *>(res.get()),
-                      static_cast<int32_t>(std::strlen(res.get())), h);
+        h += rtext;
     }
     h += " >> stream\n";
 
@@ -699,10 +850,10 @@ void write_null_object(image &img, int32_t m) {
 }
 
 void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, int32_t n,
-                   int32_t m) {
+                   int32_t m, bool too_deep) {
     off.record(m, img);
     const obj_entry *e = objvec_find(&d->objs, n);
-    if (!e) {
+    if (!e || too_deep) {
         write_null_object(img, m);
         return;
     }
@@ -725,40 +876,35 @@ void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, i
             renumber_into(tr, t, len, img);
         } else {
             // The dictionary's /Length disagrees with the data that was
-            // found (a damaged file): state the true length.
-            int32_t vs = -1, ve = -1;
-            int32_t i = find_name_top(t, len, 0, len, "Length");
-            if (i >= 0) {
-                int32_t p = skip_ws(t, i + 7, len);
-                int32_t q = p;
-                if (p < len && (is_digit(t[p]) || t[p] == '-' || t[p] == '+')) {
-                    ++q;
-                    while (q < len && is_regular(t[q])) ++q;
-                    int32_t r = skip_ws(t, q, len);
-                    if (r < len && is_digit(t[r])) {
-                        int32_t g = r;
-                        while (g < len && is_digit(t[g])) ++g;
-                        int32_t k = skip_ws(t, g, len);
-                        if (k < len && t[k] == 'R' && (k + 1 == len || !is_alnum(t[k + 1])))
-                            q = k + 1;
-                    }
-                    vs = p;
-                    ve = q;
-                }
-            }
-            std::string lt;
+            // found (a damaged file): every /Length entry of the dictionary
+            // gives way to one that states the true length.
+            std::string lt = "<< /Length ";
             put_int(lt, actual);
-            if (vs >= 0) {
-                renumber_into(tr, t, vs, img);
-                img.append(lt);
-                renumber_into(tr, t + ve, len - ve, img);
-            } else {
-                // No usable /Length entry: add one after the "<<".
-                img.append("<< /Length ");
-                img.append(lt);
-                img.append(" ");
-                renumber_into(tr, t + 2, len - 2, img);
+            img.append(lt);
+            int32_t from = 2, p = 2;
+            while (p < len) {
+                p = skip_ws(t, p, len);
+                if (p >= len || t[p] == '>') break;
+                if (t[p] == '%') {
+                    while (p < len && t[p] != '\r' && t[p] != '\n') ++p;
+                    continue;
+                }
+                if (t[p] != '/') {
+                    int32_t q = value_end(t, len, p);
+                    p = q > p ? q : p + 1;
+                    continue;
+                }
+                int32_t k = p + 1;
+                while (k < len && is_regular(t[k])) ++k;
+                int32_t ve = value_end(t, len, skip_ws(t, k, len));
+                if (k - p - 1 == 6 && std::memcmp(t + p + 1, "Length", 6) == 0) {
+                    img.append(" ", 1);
+                    renumber_into(tr, t + from, p - from, img);
+                    from = ve;
+                }
+                p = ve;
             }
+            renumber_into(tr, t + from, len - from, img);
         }
         img.append("stream\n");
         img.append(d->data + e->data_start, static_cast<uint64_t>(actual));
@@ -934,7 +1080,7 @@ void compose(doc *d, const char *output_path, int32_t n, int32_t order, const gr
     }
 
     for (size_t i = 0; i < tr.list().size(); ++i)
-        write_carried(d, tr, img, off, tr.list()[i], tr.out_num(i));
+        write_carried(d, tr, img, off, tr.list()[i], tr.out_num(i), tr.too_deep(i));
 
     // Cross-reference table and trailer.
     if (img.len() > static_cast<uint64_t>(INT32_MAX)) fail("output too large");

@@ -182,16 +182,57 @@ TEST(Transfer, MissingObjectsAreNullObjects) {
 }
 
 TEST(Transfer, StreamWithWrongLengthIsMadeRight) {
-    // The image's /Length says 3 but its data runs to "endstream".
-    PdfBuilder b = pages_with({"<< /XObject << /Im 70 0 R >> >>"});
-    b.add_stream(70, "/Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceGray "
-                     "/BitsPerComponent 8",
-                 "\x10\x80\xF0\x40", {.length_text = "3"});
+    // The image's /Length lies; its data runs to "endstream". Every /Length
+    // entry gives way to one that states the true length.
+    const char *lengths[] = {"3", "[1 2 -3]", "3 /Length 9", "2 /Length /Foo"};
+    for (const char *len : lengths) {
+        PdfBuilder b = pages_with({"<< /XObject << /Im 70 0 R >> >>"});
+        b.add_stream(70, "/Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceGray "
+                         "/BitsPerComponent 8",
+                     "\x10\x80\xF0\x40", {.length_text = len});
+        auto r = run_nup(b.finish("/Root 1 0 R"), 2, 0, 1, 0);
+        ASSERT_EQ(r.rc, 1) << r.err;
+        std::string im = nuptest::object_text(r.pdf, 7);
+        ASSERT_NE(im.find("/Length 4 "), std::string::npos) << len << ": " << im;
+        EXPECT_EQ(im.rfind("/Length"), im.find("/Length 4 ")) << len << ": " << im;
+        EXPECT_EQ(nuptest::stream_data(r.pdf, 7), "\x10\x80\xF0\x40") << len;
+    }
+}
+
+TEST(Transfer, ForwardingObjectsNameTheirTarget) {
+    // An object whose whole value is a reference is not an object of its
+    // own in the output: references to it name what it forwards to.
+    PdfBuilder b = pages_with({"<< /Font << /F1 60 0 R /F2 62 0 R /F3 63 0 R >> >>"});
+    b.add(60, "61 0 R");
+    b.add(61, "<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>");
+    b.add(62, "62 0 R");  // itself
+    b.add(63, "64 0 R");  // a circle
+    b.add(64, "\n 63 0 R \n");
     auto r = run_nup(b.finish("/Root 1 0 R"), 2, 0, 1, 0);
     ASSERT_EQ(r.rc, 1) << r.err;
-    EXPECT_NE(nuptest::object_text(r.pdf, 7).find("/Length 4 "), std::string::npos)
-        << nuptest::object_text(r.pdf, 7);
-    EXPECT_EQ(nuptest::stream_data(r.pdf, 7), "\x10\x80\xF0\x40");
+    EXPECT_NE(nuptest::object_text(r.pdf, 4).find("<< /Font << /F1 7 0 R /F2 null /F3 null >> >>"),
+              std::string::npos);
+    EXPECT_EQ(body(r.pdf, 7), "<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>\n");
+    EXPECT_NE(r.pdf.find("/Size 8 "), std::string::npos);
+}
+
+TEST(Transfer, NestingTooDeepIsLeftOut) {
+    // Far deeper than any real file; other readers refuse such objects.
+    auto nest = [](int depth) {
+        std::string s;
+        for (int i = 0; i < depth; ++i) s += "[ ";
+        s += "0";
+        for (int i = 0; i < depth; ++i) s += " ]";
+        return s;
+    };
+    PdfBuilder b = pages_with({"<< /Font << /F1 65 0 R /F2 66 0 R >> >>", "<< /X " + nest(300) + " >>"});
+    b.add(65, "<< /Type /Font /Subtype /Type1 /BaseFont /Courier /X " + nest(300) + " >>");
+    b.add(66, "<< /Type /Font /Subtype /Type1 /BaseFont /Symbol /X " + nest(200) + " >>");
+    auto r = run_nup(b.finish("/Root 1 0 R"), 2, 0, 1, 0);
+    ASSERT_EQ(r.rc, 1) << r.err;
+    EXPECT_EQ(body(r.pdf, 7), "null\n");
+    EXPECT_NE(body(r.pdf, 8).find("/BaseFont /Symbol"), std::string::npos);
+    EXPECT_EQ(nuptest::object_text(r.pdf, 5).find("/Resources"), std::string::npos);
 }
 
 TEST(Transfer, ObjectStreamMembers) {
