@@ -75,11 +75,9 @@ class Success(Base):
         cases = [
             ({}, 2, None),
             ({"n": 2}, 3, None),
-            ({"n": 6, "order": "rtl"}, 1, None),
             ({"n": 16, "order": "RTL"}, 1, None),
             ({"size": "a4"}, 2, (595.28, 841.89)),
             ({"size": "letter", "n": 9}, 1, (612, 792)),
-            ({"size": "a3"}, 2, (841.89, 1190.55)),
             ({"border": 2}, 2, None),
             ({"size": "first", "border": 1}, 2, None),
             ({"size": "a4", "border": 0}, 2, (595.28, 841.89)),
@@ -160,12 +158,10 @@ class Failure(Base):
         # could misread.
         cases = [
             ({"order": "up"}, ValueError),
-            ({"order": 1}, ValueError),
             ({"size": "b5"}, ValueError),
             ({"size": "a4", "border": 2}, ValueError),
             ({"n": 4.0}, TypeError),
             ({"n": True}, TypeError),
-            ({"n": "4"}, TypeError),
             ({"n": 2**31}, ValueError),
             ({"border": 1.5}, TypeError),
         ]
