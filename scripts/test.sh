@@ -44,7 +44,7 @@ if ((${#optional[@]})); then
 fi
 
 # --- configure, build, test --------------------------------------------------
-args=(-S "$repo" -B "$build" -G Ninja)
+args=(-S "$repo" -B "$build" -G Ninja -DSHEETLAY_BUILD_TESTS=ON)
 corpus="${SHEETLAY_CORPUS_DIR:-$(dirname "$repo")/shared/corpus}"
 if [[ -d "$corpus" ]]; then
   args+=("-DSHEETLAY_CORPUS_DIR=$(cd "$corpus" && pwd)")
