@@ -242,6 +242,7 @@ TEST(ScanDicts, DictStreamKw) {
         {"<< /A (>>) >> stream", 14},
         {"<< /A << /B 1 >> >> stream", 20},
         {">> << >> stream", -1},  // closed before it opened
+        {">> << << >> stream", -1},  // and stays unclosed, whatever follows
         {"<x >> << >> stream", -1},
         {"<x << >> stream", 9},
         {"<< /A 1 >", -1},
