@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "internal.h"
 
@@ -179,6 +180,15 @@ public:
     }
     void append(const std::string &s) { append(s.data(), s.size()); }
     void append(const char *s) { append(s, std::strlen(s)); }
+
+    // Appends a copy of bytes the image already holds.
+    void append_own(uint64_t at, uint64_t n) {
+        buf_reserve(&b_, n);
+        check();
+        std::memcpy(b_.data + b_.len, b_.data + at, static_cast<size_t>(n));
+        b_.len += n;
+        b_.data[b_.len] = 0;
+    }
 
     // Inserts `s` at `at`, moving what follows it up.
     void insert(uint64_t at, const std::string &s) {
@@ -563,12 +573,61 @@ struct grid {
     double W, H, cw, ch;
 };
 
-placement place(const doc *d, const grid &g, int32_t order, int32_t page_index, int32_t slot) {
+// What was learnt about a page object the first time it was placed. A page
+// object may be listed many times in the page tree; reading its dictionary
+// (which can be large) again for every listing would cost listings x size.
+struct page_memo {
+    bool rot_known = false;
+    int32_t own_rot = -1;          // its own /Rotate, reduced, or -1
+    int32_t gathered_from = INT32_MIN;  // the res_from whose resources were gathered
+    bool res_known = false;
+    int32_t res_from = -1;         // the res_from the resources text below is for
+    std::string res;               // " /Resources <<...>>", renumbered, or ""
+    bool content_known = false;
+    uint64_t content_off = 0;      // where its form's content stands in the image
+    uint64_t content_len = 0;
+    std::string filter;            // " /Filter ... /DecodeParms ..." or ""
+};
+
+class page_memos {
+public:
+    explicit page_memos(const doc *d) {
+        int32_t top = d->max_num > 0 ? d->max_num : 0;
+        index_.assign(static_cast<size_t>(top) + 1, -1);
+    }
+    page_memo &get(int32_t num) {
+        if (num < 0 || static_cast<size_t>(num) >= index_.size()) {
+            spare_ = page_memo{};  // not kept: out of the table's range
+            return spare_;
+        }
+        int32_t &k = index_[static_cast<size_t>(num)];
+        if (k < 0) {
+            k = static_cast<int32_t>(memos_.size());
+            memos_.emplace_back();
+        }
+        return memos_[static_cast<size_t>(k)];
+    }
+
+private:
+    array<int32_t> index_;
+    std::vector<page_memo> memos_;
+    page_memo spare_;
+};
+
+placement place(const doc *d, page_memos &memos, const grid &g, int32_t order,
+                int32_t page_index, int32_t slot) {
     placement pl{};
     pl.page = &d->pages.items[page_index];
     pl.entry = objvec_find(&d->objs, pl.page->num);
     if (!pl.entry) fail(kGenericFailure);
-    pl.rotation = page_rotation(d, pl.page, pl.entry);
+    // The effective rotation: the page's own /Rotate, else the inherited one.
+    page_memo &pm = memos.get(pl.page->num);
+    if (!pm.rot_known) {
+        pm.own_rot = obj_rotate_own(d->data, d->len, pl.entry);
+        pm.rot_known = true;
+    }
+    int32_t rot = (pm.own_rot >= 0 ? pm.own_rot : pl.page->rotate) % 360;
+    pl.rotation = rot < 0 ? rot + 360 : rot;
 
     int32_t r = slot / g.cols;
     int32_t c = slot % g.cols;
@@ -745,12 +804,43 @@ content gather_content(const doc *d, image &img, const obj_entry *page) {
     return ct;
 }
 
+// The filter entries of a form whose content goes out still encoded.
+std::string filter_text(const doc *d, const transfer &tr, const content &ct) {
+    std::string h;
+    if (ct.in_image || !ct.sf.still_encoded || ct.sf.filter.start < 0 ||
+        ct.sf.filter.end <= ct.sf.filter.start || ct.sf.filter.end > d->len)
+        return h;
+    // The data goes out as stored, so the viewer must decode it.
+    h += " /Filter ";
+    h.append(reinterpret_cast<const char *>(d->data) + ct.sf.filter.start,
+             static_cast<size_t>(ct.sf.filter.end - ct.sf.filter.start));
+    std::string parms;
+    if (ct.sf.parms.start >= 0 && ct.sf.parms.end > ct.sf.parms.start &&
+        ct.sf.parms.end <= d->len &&
+        renumber_into(tr, d->data + ct.sf.parms.start, ct.sf.parms.end - ct.sf.parms.start,
+                      parms)) {
+        h += " /DecodeParms ";
+        h += parms;
+    }
+    return h;
+}
+
 // Writes the Form XObject of one placed page as object `num`.
-void write_form(const doc *d, const transfer &tr, image &img, offsets &off, int32_t num,
-                const placement &pl) {
+void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img, offsets &off,
+                int32_t num, const placement &pl) {
     uint64_t start = img.len();
     if (start > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
-    content ct = gather_content(d, img, pl.entry);
+    page_memo &pm = memos.get(pl.page->num);
+    content ct;
+    if (pm.content_known) {
+        // The same page object was placed before: its content is in the
+        // image already.
+        ct.in_image = true;
+        img.append_own(pm.content_off, pm.content_len);
+    } else {
+        ct = gather_content(d, img, pl.entry);
+        pm.filter = filter_text(d, tr, ct);
+    }
     uint64_t clen = ct.in_image ? img.len() - start : static_cast<uint64_t>(ct.view_len);
     if (clen > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
 
@@ -789,29 +879,21 @@ void write_form(const doc *d, const transfer &tr, image &img, offsets &off, int3
     }
     h += " /Length ";
     put_int(h, static_cast<int64_t>(clen));
-    if (!ct.in_image && ct.sf.still_encoded && ct.sf.filter.start >= 0 &&
-        ct.sf.filter.end > ct.sf.filter.start && ct.sf.filter.end <= d->len) {
-        // The data goes out as stored, so the viewer must decode it.
-        h += " /Filter ";
-        h.append(reinterpret_cast<const char *>(d->data) + ct.sf.filter.start,
-                 static_cast<size_t>(ct.sf.filter.end - ct.sf.filter.start));
-        std::string parms;
-        if (ct.sf.parms.start >= 0 && ct.sf.parms.end > ct.sf.parms.start &&
-            ct.sf.parms.end <= d->len &&
-            renumber_into(tr, d->data + ct.sf.parms.start, ct.sf.parms.end - ct.sf.parms.start,
-                          parms)) {
-            h += " /DecodeParms ";
-            h += parms;
-        }
-    }
+    h += pm.filter;
     // Resources nested too deep to be read back are left out.
-    c_text res(page_resources(d, pl.page, pl.entry));
-    std::string rtext;
-    if (res && renumber_into(tr, reinterpret_cast<const unsigned char *>(res.get()),
-                             static_cast<int32_t>(std::strlen(res.get())), rtext)) {
-        h += " /Resources ";
-        h += rtext;
+    if (!pm.res_known || pm.res_from != pl.page->res_from) {
+        pm.res.clear();
+        c_text res(page_resources(d, pl.page, pl.entry));
+        std::string rtext;
+        if (res && renumber_into(tr, reinterpret_cast<const unsigned char *>(res.get()),
+                                 static_cast<int32_t>(std::strlen(res.get())), rtext)) {
+            pm.res = " /Resources ";
+            pm.res += rtext;
+        }
+        pm.res_known = true;
+        pm.res_from = pl.page->res_from;
     }
+    h += pm.res;
     h += " >> stream\n";
 
     // Decoded content already stands at `start`; the header goes in front.
@@ -822,6 +904,11 @@ void write_form(const doc *d, const transfer &tr, image &img, offsets &off, int3
         img.append(ct.view, static_cast<uint64_t>(ct.view_len));
     }
     off.at[static_cast<size_t>(num)] = static_cast<int64_t>(start);
+    if (!pm.content_known) {
+        pm.content_known = true;
+        pm.content_off = start + h.size();
+        pm.content_len = clen;
+    }
     img.append("\nendstream\nendobj\n");
 }
 
@@ -954,10 +1041,14 @@ void compose(doc *d, const char *output_path, int32_t n, int32_t order, const gr
 
     // Everything the placed pages' resources reach, breadth first.
     transfer tr(d, base);
+    page_memos memos(d);
     for (int32_t i = 0; i < pages; ++i) {
         const pageinfo &p = d->pages.items[i];
         const obj_entry *e = objvec_find(&d->objs, p.num);
         if (!e) continue;
+        page_memo &pm = memos.get(p.num);
+        if (pm.gathered_from == p.res_from) continue;  // seen in this listing before
+        pm.gathered_from = p.res_from;
         c_text res(page_resources(d, &p, e));
         if (res)
             tr.gather(reinterpret_cast<const unsigned char *>(res.get()),
@@ -1015,7 +1106,7 @@ void compose(doc *d, const char *output_path, int32_t n, int32_t order, const gr
             filled[static_cast<size_t>(i)] = first + i < pages;
             if (!filled[static_cast<size_t>(i)]) continue;
             placement &pl = slots[static_cast<size_t>(i)];
-            pl = place(d, g, order, static_cast<int32_t>(first + i), i);
+            pl = place(d, memos, g, order, static_cast<int32_t>(first + i), i);
             text += "q ";
             put_num(text, pl.s);
             text += " 0 0 ";
@@ -1064,7 +1155,7 @@ void compose(doc *d, const char *output_path, int32_t n, int32_t order, const gr
 
         for (int32_t i = 0; i < n; ++i)
             if (filled[static_cast<size_t>(i)])
-                write_form(d, tr, img, off, static_cast<int32_t>(P + 1 + i),
+                write_form(d, tr, memos, img, off, static_cast<int32_t>(P + 1 + i),
                            slots[static_cast<size_t>(i)]);
 
         // The content stream that draws the forms.

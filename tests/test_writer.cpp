@@ -170,6 +170,34 @@ TEST(Forms, ResourcesWrittenInline) {
               std::string::npos);
 }
 
+TEST(Forms, PageListedManyTimes) {
+    // One page object under two /Pages nodes that hand down different
+    // rotations and resources: each listing gets its own form.
+    PdfBuilder b;
+    b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.add(2, "<< /Type /Pages /Kids [10 0 R 11 0 R] /Count 3 >>");
+    b.add(10, "<< /Type /Pages /Parent 2 0 R /Kids [3 0 R 3 0 R] /Count 2 /Rotate 90 "
+              "/Resources << /Font << /F1 20 0 R >> >> >>");
+    b.add(11, "<< /Type /Pages /Parent 2 0 R /Kids [3 0 R] /Count 1 "
+              "/Resources << /Font << /F1 21 0 R >> >> >>");
+    b.add(3, "<< /Type /Page /Parent 10 0 R /MediaBox [0 0 200 300] /Contents 4 0 R >>");
+    b.add_stream(4, "", "0 g 0 0 20 20 re f", {.flate = true});
+    b.add(20, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    b.add(21, "<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>");
+    auto r = run_nup(b.finish("/Root 1 0 R"), 4, 0, 1, 0);
+    ASSERT_EQ(r.rc, 1) << r.err;
+    // One sheet of 4: forms 4, 5, 6; fonts 20 -> 9, 21 -> 10.
+    const char *want[] = {
+        "/Matrix [0 -1 1 0 0 200] /Length 18 /Resources << /Font << /F1 9 0 R >> >> >> stream",
+        "/Matrix [0 -1 1 0 0 200] /Length 18 /Resources << /Font << /F1 9 0 R >> >> >> stream",
+        "/BBox [0 0 200 300] /Length 18 /Resources << /Font << /F1 10 0 R >> >> >> stream"};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NE(nuptest::object_text(r.pdf, 4 + i).find(want[i]), std::string::npos)
+            << nuptest::object_text(r.pdf, 4 + i);
+        EXPECT_EQ(nuptest::stream_data(r.pdf, 4 + i), "0 g 0 0 20 20 re f");
+    }
+}
+
 TEST(Forms, LargeDecodedContent) {
     // More than the output image's first block, decoded in place.
     std::string big;
