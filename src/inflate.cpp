@@ -204,6 +204,7 @@ struct Decoder {
     unsigned char *out;
     size_t outcnt;
     size_t cap;
+    bool out_of_room;  // a shortage came from the output area, not the input
 };
 // Above the `nbits` valid bits, `bits` holds zeros or copies of the input
 // bits that follow (left there by refill_wide); either way a later refill
@@ -456,7 +457,7 @@ Step codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
         if (st != Step::ok) return st;
         uint32_t kind = e & kKindMask;
         if (kind == kLiteral) {
-            if (d.outcnt == d.cap) return Step::shortage;
+            if (d.outcnt == d.cap) return d.out_of_room = true, Step::shortage;
             d.out[d.outcnt++] = static_cast<unsigned char>(e >> 16);
             continue;
         }
@@ -470,7 +471,7 @@ Step codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
         if (get_bits(d, (e >> 8) & 0x0f, extra) != Step::ok) return Step::shortage;
         size_t dist = (e >> 16) + extra;
         if (dist > d.outcnt) return Step::damaged;
-        if (d.cap - d.outcnt < len) return Step::shortage;
+        if (d.cap - d.outcnt < len) return d.out_of_room = true, Step::shortage;
         copy_match(d.out + d.outcnt, dist, len);
         d.outcnt += len;
     }
@@ -488,7 +489,7 @@ Step stored(Decoder &d) {
     if (nlen != (~len & 0xffff)) return Step::damaged;
     d.in += 4;
     if (static_cast<size_t>(d.end - d.in) < len) return Step::shortage;
-    if (d.cap - d.outcnt < len) return Step::shortage;
+    if (d.cap - d.outcnt < len) return d.out_of_room = true, Step::shortage;
     if (len != 0) std::memcpy(d.out + d.outcnt, d.in, len);
     d.in += len;
     d.outcnt += len;
@@ -563,6 +564,12 @@ Step dynamic(Decoder &d, LitCode &lc, DistCode &dc) {
 
 int32_t inflate_decompress(const unsigned char *src, uint64_t src_len, unsigned char *dst,
                            uint64_t dst_cap, uint64_t *out_len) {
+    return inflate_decompress_ex(src, src_len, dst, dst_cap, out_len, nullptr);
+}
+
+int32_t inflate_decompress_ex(const unsigned char *src, uint64_t src_len, unsigned char *dst,
+                              uint64_t dst_cap, uint64_t *out_len, int *out_of_room) {
+    if (out_of_room) *out_of_room = 0;
     if (out_len == nullptr) return -1;
     *out_len = 0;
     if (src == nullptr || src_len < 2) return -1;
@@ -573,7 +580,7 @@ int32_t inflate_decompress(const unsigned char *src, uint64_t src_len, unsigned 
     if ((src[0] & 0x0f) != 8 || (src[1] & 0x20) != 0) return -1;
     if (src_len > SIZE_MAX - reinterpret_cast<uintptr_t>(src)) return -1;  // no such buffer
 
-    Decoder d{src + 2, src + src_len, 0, 0, dst, 0, static_cast<size_t>(dst_cap)};
+    Decoder d{src + 2, src + src_len, 0, 0, dst, 0, static_cast<size_t>(dst_cap), false};
     LitCode lc;
     DistCode dc;
     bool last;
@@ -588,7 +595,10 @@ int32_t inflate_decompress(const unsigned char *src, uint64_t src_len, unsigned 
             case 2: st = dynamic(d, lc, dc); break;
             default: st = Step::damaged; break;
         }
-        if (st == Step::shortage) return -1;
+        if (st == Step::shortage) {
+            if (out_of_room && d.out_of_room) *out_of_room = 1;
+            return -1;
+        }
         if (st == Step::damaged) break;
     } while (!last);
     *out_len = d.outcnt;

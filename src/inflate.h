@@ -15,6 +15,11 @@ namespace sheetlay {
 int32_t inflate_decompress(const unsigned char *src, uint64_t src_len, unsigned char *dst,
                            uint64_t dst_cap, uint64_t *out_len);
 
+// The same, telling in *out_of_room (when given) whether a result of -1 came
+// from the output area being too small: only then can a larger area help.
+int32_t inflate_decompress_ex(const unsigned char *src, uint64_t src_len, unsigned char *dst,
+                              uint64_t dst_cap, uint64_t *out_len, int *out_of_room);
+
 }  // namespace sheetlay
 
 #endif

@@ -1116,15 +1116,18 @@ const unsigned char *decoded_stream(const obj_entry *e, const unsigned char *tex
         buf_reserve(out, cap);
         if (!out->data) return nullptr;
         uint64_t n = 0;
-        int32_t rc = inflate_decompress(in_place, static_cast<uint64_t>(L), out->data + entry_len,
-                                        cap, &n);
+        int room = 0;
+        int32_t rc = inflate_decompress_ex(in_place, static_cast<uint64_t>(L), out->data + entry_len,
+                                           cap, &n, &room);
         if (rc == 0 && n <= static_cast<uint64_t>(INT32_MAX)) {
             out->len = entry_len + n;
             out->data[out->len] = 0;
             *out_len = static_cast<int32_t>(n);
             return out->data + entry_len;
         }
-        if (rc == 0 || cap >= bound) {
+        // Only a lack of room is helped by a larger area; data that is cut
+        // short fails the same way however large the area.
+        if (rc == 0 || !room || cap >= bound) {
             out->data[entry_len] = 0;
             return nullptr;
         }
@@ -1806,12 +1809,15 @@ void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objst
             for (;;) {
                 block = static_cast<unsigned char *>(arena_alloc(&d->ar, static_cast<size_t>(Z)));
                 if (!block) break;
-                if (inflate_decompress(t + e.data_start, static_cast<uint64_t>(R), block, Z, &D) == 0)
+                int room = 0;
+                if (inflate_decompress_ex(t + e.data_start, static_cast<uint64_t>(R), block, Z, &D,
+                                          &room) == 0)
                     break;
                 // The failed attempt's block is not kept.
                 arena_free_last(&d->ar);
                 block = nullptr;
-                if (Z > 268435455 || Z >= most) break;
+                // Data cut short or a refused frame fails in any area.
+                if (!room || Z > 268435455 || Z >= most) break;
                 Z *= 4;
             }
             if (!block) continue;

@@ -742,6 +742,40 @@ TEST(InflateDifferential, MutatedStreams) {
     }
 }
 
+// Only a lack of output room may be answered by a larger area: a caller that
+// grows its area for data that is cut short would grow it without end.
+TEST(InflateShortage, TellsOutputRoomFromInputEnd) {
+    Bytes data(50000);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>("q 1 0 0 1 0 0 cm Q\n"[i % 19]);
+    for (int strategy : {Z_DEFAULT_STRATEGY, Z_FIXED, Z_HUFFMAN_ONLY}) {
+        for (int level : {0, 6}) {
+            Bytes z = zcompress(data, level, strategy);
+            Bytes cut(z.begin(), z.begin() + static_cast<std::ptrdiff_t>(z.size() / 2));
+            struct Case {
+                const char *what;
+                const Bytes *src;
+                size_t cap;
+                int32_t rc;
+                int room;
+            } cases[] = {
+                {"fits", &z, data.size(), 0, 0},
+                {"one byte short", &z, data.size() - 1, -1, 1},
+                {"tiny area", &z, 10, -1, 1},
+                {"cut short, large area", &cut, data.size() * 2, -1, 0},
+            };
+            for (const Case &c : cases) {
+                Bytes out(c.cap + 1);
+                uint64_t n = 99;
+                int room = 7;
+                int32_t rc = sheetlay::inflate_decompress_ex(c.src->data(), c.src->size(), out.data(),
+                                                             c.cap, &n, &room);
+                EXPECT_EQ(rc, c.rc) << c.what << " level " << level << " strategy " << strategy;
+                EXPECT_EQ(room, c.room) << c.what << " level " << level << " strategy " << strategy;
+            }
+        }
+    }
+}
+
 #endif  // SHEETLAY_HAVE_ZLIB
 
 }  // namespace
