@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -587,6 +588,17 @@ struct page_memo {
     uint64_t content_off = 0;      // where its form's content stands in the image
     uint64_t content_len = 0;
     std::string filter;            // " /Filter ... /DecodeParms ..." or ""
+    // Its resources text apart from inheritance: 0 not read, 1 its own
+    // entry gives `own_res`, 2 it gives nothing; and, when it gives nothing,
+    // whether it inherits (0 not known, 1 yes, 2 no: an unusable entry).
+    int own_state = 0;
+    int inherits = 0;
+    std::string own_res;
+    // As an ancestor /Pages node: 0 not read, 1 `node_res`, 2 nothing.
+    int node_state = 0;
+    std::string node_res;
+    // As a content stream: decoding it gave nothing (it will not next time).
+    bool stream_empty = false;
 };
 
 class page_memos {
@@ -610,9 +622,47 @@ public:
 
 private:
     array<int32_t> index_;
-    std::vector<page_memo> memos_;
+    std::deque<page_memo> memos_;  // grows without moving: references stay valid
     page_memo spare_;
 };
+
+// page_resources(d, pi, e) as text, false for none. A page may be listed
+// under many ancestors: its own dictionary is read once, and each ancestor's
+// once, so that a large page under many parents does not cost parents x size.
+bool page_resources_text(const doc *d, page_memos &memos, const pageinfo *pi, const obj_entry *e,
+                         std::string *out) {
+    page_memo &pm = memos.get(pi->num);
+    if (pm.own_state == 0) {
+        pageinfo alone = *pi;
+        alone.res_from = -1;  // its own entry only
+        c_text own(page_resources(d, &alone, e));
+        pm.own_state = own ? 1 : 2;
+        if (own) pm.own_res = own.get();
+    }
+    if (pm.own_state == 1) {
+        *out = pm.own_res;
+        return true;
+    }
+    if (pi->res_from <= 0) return false;
+    page_memo &node = memos.get(pi->res_from);
+    if (node.node_state == 0) {
+        // The ancestor's entry alone: an empty text of the page's own finds
+        // no entry there.
+        c_text nt(page_resources_dict(d->data, d->len, &d->objs, d->data, 0, pi->res_from));
+        node.node_state = nt ? 1 : 2;
+        if (nt) node.node_res = nt.get();
+    }
+    if (node.node_state != 1) return false;
+    if (pm.inherits == 0) {
+        // Nothing usable of its own: no entry (it inherits) or an unusable
+        // one (it does not). Asked once, with an ancestor that has some.
+        c_text whole(page_resources(d, pi, e));
+        pm.inherits = whole ? 1 : 2;
+    }
+    if (pm.inherits != 1) return false;
+    *out = node.node_res;
+    return true;
+}
 
 placement place(const doc *d, page_memos &memos, const grid &g, int32_t order,
                 int32_t page_index, int32_t slot) {
@@ -689,8 +739,8 @@ struct content {
 // Reads the references of an array "[...]" at t[p] and appends each stream's
 // data to the image, a line feed between two of them (content streams meet
 // at token boundaries; joined bare, "Q" and "q" would run together).
-void gather_array(const doc *d, image &img, const unsigned char *t, int32_t end, int32_t p,
-                  content &ct) {
+void gather_array(const doc *d, page_memos &memos, image &img, const unsigned char *t,
+                  int32_t end, int32_t p, content &ct) {
     bool any = false;
     ++p;
     while (p < end && t[p] != ']') {
@@ -706,7 +756,7 @@ void gather_array(const doc *d, image &img, const unsigned char *t, int32_t end,
         }
         if (p < end && t[p] == 'R') p = skip_ws(t, p + 1, end);
         const obj_entry *e = num > 0 ? objvec_find(&d->objs, num) : nullptr;
-        if (!e) continue;
+        if (!e || memos.get(num).stream_empty) continue;
         uint64_t before = img.len();
         if (any) img.append("\n", 1);
         uint64_t at = img.len();
@@ -717,6 +767,7 @@ void gather_array(const doc *d, image &img, const unsigned char *t, int32_t end,
             // Nothing delivered: take the separator back.
             img.raw()->len = before;
             img.data()[before] = 0;
+            memos.get(num).stream_empty = true;
             continue;
         }
         // Data left in place (not Flate) is copied in; an element still
@@ -753,7 +804,7 @@ void gather_inline_stream(const doc *d, image &img, const unsigned char *t, int3
 }
 
 // The page's content: decoded when it is plain Flate.
-content gather_content(const doc *d, image &img, const obj_entry *page) {
+content gather_content(const doc *d, page_memos &memos, image &img, const obj_entry *page) {
     content ct;
     const unsigned char *t;
     int32_t tlen, start, end;
@@ -765,7 +816,7 @@ content gather_content(const doc *d, image &img, const obj_entry *page) {
     int32_t p = skip_ws(t, i + 9, end);
     if (p >= end) return ct;
     if (t[p] == '[') {
-        gather_array(d, img, t, end, p, ct);
+        gather_array(d, memos, img, t, end, p, ct);
         return ct;
     }
     if (t[p] == '<' && p + 1 < end && t[p + 1] == '<') {
@@ -782,7 +833,13 @@ content gather_content(const doc *d, image &img, const obj_entry *page) {
         int32_t blen;
         if (!obj_body(d->data, d->len, e, &body, &blen)) return ct;
         int32_t q = skip_ws(body, 0, blen);
-        if (q < blen && body[q] == '[') gather_array(d, img, body, blen, q, ct);
+        if (q < blen && body[q] == '[') gather_array(d, memos, img, body, blen, q, ct);
+        return ct;
+    }
+    // A stream that gave nothing for another page (a Flate bomb shared by
+    // many pages) is not decoded again.
+    if (memos.get(num).stream_empty) {
+        ct.in_image = true;  // empty
         return ct;
     }
     uint64_t at = img.len();
@@ -791,6 +848,7 @@ content gather_content(const doc *d, image &img, const obj_entry *page) {
     const unsigned char *data = decoded_stream(e, d->data, d->len, img.raw(), &n, &sf);
     img.check();
     if (!data || n <= 0) {
+        memos.get(num).stream_empty = true;
         ct.in_image = true;  // empty
         return ct;
     }
@@ -838,7 +896,7 @@ void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img,
         ct.in_image = true;
         img.append_own(pm.content_off, pm.content_len);
     } else {
-        ct = gather_content(d, img, pl.entry);
+        ct = gather_content(d, memos, img, pl.entry);
         pm.filter = filter_text(d, tr, ct);
     }
     uint64_t clen = ct.in_image ? img.len() - start : static_cast<uint64_t>(ct.view_len);
@@ -883,10 +941,10 @@ void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img,
     // Resources nested too deep to be read back are left out.
     if (!pm.res_known || pm.res_from != pl.page->res_from) {
         pm.res.clear();
-        c_text res(page_resources(d, pl.page, pl.entry));
-        std::string rtext;
-        if (res && renumber_into(tr, reinterpret_cast<const unsigned char *>(res.get()),
-                                 static_cast<int32_t>(std::strlen(res.get())), rtext)) {
+        std::string res, rtext;
+        if (page_resources_text(d, memos, pl.page, pl.entry, &res) &&
+            renumber_into(tr, reinterpret_cast<const unsigned char *>(res.data()),
+                          static_cast<int32_t>(res.size()), rtext)) {
             pm.res = " /Resources ";
             pm.res += rtext;
         }
@@ -1049,10 +1107,9 @@ void compose(doc *d, const char *output_path, int32_t n, int32_t order, const gr
         page_memo &pm = memos.get(p.num);
         if (pm.gathered_from == p.res_from) continue;  // seen in this listing before
         pm.gathered_from = p.res_from;
-        c_text res(page_resources(d, &p, e));
-        if (res)
-            tr.gather(reinterpret_cast<const unsigned char *>(res.get()),
-                      static_cast<int32_t>(std::strlen(res.get())));
+        std::string res;
+        if (page_resources_text(d, memos, &p, e, &res))
+            tr.gather(reinterpret_cast<const unsigned char *>(res.data()), static_cast<int32_t>(res.size()));
     }
     tr.close();
     const int64_t k = static_cast<int64_t>(tr.list().size());
