@@ -120,9 +120,9 @@ inline int sheet_num(int s, int n) { return 3 + s * (n + 2); }
 inline int form_num(int s, int n, int slot) { return 3 + s * (n + 2) + 1 + slot; }
 
 inline std::string repeat_page(const pdfgen::PageSpec &p, int count) {
-    pdfgen::DocSpec spec;
-    for (int i = 0; i < count; ++i) spec.pages.push_back(p);
-    return pdfgen::make_doc(spec);
+    pdfgen::DocSpec plan;
+    for (int i = 0; i < count; ++i) plan.pages.push_back(p);
+    return pdfgen::make_doc(plan);
 }
 
 }  // namespace nuptest

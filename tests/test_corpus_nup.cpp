@@ -519,16 +519,16 @@ TEST(CorpusNup, EncryptedInputRefused) {
                                  std::string(64, '1') + "> /U <" + std::string(64, '2') + "> >>";
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        pdfgen::DocSpec spec;
-        spec.pages.push_back({});
-        spec.pages.push_back({});
-        spec.xref_stream = c.xref_stream;
-        const int enc = pdfgen::first_free_num(spec) + 10;
-        if (c.indirect) spec.objects.push_back({enc, enc_dict});
-        spec.trailer_extra = " /Encrypt " + (c.indirect ? std::to_string(enc) + " 0 R" : enc_dict) +
+        pdfgen::DocSpec plan;
+        plan.pages.push_back({});
+        plan.pages.push_back({});
+        plan.xref_stream = c.xref_stream;
+        const int enc = pdfgen::first_free_num(plan) + 10;
+        if (c.indirect) plan.objects.push_back({enc, enc_dict});
+        plan.trailer_extra = " /Encrypt " + (c.indirect ? std::to_string(enc) + " 0 R" : enc_dict) +
                              " /ID [<0123456789abcdef0123456789abcdef> "
                              "<0123456789abcdef0123456789abcdef>]";
-        const std::string in = testtools::write_temp(pdfgen::make_doc(spec), "encrypted");
+        const std::string in = testtools::write_temp(pdfgen::make_doc(plan), "encrypted");
         const std::string out = testtools::tmp_path("encrypted-out");
         EXPECT_EQ(sheetlay_create(in.c_str(), out.c_str(), 2, 0), 0);
         EXPECT_EQ(std::string(sheetlay_last_error()), "encrypted PDFs are not supported: " + in);

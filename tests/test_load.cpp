@@ -843,16 +843,16 @@ TEST(LoadHostile, ManyHeadersClaimOneObjectStream) {
 // Size: the index and the page list scale.
 
 TEST(LoadScale, HundredThousandObjectsTenThousandPages) {
-    pdfgen::DocSpec spec;
+    pdfgen::DocSpec plan;
     for (int i = 0; i < 10000; ++i) {
         pdfgen::PageSpec p;
         p.content = "0 0 10 10 re f";
-        spec.pages.push_back(p);
+        plan.pages.push_back(p);
     }
-    spec.fanout = 10;
-    int first = pdfgen::first_free_num(spec);
-    for (int i = 0; i < 80000; ++i) spec.objects.push_back({first + i, "<< /N " + std::to_string(i) + " >>"});
-    std::string bytes = pdfgen::make_doc(spec);
+    plan.fanout = 10;
+    int first = pdfgen::first_free_num(plan);
+    for (int i = 0; i < 80000; ++i) plan.objects.push_back({first + i, "<< /N " + std::to_string(i) + " >>"});
+    std::string bytes = pdfgen::make_doc(plan);
     auto t0 = std::chrono::steady_clock::now();
     Loaded l(bytes);
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

@@ -56,11 +56,11 @@ const std::string kHeader = "20 0 21 11 ";            // /First 11
 const std::string kBody = "<< /A 1 >> << /B 22 >>";   // member 20 is 11 bytes
 
 TEST(ObjStm, MembersFromAGeneratedDocument) {
-    pdfgen::DocSpec spec;
-    spec.objstm = true;
-    spec.pages.resize(3);
-    spec.root_extra = "/Rotate 90";
-    Loaded l(pdfgen::make_doc(spec));
+    pdfgen::DocSpec plan;
+    plan.objstm = true;
+    plan.pages.resize(3);
+    plan.root_extra = "/Rotate 90";
+    Loaded l(pdfgen::make_doc(plan));
     ASSERT_EQ(l.rc, 0) << g_err;
     EXPECT_EQ(l.d.pages.count, 3);
     EXPECT_EQ(l.d.pages.items[2].rotate, 90);

@@ -111,9 +111,9 @@ TEST(Render, EveryCellShowsItsPage) {
     const char *rotations[] = {"", "90", "180", "270"};
     for (const Grid &g : grids) {
         for (const char *rot : rotations) {
-            pdfgen::DocSpec spec;
-            for (int i = 0; i < g.n; ++i) spec.pages.push_back(grey_page(i, rot));
-            const std::string input = pdfgen::make_doc(spec);
+            pdfgen::DocSpec plan;
+            for (int i = 0; i < g.n; ++i) plan.pages.push_back(grey_page(i, rot));
+            const std::string input = pdfgen::make_doc(plan);
             for (int order = 0; order < 2; ++order) {
                 auto r = run_nup(input, g.n, order, 1, 0);
                 ASSERT_EQ(r.rc, 1) << r.err;
@@ -134,9 +134,9 @@ TEST(Render, BoxAwayFromTheOrigin) {
     const char *rotations[] = {"", "90", "180", "270"};
     const Grid g{4, 2, 2};
     for (const char *rot : rotations) {
-        pdfgen::DocSpec spec;
-        for (int i = 0; i < 3; ++i) spec.pages.push_back(grey_page(i, rot, 50 + 20 * i, 40));
-        auto r = run_nup(pdfgen::make_doc(spec), 4, 1, 1, 0);
+        pdfgen::DocSpec plan;
+        for (int i = 0; i < 3; ++i) plan.pages.push_back(grey_page(i, rot, 50 + 20 * i, 40));
+        auto r = run_nup(pdfgen::make_doc(plan), 4, 1, 1, 0);
         ASSERT_EQ(r.rc, 1) << r.err;
         std::string path = testtools::write_temp(r.pdf, "render");
         auto img = testtools::render_gray(path, 1, kDpi);
@@ -151,9 +151,9 @@ TEST(Render, SecondSheetAndFirstPageSize) {
     // Five turned pages, four per sheet, sheets the size of the first page
     // as shown (300 x 200): the fifth page alone in the first cell of the
     // reading order, top left or top right.
-    pdfgen::DocSpec spec;
-    for (int i = 0; i < 5; ++i) spec.pages.push_back(grey_page(i, "90"));
-    const std::string input = pdfgen::make_doc(spec);
+    pdfgen::DocSpec plan;
+    for (int i = 0; i < 5; ++i) plan.pages.push_back(grey_page(i, "90"));
+    const std::string input = pdfgen::make_doc(plan);
     for (int order = 0; order < 2; ++order) {
         auto r = run_nup(input, 4, order, -1, 0);
         ASSERT_EQ(r.rc, 1) << r.err;

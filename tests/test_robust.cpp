@@ -150,7 +150,7 @@ TEST(Hostile, ObjectNumbersAtTheLimit) { check_cases(hostile::object_numbers());
 TEST(Hostile, FlateBombs) {
     // Content of 1.1 MB that would inflate to 1.1 GiB, past the largest area
     // the decoder accepts; an object stream of 300 KB that inflates to
-    // 300 MB.
+    // 300 MB. (The same content used many times: SharedWorkIsDoneOnce.)
     check_cases(hostile::bombs(1100000, 300000));
 }
 
@@ -168,6 +168,17 @@ TEST(Hostile, SharedWorkIsDoneOnce) {
                  {"bomb-in-3000-pages", hostile::shared_bomb(3000, bomb), Expect::compose, ""},
                  {"bomb-3000-times-in-one-array", hostile::bomb_array(3000, bomb), Expect::compose, ""}},
                 16);
+}
+
+TEST(FuzzFindings, Reproducers) {
+    // Inputs the fuzz targets found faults with, kept as cases.
+    std::string two = pdfgen::make_pages(2);
+    check_cases({
+        // A file whose only stream is cut before its data: the loader sorted
+        // an empty list of stream ranges through a null pointer (UBSan).
+        {"no-stream-data", two.substr(0, two.rfind("stream\n0 g")), Expect::any, ""},
+        {"cut-in-half", two.substr(0, two.size() / 2), Expect::any, ""},
+    });
 }
 
 // ---------------------------------------------------------------------------

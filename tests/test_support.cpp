@@ -18,9 +18,9 @@ using pdfgen::PdfBuilder;
 namespace {
 
 std::string incremental_classic() {
-    DocSpec spec;
-    spec.pages = {PageSpec{}, PageSpec{}};
-    PdfBuilder b = pdfgen::doc_builder(spec);
+    DocSpec plan;
+    plan.pages = {PageSpec{}, PageSpec{}};
+    PdfBuilder b = pdfgen::doc_builder(plan);
     b.finish_classic("/Root 1 0 R");
     // The update replaces the second page's content and box.
     b.add_stream(pdfgen::content_num(1), "", "0 g 0 0 100 100 re f", {.flate = true});
@@ -31,11 +31,11 @@ std::string incremental_classic() {
 }
 
 std::string incremental_xref_stream() {
-    DocSpec spec;
-    spec.pages = {PageSpec{}};
-    spec.xref_stream = true;
-    PdfBuilder b = pdfgen::doc_builder(spec);
-    const int xs = pdfgen::first_free_num(spec) - 1;
+    DocSpec plan;
+    plan.pages = {PageSpec{}};
+    plan.xref_stream = true;
+    PdfBuilder b = pdfgen::doc_builder(plan);
+    const int xs = pdfgen::first_free_num(plan) - 1;
     b.finish_xref_stream(xs, "/Root 1 0 R");
     b.add(pdfgen::page_num(0),
           "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 400] /Rotate 90 /Contents 4 0 R >>");
@@ -60,19 +60,19 @@ std::string indirect_length_binary() {
 }
 
 std::string nested_tree() {
-    DocSpec spec;
-    for (int i = 0; i < 7; ++i) spec.pages.push_back(PageSpec{.media_box = ""});
-    spec.fanout = 2;
-    spec.root_extra = "/MediaBox [0 0 400 500]";
-    spec.inner_extra = "/Rotate 90";
-    return pdfgen::make_doc(spec);
+    DocSpec plan;
+    for (int i = 0; i < 7; ++i) plan.pages.push_back(PageSpec{.media_box = ""});
+    plan.fanout = 2;
+    plan.root_extra = "/MediaBox [0 0 400 500]";
+    plan.inner_extra = "/Rotate 90";
+    return pdfgen::make_doc(plan);
 }
 
 std::string objstm_doc() {
-    DocSpec spec;
-    spec.pages = {PageSpec{.content = "0 g 0 0 50 50 re f", .flate = true}, PageSpec{}};
-    spec.objstm = true;
-    return pdfgen::make_doc(spec);
+    DocSpec plan;
+    plan.pages = {PageSpec{.content = "0 g 0 0 50 50 re f", .flate = true}, PageSpec{}};
+    plan.objstm = true;
+    return pdfgen::make_doc(plan);
 }
 
 struct Variant {
@@ -138,9 +138,9 @@ INSTANTIATE_TEST_SUITE_P(Variants, GeneratedFile, ::testing::ValuesIn(variants()
 
 TEST(PdfBuilder, OffsetsPointAtHeadersAndUpdatesKeepEveryDefinition) {
     const std::string pdf = incremental_classic();
-    DocSpec spec;
-    spec.pages = {PageSpec{}, PageSpec{}};
-    PdfBuilder b = pdfgen::doc_builder(spec);
+    DocSpec plan;
+    plan.pages = {PageSpec{}, PageSpec{}};
+    PdfBuilder b = pdfgen::doc_builder(plan);
     b.finish_classic("/Root 1 0 R");
     b.add(pdfgen::page_num(1), "<< /Type /Page >>");
     b.xref();

@@ -349,15 +349,15 @@ struct Node {
     std::vector<int> kids;  // object numbers
 };
 
-// The page tree of a spec: the root node first, then the inner nodes.
+// The page tree of a document plan: the root node first, then the inner nodes.
 // parent_of[i] is the parent of page i.
 struct Tree {
     std::vector<Node> nodes;
     std::vector<int> parent_of;
 };
 
-Tree plan_tree(const DocSpec &spec) {
-    const int n = static_cast<int>(spec.pages.size());
+Tree plan_tree(const DocSpec &plan) {
+    const int n = static_cast<int>(plan.pages.size());
     Tree t;
     t.parent_of.assign(static_cast<size_t>(n), kPagesNum);
     struct Item {
@@ -367,7 +367,7 @@ Tree plan_tree(const DocSpec &spec) {
     for (int i = 0; i < n; ++i) level.push_back({page_num(i), 1, i});
     int next = page_num(n);
     std::vector<Node> inner;
-    const int k = spec.fanout;
+    const int k = plan.fanout;
     while (k >= 2 && static_cast<int>(level.size()) > k) {
         std::vector<Item> up;
         for (size_t i = 0; i < level.size(); i += static_cast<size_t>(k)) {
@@ -417,31 +417,31 @@ void entry(std::string &dict, const char *name, const std::string &value) {
 }
 
 // Number of the object stream (objstm) and, one above, the cross-reference stream.
-int objstm_num(const DocSpec &spec) { return page_num(static_cast<int>(spec.pages.size())) +
-                                             static_cast<int>(plan_tree(spec).nodes.size()) - 1; }
+int objstm_num(const DocSpec &plan) { return page_num(static_cast<int>(plan.pages.size())) +
+                                             static_cast<int>(plan_tree(plan).nodes.size()) - 1; }
 
 }  // namespace
 
-int first_free_num(const DocSpec &spec) { return objstm_num(spec) + 2; }
+int first_free_num(const DocSpec &plan) { return objstm_num(plan) + 2; }
 
-PdfBuilder doc_builder(const DocSpec &spec) {
-    PdfBuilder b(spec.header ? "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n" : "");
-    const Tree tree = plan_tree(spec);
+PdfBuilder doc_builder(const DocSpec &plan) {
+    PdfBuilder b(plan.header ? "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n" : "");
+    const Tree tree = plan_tree(plan);
     std::vector<std::pair<int, std::string>> dicts;  // catalog, nodes, pages
 
     std::string cat = "<< /Type /Catalog /Pages 2 0 R";
-    entry(cat, "", spec.catalog_extra);
+    entry(cat, "", plan.catalog_extra);
     dicts.push_back({kCatalogNum, cat + " >>"});
     for (size_t i = 0; i < tree.nodes.size(); ++i) {
         const Node &nd = tree.nodes[i];
         std::string d = "<< /Type /Pages";
         if (i > 0) d += " /Parent " + num_text(nd.parent) + " 0 R";
         d += " /Kids " + kids_text(nd.kids) + " /Count " + num_text(nd.count);
-        entry(d, "", i == 0 ? spec.root_extra : spec.inner_extra);
+        entry(d, "", i == 0 ? plan.root_extra : plan.inner_extra);
         dicts.push_back({nd.num, d + " >>"});
     }
-    for (size_t i = 0; i < spec.pages.size(); ++i) {
-        const PageSpec &p = spec.pages[i];
+    for (size_t i = 0; i < plan.pages.size(); ++i) {
+        const PageSpec &p = plan.pages[i];
         const int idx = static_cast<int>(i);
         std::string d = "<< /Type /Page /Parent " + num_text(tree.parent_of[i]) + " 0 R";
         entry(d, "/MediaBox", p.media_box);
@@ -453,35 +453,35 @@ PdfBuilder doc_builder(const DocSpec &spec) {
         dicts.push_back({page_num(idx), d + " >>"});
     }
 
-    if (spec.objstm) {
-        b.add_objstm(objstm_num(spec), dicts, true);
+    if (plan.objstm) {
+        b.add_objstm(objstm_num(plan), dicts, true);
     } else {
         for (const auto &[num, text] : dicts) b.add(num, text);
     }
-    for (size_t i = 0; i < spec.pages.size(); ++i) {
+    for (size_t i = 0; i < plan.pages.size(); ++i) {
         StreamOpts o;
-        o.flate = spec.pages[i].flate;
-        b.add_stream(content_num(static_cast<int>(i)), "", spec.pages[i].content, o);
+        o.flate = plan.pages[i].flate;
+        b.add_stream(content_num(static_cast<int>(i)), "", plan.pages[i].content, o);
     }
-    for (const auto &[num, text] : spec.objects) b.add(num, text);
+    for (const auto &[num, text] : plan.objects) b.add(num, text);
     return b;
 }
 
-std::string make_doc(const DocSpec &spec) {
-    PdfBuilder b = doc_builder(spec);
+std::string make_doc(const DocSpec &plan) {
+    PdfBuilder b = doc_builder(plan);
     std::string entries = "/Root 1 0 R";
-    if (!spec.trailer_extra.empty()) entries += " " + spec.trailer_extra;
-    if (spec.xref_stream || spec.objstm)
-        b.finish_xref_stream(objstm_num(spec) + 1, entries);
+    if (!plan.trailer_extra.empty()) entries += " " + plan.trailer_extra;
+    if (plan.xref_stream || plan.objstm)
+        b.finish_xref_stream(objstm_num(plan) + 1, entries);
     else
         b.finish_classic(entries);
     return b.bytes();
 }
 
 std::string make_simple_doc(const std::vector<PageSpec> &pages) {
-    DocSpec spec;
-    spec.pages = pages;
-    return make_doc(spec);
+    DocSpec plan;
+    plan.pages = pages;
+    return make_doc(plan);
 }
 
 std::string make_pages(int n, double w, double h) {

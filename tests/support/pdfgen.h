@@ -166,7 +166,7 @@ struct DocSpec {
     std::string catalog_extra;
     std::string trailer_extra;  // more trailer (or cross-reference stream) entries
     // Extra objects (fonts, images, ...) written after the page tree. Pick
-    // numbers of first_free_num(spec) or above (e.g. 1000).
+    // numbers of first_free_num(plan) or above (e.g. 1000).
     std::vector<std::pair<int, std::string>> objects;
     bool header = true;
     bool xref_stream = false;  // a cross-reference stream instead of a table
@@ -182,15 +182,15 @@ constexpr int kCatalogNum = 1;
 constexpr int kPagesNum = 2;
 constexpr int page_num(int i) { return 3 + 2 * i; }
 constexpr int content_num(int i) { return 4 + 2 * i; }
-int first_free_num(const DocSpec &spec);  // lowest number the generator leaves unused
+int first_free_num(const DocSpec &plan);  // lowest number the generator leaves unused
 
 // The document's objects written into a fresh builder, without any
 // cross-reference section, so a test can add or damage things before
-// finishing it (trailer entries: "/Root 1 0 R" + spec.trailer_extra).
-PdfBuilder doc_builder(const DocSpec &spec);
+// finishing it (trailer entries: "/Root 1 0 R" + plan.trailer_extra).
+PdfBuilder doc_builder(const DocSpec &plan);
 
 // Complete files.
-std::string make_doc(const DocSpec &spec);
+std::string make_doc(const DocSpec &plan);
 std::string make_simple_doc(const std::vector<PageSpec> &pages);
 // n pages of the given size, each with a small filled square.
 std::string make_pages(int n, double w = 612, double h = 792);
