@@ -14,6 +14,7 @@
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <initializer_list>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -106,6 +107,16 @@ void put_num(std::string &s, double v) {
     int n = fmt_num(t, sizeof t, v);
     if (n <= 0) fail(kGenericFailure);
     s.append(t, static_cast<size_t>(n));
+}
+
+// Appends several numbers separated by single spaces.
+void put_nums(std::string &s, std::initializer_list<double> vs) {
+    bool first = true;
+    for (double v : vs) {
+        if (!first) s += ' ';
+        put_num(s, v);
+        first = false;
+    }
 }
 
 void put_int(std::string &s, int64_t v) {
@@ -906,13 +917,7 @@ void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img,
     std::string h;
     put_int(h, num);
     h += " 0 obj\n<< /Type /XObject /Subtype /Form /BBox [";
-    put_num(h, p.x0);
-    h += ' ';
-    put_num(h, p.y0);
-    h += ' ';
-    put_num(h, p.x1);
-    h += ' ';
-    put_num(h, p.y1);
+    put_nums(h, {p.x0, p.y0, p.x1, p.y1});
     h += ']';
     switch (pl.rotation) {
         case 90:
@@ -922,9 +927,7 @@ void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img,
             break;
         case 180:
             h += " /Matrix [-1 0 0 -1 ";
-            put_num(h, p.x1);
-            h += ' ';
-            put_num(h, p.y1);
+            put_nums(h, {p.x1, p.y1});
             h += ']';
             break;
         case 270:
@@ -1167,22 +1170,12 @@ void compose(doc *d, const char *output_path, int32_t n, int32_t order, const gr
             text += "q ";
             put_num(text, pl.s);
             text += " 0 0 ";
-            put_num(text, pl.s);
-            text += ' ';
-            put_num(text, pl.tx);
-            text += ' ';
-            put_num(text, pl.ty);
+            put_nums(text, {pl.s, pl.tx, pl.ty});
             text += " cm /F";
             put_int(text, i);
             text += " Do Q\n";
             if (border_width > 0) {
-                put_num(text, pl.xoff);
-                text += ' ';
-                put_num(text, pl.yoff);
-                text += ' ';
-                put_num(text, pl.sw);
-                text += ' ';
-                put_num(text, pl.sh);
+                put_nums(text, {pl.xoff, pl.yoff, pl.sw, pl.sh});
                 text += " re S\n";
             }
         }
