@@ -1790,6 +1790,10 @@ void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objst
     // The dictionary is read for /ObjStm and then for /FlateDecode, /N and
     // /First.
     const std::vector<char> allowed = dicts_allowed(d->objs, len, budget, 4);
+    // Expanded object streams stay as long as the document. All of them
+    // together get no more room than the decoder gives one stream, so that a
+    // file of many small Flate bombs cannot take memory without bound.
+    uint64_t room_left = kInflateMax;
     for (int32_t idx = 0; idx < count; ++idx) {
         obj_entry e = d->objs.items[idx];  // copy: pushes below may move the array
         if (!allowed[static_cast<size_t>(idx)] || !is_object_stream(t, len, e)) continue;
@@ -1805,8 +1809,11 @@ void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objst
         const uint64_t most = 1032 * static_cast<uint64_t>(R) + 4096;
         unsigned char *block = nullptr;
         uint64_t D = 0;
+        uint64_t taken = 0;
         if (find_name(t, len, e.dict_pos, b, "FlateDecode") >= 0) {
             for (;;) {
+                if (Z > room_left) Z = room_left;
+                if (Z == 0) break;
                 block = static_cast<unsigned char *>(arena_alloc(&d->ar, static_cast<size_t>(Z)));
                 if (!block) break;
                 int room = 0;
@@ -1817,12 +1824,15 @@ void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objst
                 arena_free_last(&d->ar);
                 block = nullptr;
                 // Data cut short or a refused frame fails in any area.
-                if (!room || Z > 268435455 || Z >= most) break;
+                if (!room || Z > 268435455 || Z >= most || Z >= room_left) break;
                 Z *= 4;
             }
             if (!block) continue;
+            taken = Z;
         } else {
             // Raw bytes: the members point into a copy of exactly these.
+            if (static_cast<uint64_t>(R) > room_left) continue;
+            taken = static_cast<uint64_t>(R);
             block = static_cast<unsigned char *>(arena_alloc(&d->ar, static_cast<size_t>(R)));
             if (!block) continue;
             if (R) std::memcpy(block, t + e.data_start, static_cast<size_t>(R));
@@ -1868,7 +1878,10 @@ void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objst
             ++added;
         }
         // Decoded bytes that no member points into are not kept.
-        if (added == 0) arena_free_last(&d->ar);
+        if (added == 0)
+            arena_free_last(&d->ar);
+        else
+            room_left -= taken;
     }
 }
 
