@@ -149,8 +149,9 @@ TEST(Hostile, ObjectNumbersAtTheLimit) { check_cases(hostile::object_numbers());
 
 TEST(Hostile, FlateBombs) {
     // Content of 1.1 MB that would inflate to 1.1 GiB, past the largest area
-    // the decoder accepts; an object stream of 300 KB that inflates to
-    // 300 MB. (The same content used many times: SharedWorkIsDoneOnce.)
+    // the decoder accepts; three object streams of 300 KB that inflate to
+    // 300 MB each, past the room all object streams share. (The same content
+    // used many times: SharedWorkIsDoneOnce.)
     check_cases(hostile::bombs(1100000, 300000));
 }
 
@@ -242,6 +243,7 @@ TEST(Robust, DISABLED_PeakMemory) {
     }
     cases.push_back({"big-page-20000-times", hostile::repeated_big_page(20000, 100000), Expect::compose, ""});
     cases.push_back({"bomb-in-3000-pages", hostile::shared_bomb(3000, 1100000), Expect::compose, ""});
+    cases.push_back({"objstm-bombs-12", hostile::objstm_bombs(12, 300000), Expect::compose, ""});
     for (const Case &c : hostile::nesting()) cases.push_back(c);
     for (const Case &c : hostile::object_numbers()) cases.push_back(c);
     for (const std::string &f : testtools::corpus_files())
