@@ -3,12 +3,14 @@
 // Inflate seeds are three bytes of area size and a zlib stream; document
 // seeds are generated PDF files of every shape the reader knows (classic
 // and stream cross-references, object streams, nested page trees, inherited
-// attributes, carried resources, content arrays, incremental updates) and a
-// few damaged ones.
+// attributes, carried resources, content arrays, incremental updates), a
+// few damaged ones, and the small cases of the robustness tests.
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "hostile.h"
 #include "support/pdfgen.h"
 
 #ifdef SHEETLAY_HAVE_ZLIB
@@ -171,6 +173,22 @@ std::vector<std::pair<std::string, std::string>> doc_seeds() {
         size_t l = bad_len.find("/Length ");
         if (l != std::string::npos) bad_len.replace(l, 9, "/Length 99999");
         v.push_back({"bad-length.pdf", bad_len});
+    }
+    // The robustness tests' cases that are small enough to mutate quickly.
+    std::vector<hostile::Case> cases;
+    for (auto family : {hostile::xref_offsets(), hostile::lengths(), hostile::object_streams(),
+                        hostile::page_trees(), hostile::object_numbers(), hostile::bombs(2000, 2000)})
+        for (auto &c : family) cases.push_back(std::move(c));
+    cases.push_back({"tree-cycle-deep", hostile::deep_tree(300), hostile::Expect::any, ""});
+    cases.push_back({"big-page-parents", hostile::big_page_many_parents(20, 200), hostile::Expect::any, ""});
+    cases.push_back({"shared-bomb", hostile::shared_bomb(4, 2000), hostile::Expect::any, ""});
+    cases.push_back({"bomb-array", hostile::bomb_array(4, 2000), hostile::Expect::any, ""});
+    for (auto &c : cases) {
+        if (c.bytes.size() > 65536) continue;
+        std::string name = "hostile-" + c.name + ".pdf";
+        for (char &ch : name)
+            if (!(std::isalnum(static_cast<unsigned char>(ch)) || ch == '-' || ch == '.')) ch = '_';
+        v.push_back({name, std::move(c.bytes)});
     }
     return v;
 }
