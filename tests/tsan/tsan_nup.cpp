@@ -123,7 +123,8 @@ int main(int argc, char **argv) {
             ready.fetch_add(1);
             while (ready.load() < threads) std::this_thread::yield();
             for (size_t i = 0; i < jobs.size(); ++i) {
-                size_t k = (i * 5 + static_cast<size_t>(t) * 3) % jobs.size();
+                // A rotation: every thread runs every job, starting at different ones.
+                size_t k = (i + static_cast<size_t>(t) * 3) % jobs.size();
                 std::string out = (tmp / ("t" + std::to_string(t) + "-" + std::to_string(k) + ".pdf")).string();
                 int32_t rc = run(jobs[k], out);
                 std::string got = rc ? slurp(out) : std::string();
