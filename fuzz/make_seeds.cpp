@@ -184,7 +184,12 @@ std::vector<std::pair<std::string, std::string>> doc_seeds() {
     cases.push_back({"shared-bomb", hostile::shared_bomb(4, 2000), hostile::Expect::any, ""});
     cases.push_back({"bomb-array", hostile::bomb_array(4, 2000), hostile::Expect::any, ""});
     for (auto &c : cases) {
-        if (c.bytes.size() > 65536) continue;
+        // Large files, and numbers near the largest kept one (their tables
+        // take a third of a second a run), would slow the fuzzer down; the
+        // tests cover them.
+        if (c.bytes.size() > 65536 || c.name.find("-num-83886") != std::string::npos ||
+            c.name == "many-high-numbers")
+            continue;
         std::string name = "hostile-" + c.name + ".pdf";
         for (char &ch : name)
             if (!(std::isalnum(static_cast<unsigned char>(ch)) || ch == '-' || ch == '.')) ch = '_';
