@@ -69,6 +69,40 @@ int32_t skip_literal(const unsigned char *t, int32_t i, int32_t end) {
     return -1;
 }
 
+// Reads a run of digits ending at `last` backwards; returns its first
+// position. The value saturates at INT32_MAX.
+int32_t digit_run_start(const unsigned char *t, int32_t last) {
+    int32_t k = last;
+    while (k >= 0 && is_digit(t[k])) --k;
+    return k + 1;
+}
+
+int32_t read_decimal(const unsigned char *t, int32_t from, int32_t to) {
+    int64_t v = 0;
+    for (int32_t i = from; i < to; ++i) {
+        v = v * 10 + (t[i] - '0');
+        if (v > INT32_MAX) v = INT32_MAX;
+    }
+    return static_cast<int32_t>(v);
+}
+
+// With the keyword "obj" at t[P]: the position of the first digit of the
+// "N G obj" header it closes, or -1 when no header of an object numbered
+// above zero ends there. *num receives N.
+int32_t header_before(const unsigned char *t, int32_t P, int32_t *num) {
+    int32_t j = P - 1;
+    while (j >= 0 && is_c_space(t[j])) --j;
+    if (j < 0 || !is_digit(t[j])) return -1;
+    j = digit_run_start(t, j) - 1;  // byte before the generation number
+    if (j < 0 || !is_c_space(t[j])) return -1;
+    while (j >= 0 && is_c_space(t[j])) --j;
+    if (j < 0 || !is_digit(t[j])) return -1;
+    int32_t first = digit_run_start(t, j);
+    if (first > 0 && is_alnum(t[first - 1])) return -1;
+    *num = read_decimal(t, first, j + 1);
+    return *num > 0 ? first : -1;
+}
+
 }  // namespace
 
 // ===========================================================================
@@ -515,6 +549,32 @@ int obj_type(const unsigned char *file, int32_t file_len, const obj_entry *e) {
     }
 }
 
+namespace {
+
+// The end of an object body that begins at t[from] and is followed by the
+// "endobj" at stop. An object that lost its "endobj" runs on into the
+// objects after it, up to theirs: it ends where the next header begins.
+// Headers quoted in strings or comments do not count.
+int32_t own_end(const unsigned char *t, int32_t len, int32_t from, int32_t stop) {
+    for (int32_t i = from; i < stop; ++i) {
+        unsigned char c = t[i];
+        if (c == '(') {
+            int32_t j = skip_literal(t, i, stop);
+            if (j < 0) return stop;
+            i = j - 1;
+        } else if (c == '%') {
+            while (i + 1 < stop && t[i + 1] != '\n' && t[i + 1] != '\r') ++i;
+        } else if (c == 'o' && i + 3 <= stop && kw_at(t, i, len, "obj")) {
+            int32_t num = 0;
+            int32_t h = header_before(t, i, &num);
+            if (h >= from) return h;
+        }
+    }
+    return stop;
+}
+
+}  // namespace
+
 int obj_body(const unsigned char *file, int32_t file_len, const obj_entry *e,
              const unsigned char **body, int32_t *body_len) {
     if (e->in_objstm) {
@@ -531,7 +591,8 @@ int obj_body(const unsigned char *file, int32_t file_len, const obj_entry *e,
     p = skip_ws(file, p, file_len);
     if (kw_at(file, p, file_len, "obj")) p = skip_ws(file, p + 3, file_len);
     if (e->endobj_pos <= 0 || e->endobj_pos <= p || p >= file_len) return 0;
-    int32_t stop = std::min(e->endobj_pos, file_len);
+    int32_t stop = own_end(file, file_len, p, std::min(e->endobj_pos, file_len));
+    if (stop <= p) return 0;
     *body = file + p;
     *body_len = stop - p;
     return 1;
@@ -1262,22 +1323,6 @@ void read_trailer_info(doc *d) {
     }
 }
 
-// Reads a run of digits ending at `last` backwards; returns its first
-// position. The value saturates at INT32_MAX.
-int32_t digit_run_start(const unsigned char *t, int32_t last) {
-    int32_t k = last;
-    while (k >= 0 && is_digit(t[k])) --k;
-    return k + 1;
-}
-
-int32_t read_decimal(const unsigned char *t, int32_t from, int32_t to) {
-    int64_t v = 0;
-    for (int32_t i = from; i < to; ++i) {
-        v = v * 10 + (t[i] - '0');
-        if (v > INT32_MAX) v = INT32_MAX;
-    }
-    return static_cast<int32_t>(v);
-}
 
 int32_t stream_data_start(const unsigned char *t, int32_t len, int32_t s) {
     int32_t a = s + 6;
@@ -1529,17 +1574,9 @@ void scan_objects(doc *d, const kw_positions &endobjs) {
         if (!hit) break;
         P = static_cast<int32_t>(static_cast<const unsigned char *>(hit) - t);
         if (!kw_at(t, P, len, "obj")) continue;
-        int32_t j = P - 1;
-        while (j >= 0 && is_c_space(t[j])) --j;
-        if (j < 0 || !is_digit(t[j])) continue;
-        j = digit_run_start(t, j) - 1;  // byte before the generation number
-        if (j < 0 || !is_c_space(t[j])) continue;
-        while (j >= 0 && is_c_space(t[j])) --j;
-        if (j < 0 || !is_digit(t[j])) continue;
-        int32_t first = digit_run_start(t, j);
-        if (first > 0 && is_alnum(t[first - 1])) continue;
-        int32_t num = read_decimal(t, first, j + 1);
-        if (num <= 0) continue;
+        int32_t num = 0;
+        int32_t first = header_before(t, P, &num);
+        if (first < 0) continue;
 
         obj_entry e{};
         e.num = num;

@@ -182,15 +182,17 @@ TEST(FuzzFindings, Reproducers) {
     });
 }
 
-TEST(KnownIssues, DISABLED_BodyRunningIntoTheNextObject) {
-    // An object without "endobj" runs on to the next one's "endobj", and the
-    // writer copies that text whole: the carried font below brings the header
-    // "6 0 obj" into the output, where 6 is the sheet's content stream, so
-    // qpdf warns and a reader that scans for objects takes the wrong one.
-    std::string s = hostile::raw_doc(hostile::one_page_objects("/Resources << /Font << /F1 5 0 R >> >>"));
-    s.insert(s.find("xref"), "5 0 obj\n<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>\n"
-                             "6 0 obj\n<< /Unused true >>\nendobj\n");
-    check_cases({{"missing-endobj", s, Expect::compose, ""}}, 2);
+TEST(Damaged, BodyRunningIntoTheNextObject) {
+    // An object without "endobj" runs on to the next one's. Carried whole,
+    // the font below would bring the header "6 0 obj" into the output, where
+    // 6 is the sheet's content stream. A header quoted in a string is text.
+    std::string lost = hostile::raw_doc(hostile::one_page_objects("/Resources << /Font << /F1 5 0 R >> >>"));
+    lost.insert(lost.find("xref"), "5 0 obj\n<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>\n"
+                                   "6 0 obj\n<< /Unused true >>\nendobj\n");
+    std::string quoted = hostile::raw_doc(hostile::one_page_objects("/Resources << /Font << /F1 5 0 R >> >>"));
+    quoted.insert(quoted.find("xref"), "5 0 obj\n<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica "
+                                       "/Note (see 6 0 obj \\) % 7 0 obj) >>\nendobj\n");
+    check_cases({{"missing-endobj", lost, Expect::compose, ""}, {"header-in-string", quoted, Expect::compose, ""}}, 2);
 }
 
 // ---------------------------------------------------------------------------
