@@ -103,6 +103,32 @@ int32_t header_before(const unsigned char *t, int32_t P, int32_t *num) {
     return *num > 0 ? first : -1;
 }
 
+// The first byte of the body of the object whose header "N G obj" begins
+// at t[hdr].
+int32_t body_start(const unsigned char *t, int32_t len, int32_t hdr) {
+    int32_t p = hdr;
+    parse_int_at(t, len, &p);
+    p = skip_ws(t, p, len);
+    if (p < len && is_digit(t[p])) parse_int_at(t, len, &p);
+    p = skip_ws(t, p, len);
+    if (kw_at(t, p, len, "obj")) p = skip_ws(t, p + 3, len);
+    return p;
+}
+
+// The first header "N G obj" that begins in t[from..stop), or -1.
+int32_t next_header(const unsigned char *t, int32_t len, int32_t from, int32_t stop) {
+    for (int32_t i = from; i + 3 <= stop; ++i) {
+        const void *hit = std::memchr(t + i, 'o', static_cast<size_t>(stop - 3 - i + 1));
+        if (!hit) return -1;
+        i = static_cast<int32_t>(static_cast<const unsigned char *>(hit) - t);
+        if (!kw_at(t, i, len, "obj")) continue;
+        int32_t num = 0;
+        int32_t h = header_before(t, i, &num);
+        if (h >= from) return h;
+    }
+    return -1;
+}
+
 }  // namespace
 
 // ===========================================================================
@@ -549,32 +575,6 @@ int obj_type(const unsigned char *file, int32_t file_len, const obj_entry *e) {
     }
 }
 
-namespace {
-
-// The end of an object body that begins at t[from] and is followed by the
-// "endobj" at stop. An object that lost its "endobj" runs on into the
-// objects after it, up to theirs: it ends where the next header begins.
-// Headers quoted in strings or comments do not count.
-int32_t own_end(const unsigned char *t, int32_t len, int32_t from, int32_t stop) {
-    for (int32_t i = from; i < stop; ++i) {
-        unsigned char c = t[i];
-        if (c == '(') {
-            int32_t j = skip_literal(t, i, stop);
-            if (j < 0) return stop;
-            i = j - 1;
-        } else if (c == '%') {
-            while (i + 1 < stop && t[i + 1] != '\n' && t[i + 1] != '\r') ++i;
-        } else if (c == 'o' && i + 3 <= stop && kw_at(t, i, len, "obj")) {
-            int32_t num = 0;
-            int32_t h = header_before(t, i, &num);
-            if (h >= from) return h;
-        }
-    }
-    return stop;
-}
-
-}  // namespace
-
 int obj_body(const unsigned char *file, int32_t file_len, const obj_entry *e,
              const unsigned char **body, int32_t *body_len) {
     if (e->in_objstm) {
@@ -584,15 +584,9 @@ int obj_body(const unsigned char *file, int32_t file_len, const obj_entry *e,
         return 1;
     }
     if (e->hdr_pos < 0 || e->hdr_pos >= file_len) return 0;
-    int32_t p = e->hdr_pos;
-    parse_int_at(file, file_len, &p);
-    p = skip_ws(file, p, file_len);
-    if (p < file_len && is_digit(file[p])) parse_int_at(file, file_len, &p);
-    p = skip_ws(file, p, file_len);
-    if (kw_at(file, p, file_len, "obj")) p = skip_ws(file, p + 3, file_len);
+    int32_t p = body_start(file, file_len, e->hdr_pos);
     if (e->endobj_pos <= 0 || e->endobj_pos <= p || p >= file_len) return 0;
-    int32_t stop = own_end(file, file_len, p, std::min(e->endobj_pos, file_len));
-    if (stop <= p) return 0;
+    int32_t stop = std::min(e->endobj_pos, file_len);
     *body = file + p;
     *body_len = stop - p;
     return 1;
@@ -1795,6 +1789,66 @@ void remove_false_headers(doc *d) {
     }
 }
 
+// An object that lost its "endobj" runs on to the next object's: its body
+// would hold that object's header and text, and a copy of it would carry
+// them into the output. Such a body ends where the next header begins.
+// A header quoted in a string or a comment of the body is text; telling
+// the two apart reads the body with its strings, which damaged files can
+// make long and overlapping, so that reading shares one budget for the file
+// and, once it is spent, a body simply ends at the first header in it.
+void end_runaway_bodies(doc *d) {
+    const unsigned char *t = d->data;
+    const int32_t len = d->len;
+    int64_t budget = 4 * static_cast<int64_t>(len) + 4194304;
+    for (int32_t k = 0; k < d->objs.count; ++k) {
+        obj_entry &e = d->objs.items[k];
+        if (e.is_stream || e.in_objstm || e.hdr_pos < 0 || e.endobj_pos <= 0) continue;
+        const int32_t from = body_start(t, len, e.hdr_pos);
+        const int32_t stop = std::min(e.endobj_pos, len);
+        const int32_t first = next_header(t, len, from, stop);
+        if (first < 0) continue;
+        // Unless the reading below shows otherwise, the body ends at the
+        // first header: so it does when the budget is spent, and when a
+        // string stays open up to the "endobj" (a broken string, most likely
+        // cut short by the damage that took the "endobj").
+        int32_t cut = first;
+        int32_t i = from;
+        int32_t outside = -1;  // the first header outside strings and comments
+        while (i < stop && budget > 0) {
+            unsigned char c = t[i];
+            if (c == '(') {
+                int32_t j = skip_literal(t, i, stop);
+                budget -= (j < 0 ? stop : j) - i;
+                if (j < 0) break;
+                i = j;
+                continue;
+            }
+            if (c == '%') {
+                int32_t j = i + 1;
+                while (j < stop && t[j] != '\n' && t[j] != '\r') ++j;
+                budget -= j - i;
+                i = j;
+                continue;
+            }
+            --budget;
+            if (c == 'o' && kw_at(t, i, len, "obj")) {
+                int32_t num = 0;
+                int32_t h = header_before(t, i, &num);
+                if (h >= from) {
+                    outside = h;
+                    break;
+                }
+            }
+            ++i;
+        }
+        if (outside >= 0)
+            cut = outside;
+        else if (i >= stop)
+            cut = stop;  // read to the end: every header in it was quoted
+        e.endobj_pos = cut;
+    }
+}
+
 bool is_object_stream(const unsigned char *t, int32_t len, const obj_entry &e) {
     if (e.in_objstm || !e.is_stream || e.dict_pos < 0) return false;
     int32_t b = e.stream_pos > 0 ? e.stream_pos : len;
@@ -2063,6 +2117,7 @@ int load_stages(doc *d, const char *name) {
         delimit_streams(d, endobjs, endstreams, budget);
     }
     remove_false_headers(d);
+    end_runaway_bodies(d);
     std::vector<char> objstm;
     dict_budget budget{4 * dict_work};
     expand_object_streams(d, budget, objstm);

@@ -193,6 +193,24 @@ TEST(Damaged, BodyRunningIntoTheNextObject) {
     quoted.insert(quoted.find("xref"), "5 0 obj\n<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica "
                                        "/Note (see 6 0 obj \\) % 7 0 obj) >>\nendobj\n");
     check_cases({{"missing-endobj", lost, Expect::compose, ""}, {"header-in-string", quoted, Expect::compose, ""}}, 2);
+
+    // Thousands of carried objects and one "endobj" at the end: had each
+    // body run on to it, the output would grow with the square of the input.
+    // Open strings and open arrays stay as the input has them.
+    for (const char *opening : {"(", "["}) {
+        SCOPED_TRACE(opening);
+        std::string fonts, bodies;
+        for (int k = 5; k < 20005; ++k) {
+            std::string num = std::to_string(k);
+            fonts += " /F" + num + " " + num + " 0 R";
+            bodies += num + " 0 obj\n" + opening + " " + std::to_string(k + 1) + " 0 R\n";
+        }
+        std::string in = hostile::raw_doc(hostile::one_page_objects("/Resources << /Font <<" + fonts + " >> >>"));
+        in.insert(in.find("xref"), bodies + "endobj\n");
+        Outcome o = compose(in, 2);
+        ASSERT_TRUE(o.composed) << o.err;
+        EXPECT_LT(o.pdf.size(), 3 * in.size());
+    }
 }
 
 // ---------------------------------------------------------------------------
