@@ -328,6 +328,66 @@ bool scan_refs(const unsigned char *t, int32_t len, F &&f) {
     return true;
 }
 
+// What a body left open at its end needs to be whole: the closing ")" of a
+// literal string, ">" of a hex string, and "]" or ">>" of the arrays and
+// dictionaries still open, innermost first. A body is left open when the
+// input lost the text after it (a cut file, an object that lost its
+// "endobj"); copied as it stands, its open string or array would swallow
+// the "endobj" written after it and the objects that follow.
+std::string closers(const unsigned char *t, int32_t len) {
+    std::string open;  // '[' or '<' for each array or dictionary
+    auto then_close = [&open](std::string tail) {
+        for (size_t k = open.size(); k-- > 0;) tail += open[k] == '[' ? "]" : ">>";
+        return tail;
+    };
+    int32_t i = 0;
+    while (i < len) {
+        unsigned char c = t[i];
+        if (c == '(') {
+            int32_t depth = 0;
+            int32_t j = i;
+            bool half_escape = false;
+            for (; j < len; ++j) {
+                if (t[j] == '\\') {
+                    half_escape = ++j == len;
+                    if (half_escape) break;
+                } else if (t[j] == '(') {
+                    ++depth;
+                } else if (t[j] == ')' && --depth == 0) {
+                    break;
+                }
+            }
+            if (j >= len) {
+                // An escape cut in half would turn the first ")" into text.
+                std::string tail = half_escape ? "\\" : "";
+                tail.append(static_cast<size_t>(depth), ')');
+                return then_close(tail);
+            }
+            i = j + 1;
+        } else if (c == '<' && i + 1 < len && t[i + 1] == '<') {
+            open += '<';
+            i += 2;
+        } else if (c == '<') {
+            while (i < len && t[i] != '>') ++i;
+            if (i >= len) return then_close(">");
+            ++i;
+        } else if (c == '[') {
+            open += '[';
+            ++i;
+        } else if (c == ']' || c == '>') {
+            if (!open.empty()) open.pop_back();
+            i += (c == '>' && i + 1 < len && t[i + 1] == '>') ? 2 : 1;
+        } else if (c == '%') {
+            while (i < len && t[i] != '\r' && t[i] != '\n') ++i;
+            // The closers must not become part of the comment.
+            if (i >= len && !open.empty()) return then_close("\n");
+        } else {
+            ++i;
+        }
+    }
+    return then_close("");
+}
+
 // The end of the value that starts at t[p]: a whole array, dictionary or
 // string, a name, or a token (an integer takes a following "gen R").
 int32_t value_end(const unsigned char *t, int32_t len, int32_t p) {
@@ -1067,7 +1127,11 @@ void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, i
     }
     img.append(head);
     renumber_into(tr, body, blen, img);
-    img.append(is_pdf_ws(body[blen - 1]) ? "endobj\n" : "\nendobj\n");
+    std::string tail = closers(body, blen);
+    img.append(tail);
+    img.append(is_pdf_ws(tail.empty() ? body[blen - 1] : static_cast<unsigned char>(tail.back()))
+                   ? "endobj\n"
+                   : "\nendobj\n");
 }
 
 // ---------------------------------------------------------------------------

@@ -182,31 +182,42 @@ TEST(FuzzFindings, Reproducers) {
     });
 }
 
+// A page whose font 5 is `body` and lost its "endobj": the next object
+// follows at once, and after `count` such objects (5, 6, ...) one "endobj"
+// closes the last.
+std::string lost_endobj(const std::string &body, int count = 1) {
+    std::string fonts, bodies;
+    for (int k = 5; k < 5 + count; ++k) {
+        std::string num = std::to_string(k);
+        fonts += " /F" + num + " " + num + " 0 R";
+        bodies += num + " 0 obj\n" + hostile::replace_all(body, "NEXT", std::to_string(k + 1)) + "\n";
+    }
+    std::string in = hostile::raw_doc(hostile::one_page_objects("/Resources << /Font <<" + fonts + " >> >>"));
+    in.insert(in.find("xref"), bodies + std::to_string(5 + count) + " 0 obj\n<< /Unused true >>\nendobj\n");
+    return in;
+}
+
 TEST(Damaged, BodyRunningIntoTheNextObject) {
     // An object without "endobj" runs on to the next one's. Carried whole,
-    // the font below would bring the header "6 0 obj" into the output, where
-    // 6 is the sheet's content stream. A header quoted in a string is text.
-    std::string lost = hostile::raw_doc(hostile::one_page_objects("/Resources << /Font << /F1 5 0 R >> >>"));
-    lost.insert(lost.find("xref"), "5 0 obj\n<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>\n"
-                                   "6 0 obj\n<< /Unused true >>\nendobj\n");
-    std::string quoted = hostile::raw_doc(hostile::one_page_objects("/Resources << /Font << /F1 5 0 R >> >>"));
-    quoted.insert(quoted.find("xref"), "5 0 obj\n<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica "
-                                       "/Note (see 6 0 obj \\) % 7 0 obj) >>\nendobj\n");
-    check_cases({{"missing-endobj", lost, Expect::compose, ""}, {"header-in-string", quoted, Expect::compose, ""}}, 2);
+    // it would bring the next header ("6 0 obj", the number of the sheet's
+    // content stream) into the output. A header quoted in a string is text.
+    // What the lost text left open is closed, so that the output parses.
+    const std::string font = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica";
+    check_cases({{"balanced", lost_endobj(font + " >>"), Expect::compose, ""},
+                 {"header-in-string", lost_endobj(font + " /Note (see 6 0 obj \\) % 7 0 obj) >>\nendobj"),
+                  Expect::compose, ""},
+                 {"open-string", lost_endobj(font + " /Note (cut (short"), Expect::compose, ""},
+                 {"open-escape", lost_endobj(font + " /Note (a\\"), Expect::compose, ""},
+                 {"open-hex", lost_endobj(font + " /Widths [ 1 <41"), Expect::compose, ""},
+                 {"open-arrays", lost_endobj("[ [ NEXT 0 R", 200), Expect::compose, ""},
+                 {"open-strings", lost_endobj("[ NEXT 0 R (", 200), Expect::compose, ""}},
+                2);
 
-    // Thousands of carried objects and one "endobj" at the end: had each
-    // body run on to it, the output would grow with the square of the input.
-    // Open strings and open arrays stay as the input has them.
-    for (const char *opening : {"(", "["}) {
-        SCOPED_TRACE(opening);
-        std::string fonts, bodies;
-        for (int k = 5; k < 20005; ++k) {
-            std::string num = std::to_string(k);
-            fonts += " /F" + num + " " + num + " 0 R";
-            bodies += num + " 0 obj\n" + opening + " " + std::to_string(k + 1) + " 0 R\n";
-        }
-        std::string in = hostile::raw_doc(hostile::one_page_objects("/Resources << /Font <<" + fonts + " >> >>"));
-        in.insert(in.find("xref"), bodies + "endobj\n");
+    // Thousands of them and one "endobj" at the end: had each body run on
+    // to it, the output would grow with the square of the input.
+    for (const char *body : {"( NEXT 0 R", "[ NEXT 0 R"}) {
+        SCOPED_TRACE(body);
+        std::string in = lost_endobj(body, 20000);
         Outcome o = compose(in, 2);
         ASSERT_TRUE(o.composed) << o.err;
         EXPECT_LT(o.pdf.size(), 3 * in.size());
