@@ -70,13 +70,14 @@ int32_t skip_literal(const unsigned char *t, int32_t i, int32_t end) {
 }
 
 // Reads a run of digits ending at `last` backwards; returns its first
-// position. The value saturates at INT32_MAX.
+// position.
 int32_t digit_run_start(const unsigned char *t, int32_t last) {
     int32_t k = last;
     while (k >= 0 && is_digit(t[k])) --k;
     return k + 1;
 }
 
+// The decimal value of the digits t[from, to); it saturates at INT32_MAX.
 int32_t read_decimal(const unsigned char *t, int32_t from, int32_t to) {
     int64_t v = 0;
     for (int32_t i = from; i < to; ++i) {
@@ -1316,7 +1317,6 @@ void read_trailer_info(doc *d) {
         off = prev;
     }
 }
-
 
 int32_t stream_data_start(const unsigned char *t, int32_t len, int32_t s) {
     int32_t a = s + 6;
