@@ -234,19 +234,27 @@ struct offsets {
 // far below it; other PDF readers refuse much deeper structures.
 constexpr int32_t kMaxNesting = 256;
 
+// What is missing at the end of a literal string that never closes.
+struct open_string {
+    int32_t depth = 0;         // parentheses still open
+    bool half_escape = false;  // the text ends with a lone backslash
+};
+
 // The position after the literal string that opens at t[i] == '('
-// (balanced parentheses, backslash escapes), or len when it never closes.
-int32_t skip_string(const unsigned char *t, int32_t i, int32_t len) {
+// (balanced parentheses, backslash escapes), or len when it never closes;
+// then `open`, when given, tells what it lacks.
+int32_t skip_string(const unsigned char *t, int32_t i, int32_t len, open_string *open = nullptr) {
     int32_t depth = 0;
     for (int32_t j = i; j < len; ++j) {
         if (t[j] == '\\') {
-            ++j;
+            if (++j == len && open) open->half_escape = true;
         } else if (t[j] == '(') {
             ++depth;
         } else if (t[j] == ')' && --depth == 0) {
             return j + 1;
         }
     }
+    if (open) open->depth = depth;
     return len;
 }
 
@@ -344,33 +352,21 @@ std::string closers(const unsigned char *t, int32_t len) {
     while (i < len) {
         unsigned char c = t[i];
         if (c == '(') {
-            int32_t depth = 0;
-            int32_t j = i;
-            bool half_escape = false;
-            for (; j < len; ++j) {
-                if (t[j] == '\\') {
-                    half_escape = ++j == len;
-                    if (half_escape) break;
-                } else if (t[j] == '(') {
-                    ++depth;
-                } else if (t[j] == ')' && --depth == 0) {
-                    break;
-                }
-            }
-            if (j >= len) {
+            open_string rest;
+            i = skip_string(t, i, len, &rest);
+            if (rest.depth > 0) {
                 // An escape cut in half would turn the first ")" into text.
-                std::string tail = half_escape ? "\\" : "";
-                tail.append(static_cast<size_t>(depth), ')');
+                std::string tail = rest.half_escape ? "\\" : "";
+                tail.append(static_cast<size_t>(rest.depth), ')');
                 return then_close(tail);
             }
-            i = j + 1;
         } else if (c == '<' && i + 1 < len && t[i + 1] == '<') {
             open += '<';
             i += 2;
         } else if (c == '<') {
-            while (i < len && t[i] != '>') ++i;
-            if (i >= len) return then_close(">");
-            ++i;
+            int32_t j = skip_hex(t, i, len);
+            if (t[j - 1] != '>') return then_close(">");  // never closed
+            i = j;
         } else if (c == '[') {
             open += '[';
             ++i;
