@@ -10,6 +10,7 @@
 #ifndef SHEETLAY_H
 #define SHEETLAY_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #if defined(_WIN32) || defined(__CYGWIN__)
@@ -65,6 +66,84 @@ SHEETLAY_API int32_t sheetlay_create_sized(const char *input_path, const char *o
  * placed page (0 for none). */
 SHEETLAY_API int32_t sheetlay_create_bordered(const char *input_path, const char *output_path,
                                               int32_t n, int32_t order, int32_t border_width);
+
+/* ------------------------------------------------------------------------
+ * The options interface: any grid, flow, sheet size and orientation,
+ * margins, gaps, page selection, booklets, links and bookmarks, compact
+ * output, encrypted input, in files or in memory.
+ *
+ * A call returns 1 on success and 0 on failure. On failure the message goes
+ * into err (cut to err_size - 1 bytes and terminated; err may be NULL or
+ * err_size 0) and also into the process-wide text of sheetlay_last_error();
+ * on success err becomes "". A host running calls on several threads reads
+ * each call's own message from its err buffer.
+ * ---------------------------------------------------------------------- */
+
+/* Called now and then with the number of pages placed and their total. A
+ * nonzero return cancels the call, which then fails with "cancelled" and
+ * writes nothing. */
+typedef int32_t (*sheetlay_progress_fn)(void *user, int32_t done, int32_t total);
+
+typedef struct sheetlay_options {
+    uint32_t size;            /* sizeof(sheetlay_options), set by sheetlay_options_init */
+    int32_t columns;          /* 1..32 */
+    int32_t rows;             /* 1..32 */
+    uint32_t flow;            /* SHEETLAY_FLOW_* bits */
+    double sheet_width;       /* points; 0 and 0: the first selected page's displayed size */
+    double sheet_height;
+    int32_t orientation;      /* SHEETLAY_ORIENT_* */
+    int32_t fit;              /* SHEETLAY_FIT_* */
+    double margin;            /* points, on all four sides of the sheet */
+    double gap;               /* points, between neighbouring cells */
+    double border;            /* frame line width in points; 0 none */
+    const char *pages;        /* page selection; NULL or "" all pages in order */
+    int32_t booklet;          /* 0 or 1 */
+    uint32_t keep;            /* SHEETLAY_KEEP_* bits */
+    int32_t compress;         /* SHEETLAY_COMPRESS_* */
+    int32_t reserved;         /* 0 */
+    const char *password;     /* for encrypted input; NULL for none */
+    sheetlay_progress_fn progress;  /* may be NULL */
+    void *progress_user;
+} sheetlay_options;
+
+#define SHEETLAY_FLOW_RTL       1u  /* rows run right to left */
+#define SHEETLAY_FLOW_COLUMNS   2u  /* fill each column before the next */
+#define SHEETLAY_FLOW_BOTTOM_UP 4u  /* start at the bottom row */
+#define SHEETLAY_ORIENT_AUTO      0
+#define SHEETLAY_ORIENT_PORTRAIT  1
+#define SHEETLAY_ORIENT_LANDSCAPE 2
+#define SHEETLAY_ORIENT_AS_GIVEN  3
+#define SHEETLAY_FIT_SCALE  0     /* scale each page up or down to its cell */
+#define SHEETLAY_FIT_SHRINK 1     /* scale down only, never enlarge */
+#define SHEETLAY_KEEP_LINKS       1u
+#define SHEETLAY_KEEP_ANNOTATIONS 2u
+#define SHEETLAY_KEEP_OUTLINE     4u
+#define SHEETLAY_KEEP_INFO        8u
+#define SHEETLAY_KEEP_ALL        15u
+#define SHEETLAY_COMPRESS_NONE    0  /* content written decoded, as the six functions write it */
+#define SHEETLAY_COMPRESS_COMPACT 1
+
+/* Fills *opt with the defaults: 2 x 2, flow 0, the first page's size, auto
+ * orientation, fit scale, no margin, gap or border, all pages, no booklet,
+ * keep all, compact output, no password, no progress. */
+SHEETLAY_API void sheetlay_options_init(sheetlay_options *opt);
+
+/* Writes output_path from input_path. A NULL opt means the defaults. */
+SHEETLAY_API int32_t sheetlay_nup(const char *input_path, const char *output_path,
+                                  const sheetlay_options *opt, char *err, size_t err_size);
+
+/* The same from a PDF in memory; the output is a block the library allocates
+ * (release it with sheetlay_free). On failure *output is NULL and
+ * *output_len 0. Messages name the input "input". */
+SHEETLAY_API int32_t sheetlay_nup_mem(const void *input, size_t input_len, void **output,
+                                      size_t *output_len, const sheetlay_options *opt,
+                                      char *err, size_t err_size);
+
+/* Releases a block returned by sheetlay_nup_mem (NULL is fine). */
+SHEETLAY_API void sheetlay_free(void *p);
+
+/* The library's version, "MAJOR.MINOR.PATCH". */
+SHEETLAY_API const char *sheetlay_version(void);
 
 #ifdef __cplusplus
 }

@@ -78,3 +78,15 @@ SHEETLAY_API int32_t sheetlay_create_bordered(const char *input_path, const char
 }
 
 }  // extern "C"
+
+extern "C" SHEETLAY_API void sheetlay_options_init(sheetlay_options *opt) {
+    if (!opt) return;
+    *opt = sheetlay_options{};
+    opt->size = sizeof(sheetlay_options);
+    opt->columns = 2;
+    opt->rows = 2;
+    opt->orientation = SHEETLAY_ORIENT_AUTO;
+    opt->fit = SHEETLAY_FIT_SCALE;
+    opt->keep = SHEETLAY_KEEP_ALL;
+    opt->compress = SHEETLAY_COMPRESS_COMPACT;
+}
