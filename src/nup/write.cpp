@@ -3,7 +3,6 @@
 #include "nup/write.h"
 
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -11,6 +10,7 @@
 
 #include "nup/forms.h"
 #include "nup/geometry.h"
+#include "nup/outfile.h"
 #include "nup/pdfout.h"
 #include "nup/transfer.h"
 
@@ -129,26 +129,6 @@ void write_sheet(const doc *d, const transfer &tr, page_memos &memos, image &img
     img.append("endstream\nendobj\n");
 }
 
-// Writes the finished image to path.
-void write_file(const char *path, image &img) {
-    std::FILE *f = std::fopen(path, "wb");
-    if (!f) {
-        set_error("cannot write %s", path);
-        throw compose_error{};
-    }
-    size_t n = static_cast<size_t>(img.len());
-    size_t w = std::fwrite(img.data(), 1, n, f);
-    if (w != n) {
-        set_error("short write to %s", path);
-        if (std::fclose(f) != 0) set_error("close error on %s", path);
-        throw compose_error{};
-    }
-    if (std::fclose(f) != 0) {
-        set_error("close error on %s", path);
-        throw compose_error{};
-    }
-}
-
 // Cross-reference table (fixed 20-byte entries, objects never written are
 // free) and trailer.
 void write_xref(image &img, const offsets &off, int64_t maxobj) {
@@ -224,7 +204,8 @@ void compose(doc *d, const char *output_path, int32_t n, int32_t order, const gr
     if (img.len() > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
     if (img.len() == 0) fail("failed to build output");
 
-    write_file(output_path, img);
+    if (!write_output(output_path, img.data(), static_cast<size_t>(img.len())))
+        throw compose_error{};
 }
 
 }  // namespace
