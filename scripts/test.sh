@@ -48,7 +48,9 @@ missing_optional() {
   [[ -f /usr/include/zlib.h || -f /usr/local/include/zlib.h ]] || optional+=(zlib1g-dev)
   command -v qpdf >/dev/null 2>&1 || optional+=(qpdf)
   command -v pdftoppm >/dev/null 2>&1 || optional+=(poppler-utils)
-  python3 -c 'import pikepdf' >/dev/null 2>&1 || optional+=(python3-pikepdf)
+  # The distribution's package serves the system's Python, which may not be the first in PATH.
+  python3 -c 'import pikepdf' >/dev/null 2>&1 || /usr/bin/python3 -c 'import pikepdf' >/dev/null 2>&1 ||
+    optional+=(python3-pikepdf)
 }
 missing_optional
 if ((${#optional[@]})); then
