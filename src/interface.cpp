@@ -1,9 +1,15 @@
-// The exported C functions and the process-wide error text.
+// The C boundary: the exported functions and the process-wide error text.
+//
+// Every exported call goes through create(), which loads the input (the
+// reader, internal.h), hands it to the output side (nup/write.h) and frees
+// it. Nothing thrown inside may cross into a C caller: whatever escapes the
+// units below is caught here and becomes a message.
 #include <cstdarg>
 #include <cstdio>
 #include <new>
 
 #include "internal.h"
+#include "nup/write.h"
 #include "sheetlay.h"
 
 namespace sheetlay {

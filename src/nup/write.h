@@ -1,0 +1,33 @@
+// The n-up file as a whole: the entry of the output side.
+//
+// nup_doc checks the layout choices, sizes the grid and hands over to
+// compose, which lays the file out object by object: catalog, page tree,
+// for each sheet its page, the forms of its placed pages (nup/forms) and
+// the content that draws them (nup/geometry gives where), then the
+// carried objects (nup/transfer), the cross-reference table and trailer.
+// The whole file is built in memory and only then written (nup/outfile).
+//
+// Object numbers are fixed before anything is written, so that every
+// reference can be written at once: 1 catalog, 2 page tree, then per sheet
+// its page, one form per slot and its content stream, then the carried
+// objects.
+#ifndef SHEETLAY_NUP_WRITE_H
+#define SHEETLAY_NUP_WRITE_H
+
+#include <cstdint>
+
+#include "internal.h"
+
+namespace sheetlay {
+
+// Writes the n-up file of a loaded document to output_path: n pages per
+// sheet (2, 4, 6, 9 or 16), order 0 left to right or 1 right to left,
+// page_size 0 A4, 1 Letter, 2 A3 or negative for the first page's size,
+// frames of border_width points (0 none). 1 on success; 0 with the error
+// text set, and no file written.
+int nup_doc(doc *d, const char *output_path, int32_t n, int32_t order, int32_t page_size,
+            int32_t border_width);
+
+}  // namespace sheetlay
+
+#endif
