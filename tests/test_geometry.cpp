@@ -57,10 +57,52 @@ TEST(Geometry, CellsInReadingOrder) {
     } cases[] = {{0, 0, 0, 150}, {0, 2, 400, 150}, {0, 3, 0, 0},   {0, 5, 400, 0},
                  {1, 0, 400, 150}, {1, 2, 0, 150}, {1, 3, 400, 0}, {1, 5, 0, 0}};
     for (const Case &c : cases) {
-        cell at = cell_origin(g, c.order, c.slot);
+        grid gf = g;
+        gf.flow = c.order == 1 ? sheetlay::nup::kFlowRtl : 0;
+        cell at = cell_origin(gf, c.slot);
         EXPECT_EQ(at.x, c.x) << "order " << c.order << " slot " << c.slot;
         EXPECT_EQ(at.y, c.y) << "order " << c.order << " slot " << c.slot;
     }
+}
+
+TEST(Geometry, FlowsMarginsAndGaps) {
+    using sheetlay::nup::kFlowBottomUp;
+    using sheetlay::nup::kFlowColumns;
+    using sheetlay::nup::kFlowRtl;
+    // 620 x 330 sheet, margin 10, gap 20, 3 x 2 cells: cw = (620 - 20 - 40) / 3
+    // = 186.666..., ch = (330 - 20 - 20) / 2 = 145. Columns start at 10,
+    // 216.67, 423.33; rows (from the bottom) at 10 and 175.
+    const grid base = make_grid(620, 330, 3, 2, 10, 20);
+    EXPECT_DOUBLE_EQ(base.cw, 560.0 / 3);
+    EXPECT_DOUBLE_EQ(base.ch, 145);
+    const double c0 = 10, c1 = 10 + 560.0 / 3 + 20, c2 = 10 + 2 * (560.0 / 3 + 20);
+    const double top = 175, bottom = 10;
+    struct Case {
+        uint32_t flow;
+        int32_t slot;
+        double x, y;
+    } cases[] = {
+        {0, 0, c0, top},           {0, 1, c1, top},           {0, 3, c0, bottom},
+        {kFlowRtl, 0, c2, top},    {kFlowRtl, 4, c1, bottom}, {kFlowColumns, 1, c0, bottom},
+        {kFlowColumns, 2, c1, top}, {kFlowColumns, 5, c2, bottom},
+        {kFlowBottomUp, 0, c0, bottom}, {kFlowBottomUp, 3, c0, top},
+        {kFlowColumns | kFlowRtl | kFlowBottomUp, 0, c2, bottom},
+        {kFlowColumns | kFlowRtl | kFlowBottomUp, 1, c2, top},
+        {kFlowColumns | kFlowRtl | kFlowBottomUp, 2, c1, bottom},
+    };
+    for (const Case &c : cases) {
+        grid g = base;
+        g.flow = c.flow;
+        cell at = cell_origin(g, c.slot);
+        EXPECT_DOUBLE_EQ(at.x, c.x) << "flow " << c.flow << " slot " << c.slot;
+        EXPECT_DOUBLE_EQ(at.y, c.y) << "flow " << c.flow << " slot " << c.slot;
+    }
+    // Scale: the smaller of the two ratios; shrink-only caps it at 1.
+    grid g = make_grid(1000, 1000, 1, 1);
+    EXPECT_DOUBLE_EQ(sheetlay::nup::cell_scale(g, 500, 250), 2);
+    g.shrink = true;
+    EXPECT_DOUBLE_EQ(sheetlay::nup::cell_scale(g, 500, 250), 1);
+    EXPECT_DOUBLE_EQ(sheetlay::nup::cell_scale(g, 4000, 250), 0.25);
 }
 
 // The form's matrix for a rotation, as the forms unit writes it.
@@ -90,7 +132,7 @@ TEST(Geometry, PlacedBoxFillsItsAreaCentred) {
             for (int32_t slot = 0; slot < 4; ++slot) {
                 SCOPED_TRACE(::testing::Message() << "box [" << p.x0 << ' ' << p.y0 << ' ' << p.x1 << ' '
                                                   << p.y1 << "] rotation " << rot << " slot " << slot);
-                placement pl = place(p, rot, g, 0, slot);
+                placement pl = place(p, rot, g, slot);
                 double lx = 1e300, ly = 1e300, ux = -1e300, uy = -1e300;
                 for (double x : {p.x0, p.x1})
                     for (double y : {p.y0, p.y1}) {
@@ -107,7 +149,7 @@ TEST(Geometry, PlacedBoxFillsItsAreaCentred) {
                 EXPECT_NEAR(ux - lx, pl.sw, 1e-9);
                 EXPECT_NEAR(uy - ly, pl.sh, 1e-9);
                 // Fits the cell, touches it on two sides, centred on the others.
-                cell at = cell_origin(g, 0, slot);
+                cell at = cell_origin(g, slot);
                 EXPECT_TRUE(std::fabs(pl.sw - g.cw) < 1e-9 || std::fabs(pl.sh - g.ch) < 1e-9);
                 EXPECT_NEAR(pl.xoff - at.x, at.x + g.cw - (pl.xoff + pl.sw), 1e-9);
                 EXPECT_NEAR(pl.yoff - at.y, at.y + g.ch - (pl.yoff + pl.sh), 1e-9);

@@ -85,8 +85,10 @@ bool page_resources_text(const doc *d, page_memos &memos, const pageinfo *pi, co
 
 }  // namespace
 
-void gather_page_resources(const doc *d, page_memos &memos, transfer &tr) {
-    for (int32_t i = 0; i < d->pages.count; ++i) {
+void gather_page_resources(const doc *d, page_memos &memos, transfer &tr,
+                           const std::vector<int32_t> &cells) {
+    for (int32_t i : cells) {
+        if (i < 0 || i >= d->pages.count) continue;
         const pageinfo &p = d->pages.items[i];
         const obj_entry *e = objvec_find(&d->objs, p.num);
         if (!e) continue;
@@ -102,20 +104,24 @@ void gather_page_resources(const doc *d, page_memos &memos, transfer &tr) {
 // ---------------------------------------------------------------------------
 // Placing
 
-placed_page place_page(const doc *d, page_memos &memos, const grid &g, int32_t order,
-                       int32_t page_index, int32_t slot) {
+int32_t page_turn(const doc *d, page_memos &memos, const pageinfo &p, const obj_entry *e) {
+    page_memo &pm = memos.get(p.num);
+    if (!pm.rot_known) {
+        pm.own_rot = obj_rotate_own(d->data, d->len, e);
+        pm.rot_known = true;
+    }
+    int32_t rot = (pm.own_rot >= 0 ? pm.own_rot : p.rotate) % 360;
+    return rot < 0 ? rot + 360 : rot;
+}
+
+placed_page place_page(const doc *d, page_memos &memos, const grid &g, int32_t page_index,
+                       int32_t slot) {
     placed_page pl{};
     pl.page = &d->pages.items[page_index];
     pl.entry = objvec_find(&d->objs, pl.page->num);
     if (!pl.entry) fail(kGenericFailure);
-    page_memo &pm = memos.get(pl.page->num);
-    if (!pm.rot_known) {
-        pm.own_rot = obj_rotate_own(d->data, d->len, pl.entry);
-        pm.rot_known = true;
-    }
-    int32_t rot = (pm.own_rot >= 0 ? pm.own_rot : pl.page->rotate) % 360;
-    pl.rotation = rot < 0 ? rot + 360 : rot;
-    pl.at = place(*pl.page, pl.rotation, g, order, slot);
+    pl.rotation = page_turn(d, memos, *pl.page, pl.entry);
+    pl.at = place(*pl.page, pl.rotation, g, slot);
     return pl;
 }
 

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "internal.h"
 #include "nup/geometry.h"
@@ -62,9 +63,11 @@ private:
     page_memo spare_;
 };
 
-// Notes in `tr` the references of every page's resources (each page
-// object and inheritance once): the roots of the carried objects.
-void gather_page_resources(const doc *d, page_memos &memos, transfer &tr);
+// Notes in `tr` the references of the resources of every page that `cells`
+// places (0-based page indices, -1 for a blank cell; each page object and
+// inheritance once): the roots of the carried objects.
+void gather_page_resources(const doc *d, page_memos &memos, transfer &tr,
+                           const std::vector<int32_t> &cells);
 
 // An input page on its sheet.
 struct placed_page {
@@ -75,8 +78,11 @@ struct placed_page {
 };
 
 // Places input page `page_index` in slot `slot` of the grid.
-placed_page place_page(const doc *d, page_memos &memos, const grid &g, int32_t order,
-                       int32_t page_index, int32_t slot);
+placed_page place_page(const doc *d, page_memos &memos, const grid &g, int32_t page_index,
+                       int32_t slot);
+
+// The effective rotation of a page: its own /Rotate, else the inherited one.
+int32_t page_turn(const doc *d, page_memos &memos, const pageinfo &p, const obj_entry *e);
 
 // Writes the Form XObject of one placed page as object `num`.
 void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img, offsets &off,

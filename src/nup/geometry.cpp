@@ -35,23 +35,41 @@ bool named_sheet(int32_t page_size, double *W, double *H) {
     return true;
 }
 
-grid make_grid(double W, double H, int32_t cols, int32_t rows) {
+grid make_grid(double W, double H, int32_t cols, int32_t rows, double margin, double gap) {
     grid g{};
     g.cols = cols;
     g.rows = rows;
     g.W = W;
     g.H = H;
-    g.cw = g.W / g.cols;
-    g.ch = g.H / g.rows;
+    g.margin = margin;
+    g.gap = gap;
+    // With no margin and no gap these are exactly W / cols and H / rows.
+    g.cw = (g.W - 2 * margin - (cols - 1) * gap) / g.cols;
+    g.ch = (g.H - 2 * margin - (rows - 1) * gap) / g.rows;
     return g;
 }
 
-cell cell_origin(const grid &g, int32_t order, int32_t slot) {
-    int32_t r = slot / g.cols;
-    int32_t c = slot % g.cols;
-    int32_t col = order == 0 ? c : g.cols - 1 - c;
-    int32_t row = g.rows - 1 - r;
-    return {static_cast<double>(col) * g.cw, static_cast<double>(row) * g.ch};
+cell cell_origin(const grid &g, int32_t slot) {
+    int32_t r, c;
+    if (g.flow & kFlowColumns) {
+        c = slot / g.rows;
+        r = slot % g.rows;
+    } else {
+        r = slot / g.cols;
+        c = slot % g.cols;
+    }
+    int32_t col = (g.flow & kFlowRtl) ? g.cols - 1 - c : c;
+    int32_t row = (g.flow & kFlowBottomUp) ? r : g.rows - 1 - r;  // counted from the bottom
+    return {g.margin + static_cast<double>(col) * (g.cw + g.gap),
+            g.margin + static_cast<double>(row) * (g.ch + g.gap)};
+}
+
+double cell_scale(const grid &g, double w, double h) {
+    double sx = g.cw / w;
+    double sy = g.ch / h;
+    double s = sx < sy ? sx : sy;
+    if (g.shrink && s > 1) s = 1;
+    return s;
 }
 
 norm_box normalise(const pageinfo &p) {
@@ -73,18 +91,16 @@ bool page_sheet(const pageinfo &p, int32_t rotation, double *W, double *H) {
     return *W > 0 && *H > 0;
 }
 
-placement place(const pageinfo &p, int32_t rotation, const grid &g, int32_t order, int32_t slot) {
+placement place(const pageinfo &p, int32_t rotation, const grid &g, int32_t slot) {
     placement pl{};
-    cell at = cell_origin(g, order, slot);
+    cell at = cell_origin(g, slot);
 
     // The whole box is shown: its width and height, wherever its origin.
     norm_box b = normalise(p);
     bool quarter = rotation == 90 || rotation == 270;
     double pw = quarter ? b.h : b.w;
     double ph = quarter ? b.w : b.h;
-    double sx = g.cw / pw;
-    double sy = g.ch / ph;
-    double s = sx < sy ? sx : sy;
+    double s = cell_scale(g, pw, ph);
     if (!(s > 0) || !std::isfinite(s)) fail(kGenericFailure);
     pl.s = s;
     pl.sw = pw * s;

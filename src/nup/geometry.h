@@ -16,10 +16,20 @@
 
 namespace sheetlay::nup {
 
-// A sheet W x H points cut into cols x rows cells of cw x ch.
+// How slots follow each other on a sheet (the public flow bits).
+constexpr uint32_t kFlowRtl = 1;       // rows run right to left
+constexpr uint32_t kFlowColumns = 2;   // each column filled before the next
+constexpr uint32_t kFlowBottomUp = 4;  // the first row is the bottom one
+
+// A sheet W x H points: a margin on all four sides, then cols x rows cells
+// of cw x ch with a gap between neighbours. `flow` orders the slots;
+// `shrink` keeps pages from being enlarged.
 struct grid {
     int32_t cols, rows;
     double W, H, cw, ch;
+    double margin = 0, gap = 0;
+    uint32_t flow = 0;
+    bool shrink = false;
 };
 
 // The columns and rows of an n-up choice; false for an n not offered.
@@ -29,16 +39,19 @@ bool grid_shape(int32_t n, int32_t *cols, int32_t *rows);
 // another value.
 bool named_sheet(int32_t page_size, double *W, double *H);
 
-// The grid of a W x H sheet with cols x rows cells.
-grid make_grid(double W, double H, int32_t cols, int32_t rows);
+// The grid of a W x H sheet with cols x rows cells, a margin and gaps.
+// The cells may come out without area (cw or ch <= 0): callers check.
+grid make_grid(double W, double H, int32_t cols, int32_t rows, double margin = 0,
+               double gap = 0);
 
 // The lower-left corner of a slot's cell. Slots are numbered in reading
-// order: rows top to bottom, and within a row left to right (order 0) or
-// right to left (order 1).
+// order: by default rows top to bottom and within a row left to right;
+// the flow bits turn the rows right to left, fill columns first, or start
+// at the bottom row.
 struct cell {
     double x, y;
 };
-cell cell_origin(const grid &g, int32_t order, int32_t slot);
+cell cell_origin(const grid &g, int32_t slot);
 
 // The page box with its corners put in order.
 struct norm_box {
@@ -57,9 +70,13 @@ struct placement {
     double s, tx, ty, xoff, yoff, sw, sh;
 };
 
-// The page is scaled uniformly to fit its cell and centred in it. Stops
-// composition when no finite scale exists (a box without area).
-placement place(const pageinfo &p, int32_t rotation, const grid &g, int32_t order, int32_t slot);
+// The page is scaled uniformly to fit its cell (never above 1 when the grid
+// shrinks only) and centred in it. Stops composition when no finite scale
+// exists (a box without area).
+placement place(const pageinfo &p, int32_t rotation, const grid &g, int32_t slot);
+
+// The scale a page of displayed size w x h gets in a cell of the grid.
+double cell_scale(const grid &g, double w, double h);
 
 }  // namespace sheetlay::nup
 

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -50,32 +51,36 @@ void write_head(image &img, offsets &off, const numbering &num) {
 // What every sheet shares: its size and the frame's line width, as text.
 struct sheet_style {
     std::string W, H;
-    int32_t border_width;
+    double border;
     std::string bw;
 };
 
 // One sheet: its page object, the forms of the pages placed on it and the
 // content stream that draws each form scaled into its cell (and frames it).
-void write_sheet(const doc *d, const transfer &tr, page_memos &memos, image &img, offsets &off,
-                 const numbering &num, const grid &g, int32_t order, const sheet_style &style,
-                 int64_t sh, array<placed_page> &slots, array<bool> &filled) {
+// Returns the number of pages placed on it.
+int32_t write_sheet(const doc *d, const transfer &tr, page_memos &memos, image &img, offsets &off,
+                    const numbering &num, const compose_job &job, const sheet_style &style,
+                    int64_t sh, array<placed_page> &slots, array<bool> &filled) {
     const int32_t n = num.n;
-    const int32_t pages = d->pages.count;
+    const int64_t cells = static_cast<int64_t>(job.cells.size());
     const int64_t P = num.page(sh);
     const int64_t first = sh * n;
+    int32_t placed = 0;
 
     // Layout and the sheet's content text.
     std::string text;
-    if (style.border_width > 0) {
+    if (style.border > 0) {
         text += "0 0 0 RG ";
         text += style.bw;
         text += " w\n";
     }
     for (int32_t i = 0; i < n; ++i) {
-        filled[static_cast<size_t>(i)] = first + i < pages;
-        if (!filled[static_cast<size_t>(i)]) continue;
+        int32_t page = first + i < cells ? job.cells[static_cast<size_t>(first + i)] : -1;
+        filled[static_cast<size_t>(i)] = page >= 0;
+        if (page < 0) continue;
+        ++placed;
         placed_page &pl = slots[static_cast<size_t>(i)];
-        pl = place_page(d, memos, g, order, static_cast<int32_t>(first + i), i);
+        pl = place_page(d, memos, job.g, page, i);
         text += "q ";
         put_num(text, pl.at.s);
         text += " 0 0 ";
@@ -83,7 +88,7 @@ void write_sheet(const doc *d, const transfer &tr, page_memos &memos, image &img
         text += " cm /F";
         put_int(text, i);
         text += " Do Q\n";
-        if (style.border_width > 0) {
+        if (style.border > 0) {
             put_nums(text, {pl.at.xoff, pl.at.yoff, pl.at.sw, pl.at.sh});
             text += " re S\n";
         }
@@ -127,6 +132,7 @@ void write_sheet(const doc *d, const transfer &tr, page_memos &memos, image &img
     img.append(s);
     img.append(text);
     img.append("endstream\nendobj\n");
+    return placed;
 }
 
 // Cross-reference table (fixed 20-byte entries, objects never written are
@@ -160,12 +166,13 @@ void write_xref(image &img, const offsets &off, int64_t maxobj) {
     img.append(s);
 }
 
-void compose(doc *d, const char *output_path, int32_t n, int32_t order, const grid &g,
-             int32_t border_width) {
-    const int32_t pages = d->pages.count;
+}  // namespace
+
+void compose(doc *d, const compose_job &job, image &img) {
+    const int32_t n = job.g.cols * job.g.rows;
     numbering num;
     num.n = n;
-    num.sheets = (static_cast<int64_t>(pages) + n - 1) / n;
+    num.sheets = (static_cast<int64_t>(job.cells.size()) + n - 1) / n;
     num.per_sheet = static_cast<int64_t>(n) + 2;
     num.base = num.sheets * num.per_sheet + 3;
     if (num.base > INT32_MAX) fail(kGenericFailure);
@@ -173,7 +180,7 @@ void compose(doc *d, const char *output_path, int32_t n, int32_t order, const gr
     // Everything the placed pages' resources reach, breadth first.
     transfer tr(d, num.base);
     page_memos memos(d);
-    gather_page_resources(d, memos, tr);
+    gather_page_resources(d, memos, tr, job.cells);
     tr.close();
     const int64_t k = static_cast<int64_t>(tr.list().size());
     const int64_t maxobj = num.base - 1 + k;
@@ -181,21 +188,25 @@ void compose(doc *d, const char *output_path, int32_t n, int32_t order, const gr
 
     offsets off;
     off.at.assign(static_cast<size_t>(maxobj) + 1, -1);
-    image img;
     write_head(img, off, num);
 
     sheet_style style;
-    put_num(style.W, g.W);
-    put_num(style.H, g.H);
-    style.border_width = border_width;
-    if (border_width > 0) put_num(style.bw, border_width);
+    put_num(style.W, job.g.W);
+    put_num(style.H, job.g.H);
+    style.border = job.border;
+    if (job.border > 0) put_num(style.bw, job.border);
 
+    int32_t total = 0, done = 0;
+    for (int32_t c : job.cells) total += c >= 0;
     array<placed_page> slots;
     slots.assign(static_cast<size_t>(n), placed_page{});
     array<bool> filled;
     filled.assign(static_cast<size_t>(n), false);
-    for (int64_t sh = 0; sh < num.sheets; ++sh)
-        write_sheet(d, tr, memos, img, off, num, g, order, style, sh, slots, filled);
+    if (job.progress && job.progress(job.progress_user, 0, total) != 0) fail("cancelled");
+    for (int64_t sh = 0; sh < num.sheets; ++sh) {
+        done += write_sheet(d, tr, memos, img, off, num, job, style, sh, slots, filled);
+        if (job.progress && job.progress(job.progress_user, done, total) != 0) fail("cancelled");
+    }
 
     for (size_t i = 0; i < tr.list().size(); ++i)
         write_carried(d, tr, img, off, tr.list()[i], tr.out_num(i), tr.too_deep(i));
@@ -203,12 +214,27 @@ void compose(doc *d, const char *output_path, int32_t n, int32_t order, const gr
     write_xref(img, off, maxobj);
     if (img.len() > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
     if (img.len() == 0) fail("failed to build output");
-
-    if (!write_output(output_path, img.data(), static_cast<size_t>(img.len())))
-        throw compose_error{};
 }
 
-}  // namespace
+int guarded(const std::function<void()> &work) {
+    try {
+        work();
+    } catch (const compose_error &) {
+        return 0;
+    } catch (const std::bad_alloc &) {
+        set_error("out of memory");
+        return 0;
+    } catch (const std::length_error &) {
+        set_error("out of memory");
+        return 0;
+    } catch (...) {
+        set_error("%s", kGenericFailure);
+        return 0;
+    }
+    g_err[0] = '\0';
+    return 1;
+}
+
 }  // namespace nup
 
 int nup_doc(doc *d, const char *output_path, int32_t n, int32_t order, int32_t page_size,
@@ -254,24 +280,18 @@ int nup_doc(doc *d, const char *output_path, int32_t n, int32_t order, int32_t p
                   static_cast<int>(page_size));
         return 0;
     }
-    const grid g = make_grid(W, H, cols, rows);
-
-    try {
-        compose(d, output_path, n, order, g, border_width);
-    } catch (const compose_error &) {
-        return 0;
-    } catch (const std::bad_alloc &) {
-        set_error("out of memory");
-        return 0;
-    } catch (const std::length_error &) {
-        set_error("out of memory");
-        return 0;
-    } catch (...) {
-        set_error("%s", kGenericFailure);
-        return 0;
-    }
-    g_err[0] = '\0';
-    return 1;
+    compose_job job;
+    job.g = make_grid(W, H, cols, rows);
+    job.g.flow = order == 1 ? kFlowRtl : 0;
+    job.border = border_width;
+    return guarded([&] {
+        job.cells.resize(static_cast<size_t>(d->pages.count));
+        for (int32_t i = 0; i < d->pages.count; ++i) job.cells[static_cast<size_t>(i)] = i;
+        image img;
+        compose(d, job, img);
+        if (!write_output(output_path, img.data(), static_cast<size_t>(img.len())))
+            throw compose_error{};
+    });
 }
 
 }  // namespace sheetlay

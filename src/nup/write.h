@@ -15,10 +15,39 @@
 #define SHEETLAY_NUP_WRITE_H
 
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "internal.h"
+#include "nup/geometry.h"
+#include "nup/pdfout.h"
+#include "sheetlay.h"
 
 namespace sheetlay {
+
+namespace nup {
+
+// A laid-out job: the grid, the frames, and the cells in order (0-based
+// page indices, -1 for a blank cell), sheet after sheet.
+struct compose_job {
+    grid g{};
+    double border = 0;
+    std::vector<int32_t> cells;
+    uint32_t keep = 0;
+    int32_t compress = 0;
+    sheetlay_progress_fn progress = nullptr;
+    void *progress_user = nullptr;
+};
+
+// Builds the whole output file into `img`. Stops by an exception: a
+// compose_error with the error text set, or an allocation failure.
+void compose(doc *d, const compose_job &job, image &img);
+
+// Runs `work`, turning what stops it into the error text; 1 when it ran
+// through (the error text then emptied), else 0.
+int guarded(const std::function<void()> &work);
+
+}  // namespace nup
 
 // Writes the n-up file of a loaded document to output_path: n pages per
 // sheet (2, 4, 6, 9 or 16), order 0 left to right or 1 right to left,
