@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "inflate.h"
+#include "codec/inflate.h"
 
 namespace sheetlay {
 

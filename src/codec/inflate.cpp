@@ -27,7 +27,7 @@
 // is told apart from a bit pattern no code matches exactly as a bit-at-a-time
 // decoder would: a pattern that matches no code is damage only when 15 bits
 // were there to read; with fewer it is a shortage.
-#include "inflate.h"
+#include "codec/inflate.h"
 
 #include <bit>
 #include <cstddef>

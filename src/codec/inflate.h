@@ -1,6 +1,6 @@
 // Flate (zlib-framed deflate) decoder. Depends on nothing else of the library.
-#ifndef SHEETLAY_INFLATE_H
-#define SHEETLAY_INFLATE_H
+#ifndef SHEETLAY_CODEC_INFLATE_H
+#define SHEETLAY_CODEC_INFLATE_H
 
 #include <cstdint>
 
