@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "internal.h"
+#include "error.h"
+#include "pdf/load.h"
+#include "pdf/pages.h"
 #include "support/pdfgen.h"
 #include "support/tools.h"
 

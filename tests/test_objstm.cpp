@@ -6,7 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "internal.h"
+#include "error.h"
+#include "pdf/load.h"
 #include "support/pdfgen.h"
 #include "support/tools.h"
 

@@ -8,13 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "internal.h"
-
-namespace sheetlay {
-// The walker that loading uses in place of one dict_stream_kw per header.
-void dict_stream_kw_many(const unsigned char *t, int32_t len, const int32_t *pos, int32_t n,
-                         int32_t *out, int64_t budget);
-}  // namespace sheetlay
+#include "pdf/dictwalk.h"
+#include "pdf/document.h"
+#include "pdf/lexer.h"
 
 using namespace sheetlay;
 
@@ -280,6 +276,60 @@ TEST(ScanDicts, WalkerAgreesWithDictStreamKw) {
                     << "text '" << t << "' from " << starts[k] << ", budget " << budget;
         }
     }
+}
+
+// ---------------------------------------------------------------------------
+// Literal strings
+
+// The one string skipper both sides use: the end of a closed string, or the
+// end of the text for an open one, with what the open one lacks (the writer
+// closes carried bodies with it). A stale report from an earlier call must
+// not survive.
+TEST(ScanStrings, SkipLiteralEndAndWhatAnOpenStringLacks) {
+    struct Case {
+        const char *text;
+        int32_t limit;  // -1: the whole text
+        int32_t end;
+        int32_t depth;
+        bool half_escape;
+    };
+    const Case cases[] = {
+        {"(abc) x", -1, 5, 0, false},
+        {"(a(b)c) x", -1, 7, 0, false},
+        {"(a\\)b) x", -1, 6, 0, false},  // an escaped ")" does not close
+        {"(a\\\\)b", -1, 5, 0, false},   // an escaped backslash, then ")" closes
+        {"(a\\(b)", -1, 6, 0, false},    // an escaped "(" does not open
+        {"(a(b", -1, 4, 2, false},
+        {"(ab\\", -1, 4, 1, true},      // ends on a lone backslash
+        {"(", -1, 1, 1, false},
+        {"(abc)", 3, 3, 1, false},  // never reads at or past the limit
+        {"(a\\)", 3, 3, 1, true},     // the escaped byte lies past the limit
+    };
+    for (const Case &c : cases) {
+        const std::string t = c.text;
+        const int32_t len = c.limit < 0 ? L(t) : c.limit;
+        open_literal open;
+        open.depth = 99;
+        open.half_escape = !c.half_escape;
+        EXPECT_EQ(skip_literal(U(t), 0, len, &open), c.end) << t;
+        EXPECT_EQ(open.depth, c.depth) << t;
+        EXPECT_EQ(open.half_escape, c.half_escape) << t;
+        EXPECT_EQ(skip_literal(U(t), 0, len), c.end) << t;
+    }
+}
+
+// The readers built on it treat an open string as damage: no name after
+// it is seen, no dictionary around it closes.
+TEST(ScanStrings, OpenStringStopsTheReaders) {
+    const std::string t = "<< /A (x( >> /Type /Page >> stream";
+    EXPECT_EQ(find_name_top(U(t), L(t), 0, L(t), "Type"), -1);
+    EXPECT_EQ(dict_text_at(U(t), L(t), 0), nullptr);
+    EXPECT_EQ(dict_stream_kw(U(t), L(t), 0), -1);
+    const std::string closed = "<< /A (x()) >> /Type /Page >> stream";
+    EXPECT_EQ(dict_stream_kw(U(closed), L(closed), 0), -1);  // ">>" before "/Type" closes it
+    const std::string sound = "<< /A (x(\\))) /Type /Page >> stream";
+    EXPECT_EQ(find_name_top(U(sound), L(sound), 0, L(sound), "Type"), 14);
+    EXPECT_EQ(dict_stream_kw(U(sound), L(sound), 0), 29);
 }
 
 // ---------------------------------------------------------------------------

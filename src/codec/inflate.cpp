@@ -37,7 +37,7 @@ namespace sheetlay {
 namespace {
 
 constexpr unsigned kMaxBits = 15;                // longest Huffman code
-constexpr uint64_t kMaxOutput = uint64_t{1} << 30;
+constexpr uint64_t kMaxOutput = kInflateMaxOut;
 constexpr size_t kMaxMatch = 258;                // longest back-reference
 constexpr unsigned kLitBits = 10;                // direct-table index widths
 constexpr unsigned kDistBits = 8;
