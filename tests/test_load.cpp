@@ -838,7 +838,7 @@ TEST(LoadHostile, ManyHeadersClaimOneObjectStream) {
     ASSERT_EQ(l.rc, 0) << l.err;
     ASSERT_NE(l.obj(50), nullptr);
     EXPECT_EQ(l.obj(50)->text_len, static_cast<int32_t>(member.size()));
-    EXPECT_EQ(l.d.ar.count, 1);
+    EXPECT_EQ(l.d.ar.size(), 1u);
 }
 
 // ---------------------------------------------------------------------------

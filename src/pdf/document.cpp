@@ -1,8 +1,10 @@
-// The document record's containers: growth, release and look-up by number.
+// The document record's containers: the byte buffer, release of a document
+// and look-up by number.
 //
-// Growth doubles, so that loading a file of N objects costs O(N) copies.
-// A failed allocation leaves the container as it was (a push is dropped,
-// a buffer released), and the callers check for that.
+// A buffer grows by doubling, so that appending N bytes costs O(N) copies;
+// a failed allocation releases it (data becomes null), and the callers
+// check for that. Everything else a document owns is held by standard
+// containers and released with it.
 #include "pdf/document.h"
 
 #include <climits>
@@ -10,58 +12,6 @@
 #include <cstring>
 
 namespace sheetlay {
-
-void objvec_push(objvec *v, const obj_entry *e) {
-    if (v->count == v->cap) {
-        int64_t ncap = v->count == 0 ? 128 : 2 * static_cast<int64_t>(v->count);
-        if (ncap > INT32_MAX) return;
-        void *p = std::realloc(v->items, static_cast<size_t>(ncap) * sizeof(obj_entry));
-        if (!p) return;
-        v->items = static_cast<obj_entry *>(p);
-        v->cap = static_cast<int32_t>(ncap);
-    }
-    v->items[v->count++] = *e;
-}
-
-void pagevec_push(pagevec *v, const pageinfo *pg) {
-    if (v->count == v->cap) {
-        int64_t ncap = v->count == 0 ? 64 : 2 * static_cast<int64_t>(v->count);
-        if (ncap > INT32_MAX) return;
-        void *p = std::realloc(v->items, static_cast<size_t>(ncap) * sizeof(pageinfo));
-        if (!p) return;
-        v->items = static_cast<pageinfo *>(p);
-        v->cap = static_cast<int32_t>(ncap);
-    }
-    v->items[v->count++] = *pg;
-}
-
-void *arena_alloc(arena *a, size_t size) {
-    void *block = std::malloc(size ? size : 1);
-    if (!block) return nullptr;
-    if (a->count == a->cap) {
-        int64_t ncap = a->cap == 0 ? 4 : 2 * static_cast<int64_t>(a->cap);
-        if (ncap > INT32_MAX) {
-            std::free(block);
-            return nullptr;
-        }
-        void *p = std::realloc(a->blocks, static_cast<size_t>(ncap) * sizeof(void *));
-        if (!p) {
-            std::free(block);
-            return nullptr;
-        }
-        a->blocks = static_cast<void **>(p);
-        a->cap = static_cast<int32_t>(ncap);
-    }
-    a->blocks[a->count++] = block;
-    return block;
-}
-
-void arena_free_last(arena *a) {
-    if (a->count > 0) {
-        std::free(a->blocks[a->count - 1]);
-        a->blocks[--a->count] = nullptr;
-    }
-}
 
 void buf_free(buf *b) {
     std::free(b->data);
@@ -122,14 +72,13 @@ int sx_rng_cmp(const void *a, const void *b) {
     return 0;
 }
 
-void doc_free(doc *d) {
-    std::free(d->data);
-    for (int32_t i = 0; i < d->ar.count; ++i) std::free(d->ar.blocks[i]);
-    std::free(d->ar.blocks);
-    std::free(d->objs.items);
-    std::free(d->objs.by_num);
-    std::free(d->pages.items);
-    std::memset(d, 0, sizeof *d);
+void doc_free(doc *d) { *d = doc{}; }
+
+void doc_publish_objects(doc *d) {
+    d->objs.items = d->obj_store.data();
+    d->objs.count = static_cast<int32_t>(d->obj_store.size());
+    d->objs.by_num = d->num_index.empty() ? nullptr : d->num_index.data();
+    d->objs.by_num_len = static_cast<int32_t>(d->num_index.size());
 }
 
 const obj_entry *objvec_find(const objvec *v, int32_t num) {

@@ -5,15 +5,18 @@
 // an index of where each object stands in them (or, for members of object
 // streams, in decoded bytes kept alongside), and the list of pages; every
 // later question is answered by scanning a bounded range of those bytes.
-// The records are plain structs because the output side reads them directly
-// and its tests build them by hand.
+// The records the output side reads (objvec, pagevec, pageinfo, obj_entry)
+// stay plain structs because it reads them directly and its tests build
+// them by hand; the document keeps their storage in standard containers.
 #ifndef SHEETLAY_PDF_DOCUMENT_H
 #define SHEETLAY_PDF_DOCUMENT_H
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 namespace sheetlay {
 
@@ -33,12 +36,13 @@ struct obj_entry {
     int32_t text_len;           // members: its length
 };
 
-// Growable array of obj_entry. After loading, `by_num` maps an object
-// number (0..by_num_len-1) to its position in `items`, or -1.
+// The objects of a loaded document, as the output side reads them: a view
+// of the document's storage (or of entries a test built by hand). After
+// loading, `by_num` maps an object number (0..by_num_len-1) to its position
+// in `items`, or -1; without it, look-ups search `items`.
 struct objvec {
     obj_entry *items;
     int32_t count;
-    int32_t cap;
     int32_t *by_num;
     int32_t by_num_len;
 };
@@ -51,20 +55,15 @@ struct pageinfo {
     int32_t res_from;  // nearest /Pages ancestor with /Resources, or -1
 };
 
+// The pages in order, as a view like objvec.
 struct pagevec {
     pageinfo *items;
     int32_t count;
-    int32_t cap;
 };
 
-// Heap blocks owned by a doc (decoded object streams).
-struct arena {
-    void **blocks;
-    int32_t count;
-    int32_t cap;
-};
-
-// Growable byte buffer, always NUL-terminated while data exists.
+// Growable byte buffer, always NUL-terminated while data exists. Kept as a
+// plain record with its own growth rule because the output side builds its
+// whole file in one (and appends decoded stream data to it in place).
 struct buf {
     unsigned char *data;
     uint64_t len;
@@ -77,28 +76,40 @@ struct rng {
     int32_t end;
 };
 
+// A loaded document. The fields before the storage are what the rest of the
+// library reads; `objs` and `pages` view the vectors below once loading has
+// completed. A doc owns its storage: it cannot be copied, and moving it
+// keeps the views valid (vectors and unique_ptr keep their blocks).
 struct doc {
-    unsigned char *data;  // the whole file, not NUL-terminated
-    int32_t len;
-    int32_t root;       // trailer /Root, or -1
-    int32_t encrypted;  // 1 when any trailer holds /Encrypt
-    objvec objs;
-    arena ar;
-    pagevec pages;
-    int32_t catalog;  // chosen catalog, or -1
-    int32_t max_num;  // largest object number in objs
+    unsigned char *data = nullptr;  // the whole file, not NUL-terminated
+    int32_t len = 0;
+    int32_t root = 0;       // trailer /Root, or -1
+    int32_t encrypted = 0;  // 1 when any trailer holds /Encrypt
+    objvec objs{};
+    // Decoded object streams whose members' text the index points into.
+    std::vector<std::unique_ptr<unsigned char[]>> ar;
+    pagevec pages{};
+    int32_t catalog = 0;  // chosen catalog, or -1
+    int32_t max_num = 0;  // largest object number in objs
+
+    // Storage behind the views.
+    std::unique_ptr<unsigned char[]> file;  // `data`
+    std::vector<obj_entry> obj_store;       // `objs.items`; the work list while loading
+    std::vector<int32_t> num_index;         // `objs.by_num`
+    std::vector<pageinfo> page_store;       // `pages.items`
 };
 
-void objvec_push(objvec *v, const obj_entry *e);
-void pagevec_push(pagevec *v, const pageinfo *p);
-void *arena_alloc(arena *a, size_t size);
-void arena_free_last(arena *a);  // releases the most recently added block
 void buf_reserve(buf *b, uint64_t n);
 void buf_str(buf *b, const char *s);
 void buf_append(buf *b, const void *p, uint64_t n);  // like buf_str, any bytes
 void buf_free(buf *b);
 int sx_rng_cmp(const void *a, const void *b);  // qsort order of rng by start
+
+// Releases what the document owns and leaves it as a new one ({}).
 void doc_free(doc *d);
+
+// Points d->objs at the index held in obj_store and num_index.
+void doc_publish_objects(doc *d);
 
 // The entry with object number `num`, or null (same result as the first
 // match of a linear search; the index holds one entry per number).

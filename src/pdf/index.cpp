@@ -89,7 +89,7 @@ void scan_objects(doc *d, const kw_positions &endobjs) {
         }
     }
     for (const obj_entry &e : found)
-        if (e.is_stream || e.endobj_pos >= 0) objvec_push(&d->objs, &e);
+        if (e.is_stream || e.endobj_pos >= 0) d->obj_store.push_back(e);
 }
 
 // Reads the integer value of an object such as "12 0 obj 345 endobj".
@@ -140,7 +140,8 @@ void delimit_streams(doc *d, const kw_positions &endobjs, const kw_positions &en
                      dict_budget &budget) {
     const unsigned char *t = d->data;
     int32_t len = d->len;
-    objvec &v = d->objs;
+    std::vector<obj_entry> &v = d->obj_store;
+    const int32_t count = static_cast<int32_t>(v.size());
     // First entry index for each object number, for indirect /Length.
     struct num_at {
         int32_t num, idx;
@@ -148,21 +149,21 @@ void delimit_streams(doc *d, const kw_positions &endobjs, const kw_positions &en
     std::vector<num_at> first;  // built when the first indirect /Length is met
     auto find_first = [&](int32_t num) -> const obj_entry * {
         if (first.empty()) {
-            first.resize(static_cast<size_t>(v.count));
-            for (int32_t i = 0; i < v.count; ++i) first[static_cast<size_t>(i)] = num_at{v.items[i].num, i};
+            first.resize(static_cast<size_t>(count));
+            for (int32_t i = 0; i < count; ++i) first[static_cast<size_t>(i)] = num_at{v[i].num, i};
             std::sort(first.begin(), first.end(), [](const num_at &a, const num_at &b) {
                 return a.num != b.num ? a.num < b.num : a.idx < b.idx;
             });
         }
         auto it = std::lower_bound(first.begin(), first.end(), num,
                                    [](const num_at &a, int32_t n) { return a.num < n; });
-        return (it != first.end() && it->num == num) ? &v.items[it->idx] : nullptr;
+        return (it != first.end() && it->num == num) ? &v[it->idx] : nullptr;
     };
 
     space_runs spaces(t, len);
     const std::vector<char> allowed = dicts_allowed(v, len, budget, 1);
-    for (int32_t i = 0; i < v.count; ++i) {
-        obj_entry &e = v.items[i];
+    for (int32_t i = 0; i < count; ++i) {
+        obj_entry &e = v[i];
         if (!e.is_stream) continue;
         int32_t L = -1, R = -1;
         if (allowed[static_cast<size_t>(i)]) parse_length(t, len, e.dict_pos, e.stream_pos, &L, &R);
@@ -198,10 +199,9 @@ void delimit_streams(doc *d, const kw_positions &endobjs, const kw_positions &en
 }
 
 void remove_false_headers(doc *d) {
-    objvec &v = d->objs;
+    std::vector<obj_entry> &v = d->obj_store;
     std::vector<rng> ranges;
-    for (int32_t i = 0; i < v.count; ++i) {
-        const obj_entry &e = v.items[i];
+    for (const obj_entry &e : v) {
         if (e.is_stream && e.data_start >= 0 && e.data_start < e.data_end)
             ranges.push_back(rng{e.data_start, e.data_end});
     }
@@ -221,12 +221,13 @@ void remove_false_headers(doc *d) {
         size_t k = static_cast<size_t>(it - ranges.begin()) - 1;
         return maxend[k] > pos;
     };
-    int32_t i = 0;
-    while (i < v.count) {
-        const obj_entry &e = v.items[i];
+    size_t i = 0;
+    while (i < v.size()) {
+        const obj_entry &e = v[i];
         if ((e.is_stream && e.endobj_pos == -1) || inside(e.hdr_pos)) {
-            v.items[i] = v.items[v.count - 1];
-            --v.count;
+            // The last entry takes its place.
+            v[i] = v.back();
+            v.pop_back();
         } else {
             ++i;
         }
@@ -244,8 +245,7 @@ void end_runaway_bodies(doc *d) {
     const unsigned char *t = d->data;
     const int32_t len = d->len;
     int64_t budget = 4 * static_cast<int64_t>(len) + 4194304;
-    for (int32_t k = 0; k < d->objs.count; ++k) {
-        obj_entry &e = d->objs.items[k];
+    for (obj_entry &e : d->obj_store) {
         if (e.is_stream || e.in_objstm || e.hdr_pos < 0 || e.endobj_pos <= 0) continue;
         const int32_t from = body_start(t, len, e.hdr_pos);
         const int32_t stop = std::min(e.endobj_pos, len);
@@ -310,14 +310,16 @@ bool text_has_catalog(const doc *d, const obj_entry &e, const std::vector<int32_
 
 }  // namespace
 
-std::vector<char> dicts_allowed(const objvec &v, int32_t len, dict_budget &budget, int64_t factor) {
+std::vector<char> dicts_allowed(const std::vector<obj_entry> &v, int32_t len, dict_budget &budget,
+                                int64_t factor) {
     struct range_of {
         int64_t size;
         int32_t idx;
     };
     std::vector<range_of> ranges;
-    for (int32_t i = 0; i < v.count; ++i) {
-        const obj_entry &e = v.items[i];
+    const int32_t count = static_cast<int32_t>(v.size());
+    for (int32_t i = 0; i < count; ++i) {
+        const obj_entry &e = v[i];
         if (e.in_objstm || !e.is_stream || e.dict_pos < 0) continue;
         int32_t b = e.stream_pos > 0 ? e.stream_pos : len;
         ranges.push_back(range_of{static_cast<int64_t>(b) - e.dict_pos, i});
@@ -325,7 +327,7 @@ std::vector<char> dicts_allowed(const objvec &v, int32_t len, dict_budget &budge
     std::sort(ranges.begin(), ranges.end(), [](const range_of &a, const range_of &b) {
         return a.size != b.size ? a.size < b.size : a.idx < b.idx;
     });
-    std::vector<char> ok(static_cast<size_t>(v.count), 0);
+    std::vector<char> ok(v.size(), 0);
     for (const range_of &r : ranges) ok[static_cast<size_t>(r.idx)] = budget.take(factor * r.size);
     return ok;
 }
@@ -344,14 +346,15 @@ void find_objects(doc *d, int64_t dict_work) {
 }
 
 void reduce_index(doc *d, const std::vector<char> &is_objstm) {
-    objvec &v = d->objs;
+    const std::vector<obj_entry> &v = d->obj_store;
+    const int32_t count = static_cast<int32_t>(v.size());
     int32_t M = 0;
-    for (int32_t i = 0; i < v.count; ++i)
-        if (v.items[i].num <= kMaxObjNum && v.items[i].num > M) M = v.items[i].num;
+    for (const obj_entry &e : v)
+        if (e.num <= kMaxObjNum && e.num > M) M = e.num;
     std::vector<int32_t> plain(static_cast<size_t>(M) + 1, -1), member(static_cast<size_t>(M) + 1, -1);
-    std::vector<char> objstm(static_cast<size_t>(v.count), 0);
-    for (int32_t i = 0; i < v.count; ++i) {
-        const obj_entry &e = v.items[i];
+    std::vector<char> objstm(static_cast<size_t>(count), 0);
+    for (int32_t i = 0; i < count; ++i) {
+        const obj_entry &e = v[i];
         if (e.num > M || e.num < 0) continue;
         if (e.in_objstm)
             member[e.num] = i;
@@ -360,26 +363,23 @@ void reduce_index(doc *d, const std::vector<char> &is_objstm) {
         else
             plain[e.num] = i;
     }
-    objvec out{};
+    std::vector<obj_entry> out;
     d->max_num = 0;
-    for (int32_t i = 0; i < v.count; ++i) {
-        const obj_entry &e = v.items[i];
+    for (int32_t i = 0; i < count; ++i) {
+        const obj_entry &e = v[i];
         if (e.num > kMaxObjNum || e.num <= 0) continue;
         bool keep = e.in_objstm ? (plain[e.num] == -1 && member[e.num] == i)
                                 : (!objstm[i] && plain[e.num] == i);
         if (!keep) continue;
-        objvec_push(&out, &e);
+        out.push_back(e);
         if (e.num > d->max_num) d->max_num = e.num;
     }
-    std::free(v.items);
-    v = out;
+    d->obj_store = std::move(out);
     // Look-ups by number go through a table.
-    v.by_num = static_cast<int32_t *>(std::malloc((static_cast<size_t>(d->max_num) + 1) * sizeof(int32_t)));
-    if (v.by_num) {
-        v.by_num_len = d->max_num + 1;
-        std::fill(v.by_num, v.by_num + v.by_num_len, -1);
-        for (int32_t i = 0; i < v.count; ++i) v.by_num[v.items[i].num] = i;
-    }
+    d->num_index.assign(static_cast<size_t>(d->max_num) + 1, -1);
+    for (size_t i = 0; i < d->obj_store.size(); ++i)
+        d->num_index[static_cast<size_t>(d->obj_store[i].num)] = static_cast<int32_t>(i);
+    doc_publish_objects(d);
 }
 
 int32_t find_page_tree(doc *d) {
@@ -393,9 +393,9 @@ int32_t find_page_tree(doc *d) {
         for (int32_t i = find_name(t, len, 0, len, "Catalog"); i >= 0;
              i = find_name(t, len, i + 1, len, "Catalog"))
             names.push_back(i);
-        for (int32_t i = 0; i < d->objs.count; ++i) {
-            if (text_has_catalog(d, d->objs.items[i], names)) {
-                d->catalog = d->objs.items[i].num;
+        for (const obj_entry &e : d->obj_store) {
+            if (text_has_catalog(d, e, names)) {
+                d->catalog = e.num;
                 break;
             }
         }

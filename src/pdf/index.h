@@ -39,9 +39,10 @@ struct dict_budget {
 // Which stream entries' dictionaries may be read at `factor` bytes of budget
 // per byte of dictionary: the shortest first, since the headers nested
 // into damaged dictionaries reach furthest.
-std::vector<char> dicts_allowed(const objvec &v, int32_t len, dict_budget &budget, int64_t factor);
+std::vector<char> dicts_allowed(const std::vector<obj_entry> &v, int32_t len, dict_budget &budget,
+                                int64_t factor);
 
-// Fills d->objs from the file image: every object header, the extent of each
+// Fills d->obj_store from the file image: every object header, the extent of each
 // stream's data (its /Length when that is right, else the next
 // "endstream"), then drops the headers that stand inside stream data and
 // ends bodies that run into the next object. `dict_work` bounds the reading
@@ -50,9 +51,9 @@ void find_objects(doc *d, int64_t dict_work);
 
 // Keeps one entry per object number (an object written in the file beats a
 // member of an object stream; among equals the later one wins, as updates
-// are appended) and builds the look-up by number. `is_objstm` marks the
-// object streams among the first entries; the entries after them are
-// members.
+// are appended), builds the look-up by number and points d->objs at the
+// result. `is_objstm` marks the object streams among the first entries;
+// the entries after them are members.
 void reduce_index(doc *d, const std::vector<char> &is_objstm);
 
 // Chooses the catalog (the trailer's /Root when it exists, else the first

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -126,6 +127,12 @@ void read_trailer_info(doc *d) {
     }
 }
 
+// Room for the file image, or null when it cannot be had (reported as a
+// read error, like a failed read).
+std::unique_ptr<unsigned char[]> new_image(size_t n) {
+    return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[n]);
+}
+
 // Everything after reading the file image, in data-flow order.
 int load_stages(doc *d, const char *name) {
     read_trailer_info(d);
@@ -173,7 +180,7 @@ int run_stages(doc *d, const char *name) {
 }  // namespace
 
 int doc_load(const char *path, doc *d) {
-    std::memset(d, 0, sizeof *d);
+    *d = doc{};
     d->root = -1;
     d->catalog = -1;
     if (!path) {
@@ -210,10 +217,11 @@ int doc_load(const char *path, doc *d) {
         return -1;
     }
     d->len = static_cast<int32_t>(size);
-    d->data = static_cast<unsigned char *>(std::malloc(static_cast<size_t>(size)));
+    d->file = new_image(static_cast<size_t>(size));
+    d->data = d->file.get();
     if (!d->data || std::fread(d->data, 1, static_cast<size_t>(size), f) != static_cast<size_t>(size)) {
         std::fclose(f);
-        std::free(d->data);
+        d->file.reset();
         d->data = nullptr;
         d->len = 0;
         set_error("read error on %s", path);
@@ -224,7 +232,7 @@ int doc_load(const char *path, doc *d) {
 }
 
 int doc_load_mem(const unsigned char *bytes, size_t n, const char *name, doc *d) {
-    std::memset(d, 0, sizeof *d);
+    *d = doc{};
     d->root = -1;
     d->catalog = -1;
     if (n < 1) {
@@ -235,7 +243,8 @@ int doc_load_mem(const unsigned char *bytes, size_t n, const char *name, doc *d)
         set_error("input file too large: %s", name);
         return -1;
     }
-    d->data = static_cast<unsigned char *>(std::malloc(n));
+    d->file = new_image(n);
+    d->data = d->file.get();
     if (!d->data) {
         set_error("read error on %s", name);
         return -1;

@@ -9,6 +9,9 @@
 #include "pdf/objstm.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
 
 #include "codec/inflate.h"
 #include "pdf/lexer.h"
@@ -19,6 +22,12 @@ namespace {
 
 // The most decoded bytes that all object streams of a document may hold.
 constexpr uint64_t kInflateMax = kInflateMaxOut;
+
+// A block for decoded bytes, or null when it cannot be had: the stream is
+// then passed over, as the decoder's refusal of a large area would be.
+std::unique_ptr<unsigned char[]> new_block(uint64_t n) {
+    return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[static_cast<size_t>(n ? n : 1)]);
+}
 
 bool is_object_stream(const unsigned char *t, int32_t len, const obj_entry &e) {
     if (e.in_objstm || !e.is_stream || e.dict_pos < 0) return false;
@@ -31,7 +40,8 @@ bool is_object_stream(const unsigned char *t, int32_t len, const obj_entry &e) {
 void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objstm) {
     const unsigned char *t = d->data;
     int32_t len = d->len;
-    const int32_t count = d->objs.count;
+    std::vector<obj_entry> &objs = d->obj_store;
+    const int32_t count = static_cast<int32_t>(objs.size());
     objstm.assign(static_cast<size_t>(count), 0);
     // Stream data already expanded: a sound file has one object per stream;
     // more headers claiming the same data are damage, and expanding it again
@@ -39,13 +49,13 @@ void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objst
     pos_set expanded;
     // The dictionary is read for /ObjStm and then for /FlateDecode, /N and
     // /First.
-    const std::vector<char> allowed = dicts_allowed(d->objs, len, budget, 4);
+    const std::vector<char> allowed = dicts_allowed(objs, len, budget, 4);
     // Expanded object streams stay as long as the document. All of them
     // together get no more room than the decoder gives one stream, so that a
     // file of many small Flate bombs cannot take memory without bound.
     uint64_t room_left = kInflateMax;
     for (int32_t idx = 0; idx < count; ++idx) {
-        obj_entry e = d->objs.items[idx];  // copy: pushes below may move the array
+        obj_entry e = objs[idx];  // copy: pushes below may move the array
         if (!allowed[static_cast<size_t>(idx)] || !is_object_stream(t, len, e)) continue;
         int32_t b = e.stream_pos > 0 ? e.stream_pos : len;
         objstm[static_cast<size_t>(idx)] = 1;
@@ -57,22 +67,21 @@ void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objst
         // in two bits), so once an area of this size has failed, larger ones
         // fail too: the data is cut short or its frame refused.
         const uint64_t most = 1032 * static_cast<uint64_t>(R) + 4096;
-        unsigned char *block = nullptr;
+        std::unique_ptr<unsigned char[]> block;
         uint64_t D = 0;
         uint64_t taken = 0;
         if (find_name(t, len, e.dict_pos, b, "FlateDecode") >= 0) {
             for (;;) {
                 if (Z > room_left) Z = room_left;
                 if (Z == 0) break;
-                block = static_cast<unsigned char *>(arena_alloc(&d->ar, static_cast<size_t>(Z)));
+                block = new_block(Z);
                 if (!block) break;
                 int room = 0;
-                if (inflate_decompress_ex(t + e.data_start, static_cast<uint64_t>(R), block, Z, &D,
+                if (inflate_decompress_ex(t + e.data_start, static_cast<uint64_t>(R), block.get(), Z, &D,
                                           &room) == 0)
                     break;
                 // The failed attempt's block is not kept.
-                arena_free_last(&d->ar);
-                block = nullptr;
+                block.reset();
                 // Data cut short or a refused frame fails in any area.
                 if (!room || Z > 268435455 || Z >= most || Z >= room_left) break;
                 Z *= 4;
@@ -83,9 +92,9 @@ void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objst
             // Raw bytes: the members point into a copy of exactly these.
             if (static_cast<uint64_t>(R) > room_left) continue;
             taken = static_cast<uint64_t>(R);
-            block = static_cast<unsigned char *>(arena_alloc(&d->ar, static_cast<size_t>(R)));
+            block = new_block(static_cast<uint64_t>(R));
             if (!block) continue;
-            if (R) std::memcpy(block, t + e.data_start, static_cast<size_t>(R));
+            if (R) std::memcpy(block.get(), t + e.data_start, static_cast<size_t>(R));
             D = static_cast<uint64_t>(R);
         }
         int32_t Dl = static_cast<int32_t>(D);  // D <= 2^30
@@ -94,22 +103,16 @@ void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objst
         // 2 x n numbers take at least 4 x n - 1 bytes ("1 0 2 5"); a header
         // that cannot fit is refused before room for it is taken, so that
         // many small streams claiming 100,000 members each cost nothing.
-        if (n < 1 || n > 100000 || F < 0 || F > Dl || 4 * static_cast<int64_t>(n) - 1 > Dl) {
-            arena_free_last(&d->ar);
-            continue;
-        }
+        if (n < 1 || n > 100000 || F < 0 || F > Dl || 4 * static_cast<int64_t>(n) - 1 > Dl) continue;
         std::vector<int32_t> nums(static_cast<size_t>(n)), offs(static_cast<size_t>(n));
         int32_t cur = 0;
         bool bad = false;
         for (int32_t k = 0; k < n && !bad; ++k) {
-            nums[k] = read_int_adv(block, Dl, &cur);
-            offs[k] = read_int_adv(block, Dl, &cur);
+            nums[k] = read_int_adv(block.get(), Dl, &cur);
+            offs[k] = read_int_adv(block.get(), Dl, &cur);
             bad = nums[k] < 0 || offs[k] < 0;
         }
-        if (bad) {
-            arena_free_last(&d->ar);
-            continue;
-        }
+        if (bad) continue;
         int32_t added = 0;
         for (int32_t k = 0; k < n; ++k) {
             int64_t at = static_cast<int64_t>(F) + offs[k];
@@ -122,16 +125,17 @@ void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objst
             m.num = nums[k];
             m.hdr_pos = m.dict_pos = m.stream_pos = m.data_start = m.data_end = m.endobj_pos = -1;
             m.in_objstm = 1;
-            m.text = block + at;
+            m.text = block.get() + at;
             m.text_len = static_cast<int32_t>(mlen);
-            objvec_push(&d->objs, &m);
+            objs.push_back(m);
             ++added;
         }
-        // Decoded bytes that no member points into are not kept.
-        if (added == 0)
-            arena_free_last(&d->ar);
-        else
+        // Decoded bytes that no member points into are not kept (the block
+        // is released at the end of this turn).
+        if (added > 0) {
+            d->ar.push_back(std::move(block));
             room_left -= taken;
+        }
     }
 }
 

@@ -306,8 +306,8 @@ struct tree_walk {
     int32_t len;
     const objvec *objs;
     int32_t max_num;
-    pagevec *pages;
-    unsigned char *visited;
+    std::vector<pageinfo> *pages;
+    std::vector<unsigned char> visited;  // per /Pages node number: entered
     // Per object number: 0 not yet classified, else obj_type + 1.
     std::vector<unsigned char> kinds;
     pos_map<own_boxes> boxes;
@@ -349,7 +349,7 @@ struct tree_walk {
             set_box(&pi, inh.media);
         else
             set_default_box(&pi);
-        pagevec_push(pages, &pi);
+        pages->push_back(pi);
     }
 
     int32_t walk(int32_t node, const inherited &inh, int depth);
@@ -453,28 +453,20 @@ int32_t tree_walk::walk(int32_t node, const inherited &inh, int depth) {
             return -1;
         }
     }
-    return pages->count;
+    return static_cast<int32_t>(pages->size());
 }
 
 }  // namespace
 
-int32_t resolve_pages(const unsigned char *t, int32_t len, const objvec *objs, int32_t node,
-                      int32_t max_num, pagevec *pages, unsigned char *visited, int32_t rotate) {
-    inherited inh{};
-    inh.rotate = rotate;
-    inh.res_from = -1;
-    tree_walk w{t, len, objs, max_num, pages, visited, {}, {}};
-    return w.walk(node, inh, 0);
-}
-
 int collect_pages(doc *d, int32_t tree) {
-    unsigned char *visited = static_cast<unsigned char *>(std::calloc(static_cast<size_t>(d->max_num) + 1, 1));
-    if (!visited) {
-        set_error("out of memory");
-        return -1;
-    }
-    int32_t r = resolve_pages(d->data, d->len, &d->objs, tree, d->max_num, &d->pages, visited, 0);
-    std::free(visited);
+    inherited inh{};
+    inh.rotate = 0;
+    inh.res_from = -1;
+    tree_walk w{d->data, d->len, &d->objs, d->max_num, &d->page_store,
+                std::vector<unsigned char>(static_cast<size_t>(d->max_num) + 1, 0), {}, {}};
+    int32_t r = w.walk(tree, inh, 0);
+    d->pages.items = d->page_store.empty() ? nullptr : d->page_store.data();
+    d->pages.count = static_cast<int32_t>(d->page_store.size());
     if (r == -2) {
         set_error("page tree uses inline page dictionaries in /Kids — pages must be indirect objects");
         return -1;

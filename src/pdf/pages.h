@@ -14,16 +14,10 @@
 namespace sheetlay {
 
 // Walks the page tree from `tree` (the catalog's /Pages, or a lone page)
-// into d->pages. 0 on success; -1 with the error text set when the tree
-// cannot be resolved or holds no page.
+// into d->page_store and points d->pages at it. 0 on success; -1 with the
+// error text set when the tree cannot be resolved (broken, cyclic, too
+// deep, an inline page dictionary in /Kids) or holds no page.
 int collect_pages(doc *d, int32_t tree);
-
-// The walk itself: appends the pages under `node` to *pages. `visited`
-// holds max_num + 1 flags. Returns the number of pages, -1 for a broken
-// tree, -2 for an inline page dictionary in /Kids.
-int32_t resolve_pages(const unsigned char *t, int32_t len, const objvec *objs, int32_t node,
-                      int32_t max_num, pagevec *pages, unsigned char *visited,
-                      int32_t rotate);
 
 // The page box from the object's own /CropBox, else /MediaBox, else A4.
 void fill_pageinfo(const unsigned char *t, int32_t len, const objvec *objs,
