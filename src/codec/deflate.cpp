@@ -33,7 +33,7 @@ namespace {
 
 using namespace deflate_detail;
 
-constexpr size_t kBlockSymbols = size_t{1} << 14;
+constexpr size_t kBlockSymbols = size_t{1} << 15;
 constexpr size_t kSegment = size_t{1} << 30;
 constexpr uint32_t kBias = kMaxDist + 1;  // stored position = position + kBias; 0 = empty
 constexpr unsigned kTooFar = 4096;
@@ -45,6 +45,8 @@ uint32_t load32(const unsigned char *p) {
         v = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
     return v;
 }
+
+uint32_t load16(const unsigned char *p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
 
 // Common prefix length of a and b, at most `max`; both readable to `max`.
 unsigned match_length(const unsigned char *a, const unsigned char *b, unsigned max) {
@@ -79,8 +81,8 @@ struct Params {
 constexpr Params kParams[10] = {
     {0, 0, 0, 0, false},         {0, 0, 0, 0, false},          // stored; fast (its own finder)
     {4, 4, 5, 16, false},        {8, 4, 8, 32, false},         // greedy
-    {16, 4, 8, 32, true},        {24, 8, 16, 64, true},        // lazy
-    {48, 8, 16, 96, true},       {128, 8, 32, 128, true},      //
+    {16, 4, 8, 32, true},        {32, 8, 16, 64, true},        // lazy
+    {64, 8, 16, 128, true},      {128, 8, 32, 128, true},      //
     {512, 32, 128, 258, true},   {4096, 32, 258, 258, true}};  //
 
 class Encoder {
@@ -182,38 +184,59 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
     const unsigned hbits = table_bits(n, 8, 15);
     const unsigned wbits = table_bits(n, 8, 15);
     const uint32_t wmask = (uint32_t{1} << wbits) - 1;
+    const unsigned nbits = table_bits(n, 8, 12);
     std::unique_ptr<uint32_t[]> head(new uint32_t[size_t{1} << hbits]());
+    std::unique_ptr<uint32_t[]> near(new uint32_t[size_t{1} << nbits]());
     std::unique_ptr<uint32_t[]> prev(new uint32_t[size_t{1} << wbits]);
-    auto hash = [hbits](const unsigned char *q) { return ((load32(q) << 8) * 2654435761u) >> (32 - hbits); };
 
     // Positions [0, hend) have four readable bytes and can be hashed.
     const size_t hend = n >= 4 ? n - 3 : 0;
     size_t ins = 0;  // next position to enter into the chains
+    uint32_t near_cand = 0;
+    // Enters q into its chain and returns the chain's former head; the last
+    // position with the same first three bytes goes to near_cand.
     auto insert = [&](size_t q) {
-        uint32_t &h = head[hash(base + q)];
+        uint32_t v = load32(base + q), qs = static_cast<uint32_t>(q) + kBias;
+        uint32_t &h = head[(v * 2654435761u) >> (32 - hbits)];
         uint32_t c = h;
-        prev[q & wmask] = c;
-        h = static_cast<uint32_t>(q) + kBias;
+        prev[qs & wmask] = c;
+        h = qs;
+        uint32_t &h3 = near[((v << 8) * 2654435761u) >> (32 - nbits)];
+        near_cand = h3;
+        h3 = qs;
         return c;
     };
-    // Longest match at q longer than `best` among `chain` candidates from `cand`.
-    auto find = [&](size_t q, uint32_t cand, unsigned best, unsigned chain, unsigned &dist) {
+    // Longest match at q longer than `best` among `chain` candidates from
+    // `cand` (which share a hash of four bytes), else a 3-byte match close by.
+    auto find = [&](size_t q, uint32_t cand, uint32_t cand3, unsigned best, unsigned chain, unsigned &dist) {
         const unsigned char *s = base + q;
         unsigned max = static_cast<unsigned>(std::min<size_t>(kMaxMatch, n - q));
         if (best >= max) return best;
         unsigned nice = std::min<unsigned>(p.nice, max);
         uint32_t qs = static_cast<uint32_t>(q) + kBias, lim = qs - kMaxDist;
+        // A candidate is compared in full only when its first four bytes
+        // and the two bytes ending a longer match agree.
+        const uint32_t head4 = load32(s);
+        uint32_t tail2 = load16(s + best - 1);
         while (cand >= lim && chain-- > 0) {
             const unsigned char *m = base + (cand - kBias);
-            if (m[best] == s[best] && m[0] == s[0]) {
+            if (load16(m + best - 1) == tail2 && load32(m) == head4) {
                 unsigned len = match_length(s, m, max);
                 if (len > best) {
                     best = len;
                     dist = qs - cand;
                     if (len >= nice) break;
+                    tail2 = load16(s + best - 1);
                 }
             }
-            cand = prev[(cand - kBias) & wmask];
+            cand = prev[cand & wmask];
+        }
+        if (best < kMinMatch && cand3 + kTooFar >= qs) {
+            const unsigned char *m = base + (cand3 - kBias);
+            if ((load32(m) & 0xffffff) == (head4 & 0xffffff)) {
+                best = kMinMatch;
+                dist = qs - cand3;
+            }
         }
         return best;
     };
@@ -223,7 +246,7 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
         for (; ins < q; ++ins) insert(ins);
         uint32_t cand = insert(q);
         ins = q + 1;
-        unsigned dist = 0, len = find(q, cand, kMinMatch - 1, p.chain, dist);
+        unsigned dist = 0, len = find(q, cand, near_cand, kMinMatch - 1, p.chain, dist);
         if (len < kMinMatch || (len == kMinMatch && dist > kTooFar)) {
             literal(base[q++]);
             continue;
@@ -232,7 +255,7 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
             while (len < p.lazy && q + 1 < hend) {
                 uint32_t c1 = insert(q + 1);
                 ins = q + 2;
-                unsigned d1 = 0, l1 = find(q + 1, c1, len, len >= p.good ? p.chain >> 2 : p.chain, d1);
+                unsigned d1 = 0, l1 = find(q + 1, c1, 0, len, len >= p.good ? p.chain >> 2 : p.chain, d1);
                 if (l1 <= len) break;
                 literal(base[q++]);
                 len = l1;

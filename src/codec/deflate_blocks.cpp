@@ -263,29 +263,32 @@ uint64_t data_bits(const uint32_t *lfreq, const uint32_t *dfreq, const uint8_t *
     return bits;
 }
 
+// One table entry per literal and per match length (code and extra bits
+// together), and per distance code, so that every symbol is written the
+// same way: whether it is a literal or a match only masks the distance part
+// (a branch here would be mispredicted about as often as it is taken).
 void write_symbols(Bits &b, const SymbolBlock &blk, const Code &lit, const Code &dist) {
-    // Length code and extra bits together, per length.
-    uint32_t lbits[256];
-    uint8_t lcount[256];
-    bool any_match = false;
-    for (unsigned s = 257; s < kNumLitLen; ++s) any_match |= blk.litlen_freq[s] != 0;
-    if (any_match) {
-        for (unsigned v = 0; v < 256; ++v) {
-            unsigned lc = kLenCode[v], sym = 257 + lc;
-            lbits[v] = lit.codes[sym] | (v + 3 - kLenBase[lc]) << lit.lens[sym];
-            lcount[v] = static_cast<uint8_t>(lit.lens[sym] + kLenExtra[lc]);
-        }
+    uint32_t bits[512];
+    uint8_t count[512];
+    for (unsigned v = 0; v < 256; ++v) {
+        bits[v] = lit.codes[v];
+        count[v] = lit.lens[v];
+        unsigned lc = kLenCode[v], sym = 257 + lc;
+        bits[256 + v] = lit.codes[sym] | (v + 3 - kLenBase[lc]) << lit.lens[sym];
+        count[256 + v] = static_cast<uint8_t>(lit.lens[sym] + kLenExtra[lc]);
     }
+    uint8_t dcount[kNumDist];
+    for (unsigned c = 0; c < kNumDist; ++c) dcount[c] = static_cast<uint8_t>(dist.lens[c] + kDistExtra[c]);
     const uint32_t *sym = blk.sym;
     for (size_t i = 0, n = blk.count; i < n; ++i) {
-        uint32_t v = sym[i];
-        if (v < 256) {
-            b.put(lit.codes[v], lit.lens[v]);
-        } else {
-            unsigned l = v & 255, d = v >> 8, dc = dist_code(d);
-            b.put(lbits[l], lcount[l]);
-            b.put(dist.codes[dc] | uint64_t{d - kDistBase[dc]} << dist.lens[dc], dist.lens[dc] + kDistExtra[dc]);
-        }
+        uint32_t v = sym[i], d = v >> 8;
+        uint64_t is_match = d != 0, keep = 0 - is_match;
+        unsigned k = (v & 255) | static_cast<unsigned>(is_match) << 8;
+        b.put(bits[k], count[k]);
+        uint32_t d1 = (d - 1) & 0x7fff;
+        unsigned dc = d1 < 256 ? kDistCode[d1] : kDistCode[256 + (d1 >> 7)];
+        uint64_t dbits = dist.codes[dc] | uint64_t{d1 + 1 - kDistBase[dc]} << dist.lens[dc];
+        b.put(dbits & keep, dcount[dc] & static_cast<unsigned>(keep));
         b.flush();
     }
     b.put(lit.codes[kEndOfBlock], lit.lens[kEndOfBlock]);
