@@ -243,7 +243,14 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
 
     size_t q = 0;
     while (q < hend) {
-        for (; ins < q; ++ins) insert(ins);
+        // Positions inside the last match join the chains only: a 3-byte
+        // match is worth taking only close by, where a later position is.
+        for (; ins < q; ++ins) {
+            uint32_t qs = static_cast<uint32_t>(ins) + kBias;
+            uint32_t &h = head[(load32(base + ins) * 2654435761u) >> (32 - hbits)];
+            prev[qs & wmask] = h;
+            h = qs;
+        }
         uint32_t cand = insert(q);
         ins = q + 1;
         unsigned dist = 0, len = find(q, cand, near_cand, kMinMatch - 1, p.chain, dist);
