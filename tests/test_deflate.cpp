@@ -94,7 +94,7 @@ std::vector<Input> inputs() {
         v.push_back({"varied-runs", std::move(b)});
     }
     v.push_back({"page-300k", from(page_content(300000, 4))});
-    // One literal per byte: blocks end after exactly 16384 symbols.
+    // One literal per byte: blocks end after a power-of-two number of symbols.
     for (size_t n : {16383u, 16384u, 16385u, 32768u, 32769u})
         v.push_back({"random-around-block", random_bytes(n, static_cast<unsigned>(n))});
     // Stored blocks hold at most 65535 bytes.

@@ -9,11 +9,15 @@
 // Match finding, by level:
 //   1     one probe of a table keyed on 4 bytes, greedy, and larger steps
 //         through data where nothing matches (already compressed images);
-//   2-3   hash chains over 3 bytes, greedy;
+//   2-3   hash chains, greedy;
 //   4-9   hash chains, lazy: a match is kept only if the next position does
 //         not start a longer one. "good" shortens the next search once a
 //         match is that long, "nice" ends a search, "lazy" is the length
 //         from which the next position is not tried.
+// The chains link positions whose first four bytes hash alike, so that a
+// walk seldom visits a candidate that cannot give a match worth having;
+// 3-byte matches come from a small table of the last position of each
+// 3-byte hash, consulted when the chain gave nothing.
 // A 3-byte match farther than 4096 bytes back is dropped: its length and
 // distance codes cost about as much as three literals.
 //
