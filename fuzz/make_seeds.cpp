@@ -1,10 +1,11 @@
 // Writes small seed inputs for the fuzz targets:
-//   fuzz_make_seeds <inflate-seed-dir> <nup-seed-dir>
+//   fuzz_make_seeds <inflate-seed-dir> <nup-seed-dir> [<deflate-seed-dir>]
 // Inflate seeds are three bytes of area size and a zlib stream; document
 // seeds are generated PDF files of every shape the reader knows (classic
 // and stream cross-references, object streams, nested page trees, inherited
 // attributes, carried resources, content arrays, incremental updates), a
-// few damaged ones, and the small cases of the robustness tests.
+// few damaged ones, and the small cases of the robustness tests. Encoder
+// seeds are a level byte and data: page content, runs, binary samples.
 #include <cctype>
 #include <cstdio>
 #include <string>
@@ -198,15 +199,36 @@ std::vector<std::pair<std::string, std::string>> doc_seeds() {
     return v;
 }
 
+std::vector<std::pair<std::string, std::string>> deflate_seeds() {
+    std::vector<std::pair<std::string, std::string>> v;
+    std::string text = page_text(2), runs = std::string(700, 'a') + std::string(40, 'b') + std::string(300, 'a');
+    std::string bytes;
+    for (unsigned i = 0, x = 1; i < 3000; ++i) {
+        x = x * 1103515245u + 12345u;
+        bytes.push_back(static_cast<char>(i % 7 == 0 ? x >> 24 : "q Q cm re f"[i % 11]));
+    }
+    for (int level : {0, 1, 2, 4, 6, 9}) {
+        std::string l(1, static_cast<char>(level));
+        v.push_back({"text-" + std::to_string(level), l + text});
+        v.push_back({"runs-" + std::to_string(level), l + runs});
+        v.push_back({"mixed-" + std::to_string(level), l + bytes});
+    }
+    v.push_back({"empty", std::string(1, '\6')});
+    v.push_back({"one", std::string(1, '\1') + "x"});
+    return v;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <inflate-seed-dir> <nup-seed-dir>\n", argv[0]);
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: %s <inflate-seed-dir> <nup-seed-dir> [<deflate-seed-dir>]\n", argv[0]);
         return 2;
     }
     bool ok = true;
     for (const auto &[name, bytes] : inflate_seeds()) ok = put(argv[1], name, bytes) && ok;
     for (const auto &[name, bytes] : doc_seeds()) ok = put(argv[2], name, bytes) && ok;
+    if (argc == 4)
+        for (const auto &[name, bytes] : deflate_seeds()) ok = put(argv[3], name, bytes) && ok;
     return ok ? 0 : 1;
 }
