@@ -261,7 +261,10 @@ filter_status flate(const unsigned char *s, size_t len, uint64_t limit, std::vec
     bool limited = top == cap_limit || top == hard_max;
     uint64_t cap = std::min<uint64_t>(8 * static_cast<uint64_t>(len) + 4096, top);
     for (;;) {
-        v->resize(static_cast<size_t>(cap));  // new bytes are zero; old ones hold the same prefix
+        // Reserved first, so that the vector's own growth never takes more
+        // than the area; new bytes are zero, old ones hold the same prefix.
+        v->reserve(static_cast<size_t>(cap));
+        v->resize(static_cast<size_t>(cap));
         uint64_t n = 0;
         int room = 0;
         int32_t rc = inflate_decompress_ex(s, len, v->data(), cap, &n, &room);
@@ -475,7 +478,11 @@ filter_status decode_filters(const filter_chain &chain, const unsigned char *src
         out->clear();
         return filter_status::not_decodable;
     }
-    if (chain.count == 0) {
+    if (chain.count == 0) {  // stored bytes, still held to the limit
+        if (len > limit) {
+            out->clear();
+            return filter_status::too_large;
+        }
         out->assign(src, src + len);
         return filter_status::ok;
     }

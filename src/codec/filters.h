@@ -60,10 +60,11 @@ enum class filter_status : uint8_t {
     not_decodable,  // image filter, Crypt, unknown name or unreadable value: keep the stream encoded
 };
 
-// Decodes src[0, len) through the chain's steps in order into *out (replaced).
-// No step's output may exceed `limit` bytes (at most 2^30 is honoured for
-// Flate). A damaged step's output still goes through the steps after it, and
-// the result is then `damaged` unless a later step fails outright.
+// Decodes src[0, len) through the chain's steps in order into *out (replaced;
+// src may point into it). No step's output may exceed `limit` bytes, nor 2^30
+// for Flate; a chain without steps gives the bytes as they are, also within
+// the limit. A damaged step's output still goes through the steps after it,
+// and the result is then `damaged` unless a later step fails outright.
 filter_status decode_filters(const filter_chain &chain, const unsigned char *src, size_t len,
                              uint64_t limit, std::vector<unsigned char> *out);
 
