@@ -20,21 +20,23 @@ clang++ --version | head -n 1
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DSHEETLAY_FUZZ=ON -DSHEETLAY_BUILD_TESTS=OFF -DSHEETLAY_BUILD_TOOLS=OFF
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_nup fuzz_make_seeds
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_filters fuzz_nup fuzz_make_seeds
 
 # Seeds: generated files, plus the corpus (../shared/corpus beside the clone).
 rm -rf "$build/seeds" "$build/work" "$build/artifacts"
-mkdir -p "$build/seeds/inflate" "$build/seeds/nup" "$build/work/inflate" "$build/work/nup" "$build/artifacts"
-"$build/fuzz/fuzz_make_seeds" "$build/seeds/inflate" "$build/seeds/nup"
+mkdir -p "$build/seeds/inflate" "$build/seeds/nup" "$build/seeds/filters" "$build/work/inflate" "$build/work/nup" \
+  "$build/work/filters" "$build/artifacts"
+"$build/fuzz/fuzz_make_seeds" "$build/seeds/inflate" "$build/seeds/nup" "$build/seeds/filters"
 corpus="${SHEETLAY_CORPUS_DIR:-$(dirname "$repo")/shared/corpus}"
 if [[ -d "$corpus" ]]; then
   find "$corpus" -maxdepth 1 -name '*.pdf' -exec cp {} "$build/seeds/nup/" \;
 fi
-echo "seeds: $(ls "$build/seeds/inflate" | wc -l) inflate, $(ls "$build/seeds/nup" | wc -l) documents"
+echo "seeds: $(ls "$build/seeds/inflate" | wc -l) inflate, $(ls "$build/seeds/filters" | wc -l) filters," \
+  "$(ls "$build/seeds/nup" | wc -l) documents"
 
 export TMPDIR="$build/work"
 failed=0
-for target in fuzz_inflate fuzz_nup; do
+for target in fuzz_inflate fuzz_filters fuzz_nup; do
   name="${target#fuzz_}"
   log="$build/$target.log"
   echo "+ $target for ${seconds}s"
