@@ -109,7 +109,6 @@ filter_status ascii85(const unsigned char *s, size_t len, sink &out) {
     if (len - i >= 2 && s[i] == '<' && s[i + 1] == '~') i += 2;
     uint64_t v = 0;
     int n = 0;
-    filter_status st = filter_status::ok;
     for (; i < len; ++i) {
         unsigned char c = s[i];
         if (is_white(c)) continue;
@@ -141,7 +140,7 @@ filter_status ascii85(const unsigned char *s, size_t len, sink &out) {
         if (!p) return filter_status::too_large;
         for (int k = 0; k < n - 1; ++k) p[k] = static_cast<unsigned char>(v >> (24 - 8 * k));
     }
-    return st;
+    return filter_status::ok;
 }
 
 // A length byte L: 0..127 copies the next L + 1 bytes, 129..255 repeats the
@@ -252,14 +251,14 @@ filter_status flate(const unsigned char *s, size_t len, uint64_t limit, std::vec
     // in any area.
     if (len < 2 || (s[0] & 0x0f) != 8 || (s[1] & 0x20) != 0) return filter_status::failed;
     const uint64_t hard_max = uint64_t{1} << 30;
-    uint64_t most = std::min<uint64_t>(1032 * static_cast<uint64_t>(len) + 4096, hard_max);
+    uint64_t most = len >= hard_max / 1032 ? hard_max : std::min<uint64_t>(1032 * uint64_t{len} + 4096, hard_max);
     uint64_t cap_limit = std::min<uint64_t>(limit, SIZE_MAX / 2);
     uint64_t top = std::min(most, cap_limit);
     // A lack of room in the largest area means too large when that area is
     // the caller's limit or the decoder's own; at the expansion bound it
     // cannot happen to deflate data.
     bool limited = top == cap_limit || top == hard_max;
-    uint64_t cap = std::min<uint64_t>(8 * static_cast<uint64_t>(len) + 4096, top);
+    uint64_t cap = len >= top / 8 ? top : std::min<uint64_t>(8 * uint64_t{len} + 4096, top);
     for (;;) {
         // Reserved first, so that the vector's own growth never takes more
         // than the area; new bytes are zero, old ones hold the same prefix.
