@@ -20,11 +20,12 @@ clang++ --version | head -n 1
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DSHEETLAY_FUZZ=ON -DSHEETLAY_BUILD_TESTS=OFF -DSHEETLAY_BUILD_TOOLS=OFF
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_nup fuzz_make_seeds
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_nup fuzz_security fuzz_make_seeds
 
 # Seeds: generated files, plus the corpus (../shared/corpus beside the clone).
 rm -rf "$build/seeds" "$build/work" "$build/artifacts"
-mkdir -p "$build/seeds/inflate" "$build/seeds/nup" "$build/work/inflate" "$build/work/nup" "$build/artifacts"
+mkdir -p "$build/seeds/inflate" "$build/seeds/nup" "$build/seeds/security" "$build/work/inflate" \
+  "$build/work/nup" "$build/work/security" "$build/artifacts"
 "$build/fuzz/fuzz_make_seeds" "$build/seeds/inflate" "$build/seeds/nup"
 corpus="${SHEETLAY_CORPUS_DIR:-$(dirname "$repo")/shared/corpus}"
 if [[ -d "$corpus" ]]; then
@@ -34,7 +35,7 @@ echo "seeds: $(ls "$build/seeds/inflate" | wc -l) inflate, $(ls "$build/seeds/nu
 
 export TMPDIR="$build/work"
 failed=0
-for target in fuzz_inflate fuzz_nup; do
+for target in fuzz_inflate fuzz_nup fuzz_security; do
   name="${target#fuzz_}"
   log="$build/$target.log"
   echo "+ $target for ${seconds}s"
