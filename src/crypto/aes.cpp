@@ -21,16 +21,6 @@ constexpr uint8_t xtime(uint8_t x) {
     return static_cast<uint8_t>((x << 1) ^ ((x & 0x80) ? 0x1b : 0x00));
 }
 
-constexpr uint8_t gf_mul(uint8_t a, uint8_t b) {
-    uint8_t p = 0;
-    while (b != 0) {
-        if (b & 1) p ^= a;
-        a = xtime(a);
-        b >>= 1;
-    }
-    return p;
-}
-
 constexpr uint8_t rotl8(uint8_t x, int n) {
     return static_cast<uint8_t>((x << n) | (x >> (8 - n)));
 }
@@ -40,16 +30,20 @@ struct Boxes {
     uint8_t inv[256] = {};
 };
 
+// Inverses through powers of the generator 3: with pow3[i] = 3^i and
+// log3[pow3[i]] = i, the inverse of x is pow3[255 - log3[x]]. A few hundred
+// steps, well inside every compiler's constant-evaluation budget.
 constexpr Boxes make_boxes() {
+    uint8_t pow3[256] = {}, log3[256] = {};
+    uint8_t p = 1;
+    for (int i = 0; i < 255; ++i) {
+        pow3[i] = p;
+        log3[p] = static_cast<uint8_t>(i);
+        p = static_cast<uint8_t>(p ^ xtime(p));  // p * 3
+    }
     Boxes t;
     for (int x = 0; x < 256; ++x) {
-        uint8_t invx = 0;  // 0 has no inverse and maps to 0
-        for (int y = 1; y < 256 && x != 0; ++y) {
-            if (gf_mul(static_cast<uint8_t>(x), static_cast<uint8_t>(y)) == 1) {
-                invx = static_cast<uint8_t>(y);
-                break;
-            }
-        }
+        const uint8_t invx = x == 0 ? 0 : pow3[(255 - log3[x]) % 255];  // 0 maps to 0
         const uint8_t s = static_cast<uint8_t>(invx ^ rotl8(invx, 1) ^ rotl8(invx, 2) ^
                                                rotl8(invx, 3) ^ rotl8(invx, 4) ^ 0x63);
         t.fwd[x] = s;
@@ -59,24 +53,22 @@ constexpr Boxes make_boxes() {
 }
 
 constexpr Boxes kBox = make_boxes();
-static_assert(kBox.fwd[0x00] == 0x63 && kBox.fwd[0x53] == 0xed && kBox.inv[0x63] == 0x00);
+static_assert(kBox.fwd[0x00] == 0x63 && kBox.fwd[0x01] == 0x7c && kBox.fwd[0x53] == 0xed &&
+              kBox.fwd[0xff] == 0x16 && kBox.inv[0x63] == 0x00);
 
 void add_round_key(uint8_t s[16], const uint8_t *rk) {
     for (int i = 0; i < 16; ++i) s[i] ^= rk[i];
 }
 
-void sub_bytes(uint8_t s[16], const uint8_t box[256]) {
-    for (int i = 0; i < 16; ++i) s[i] = box[s[i]];
-}
+// SubBytes and ShiftRows in one pass (the two commute). Row r moves r
+// columns to the left when encrypting, to the right when decrypting; the
+// tables give, for each output byte, the input byte it comes from.
+constexpr uint8_t kShiftLeft[16] = {0, 5, 10, 15, 4, 9, 14, 3, 8, 13, 2, 7, 12, 1, 6, 11};
+constexpr uint8_t kShiftRight[16] = {0, 13, 10, 7, 4, 1, 14, 11, 8, 5, 2, 15, 12, 9, 6, 3};
 
-// Row r moves r columns to the left (encryption) or to the right.
-void shift_rows(uint8_t s[16], bool inverse) {
+void sub_shift(uint8_t s[16], const uint8_t box[256], const uint8_t from[16]) {
     uint8_t t[16];
-    for (int c = 0; c < 4; ++c)
-        for (int r = 0; r < 4; ++r) {
-            const int from = inverse ? (c - r + 4) % 4 : (c + r) % 4;
-            t[4 * c + r] = s[4 * from + r];
-        }
+    for (int i = 0; i < 16; ++i) t[i] = box[s[from[i]]];
     std::memcpy(s, t, 16);
 }
 
@@ -147,13 +139,11 @@ void Aes::encrypt_block(const uint8_t in[kBlock], uint8_t out[kBlock]) const {
     }
     add_round_key(s, rk_);
     for (int round = 1; round < rounds_; ++round) {
-        sub_bytes(s, kBox.fwd);
-        shift_rows(s, false);
+        sub_shift(s, kBox.fwd, kShiftLeft);
         mix_columns(s);
         add_round_key(s, rk_ + 16 * round);
     }
-    sub_bytes(s, kBox.fwd);
-    shift_rows(s, false);
+    sub_shift(s, kBox.fwd, kShiftLeft);
     add_round_key(s, rk_ + 16 * rounds_);
     std::memcpy(out, s, 16);
 }
@@ -167,13 +157,11 @@ void Aes::decrypt_block(const uint8_t in[kBlock], uint8_t out[kBlock]) const {
     }
     add_round_key(s, rk_ + 16 * rounds_);
     for (int round = rounds_ - 1; round >= 1; --round) {
-        shift_rows(s, true);
-        sub_bytes(s, kBox.inv);
+        sub_shift(s, kBox.inv, kShiftRight);
         add_round_key(s, rk_ + 16 * round);
         inv_mix_columns(s);
     }
-    shift_rows(s, true);
-    sub_bytes(s, kBox.inv);
+    sub_shift(s, kBox.inv, kShiftRight);
     add_round_key(s, rk_);
     std::memcpy(out, s, 16);
 }
