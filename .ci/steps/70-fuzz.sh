@@ -27,11 +27,13 @@ rm -rf "$build/seeds" "$build/work" "$build/artifacts"
 mkdir -p "$build/seeds/inflate" "$build/seeds/nup" "$build/seeds/security" "$build/work/inflate" \
   "$build/work/nup" "$build/work/security" "$build/artifacts"
 "$build/fuzz/fuzz_make_seeds" "$build/seeds/inflate" "$build/seeds/nup"
+cp fuzz/seeds/security/* "$build/seeds/security/"
 corpus="${SHEETLAY_CORPUS_DIR:-$(dirname "$repo")/shared/corpus}"
 if [[ -d "$corpus" ]]; then
   find "$corpus" -maxdepth 1 -name '*.pdf' -exec cp {} "$build/seeds/nup/" \;
 fi
-echo "seeds: $(ls "$build/seeds/inflate" | wc -l) inflate, $(ls "$build/seeds/nup" | wc -l) documents"
+echo "seeds: $(ls "$build/seeds/inflate" | wc -l) inflate, $(ls "$build/seeds/nup" | wc -l) documents," \
+  "$(ls "$build/seeds/security" | wc -l) security"
 
 export TMPDIR="$build/work"
 failed=0
