@@ -26,10 +26,14 @@ Bytes unhex(std::string_view hex) {
     int hi = -1;
     for (char c : hex) {
         int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else continue;  // spaces between groups
+        if (c >= '0' && c <= '9')
+            v = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            v = c - 'A' + 10;
+        else
+            continue;  // spaces between groups
         if (hi < 0) {
             hi = v;
         } else {
@@ -66,14 +70,17 @@ struct DigestCase {
 };
 
 const std::string kMd5Msgs[] = {
-    "", "a", "abc", "message digest", "abcdefghijklmnopqrstuvwxyz",
+    "",
+    "a",
+    "abc",
+    "message digest",
+    "abcdefghijklmnopqrstuvwxyz",
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
     "12345678901234567890123456789012345678901234567890123456789012345678901234567890"};
-const char *kMd5Digests[] = {
-    "d41d8cd98f00b204e9800998ecf8427e", "0cc175b9c0f1b6a831c399e269772661",
-    "900150983cd24fb0d6963f7d28e17f72", "f96b697d7cb7938d525a2f31aaf161d0",
-    "c3fcd3d76192e4007dfb496cca67e13b", "d174ab98d277d9f5a5611c2c9f419d9f",
-    "57edf4a22be3c955ac49da2e2107b67a"};
+const char *kMd5Digests[] = {"d41d8cd98f00b204e9800998ecf8427e", "0cc175b9c0f1b6a831c399e269772661",
+                             "900150983cd24fb0d6963f7d28e17f72", "f96b697d7cb7938d525a2f31aaf161d0",
+                             "c3fcd3d76192e4007dfb496cca67e13b", "d174ab98d277d9f5a5611c2c9f419d9f",
+                             "57edf4a22be3c955ac49da2e2107b67a"};
 
 TEST(CryptoMd5, Rfc1321Suite) {
     for (size_t i = 0; i < std::size(kMd5Msgs); ++i) {
@@ -130,8 +137,10 @@ std::string sha_hex(Sha kind, const std::string &m) {
 
 TEST(CryptoSha2, Fips180Examples) {
     const ShaCase cases[] = {
-        {Sha::s256, nullptr, "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-        {Sha::s256, nullptr, "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {Sha::s256, nullptr, "",
+         "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {Sha::s256, nullptr, "abc",
+         "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
         {Sha::s256, &k448, "", "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
         {Sha::s256, &kMillionA, "",
          "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
@@ -340,7 +349,8 @@ TEST(CryptoAes, Sp80038aCbcVectors) {
 
 // Bytes after the last whole block are neither read nor written.
 TEST(CryptoAes, CbcLeavesAPartialBlockAlone) {
-    const Bytes key = unhex(kCbcCases[0].key), iv = unhex(kCbcIv), cipher = unhex(kCbcCases[0].cipher);
+    const Bytes key = unhex(kCbcCases[0].key), iv = unhex(kCbcIv),
+                cipher = unhex(kCbcCases[0].cipher);
     Aes aes;
     ASSERT_TRUE(aes.set_key(key.data(), key.size()));
     Bytes out(40, 0xEE);

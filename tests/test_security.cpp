@@ -1,241 +1,34 @@
-// The standard security handler: authentication and per-object decryption.
-//
-// The judge is qpdf. Files encrypted by qpdf with every method (RC4 40 and
-// 128 bits, RC4 under crypt filters, AES-128 with and without encrypted
-// metadata, AES-256 revisions 5 and 6) are opened with the user, owner,
-// empty and a wrong password; the file key and which password matched must
-// be what qpdf reports, and the strings and streams decrypted here must be
-// the bytes qpdf decrypts. A table of /Encrypt values captured from qpdf
-// keeps the same checks alive where qpdf is absent. The rest covers what
-// qpdf does not make: dictionaries this handler must refuse (and say why),
-// damaged entries, and damaged ciphertext.
+// The standard security handler without outside tools: /Encrypt values
+// captured from files qpdf encrypted (every method, user and owner
+// passwords), dictionaries the handler must refuse and say why, damaged
+// entries, long passwords, per-object keys, and damaged ciphertext.
+// test_security_qpdf.cpp checks the same against qpdf itself on fresh files.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstring>
-#include <map>
-#include <optional>
-#include <sstream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "crypto/aes.h"
 #include "pdf/security.h"
-#include "support/pdfgen.h"
-#include "support/tools.h"
+#include "support/pdfsyntax.h"
 
 namespace {
 
 using namespace sheetlay::security;
+using pdfsyntax::hex;
+using pdfsyntax::unhex;
 
-std::string unhex(std::string_view hex) {
-    std::string out;
-    int hi = -1;
-    for (char c : hex) {
-        if (!std::isxdigit(static_cast<unsigned char>(c))) continue;
-        const int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (c | 0x20) - 'a' + 10;
-        if (hi < 0) {
-            hi = v;
-        } else {
-            out += static_cast<char>(hi << 4 | v);
-            hi = -1;
-        }
-    }
-    if (hi >= 0) out += static_cast<char>(hi << 4);  // odd digit count: a trailing 0
-    return out;
-}
-
-std::string hex(const uint8_t *p, size_t n) {
-    static const char *d = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s += d[p[i] >> 4];
-        s += d[p[i] & 15];
-    }
-    return s;
-}
 std::string key_hex(const FileKey &k) { return hex(k.bytes, k.len); }
 
-std::string decrypt_str(CryptMethod m, const FileKey &key, int num, int gen, const std::string &in) {
+std::string decrypt_str(CryptMethod m, const FileKey &key, int num, int gen,
+                        const std::string &in) {
     std::string out(in.size(), '\0');
     const size_t n = decrypt(m, key, static_cast<uint32_t>(num), static_cast<uint32_t>(gen),
                              reinterpret_cast<const uint8_t *>(in.data()), in.size(),
                              reinterpret_cast<uint8_t *>(out.data()));
     out.resize(n);
     return out;
-}
-
-// ---------------------------------------------------------------------------
-// A few lines of PDF object syntax, enough to read what qpdf prints and
-// writes: dictionaries, arrays, names, numbers, references, strings.
-
-struct Val {
-    enum Kind { none, num, name, str, dict, arr, ref, word } kind = none;
-    int64_t n = 0;
-    std::string s;
-    std::map<std::string, Val> d;
-    std::vector<Val> a;
-    const Val &operator[](const std::string &k) const {
-        static const Val kNone;
-        auto it = d.find(k);
-        return it == d.end() ? kNone : it->second;
-    }
-};
-
-class Syntax {
-public:
-    explicit Syntax(std::string_view t, size_t at = 0) : t_(t), i_(at) {}
-    size_t pos() const { return i_; }
-
-    Val value() {
-        skip();
-        Val v;
-        if (i_ >= t_.size()) return v;
-        const char c = t_[i_];
-        if (t_.substr(i_, 2) == "<<") {
-            i_ += 2;
-            v.kind = Val::dict;
-            for (skip(); i_ < t_.size() && t_.substr(i_, 2) != ">>"; skip()) {
-                Val key = value();
-                if (key.kind != Val::name) return Val{};
-                v.d[key.s] = value();
-            }
-            i_ += 2;
-        } else if (c == '<') {
-            const size_t end = t_.find('>', i_);
-            v.kind = Val::str;
-            v.s = unhex(t_.substr(i_ + 1, end - i_ - 1));
-            i_ = end + 1;
-        } else if (c == '(') {
-            v.kind = Val::str;
-            v.s = literal();
-        } else if (c == '[') {
-            ++i_;
-            v.kind = Val::arr;
-            for (skip(); i_ < t_.size() && t_[i_] != ']'; skip()) v.a.push_back(value());
-            ++i_;
-        } else if (c == '/') {
-            v.kind = Val::name;
-            ++i_;
-            while (i_ < t_.size() && !delim(t_[i_])) v.s += t_[i_++];
-        } else if (c == '-' || c == '+' || std::isdigit(static_cast<unsigned char>(c))) {
-            v.kind = Val::num;
-            v.n = std::stoll(std::string(token()));
-            // "num gen R"
-            const size_t save = i_;
-            skip();
-            std::string_view gen = token();
-            skip();
-            if (!gen.empty() && std::isdigit(static_cast<unsigned char>(gen[0])) &&
-                t_.substr(i_, 1) == "R") {
-                ++i_;
-                v.kind = Val::ref;
-            } else {
-                i_ = save;
-            }
-        } else {
-            v.kind = Val::word;
-            v.s = std::string(token());
-            if (v.s.empty()) ++i_;
-        }
-        return v;
-    }
-
-private:
-    static bool delim(char c) {
-        return std::isspace(static_cast<unsigned char>(c)) || std::strchr("()<>[]{}/%", c);
-    }
-    void skip() {
-        while (i_ < t_.size()) {
-            if (std::isspace(static_cast<unsigned char>(t_[i_]))) {
-                ++i_;
-            } else if (t_[i_] == '%') {
-                while (i_ < t_.size() && t_[i_] != '\n' && t_[i_] != '\r') ++i_;
-            } else {
-                break;
-            }
-        }
-    }
-    std::string_view token() {
-        const size_t b = i_;
-        while (i_ < t_.size() && !delim(t_[i_])) ++i_;
-        return t_.substr(b, i_ - b);
-    }
-    std::string literal() {
-        std::string s;
-        int depth = 0;
-        for (++i_; i_ < t_.size(); ++i_) {
-            char c = t_[i_];
-            if (c == '\\' && i_ + 1 < t_.size()) {
-                c = t_[++i_];
-                switch (c) {
-                case 'n': s += '\n'; break;
-                case 'r': s += '\r'; break;
-                case 't': s += '\t'; break;
-                case 'b': s += '\b'; break;
-                case 'f': s += '\f'; break;
-                case '\r':
-                    if (i_ + 1 < t_.size() && t_[i_ + 1] == '\n') ++i_;
-                    break;
-                case '\n': break;
-                default:
-                    if (c >= '0' && c <= '7') {
-                        int v = 0;
-                        for (int k = 0; k < 3 && i_ < t_.size() && t_[i_] >= '0' && t_[i_] <= '7'; ++k)
-                            v = v * 8 + (t_[i_++] - '0');
-                        --i_;
-                        s += static_cast<char>(v);
-                    } else {
-                        s += c;
-                    }
-                }
-            } else if (c == '(') {
-                ++depth;
-                s += c;
-            } else if (c == ')') {
-                if (depth-- == 0) {
-                    ++i_;
-                    return s;
-                }
-                s += c;
-            } else {
-                s += c;
-            }
-        }
-        return s;
-    }
-
-    std::string_view t_;
-    size_t i_;
-};
-
-Val parse(std::string_view text) { return Syntax(text).value(); }
-
-// The /Encrypt dictionary and the trailer as the reader will hand them over.
-EncryptInfo info_from(const Val &enc, const Val &trailer) {
-    EncryptInfo info;
-    info.filter = enc["Filter"].s;
-    info.v = enc["V"].n;
-    info.r = enc["R"].n;
-    if (enc["Length"].kind == Val::num) info.length = enc["Length"].n;
-    info.p = static_cast<int32_t>(static_cast<uint32_t>(enc["P"].n));
-    info.o = enc["O"].s;
-    info.u = enc["U"].s;
-    info.oe = enc["OE"].s;
-    info.ue = enc["UE"].s;
-    info.perms = enc["Perms"].s;
-    info.encrypt_metadata = enc["EncryptMetadata"].s != "false";
-    if (trailer["ID"].kind == Val::arr && !trailer["ID"].a.empty()) info.id0 = trailer["ID"].a[0].s;
-    for (auto [entry, cf] : {std::pair{"StmF", &info.stmf}, std::pair{"StrF", &info.strf}}) {
-        if (enc[entry].kind != Val::name) continue;
-        cf->name = enc[entry].s;
-        const Val &f = enc["CF"][cf->name];
-        if (f.kind != Val::dict) continue;
-        cf->cfm = f["CFM"].kind == Val::name ? f["CFM"].s : "None";
-        cf->length = f["Length"].n;
-    }
-    return info;
 }
 
 // ---------------------------------------------------------------------------
@@ -278,29 +71,37 @@ const Captured kCaptured[] = {
      "9fd860ce9c81db63e97da98113437bc00122456a91bae5134273a6db134c87c4", "", "", "", "usr",
      PasswordRole::user, "c4a401e570dc4b8dec6fc83d7e699d77"},
     {"AES-256 (R5), user", 5, 5, 256, "AESV3", true,
-     "91df539420efe667576436624803230cb625aed2f9d4f379e7193bfbe9722ffcf439741949d9cf67412de3636b063d46",
-     "53b5e719302da8544062b55eb3b677835075d9ed55deab921f9d0963342acf040d44fbe87bbf406d0871bcda310000c9",
+     "91df539420efe667576436624803230cb625aed2f9d4f379e7193bfbe9722ffcf439741949d9cf67412de3636b063"
+     "d46",
+     "53b5e719302da8544062b55eb3b677835075d9ed55deab921f9d0963342acf040d44fbe87bbf406d0871bcda31000"
+     "0c9",
      "7aba950ee6548e61ce286c8a08b47ef93bbbbd4bd6b8d91b289db36a14668d6e",
      "bd9e1a5293458dca66a82018a6520674fcf88f67534f519bc3cbb1110ef35ce3",
      "6dba1accdd04351addad19340bebd147", "usr", PasswordRole::user,
      "c7ff42598f1e204c072e3142a94286ff351afb1c2871ff11e9b2ec78a6c27582"},
     {"AES-256 (R5), owner", 5, 5, 256, "AESV3", true,
-     "91df539420efe667576436624803230cb625aed2f9d4f379e7193bfbe9722ffcf439741949d9cf67412de3636b063d46",
-     "53b5e719302da8544062b55eb3b677835075d9ed55deab921f9d0963342acf040d44fbe87bbf406d0871bcda310000c9",
+     "91df539420efe667576436624803230cb625aed2f9d4f379e7193bfbe9722ffcf439741949d9cf67412de3636b063"
+     "d46",
+     "53b5e719302da8544062b55eb3b677835075d9ed55deab921f9d0963342acf040d44fbe87bbf406d0871bcda31000"
+     "0c9",
      "7aba950ee6548e61ce286c8a08b47ef93bbbbd4bd6b8d91b289db36a14668d6e",
      "bd9e1a5293458dca66a82018a6520674fcf88f67534f519bc3cbb1110ef35ce3",
      "6dba1accdd04351addad19340bebd147", "own", PasswordRole::owner,
      "c7ff42598f1e204c072e3142a94286ff351afb1c2871ff11e9b2ec78a6c27582"},
     {"AES-256 (R6), owner", 6, 5, 256, "AESV3", true,
-     "0abdaad55a571ddc30bd40bdb6c9849931dfc5467358b8dd3f01719d7ea19755eea83103425a65e01aabb7591829cea3",
-     "733c6ee5722c52a6ae0bf8f44c8937827ed98562f51e582c84094d6a7bfbc340366c364c4f9bcedceae71aceef98ec08",
+     "0abdaad55a571ddc30bd40bdb6c9849931dfc5467358b8dd3f01719d7ea19755eea83103425a65e01aabb7591829c"
+     "ea3",
+     "733c6ee5722c52a6ae0bf8f44c8937827ed98562f51e582c84094d6a7bfbc340366c364c4f9bcedceae71aceef98e"
+     "c08",
      "6465348a2197b0c98fb4d55fe7f8acf70b1def90a225eb85d80b29ec80519a37",
      "52115d48c742a7ec726008d4e1a2d685454c473da4193f8581ba7cdb161e0ef3",
      "628cc6431726587823ab19bcb90727ad", "own", PasswordRole::owner,
      "eed52090d23b06c5db479fe85b2656cda86d6a1d4be189f5866c6af720e4a77e"},
     {"AES-256 (R6), user", 6, 5, 256, "AESV3", true,
-     "0abdaad55a571ddc30bd40bdb6c9849931dfc5467358b8dd3f01719d7ea19755eea83103425a65e01aabb7591829cea3",
-     "733c6ee5722c52a6ae0bf8f44c8937827ed98562f51e582c84094d6a7bfbc340366c364c4f9bcedceae71aceef98ec08",
+     "0abdaad55a571ddc30bd40bdb6c9849931dfc5467358b8dd3f01719d7ea19755eea83103425a65e01aabb7591829c"
+     "ea3",
+     "733c6ee5722c52a6ae0bf8f44c8937827ed98562f51e582c84094d6a7bfbc340366c364c4f9bcedceae71aceef98e"
+     "c08",
      "6465348a2197b0c98fb4d55fe7f8acf70b1def90a225eb85d80b29ec80519a37",
      "52115d48c742a7ec726008d4e1a2d685454c473da4193f8581ba7cdb161e0ef3",
      "628cc6431726587823ab19bcb90727ad", "usr", PasswordRole::user,
@@ -414,7 +215,10 @@ TEST(SecurityRefuses, SaysWhatWasFound) {
         {"unknown method", [](EncryptInfo &i) { i.stmf.cfm = "Foo"; }, "crypt filter method /Foo"},
         {"AES-256 under V 4", [](EncryptInfo &i) { i.strf.cfm = "AESV3"; },
          "crypt filter method /AESV3 with V 4"},
-        {"filter not in /CF", [](EncryptInfo &i) { i.stmf = CryptFilterInfo{"Other", "", 0}; },
+        {"filter not in /CF",
+         [](EncryptInfo &i) {
+             i.stmf = CryptFilterInfo{"Other", "", 0};
+         },
          "crypt filter /Other not in /CF"},
         {"short /O", [](EncryptInfo &i) { i.o.resize(31); }, "/O of 31 bytes"},
         {"empty /U", [](EncryptInfo &i) { i.u.clear(); }, "/U of 0 bytes"},
@@ -462,15 +266,20 @@ TEST(SecurityPasswords, LongPasswordsAreCut) {
     EncryptInfo r2 = captured_info(kCaptured[0]);
     // "usr" padded is "usr" + the first 29 padding bytes; typing those out
     // plus anything is the same password.
-    std::string typed = "usr" + unhex("28BF4E5E4E758A4164004E56FFFA01082E2E00B6D0683E802F0CA9FE64") + "tail";
+    std::string typed =
+        "usr" + unhex("28BF4E5E4E758A4164004E56FFFA01082E2E00B6D0683E802F0CA9FE64") + "tail";
     const Authentication a = authenticate(r2, typed.data(), typed.size());
     EXPECT_EQ(a.status, AuthStatus::ok);
     EXPECT_EQ(key_hex(a.key), kCaptured[0].key);
 
     // Revision 6, user password "abc...xyzabc..." of 127 bytes (qpdf 11.3).
     Captured c = kCaptured[8];
-    c.o = "b02b4d8e42f3ca44dbb39658bad41463b414f3c21c87077fcb1342a954d4376aa46b8cd543b40fa3e2a5cbd69f59d904";
-    c.u = "c2639bfe202ae4e1c38c5dcaf6df4ef8ee1b4730b0f3baa89c338a73f4e786e595653b485c41eb78aa07011fdf5afce5";
+    c.o =
+        "b02b4d8e42f3ca44dbb39658bad41463b414f3c21c87077fcb1342a954d4376aa46b8cd543b40fa3e2a5cbd69f"
+        "59d904";
+    c.u =
+        "c2639bfe202ae4e1c38c5dcaf6df4ef8ee1b4730b0f3baa89c338a73f4e786e595653b485c41eb78aa07011fdf"
+        "5afce5";
     c.oe = "7cbef1d01df23e7ed1a63f35146e0889e21f98400dd6472ef4e8fc79cb6a898f";
     c.ue = "fe14f297714a3a1a77dd0434e7d4af9bdc2cfafc2494c38542c9a14489375286";
     c.perms = "9a289d016d2eed483c06c709a65625a2";
@@ -479,7 +288,8 @@ TEST(SecurityPasswords, LongPasswordsAreCut) {
     for (int i = 0; i < 127; ++i) pw += static_cast<char>('a' + i % 26);
     const Authentication full = authenticate(r6, (pw + "tail").c_str());
     EXPECT_EQ(full.status, AuthStatus::ok);
-    EXPECT_EQ(key_hex(full.key), "65e0b8a031f358f20c7a5c8ee463e306d328db260d0cbb44654090910cdd4dad");
+    EXPECT_EQ(key_hex(full.key),
+              "65e0b8a031f358f20c7a5c8ee463e306d328db260d0cbb44654090910cdd4dad");
     EXPECT_TRUE(full.perms_ok);
     EXPECT_EQ(authenticate(r6, pw.substr(0, 126).c_str()).status, AuthStatus::wrong_password);
 }
@@ -492,9 +302,9 @@ TEST(SecurityDecrypt, ObjectKeyLengths) {
         CryptMethod m;
         size_t file_len, want;
     } cases[] = {
-        {CryptMethod::rc4, 5, 10},     {CryptMethod::rc4, 11, 16}, {CryptMethod::rc4, 16, 16},
-        {CryptMethod::aes128, 16, 16}, {CryptMethod::aes128, 5, 16},
-        {CryptMethod::aes256, 32, 32}, {CryptMethod::identity, 16, 0},
+        {CryptMethod::rc4, 5, 10},      {CryptMethod::rc4, 11, 16},   {CryptMethod::rc4, 16, 16},
+        {CryptMethod::aes128, 16, 16},  {CryptMethod::aes128, 5, 16}, {CryptMethod::aes256, 32, 32},
+        {CryptMethod::identity, 16, 0},
     };
     for (const auto &c : cases) {
         FileKey k;
@@ -548,8 +358,7 @@ TEST(SecurityDecrypt, AesPaddingAndDamage) {
         {"a whole block of padding", text.substr(0, 16), std::string(16, '\x10'), 0,
          text.substr(0, 16)},
         {"empty text", "", std::string(16, '\x10'), 0, ""},
-        {"padding byte 0: kept", text, std::string(9, '\0'), 0,
-         text + std::string(9, '\0')},
+        {"padding byte 0: kept", text, std::string(9, '\0'), 0, text + std::string(9, '\0')},
         {"padding byte 17: kept", text, std::string(9, '\x11'), 0, text + std::string(9, '\x11')},
         {"uneven padding: kept", text, std::string(8, '\x09') + "\x08", 0,
          text + std::string(8, '\x09') + "\x08"},
@@ -576,7 +385,8 @@ TEST(SecurityDecrypt, AesPaddingAndDamage) {
         }
     }
     // A key that does not fit AES-256 decrypts nothing.
-    const std::string data = aes_encrypt_object(CryptMethod::aes256, k256, 9, text, std::string(9, '\x09'));
+    const std::string data =
+        aes_encrypt_object(CryptMethod::aes256, k256, 9, text, std::string(9, '\x09'));
     EXPECT_EQ(decrypt_str(CryptMethod::aes256, k128, 9, 0, data), "");
 }
 
@@ -592,217 +402,6 @@ TEST(SecurityDecrypt, Rc4AndIdentity) {
     EXPECT_NE(decrypt_str(CryptMethod::rc4, k, 4, 0, enc), text);
     EXPECT_EQ(decrypt_str(CryptMethod::identity, k, 3, 0, text), text);
     EXPECT_EQ(decrypt_str(CryptMethod::rc4, k, 3, 0, ""), "");
-}
-
-// ---------------------------------------------------------------------------
-// End to end against qpdf.
-
-std::string qpdf(const std::vector<std::string> &args, int *status = nullptr) {
-    std::vector<std::string> argv = {testtools::qpdf_path()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    testtools::CmdResult r = testtools::run_cmd(argv);
-    if (status) *status = r.status;
-    return r.out;
-}
-
-// A one-page file whose content is three uncompressed streams of 16, 5
-// and 47 bytes (AES padding of a whole block, of most of one, of one byte)
-// and whose /Info holds two text strings.
-std::string plain_pdf() {
-    pdfgen::PdfBuilder b;
-    b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
-    b.add(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
-    b.add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents [4 0 R 5 0 R 6 0 R] >>");
-    b.add_stream(4, "", "0 0 100 100 re");
-    b.add_stream(5, "", " f q ");
-    b.add_stream(6, "", "1 0 0 RG 10 10 m 190 190 l S 0 0 1 rg 5 w 0 0 m ");
-    b.add(7, "<< /Producer (sheetlay security test) /Title (A title longer than a block, 47 b) >>");
-    return b.finish("/Root 1 0 R /Info 7 0 R /ID [<00112233445566778899aabbccddeeff> <00112233445566778899aabbccddeeff>]");
-}
-
-// Where "num 0 obj" starts in the file, parsed; with the stream's raw data.
-struct RawObject {
-    Val value;
-    std::string stream;
-};
-
-std::optional<RawObject> raw_object(const std::string &file, int num) {
-    const std::string head = std::to_string(num) + " 0 obj";
-    size_t at = 0;
-    for (;;) {
-        at = file.find(head, at);
-        if (at == std::string::npos) return std::nullopt;
-        if (at == 0 || file[at - 1] == '\n' || file[at - 1] == '\r') break;
-        ++at;
-    }
-    Syntax s(file, at + head.size());
-    RawObject o;
-    o.value = s.value();
-    size_t p = s.pos();
-    while (p < file.size() && std::isspace(static_cast<unsigned char>(file[p]))) ++p;
-    if (file.compare(p, 6, "stream") == 0) {
-        p += 6;
-        if (file.compare(p, 2, "\r\n") == 0) p += 2;
-        else if (p < file.size() && file[p] == '\n') ++p;
-        o.stream = file.substr(p, static_cast<size_t>(o.value["Length"].n));
-    }
-    return o;
-}
-
-struct Method {
-    const char *name;
-    std::vector<std::string> args;  // qpdf options after the key length
-    const char *bits;
-    int r;
-};
-
-const Method kMethods[] = {
-    {"RC4 40", {}, "40", 2},
-    {"RC4 128", {"--use-aes=n"}, "128", 3},
-    {"RC4 128 crypt filters", {"--use-aes=n", "--force-V4"}, "128", 4},
-    {"AES-128", {"--use-aes=y"}, "128", 4},
-    {"AES-128 clear metadata", {"--use-aes=y", "--cleartext-metadata"}, "128", 4},
-    {"AES-256 R5", {"--force-R5"}, "256", 5},
-    {"AES-256 R6", {}, "256", 6},
-};
-
-// qpdf's file key and the password role it reports; nullopt when qpdf
-// refuses the password.
-struct QpdfKey {
-    std::string key;
-    PasswordRole role;
-};
-std::optional<QpdfKey> qpdf_key(const std::string &file, const std::string &password) {
-    int status = 0;
-    const std::string out =
-        qpdf({"--show-encryption-key", "--show-encryption", "--password=" + password, file}, &status);
-    // A wrong password: "Incorrect password supplied" and an empty key
-    // (exit status 0), or "invalid password" (exit status 2).
-    const size_t k = out.find("Encryption key = ");
-    if (status != 0 || k == std::string::npos) return std::nullopt;
-    QpdfKey q;
-    q.key = out.substr(k + 17, out.find('\n', k) - k - 17);
-    if (q.key.empty() || out.find("Incorrect password") != std::string::npos) return std::nullopt;
-    q.role = out.find("Supplied password is owner password") != std::string::npos ? PasswordRole::owner
-                                                                                  : PasswordRole::user;
-    return q;
-}
-
-// Encrypts the test file with `m` and the two passwords, then checks the
-// passwords in `tries` against qpdf's view, and decrypts the /Info strings
-// and the content streams.
-// A password to try and the role it must open the file as (none: wrong).
-struct Try {
-    std::string password;
-    PasswordRole role;
-};
-
-void check_method(const Method &m, const std::string &user, const std::string &owner,
-                  const std::vector<Try> &tries) {
-    SCOPED_TRACE(std::string(m.name) + ", user \"" + user + "\", owner \"" + owner + "\"");
-    const std::string in = testtools::write_temp(plain_pdf(), "sec-in");
-    const std::string out = testtools::tmp_path("sec-enc");
-    std::vector<std::string> args = {"--allow-weak-crypto", "--object-streams=disable",
-                                     "--compress-streams=n", "--decode-level=none",
-                                     "--encrypt",           user,
-                                     owner,                 m.bits};
-    args.insert(args.end(), m.args.begin(), m.args.end());
-    args.insert(args.end(), {"--", in, out});
-    int status = 0;
-    const std::string msg = qpdf(args, &status);
-    ASSERT_EQ(status, 0) << msg;
-    const std::string file = testtools::read_file(out).value_or("");
-
-    const Val trailer = parse(qpdf({"--password=" + owner, "--show-object=trailer", out}));
-    ASSERT_EQ(trailer["Encrypt"].kind, Val::ref);
-    const Val enc = parse(qpdf({"--password=" + owner, "--show-object=" + std::to_string(trailer["Encrypt"].n), out}));
-    const EncryptInfo info = info_from(enc, trailer);
-    ASSERT_EQ(info.r, m.r);
-
-    for (const Try &t : tries) {
-        SCOPED_TRACE("password \"" + t.password + "\"");
-        const std::optional<QpdfKey> want = qpdf_key(out, t.password);
-        const Authentication a = authenticate(info, t.password.c_str());
-        if (t.role == PasswordRole::none) {
-            EXPECT_FALSE(want) << "qpdf takes it";
-            EXPECT_EQ(a.status, AuthStatus::wrong_password) << a.detail;
-            continue;
-        }
-        ASSERT_TRUE(want) << "qpdf refuses it";
-        EXPECT_EQ(want->role, t.role) << "qpdf's view";
-        ASSERT_EQ(a.status, AuthStatus::ok) << a.detail;
-        EXPECT_EQ(key_hex(a.key), want->key);
-        EXPECT_EQ(a.matched, t.role);
-    }
-
-    // Decrypt with the owner's key what qpdf decrypts.
-    const Authentication a = authenticate(info, owner.c_str());
-    ASSERT_EQ(a.status, AuthStatus::ok);
-    const int info_num = static_cast<int>(trailer["Info"].n);
-    const std::optional<RawObject> raw_info = raw_object(file, info_num);
-    ASSERT_TRUE(raw_info);
-    const Val shown = parse(qpdf({"--password=" + owner, "--show-object=" + std::to_string(info_num), out}));
-    for (const char *key : {"Producer", "Title"}) {
-        const std::string enc_str = raw_info->value[key].s;
-        ASSERT_FALSE(enc_str.empty()) << key;
-        EXPECT_NE(enc_str, shown[key].s) << key << " is stored encrypted";
-        EXPECT_EQ(decrypt_str(a.strings, a.key, info_num, 0, enc_str), shown[key].s) << key;
-    }
-    const std::string pages = qpdf({"--password=" + owner, "--show-pages", out});
-    std::istringstream lines(pages.substr(pages.find("content:") + 8));
-    int streams = 0;
-    for (int num; lines >> num;) {
-        std::string gen, r;
-        lines >> gen >> r;
-        const std::optional<RawObject> raw = raw_object(file, num);
-        ASSERT_TRUE(raw) << num;
-        const std::string want =
-            qpdf({"--password=" + owner, "--show-object=" + std::to_string(num), "--raw-stream-data", out});
-        EXPECT_EQ(decrypt_str(a.streams, a.key, num, 0, raw->stream), want) << "stream " << num;
-        ++streams;
-    }
-    EXPECT_EQ(streams, 3);
-    testtools::remove_file(in);
-    testtools::remove_file(out);
-}
-
-TEST(SecurityQpdf, EveryMethodWithUserAndOwnerPasswords) {
-    REQUIRE_QPDF();
-    constexpr auto user = PasswordRole::user, owner = PasswordRole::owner, none = PasswordRole::none;
-    for (const Method &m : kMethods)
-        check_method(m, "usr", "own",
-                     {{"usr", user}, {"own", owner}, {"", none}, {"wrong", none}, {"usrx", none}});
-}
-
-TEST(SecurityQpdf, EveryMethodWithEmptyUserPassword) {
-    REQUIRE_QPDF();
-    constexpr auto user = PasswordRole::user, owner = PasswordRole::owner, none = PasswordRole::none;
-    for (const Method &m : kMethods)
-        check_method(m, "", "own", {{"", user}, {"own", owner}, {"wrong", none}});
-}
-
-// Non-ASCII passwords: revisions 2-4 store Latin-1 bytes (qpdf converts the
-// UTF-8 it is given), revision 6 UTF-8. The UTF-8 form opens both; the
-// Latin-1 bytes open the RC4 file as they are.
-TEST(SecurityQpdf, NonAsciiPasswords) {
-    REQUIRE_QPDF();
-    constexpr auto user = PasswordRole::user, owner = PasswordRole::owner, none = PasswordRole::none;
-    const std::string cafe = "caf\xC3\xA9", own = "\xC3\xB6wn";
-    check_method(kMethods[1], cafe, own,
-                 {{cafe, user}, {own, owner}, {"caf\xE9", user}, {"\xF6wn", owner}, {"cafe", none}});
-    check_method(kMethods[6], cafe, own, {{cafe, user}, {own, owner}, {"cafe", none}});
-}
-
-// Revision 6 passwords of the longest length, 127 bytes. Longer ones are
-// cut to 127 bytes here; qpdf 11.3 opens none of its own files encrypted
-// with a longer password (not with the whole, nor with the first 127
-// bytes), so that part is checked without it.
-TEST(SecurityQpdf, LongPasswordOfRevision6) {
-    REQUIRE_QPDF();
-    std::string pw;
-    for (int i = 0; i < 127; ++i) pw += static_cast<char>('a' + i % 26);
-    check_method(kMethods[6], pw, "own",
-                 {{pw, PasswordRole::user}, {pw.substr(0, 126), PasswordRole::none}});
 }
 
 }  // namespace

@@ -172,8 +172,8 @@ void Sha512::compress(const uint8_t *block) {
     for (int i = 0; i < 80; ++i) {
         const uint64_t t1 = h + (std::rotr(e, 14) ^ std::rotr(e, 18) ^ std::rotr(e, 41)) +
                             ((e & f) ^ (~e & g)) + kK512[i] + w[i];
-        const uint64_t t2 =
-            (std::rotr(a, 28) ^ std::rotr(a, 34) ^ std::rotr(a, 39)) + ((a & b) ^ (a & c) ^ (b & c));
+        const uint64_t t2 = (std::rotr(a, 28) ^ std::rotr(a, 34) ^ std::rotr(a, 39)) +
+                            ((a & b) ^ (a & c) ^ (b & c));
         h = g;
         g = f;
         f = e;

@@ -381,7 +381,8 @@ Authentication open_aes256(const EncryptInfo &info, const Params &p, const uint8
     hash_r56(p.r, pw, len, u + 32, nullptr, 0, h);
     if (std::memcmp(h, u, 32) == 0) {
         hash_r56(p.r, pw, len, u + 40, nullptr, 0, h);
-        if (!unwrap_key(info.ue, h, &a.key)) return unsupported("/UE of " + std::to_string(info.ue.size()) + " bytes");
+        if (!unwrap_key(info.ue, h, &a.key))
+            return unsupported("/UE of " + std::to_string(info.ue.size()) + " bytes");
         a.matched = PasswordRole::user;
     } else {
         hash_r56(p.r, pw, len, o + 32, u, 48, h);
@@ -390,7 +391,8 @@ Authentication open_aes256(const EncryptInfo &info, const Params &p, const uint8
             return a;
         }
         hash_r56(p.r, pw, len, o + 40, u, 48, h);
-        if (!unwrap_key(info.oe, h, &a.key)) return unsupported("/OE of " + std::to_string(info.oe.size()) + " bytes");
+        if (!unwrap_key(info.oe, h, &a.key))
+            return unsupported("/OE of " + std::to_string(info.oe.size()) + " bytes");
         a.matched = PasswordRole::owner;
     }
     a.status = AuthStatus::ok;
