@@ -21,9 +21,12 @@
 //                  hashes with one SHA-256, revision 6 with the iterated
 //                  hash below. The owner's hashes also take /U's 48 bytes.
 //
-// Everything is computed from copies of the inputs in fixed-size local
-// buffers; lengths are checked before anything is read, so short or
-// damaged entries end in a clean "unsupported" or "wrong password".
+// Entries are read only at fixed offsets after their lengths were checked
+// (32 bytes of /O and /U for revisions 2-4, 48 for 5-6, 32 of /OE and /UE,
+// 16 of /Perms), so short or damaged entries end in a clean "unsupported"
+// or "wrong password". A right password that /UE or /OE cannot turn into a
+// key is "unsupported" too: no other password would do better. Work areas
+// are fixed-size locals, except the revision-6 hash's 15 KB buffer.
 #include "pdf/security.h"
 
 #include <algorithm>
