@@ -21,6 +21,7 @@ clang++ --version | head -n 1
 cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DSHEETLAY_FUZZ=ON -DSHEETLAY_BUILD_TESTS=OFF -DSHEETLAY_BUILD_TOOLS=OFF
 <<<<<<< HEAD
+<<<<<<< HEAD
 cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_deflate fuzz_nup fuzz_make_seeds
 
 # Seeds: generated files, plus the corpus (../shared/corpus beside the clone).
@@ -37,10 +38,21 @@ mkdir -p "$build/seeds/inflate" "$build/seeds/nup" "$build/seeds/filters" "$buil
   "$build/work/filters" "$build/artifacts"
 "$build/fuzz/fuzz_make_seeds" "$build/seeds/inflate" "$build/seeds/nup" "$build/seeds/filters"
 >>>>>>> wip-filters
+=======
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_nup fuzz_security fuzz_make_seeds
+
+# Seeds: generated files, plus the corpus (../shared/corpus beside the clone).
+rm -rf "$build/seeds" "$build/work" "$build/artifacts"
+mkdir -p "$build/seeds/inflate" "$build/seeds/nup" "$build/seeds/security" "$build/work/inflate" \
+  "$build/work/nup" "$build/work/security" "$build/artifacts"
+"$build/fuzz/fuzz_make_seeds" "$build/seeds/inflate" "$build/seeds/nup"
+cp fuzz/seeds/security/* "$build/seeds/security/"
+>>>>>>> wip-crypto
 corpus="${SHEETLAY_CORPUS_DIR:-$(dirname "$repo")/shared/corpus}"
 if [[ -d "$corpus" ]]; then
   find "$corpus" -maxdepth 1 -name '*.pdf' -exec cp {} "$build/seeds/nup/" \;
 fi
+<<<<<<< HEAD
 <<<<<<< HEAD
 echo "seeds: $(ls "$build/seeds/inflate" | wc -l) inflate, $(ls "$build/seeds/deflate" | wc -l) deflate," \
 =======
@@ -55,6 +67,14 @@ for target in fuzz_inflate fuzz_deflate fuzz_nup; do
 =======
 for target in fuzz_inflate fuzz_filters fuzz_nup; do
 >>>>>>> wip-filters
+=======
+echo "seeds: $(ls "$build/seeds/inflate" | wc -l) inflate, $(ls "$build/seeds/nup" | wc -l) documents," \
+  "$(ls "$build/seeds/security" | wc -l) security"
+
+export TMPDIR="$build/work"
+failed=0
+for target in fuzz_inflate fuzz_nup fuzz_security; do
+>>>>>>> wip-crypto
   name="${target#fuzz_}"
   log="$build/$target.log"
   echo "+ $target for ${seconds}s"
