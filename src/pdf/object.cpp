@@ -320,6 +320,8 @@ bool printable_for_literal(std::string_view s) {
 
 }  // namespace
 
+value value::make_null() { return value{}; }
+
 value value::make_bool(bool v) {
     value x;
     x.k = kind::boolean;

@@ -48,10 +48,11 @@ struct value {
     const value *get(std::string_view key) const;
     // Array item, nullptr when out of range or not an array.
     const value *at(size_t idx) const { return k == kind::array && idx < items.size() ? &items[idx] : nullptr; }
-    size_t size() const { return k == kind::array ? items.size() : k == kind::dict ? entries.size() : 0; }
+    // Items of an array, entries of a dictionary, else 0.
+    size_t size() const;
 
     // Builders for values made in code.
-    static value make_null() { return value{}; }
+    static value make_null();
     static value make_bool(bool v);
     static value make_int(int64_t v);
     static value make_real(double v);
@@ -69,6 +70,10 @@ struct dict_entry {
     std::string key;
     value val;
 };
+
+inline size_t value::size() const {
+    return k == kind::array ? items.size() : k == kind::dict ? entries.size() : 0;
+}
 
 // Deepest nesting of arrays and dictionaries the parser accepts.
 constexpr int kMaxDepth = 256;
