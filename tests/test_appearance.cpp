@@ -424,3 +424,73 @@ TEST(Appearance, RendersWhereTheAnnotationIs) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Real files: every printable annotation of the corpus's form and annotated
+// files that needs a built appearance gets one. The objects are read from
+// qpdf's uncompressed rewrite of each file.
+
+namespace {
+
+struct QdfResolver : MapResolver {
+    // Object texts from "N 0 obj ... endobj"; stream data is dropped.
+    explicit QdfResolver(const std::string &qdf) {
+        size_t p = 0;
+        while ((p = qdf.find(" 0 obj\n", p)) != std::string::npos) {
+            size_t s = qdf.rfind('\n', p);
+            int n = std::atoi(qdf.c_str() + (s == std::string::npos ? 0 : s + 1));
+            size_t body = p + 7, end = qdf.find("\nendobj", body);
+            if (end == std::string::npos) break;
+            std::string t = qdf.substr(body, end - body);
+            size_t st = t.find("\nstream\n");
+            if (st != std::string::npos) t.resize(st);
+            text[n] = t;
+            p = end;
+        }
+    }
+};
+
+TEST(Appearance, CorpusAnnotationsBuild) {
+    REQUIRE_QPDF();
+    REQUIRE_CORPUS();
+    struct File {
+        const char *name;
+        int expect_built;
+    } files[] = {{"pdflatex-forms.pdf", 2}, {"annotated_pdf.pdf", 3}};
+    for (const auto &f : files) {
+        std::string in = testtools::corpus_dir() + "/" + f.name;
+        if (!testtools::file_exists(in)) continue;
+        std::string out = testtools::tmp_path("qdf");
+        auto rc = testtools::run_cmd({testtools::qpdf_path(), "--qdf", "--object-streams=disable", in, out});
+        ASSERT_TRUE(rc.status == 0 || rc.status == 3) << rc.out;
+        auto qdf = testtools::read_file(out);
+        testtools::remove_file(out);
+        ASSERT_TRUE(qdf.has_value());
+        QdfResolver r(*qdf);
+        const value *acroform = nullptr;
+        int built = 0;
+        for (auto &[num, t] : r.text) {
+            const value *obj = r.get(num);
+            if (!obj || !obj->get("Type") || !obj->get("Type")->is_name("Catalog")) continue;
+            acroform = sheetlay::pdf::get_resolved(obj, "AcroForm", &r);
+        }
+        for (auto &[num, t] : std::map<int32_t, std::string>(r.text)) {
+            const value *page = r.get(num);
+            if (!page || !page->get("Type") || !page->get("Type")->is_name("Page")) continue;
+            const value *annots = sheetlay::pdf::get_resolved(page, "Annots", &r);
+            for (size_t k = 0; annots && k < annots->size(); ++k) {
+                const value *a = sheetlay::pdf::resolve(annots->at(k), &r);
+                ASSERT_NE(a, nullptr);
+                if (!sheetlay::nup::annot_printable(*a, &r) ||
+                    !sheetlay::nup::needs_built_appearance(*a, acroform, &r))
+                    continue;
+                appearance ap;
+                EXPECT_TRUE(sheetlay::nup::build_appearance(*a, acroform, &r, &ap)) << sheetlay::pdf::to_text(*a);
+                ++built;
+            }
+        }
+        EXPECT_EQ(built, f.expect_built) << f.name;
+    }
+}
+
+}  // namespace
