@@ -1,9 +1,5 @@
 // Writes small seed inputs for the fuzz targets:
-<<<<<<< HEAD
-//   fuzz_make_seeds <inflate-seed-dir> <nup-seed-dir> [<deflate-seed-dir>]
-=======
-//   fuzz_make_seeds <inflate-seed-dir> <nup-seed-dir> [<filters-seed-dir>]
->>>>>>> wip-filters
+//   fuzz_make_seeds <inflate-seed-dir> <nup-seed-dir> [<deflate-seed-dir> [<filters-seed-dir>]]
 // Inflate seeds are three bytes of area size and a zlib stream; document
 // seeds are generated PDF files of every shape the reader knows (classic
 // and stream cross-references, object streams, nested page trees, inherited
@@ -204,7 +200,6 @@ std::vector<std::pair<std::string, std::string>> doc_seeds() {
     return v;
 }
 
-<<<<<<< HEAD
 std::vector<std::pair<std::string, std::string>> deflate_seeds() {
     std::vector<std::pair<std::string, std::string>> v;
     std::string text = page_text(2), runs = std::string(700, 'a') + std::string(40, 'b') + std::string(300, 'a');
@@ -221,7 +216,6 @@ std::vector<std::pair<std::string, std::string>> deflate_seeds() {
     }
     v.push_back({"empty", std::string(1, '\6')});
     v.push_back({"one", std::string(1, '\1') + "x"});
-=======
 // Filter seeds: the twelve header bytes of fuzz_filters (chain, parameters,
 // limit), then data encoded for that chain; or a /Filter line, a
 // /DecodeParms line and the data.
@@ -282,29 +276,23 @@ std::vector<std::pair<std::string, std::string>> filter_seeds() {
     v.push_back({"text-names", std::string(1, '\x80') + std::string(9, '\0') + "\xff\x3f" +
                                    "[/ASCII85Decode /LZWDecode /RunLengthDecode]\n"
                                    "[null << /EarlyChange 0 /Foo (a) /Bar [1 2] >> 4 0 R]\n9jqo^~>"});
->>>>>>> wip-filters
     return v;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 3 && argc != 4) {
-<<<<<<< HEAD
-        std::fprintf(stderr, "usage: %s <inflate-seed-dir> <nup-seed-dir> [<deflate-seed-dir>]\n", argv[0]);
-=======
-        std::fprintf(stderr, "usage: %s <inflate-seed-dir> <nup-seed-dir> [<filters-seed-dir>]\n", argv[0]);
->>>>>>> wip-filters
+    if (argc < 3 || argc > 5) {
+        std::fprintf(stderr, "usage: %s <inflate-seed-dir> <nup-seed-dir> [<deflate-seed-dir> [<filters-seed-dir>]]\n",
+                     argv[0]);
         return 2;
     }
     bool ok = true;
     for (const auto &[name, bytes] : inflate_seeds()) ok = put(argv[1], name, bytes) && ok;
     for (const auto &[name, bytes] : doc_seeds()) ok = put(argv[2], name, bytes) && ok;
-    if (argc == 4)
-<<<<<<< HEAD
+    if (argc >= 4)
         for (const auto &[name, bytes] : deflate_seeds()) ok = put(argv[3], name, bytes) && ok;
-=======
-        for (const auto &[name, bytes] : filter_seeds()) ok = put(argv[3], name, bytes) && ok;
->>>>>>> wip-filters
+    if (argc >= 5)
+        for (const auto &[name, bytes] : filter_seeds()) ok = put(argv[4], name, bytes) && ok;
     return ok ? 0 : 1;
 }

@@ -20,72 +20,23 @@ clang++ --version | head -n 1
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DSHEETLAY_FUZZ=ON -DSHEETLAY_BUILD_TESTS=OFF -DSHEETLAY_BUILD_TOOLS=OFF
-<<<<<<< HEAD
-<<<<<<< HEAD
-<<<<<<< HEAD
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_deflate fuzz_nup fuzz_make_seeds
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_object \
+  fuzz_make_seeds
 
 # Seeds: generated files, plus the corpus (../shared/corpus beside the clone).
 rm -rf "$build/seeds" "$build/work" "$build/artifacts"
-mkdir -p "$build/seeds/inflate" "$build/seeds/nup" "$build/seeds/deflate" "$build/work/inflate" \
-  "$build/work/nup" "$build/work/deflate" "$build/artifacts"
-"$build/fuzz/fuzz_make_seeds" "$build/seeds/inflate" "$build/seeds/nup" "$build/seeds/deflate"
-=======
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_filters fuzz_nup fuzz_make_seeds
-
-# Seeds: generated files, plus the corpus (../shared/corpus beside the clone).
-rm -rf "$build/seeds" "$build/work" "$build/artifacts"
-mkdir -p "$build/seeds/inflate" "$build/seeds/nup" "$build/seeds/filters" "$build/work/inflate" "$build/work/nup" \
-  "$build/work/filters" "$build/artifacts"
-"$build/fuzz/fuzz_make_seeds" "$build/seeds/inflate" "$build/seeds/nup" "$build/seeds/filters"
->>>>>>> wip-filters
-=======
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_nup fuzz_security fuzz_make_seeds
-
-# Seeds: generated files, plus the corpus (../shared/corpus beside the clone).
-rm -rf "$build/seeds" "$build/work" "$build/artifacts"
-mkdir -p "$build/seeds/inflate" "$build/seeds/nup" "$build/seeds/security" "$build/work/inflate" \
-  "$build/work/nup" "$build/work/security" "$build/artifacts"
-=======
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_nup fuzz_object fuzz_make_seeds
-
-# Seeds: generated files, plus the corpus (../shared/corpus beside the clone).
-rm -rf "$build/seeds" "$build/work" "$build/artifacts"
-mkdir -p "$build/seeds/inflate" "$build/seeds/nup" "$build/seeds/object" \
-  "$build/work/inflate" "$build/work/nup" "$build/work/object" "$build/artifacts"
->>>>>>> wip-annots
-"$build/fuzz/fuzz_make_seeds" "$build/seeds/inflate" "$build/seeds/nup"
+targets=(fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_object)
+for target in "${targets[@]}"; do
+  mkdir -p "$build/seeds/${target#fuzz_}" "$build/work/${target#fuzz_}"
+done
+mkdir -p "$build/artifacts"
+"$build/fuzz/fuzz_make_seeds" "$build/seeds/inflate" "$build/seeds/nup" "$build/seeds/deflate" \
+  "$build/seeds/filters"
 cp fuzz/seeds/security/* "$build/seeds/security/"
->>>>>>> wip-crypto
 corpus="${SHEETLAY_CORPUS_DIR:-$(dirname "$repo")/shared/corpus}"
 if [[ -d "$corpus" ]]; then
   find "$corpus" -maxdepth 1 -name '*.pdf' -exec cp {} "$build/seeds/nup/" \;
 fi
-<<<<<<< HEAD
-<<<<<<< HEAD
-<<<<<<< HEAD
-echo "seeds: $(ls "$build/seeds/inflate" | wc -l) inflate, $(ls "$build/seeds/deflate" | wc -l) deflate," \
-=======
-echo "seeds: $(ls "$build/seeds/inflate" | wc -l) inflate, $(ls "$build/seeds/filters" | wc -l) filters," \
->>>>>>> wip-filters
-  "$(ls "$build/seeds/nup" | wc -l) documents"
-
-export TMPDIR="$build/work"
-failed=0
-<<<<<<< HEAD
-for target in fuzz_inflate fuzz_deflate fuzz_nup; do
-=======
-for target in fuzz_inflate fuzz_filters fuzz_nup; do
->>>>>>> wip-filters
-=======
-echo "seeds: $(ls "$build/seeds/inflate" | wc -l) inflate, $(ls "$build/seeds/nup" | wc -l) documents," \
-  "$(ls "$build/seeds/security" | wc -l) security"
-
-export TMPDIR="$build/work"
-failed=0
-for target in fuzz_inflate fuzz_nup fuzz_security; do
->>>>>>> wip-crypto
-=======
 # Annotation dictionaries for the value parser and the appearance builder:
 # the annotation, then the /AcroForm dictionary, then objects 1, 2, ...
 n=0
@@ -109,13 +60,13 @@ done <<'SEEDS'
 << /Subtype /Line /Rect [0 0 100 100] /L [0 0 100 100] >>
 [1 2 0 R (a\)b\\c\101) <41 42> /N#20x 3.5 -.2 true false null << /K [[[]]] >>]
 SEEDS
-echo "seeds: $(ls "$build/seeds/inflate" | wc -l) inflate, $(ls "$build/seeds/nup" | wc -l) documents," \
-  "$(ls "$build/seeds/object" | wc -l) annotation values"
+for target in "${targets[@]}"; do
+  echo "seeds: ${target#fuzz_} $(ls "$build/seeds/${target#fuzz_}" | wc -l)"
+done
 
 export TMPDIR="$build/work"
 failed=0
-for target in fuzz_inflate fuzz_nup fuzz_object; do
->>>>>>> wip-annots
+for target in "${targets[@]}"; do
   name="${target#fuzz_}"
   log="$build/$target.log"
   echo "+ $target for ${seconds}s"
