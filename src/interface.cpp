@@ -1,7 +1,7 @@
 // The C boundary: the exported functions and the process-wide error text.
 //
 // Every exported call goes through create(), which loads the input (the
-// reader, internal.h), hands it to the output side (nup/write.h) and frees
+// reader, pdf/load.h), hands it to the output side (nup/write.h) and frees
 // it. Nothing thrown inside may cross into a C caller: whatever escapes the
 // units below is caught here and becomes a message.
 #include <cstdarg>
@@ -10,11 +10,19 @@
 #include <cstring>
 #include <new>
 
-#include "internal.h"
+#include "error.h"
+#include "pdf/document.h"
+#include "pdf/load.h"
 #include "nup/job.h"
 #include "nup/options.h"
 #include "nup/write.h"
 #include "sheetlay.h"
+
+// The build passes the project's version; builds of the sources alone (the
+// fuzz and thread-checking projects) do not need the true one.
+#ifndef SHEETLAY_VERSION_STRING
+#define SHEETLAY_VERSION_STRING "0.0.0"
+#endif
 
 namespace sheetlay {
 

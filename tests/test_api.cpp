@@ -4,7 +4,14 @@
 #include <cstring>
 #include <string>
 
-#include "internal.h"
+#include "error.h"
+#include "nup/pdfout.h"
+#include "nup/write.h"
+#include "pdf/document.h"
+#include "pdf/lexer.h"
+#include "pdf/load.h"
+#include "pdf/pages.h"
+#include "pdf/stream.h"
 #include "sheetlay.h"
 #include "support/pdfgen.h"
 #include "support/tools.h"

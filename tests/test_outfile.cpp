@@ -22,7 +22,14 @@
 #include <unistd.h>
 #endif
 
-#include "internal.h"
+#include "error.h"
+#include "nup/pdfout.h"
+#include "nup/write.h"
+#include "pdf/document.h"
+#include "pdf/lexer.h"
+#include "pdf/load.h"
+#include "pdf/pages.h"
+#include "pdf/stream.h"
 #include "nup/outfile.h"
 #include "sheetlay.h"
 #include "support/pdfgen.h"

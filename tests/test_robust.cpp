@@ -21,7 +21,14 @@
 #include <vector>
 
 #include "../fuzz/hostile.h"
-#include "internal.h"
+#include "error.h"
+#include "nup/pdfout.h"
+#include "nup/write.h"
+#include "pdf/document.h"
+#include "pdf/lexer.h"
+#include "pdf/load.h"
+#include "pdf/pages.h"
+#include "pdf/stream.h"
 #include "nup_helpers.h"
 #include "sheetlay.h"
 #include "support/pdfgen.h"

@@ -6,7 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "internal.h"
+#include "error.h"
+#include "nup/pdfout.h"
+#include "nup/write.h"
+#include "pdf/document.h"
+#include "pdf/lexer.h"
+#include "pdf/load.h"
+#include "pdf/pages.h"
+#include "pdf/stream.h"
 #include "nup_helpers.h"
 #include "support/pdfgen.h"
 #include "support/tools.h"

@@ -18,7 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "internal.h"
+#include "error.h"
+#include "pdf/document.h"
+#include "pdf/lexer.h"
+#include "pdf/pages.h"
+#include "pdf/stream.h"
 #include "nup/geometry.h"
 #include "nup/pdfout.h"
 #include "nup/transfer.h"

@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "internal.h"
+#include "pdf/document.h"
 
 namespace sheetlay::nup {
 

@@ -11,7 +11,7 @@
 
 #include <cstddef>
 
-#include "internal.h"
+#include "pdf/document.h"
 #include "nup/options.h"
 
 namespace sheetlay {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "internal.h"
+#include "error.h"
 
 namespace sheetlay {
 

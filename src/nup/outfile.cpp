@@ -37,7 +37,7 @@
 #include <unistd.h>
 #endif
 
-#include "internal.h"
+#include "error.h"
 
 namespace sheetlay::nup {
 

@@ -18,7 +18,8 @@
 #include <new>
 #include <string>
 
-#include "internal.h"
+#include "error.h"
+#include "pdf/document.h"
 
 namespace sheetlay {
 

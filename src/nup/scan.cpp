@@ -1,25 +1,9 @@
-// String skippers, reference tails, value ends and the closers of a body
-// cut short (see scan.h). These are the output side's own: the reader has
-// skippers of its own with other duties (object boundaries, dictionary
-// lookups), and the two are to be merged.
+// Hex-string skipping, reference tails, value ends and the closers of a
+// body cut short (see scan.h). Literal strings are skipped by the lexer's
+// skipper, the one the reader uses too.
 #include "nup/scan.h"
 
 namespace sheetlay::nup {
-
-int32_t skip_string(const unsigned char *t, int32_t i, int32_t len, open_string *open) {
-    int32_t depth = 0;
-    for (int32_t j = i; j < len; ++j) {
-        if (t[j] == '\\') {
-            if (++j == len && open) open->half_escape = true;
-        } else if (t[j] == '(') {
-            ++depth;
-        } else if (t[j] == ')' && --depth == 0) {
-            return j + 1;
-        }
-    }
-    if (open) open->depth = depth;
-    return len;
-}
 
 int32_t skip_hex(const unsigned char *t, int32_t i, int32_t len) {
     int32_t j = i + 1;
@@ -53,8 +37,8 @@ std::string closers(const unsigned char *t, int32_t len) {
     while (i < len) {
         unsigned char c = t[i];
         if (c == '(') {
-            open_string rest;
-            i = skip_string(t, i, len, &rest);
+            open_literal rest;
+            i = skip_literal(t, i, len, &rest);
             if (rest.depth > 0) {
                 // An escape cut in half would turn the first ")" into text.
                 std::string tail = rest.half_escape ? "\\" : "";
@@ -94,7 +78,7 @@ int32_t value_end(const unsigned char *t, int32_t len, int32_t p) {
         while (i < len) {
             c = t[i];
             if (c == '(') {
-                i = skip_string(t, i, len);
+                i = skip_literal(t, i, len);
             } else if (c == '<' && i + 1 < len && t[i + 1] == '<') {
                 ++depth;
                 i += 2;
@@ -112,7 +96,7 @@ int32_t value_end(const unsigned char *t, int32_t len, int32_t p) {
         }
         return len;
     }
-    if (c == '(') return skip_string(t, p, len);
+    if (c == '(') return skip_literal(t, p, len);
     if (c == '<') return skip_hex(t, p, len);
     int32_t i = c == '/' ? p + 1 : p;
     bool digits = true;

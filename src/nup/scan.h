@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "internal.h"
+#include "pdf/lexer.h"
 
 namespace sheetlay::nup {
 
@@ -30,17 +30,6 @@ inline bool is_regular(unsigned char c) { return !is_pdf_ws(c) && !is_delim(c); 
 // Deepest nesting of arrays and dictionaries written out. Real files stay
 // far below it; other PDF readers refuse much deeper structures.
 constexpr int32_t kMaxNesting = 256;
-
-// What is missing at the end of a literal string that never closes.
-struct open_string {
-    int32_t depth = 0;         // parentheses still open
-    bool half_escape = false;  // the text ends with a lone backslash
-};
-
-// The position after the literal string that opens at t[i] == '('
-// (balanced parentheses, backslash escapes), or len when it never closes;
-// then `open`, when given, tells what it lacks.
-int32_t skip_string(const unsigned char *t, int32_t i, int32_t len, open_string *open = nullptr);
 
 // The position after the hex string that opens at t[i] == '<'.
 int32_t skip_hex(const unsigned char *t, int32_t i, int32_t len);
@@ -71,7 +60,7 @@ bool scan_refs(const unsigned char *t, int32_t len, F &&f) {
     while (i < len) {
         unsigned char c = t[i];
         if (c == '(') {
-            i = skip_string(t, i, len);
+            i = skip_literal(t, i, len);
         } else if (c == '<') {
             if (i + 1 < len && t[i + 1] == '<') {
                 if (++depth > kMaxNesting) return false;

@@ -16,7 +16,9 @@
 #include <cstdint>
 #include <string>
 
-#include "internal.h"
+#include "error.h"
+#include "pdf/document.h"
+#include "pdf/lexer.h"
 #include "nup/pdfout.h"
 
 namespace sheetlay::nup {

@@ -18,7 +18,7 @@
 #include <functional>
 #include <vector>
 
-#include "internal.h"
+#include "pdf/document.h"
 #include "nup/geometry.h"
 #include "nup/pdfout.h"
 #include "sheetlay.h"
