@@ -1,0 +1,40 @@
+// The input's indirect objects as values (pdf/object), for the parts of the
+// output that need the structure of a dictionary rather than its text:
+// annotations, destinations, the outline, the document information.
+//
+// Objects are parsed on first use and kept for the rest of the call, so
+// that a destination or font named by many annotations costs one parse. A
+// stream object gives its dictionary. The total parsed text is bounded by a
+// budget proportional to the file, so that a damaged file whose objects
+// refer to each other without end stays linear; past it, objects read as
+// missing.
+#ifndef SHEETLAY_PDF_RESOLVE_H
+#define SHEETLAY_PDF_RESOLVE_H
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+
+#include "pdf/document.h"
+#include "pdf/object.h"
+
+namespace sheetlay {
+
+class doc_resolver : public pdf::resolver {
+public:
+    explicit doc_resolver(const doc *d);
+    // The object's value (a stream's dictionary), or null when the object is
+    // missing, unreadable, or past the budget.
+    const pdf::value *get(int32_t num) override;
+    bool is_stream(int32_t num) override;
+    const doc *document() const { return d_; }
+
+private:
+    const doc *d_;
+    std::unordered_map<int32_t, std::unique_ptr<pdf::value>> cache_;  // null: unreadable
+    int64_t budget_;
+};
+
+}  // namespace sheetlay
+
+#endif
