@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "nup/extras.h"
 #include "nup/forms.h"
 #include "nup/geometry.h"
 #include "nup/outfile.h"
@@ -31,10 +32,13 @@ struct numbering {
 
 // Head: version, a comment of high bytes that marks the file binary, the
 // catalog and the page tree that lists every sheet.
-void write_head(image &img, offsets &off, const numbering &num) {
+void write_head(image &img, offsets &off, const numbering &num, const additions &add) {
     img.append("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
     off.record(1, img);
-    img.append("1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n");
+    std::string cat = "1 0 obj\n<< /Type /Catalog /Pages 2 0 R";
+    cat += add.catalog;
+    cat += " >>\nendobj\n";
+    img.append(cat);
     off.record(2, img);
     std::string s = "2 0 obj\n<< /Type /Pages /Count ";
     put_int(s, num.sheets);
@@ -60,7 +64,8 @@ struct sheet_style {
 // Returns the number of pages placed on it.
 int32_t write_sheet(const doc *d, const transfer &tr, page_memos &memos, image &img, offsets &off,
                     const numbering &num, const compose_job &job, const sheet_style &style,
-                    int64_t sh, array<placed_page> &slots, array<bool> &filled) {
+                    const additions &add, int64_t sh, array<placed_page> &slots,
+                    array<bool> &filled) {
     const int32_t n = num.n;
     const int64_t cells = static_cast<int64_t>(job.cells.size());
     const int64_t P = num.page(sh);
@@ -88,6 +93,8 @@ int32_t write_sheet(const doc *d, const transfer &tr, page_memos &memos, image &
         text += " cm /F";
         put_int(text, i);
         text += " Do Q\n";
+        auto extra = add.after_slot.find({sh, i});
+        if (extra != add.after_slot.end()) text += extra->second;
         if (style.border > 0) {
             put_nums(text, {pl.at.xoff, pl.at.yoff, pl.at.sw, pl.at.sh});
             text += " re S\n";
@@ -114,7 +121,12 @@ int32_t write_sheet(const doc *d, const transfer &tr, page_memos &memos, image &
         put_int(s, P + 1 + i);
         s += " 0 R ";
     }
-    s += ">> >> >>\nendobj\n";
+    auto xo = add.sheet_xobjects.find(sh);
+    if (xo != add.sheet_xobjects.end()) s += xo->second;
+    s += ">> >>";
+    auto entries = add.sheet_entries.find(sh);
+    if (entries != add.sheet_entries.end()) s += entries->second;
+    s += " >>\nendobj\n";
     img.append(s);
 
     for (int32_t i = 0; i < n; ++i)
@@ -137,7 +149,7 @@ int32_t write_sheet(const doc *d, const transfer &tr, page_memos &memos, image &
 
 // Cross-reference table (fixed 20-byte entries, objects never written are
 // free) and trailer.
-void write_xref(image &img, const offsets &off, int64_t maxobj) {
+void write_xref(image &img, const offsets &off, int64_t maxobj, const additions &add) {
     if (img.len() > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
     const int64_t xref_at = static_cast<int64_t>(img.len());
     std::string s = "xref\n0 ";
@@ -160,7 +172,9 @@ void write_xref(image &img, const offsets &off, int64_t maxobj) {
     }
     s += "trailer\n<< /Size ";
     put_int(s, maxobj + 1);
-    s += " /Root 1 0 R >>\nstartxref ";
+    s += " /Root 1 0 R";
+    s += add.trailer;
+    s += " >>\nstartxref ";
     put_int(s, xref_at);
     s += "\n%%EOF\n";
     img.append(s);
@@ -181,14 +195,22 @@ void compose(doc *d, const compose_job &job, image &img) {
     transfer tr(d, num.base);
     page_memos memos(d);
     gather_page_resources(d, memos, tr, job.cells);
+    // Links, annotations, outline and information note what they carry,
+    // then number their own objects after the carried ones.
+    extras ex(d, job, memos, sheet_numbers{n});
+    ex.plan(tr);
     tr.close();
     const int64_t k = static_cast<int64_t>(tr.list().size());
-    const int64_t maxobj = num.base - 1 + k;
+    if (num.base - 1 + k >= INT32_MAX) fail(kGenericFailure);
+    added_objects added(num.base + k);
+    additions add;
+    ex.build(tr, added, add);
+    const int64_t maxobj = added.next() - 1;
     if (maxobj >= INT32_MAX) fail(kGenericFailure);
 
     offsets off;
     off.at.assign(static_cast<size_t>(maxobj) + 1, -1);
-    write_head(img, off, num);
+    write_head(img, off, num, add);
 
     sheet_style style;
     put_num(style.W, job.g.W);
@@ -204,14 +226,18 @@ void compose(doc *d, const compose_job &job, image &img) {
     filled.assign(static_cast<size_t>(n), false);
     if (job.progress && job.progress(job.progress_user, 0, total) != 0) fail("cancelled");
     for (int64_t sh = 0; sh < num.sheets; ++sh) {
-        done += write_sheet(d, tr, memos, img, off, num, job, style, sh, slots, filled);
+        done += write_sheet(d, tr, memos, img, off, num, job, style, add, sh, slots, filled);
         if (job.progress && job.progress(job.progress_user, done, total) != 0) fail("cancelled");
     }
 
     for (size_t i = 0; i < tr.list().size(); ++i)
         write_carried(d, tr, img, off, tr.list()[i], tr.out_num(i), tr.too_deep(i));
+    for (const auto &[m, text] : added.texts()) {
+        off.record(m, img);
+        img.append(text);
+    }
 
-    write_xref(img, off, maxobj);
+    write_xref(img, off, maxobj, add);
     if (img.len() > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
     if (img.len() == 0) fail("failed to build output");
 }

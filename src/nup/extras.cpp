@@ -1,0 +1,26 @@
+// The parts beyond the placed pages, run in order (see extras.h).
+#include "nup/extras.h"
+
+namespace sheetlay::nup {
+
+extras::extras(const doc *d, const compose_job &job, page_memos &memos, sheet_numbers sn) {
+    if (job.keep == 0) return;
+    part_context c{d, &job, &memos, sn};
+    // The order fixes the numbering of the added objects.
+    for (auto make : {make_annotation_part, make_link_part, make_outline_part, make_info_part})
+        if (auto p = make(c)) parts_.push_back(std::move(p));
+}
+
+extras::~extras() = default;
+
+bool extras::any() const { return !parts_.empty(); }
+
+void extras::plan(transfer &tr) {
+    for (auto &p : parts_) p->plan(tr);
+}
+
+void extras::build(const transfer &tr, added_objects &objs, additions &add) {
+    for (auto &p : parts_) p->build(tr, objs, add);
+}
+
+}  // namespace sheetlay::nup

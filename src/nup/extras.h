@@ -1,0 +1,102 @@
+// What the output carries beyond the placed pages: links and annotations on
+// the sheets, the outline, the document information. Each such part works
+// in two steps around the closure of carried objects:
+//
+//   plan   before the closure is settled: reads what it needs of the input
+//          and notes in the transfer the input objects it will refer to
+//          (an appearance stream, a link's action), so they are carried;
+//   build  after it: writes its own objects, numbered after the carried
+//          ones, and says what the catalog, the trailer, each sheet's
+//          page dictionary and each sheet's content gain.
+//
+// With no `keep` bit set nothing is added and the output is byte for byte
+// what the fixed-grid calls write.
+#ifndef SHEETLAY_NUP_EXTRAS_H
+#define SHEETLAY_NUP_EXTRAS_H
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "nup/forms.h"
+#include "nup/transfer.h"
+#include "nup/write.h"
+#include "pdf/document.h"
+
+namespace sheetlay::nup {
+
+// The numbers of the sheets' objects: sheet s (0-based) is page object
+// 3 + s (n + 2), its n forms follow, then its content stream.
+struct sheet_numbers {
+    int32_t n = 0;  // slots per sheet
+    int64_t page(int64_t sheet) const { return 3 + sheet * (static_cast<int64_t>(n) + 2); }
+};
+
+// Objects added by the parts, numbered on from `first`.
+class added_objects {
+public:
+    explicit added_objects(int64_t first) : next_(first) {}
+    // A number for an object whose text comes later (or now).
+    int64_t reserve() { return next_++; }
+    // The whole object text of a reserved number, from "N 0 obj" through
+    // "endobj\n".
+    void put(int64_t num, std::string text) { texts_[num] = std::move(text); }
+    int64_t next() const { return next_; }
+    const std::map<int64_t, std::string> &texts() const { return texts_; }
+
+private:
+    int64_t next_;
+    std::map<int64_t, std::string> texts_;
+};
+
+// What the parts add to the objects compose writes. Every text starts with a
+// space (dictionary entries) or ends with a line feed (content).
+struct additions {
+    std::string catalog;  // entries of the catalog
+    std::string trailer;  // entries of the trailer
+    std::map<int64_t, std::string> sheet_entries;   // by sheet: entries of its page dictionary
+    std::map<int64_t, std::string> sheet_xobjects;  // by sheet: entries of its /XObject dictionary
+    // By (sheet, slot): content drawn right after the slot's placement line.
+    std::map<std::pair<int64_t, int32_t>, std::string> after_slot;
+};
+
+// The parts of one call.
+class extras {
+public:
+    extras(const doc *d, const compose_job &job, page_memos &memos, sheet_numbers sn);
+    ~extras();
+    bool any() const;
+    void plan(transfer &tr);
+    void build(const transfer &tr, added_objects &objs, additions &add);
+
+    struct part {
+        virtual ~part() = default;
+        virtual void plan(transfer &tr) = 0;
+        virtual void build(const transfer &tr, added_objects &objs, additions &add) = 0;
+    };
+
+private:
+    std::vector<std::unique_ptr<part>> parts_;
+};
+
+// What a part is made from.
+struct part_context {
+    const doc *d;
+    const compose_job *job;
+    page_memos *memos;
+    sheet_numbers sn;
+};
+
+// The parts (each in its own unit); null when its keep bit is clear or the
+// input has nothing for it.
+std::unique_ptr<extras::part> make_link_part(const part_context &c);
+std::unique_ptr<extras::part> make_annotation_part(const part_context &c);
+std::unique_ptr<extras::part> make_outline_part(const part_context &c);
+std::unique_ptr<extras::part> make_info_part(const part_context &c);
+
+}  // namespace sheetlay::nup
+
+#endif
