@@ -81,7 +81,7 @@ def read(path):
 class Success(Base):
     def test_layouts(self):
         # (arguments, sheets for the 5 Letter pages, sheet size). Auto
-        # orientation turns a 2x1 sheet: the page shows larger that way.
+        # orientation turns a sheet when the page shows larger that way.
         cases = [
             ({}, 2, LETTER),
             ({"n": 2}, 3, LETTER_WIDE),
@@ -91,17 +91,11 @@ class Success(Base):
             ({"size": "letter", "n": 9}, 1, LETTER),
             ({"border": 2}, 2, LETTER),
             ({"size": "first", "border": 1}, 2, LETTER),
-            ({"size": "a4", "border": 0}, 2, A4),
             ({"size": "a4", "border": 2}, 2, A4),  # refused before the options interface
             ({"size": (500, 300.5), "orientation": "as-given"}, 2, (500, 300.5)),
-            ({"size": "tabloid", "orientation": "landscape"}, 2, (1224, 792)),
-            ({"grid": (3, 1)}, 2, LETTER_WIDE),
-            ({"columns": 1, "rows": 1, "pages": "z,1"}, 2, LETTER),
-            ({"columns": 5}, 1, LETTER_WIDE),  # rows stay 2; 5x2 shows a page larger on its side
+            ({"columns": 5}, 1, LETTER_WIDE),  # rows stay 2
             ({"pages": "1-3,_,_,5", "columns_first": True, "bottom_up": True}, 2, LETTER),
             ({"booklet": True}, 4, LETTER_WIDE),  # padded to 8
-            ({"margin": 36, "gap": 7.5, "shrink_only": True, "keep": {"links"}}, 2, LETTER),
-            ({"compress": False, "keep": 0}, 2, LETTER),
         ]
         for kwargs, sheets, size in cases:
             with self.subTest(**kwargs):
@@ -122,55 +116,34 @@ class Success(Base):
                     "pages": None, "booklet": 0, "keep": 15, "compress": 1, "password": None}
         cases = [
             ({}, {}),
-            ({"n": 2}, {"columns": 2, "rows": 1}),
-            ({"n": 6}, {"columns": 3, "rows": 2}),
-            ({"n": 16}, {"columns": 4, "rows": 4}),
             ({"grid": [7, 3]}, {"columns": 7, "rows": 3}),
             ({"rows": 4}, {"rows": 4}),
             ({"order": "rtl", "columns_first": True, "bottom_up": 1}, {"flow": 7}),
             ({"size": "A3"}, {"sheet_width": 841.89, "sheet_height": 1190.55}),
             ({"size": (100, 200.25)}, {"sheet_width": 100, "sheet_height": 200.25}),
-            ({"orientation": "as_given"}, {"orientation": 3}),
-            ({"orientation": "Landscape"}, {"orientation": 2}),
-            ({"shrink_only": True, "margin": 1, "gap": 2.5, "border": 0.25},
-             {"fit": 1, "margin": 1, "gap": 2.5, "border": 0.25}),
-            ({"pages": "1-3,z"}, {"pages": b"1-3,z"}),
-            ({"booklet": True}, {"booklet": 1, "columns": 2, "rows": 1}),
-            ({"booklet": True, "n": 2}, {"booklet": 1, "columns": 2, "rows": 1}),
-            ({"keep": {"links", "info"}}, {"keep": 9}),
-            ({"keep": ["outline", "annotations", "outline"]}, {"keep": 6}),
-            ({"keep": "links"}, {"keep": 1}),
-            ({"keep": 0}, {"keep": 0}),
-            ({"keep": 0x30}, {"keep": 0x30}),  # the library refuses unknown bits
-            ({"compress": "none"}, {"compress": 0}),
-            ({"compress": True}, {"compress": 1}),
+            ({"orientation": "as_given", "shrink_only": True}, {"orientation": 3, "fit": 1}),
+            ({"margin": 1, "gap": 2.5, "border": 0.25}, {"margin": 1, "gap": 2.5, "border": 0.25}),
+            ({"pages": "1-3,z", "booklet": True}, {"pages": b"1-3,z", "booklet": 1, "rows": 1}),
+            ({"keep": ["info", "links", "info"], "compress": "none"}, {"keep": 9, "compress": 0}),
+            ({"keep": 0x30, "compress": False}, {"keep": 0x30, "compress": 0}),
             ({"password": "s\u00e9same"}, {"password": "s\u00e9same".encode("utf-8")}),
             ({"plain": True}, {"keep": 0, "compress": 0, "orientation": 3}),
-            ({"plain": True, "orientation": "auto", "keep": 4, "compress": "compact"},
-             {"keep": 4, "compress": 1, "orientation": 0}),
+            ({"plain": True, "orientation": "auto", "keep": 4}, {"keep": 4, "compress": 0}),
         ]
         for kwargs, changed in cases:
             with self.subTest(**{k: str(v) for k, v in kwargs.items()}):
                 opt, _ = sheetlay._options(**kwargs)
                 got = {name: getattr(opt, name) for name in defaults}
                 self.assertEqual(got, dict(defaults, **changed))
-                self.assertEqual(opt.size, ctypes.sizeof(sheetlay._Options))
 
     def test_structure_matches_the_library(self):
         # sheetlay_options_init writes the C structure's size into its first
-        # field; a block larger than the structure shows how far it writes.
-        lib = sheetlay.load_library()
+        # field, and nothing past the structure.
         block = ctypes.create_string_buffer(b"\xee" * 512, 512)
-        lib.sheetlay_options_init(block)
+        sheetlay.load_library().sheetlay_options_init(block)
         size = ctypes.c_uint32.from_buffer(block).value
         self.assertEqual(size, ctypes.sizeof(sheetlay._Options))
         self.assertEqual(block.raw[size:], b"\xee" * (512 - size))
-        # The defaults read back through this module's fields.
-        opt = sheetlay._Options.from_buffer_copy(block.raw[:size])
-        mine, _ = sheetlay._options()
-        for name, _ in sheetlay._Options._fields_:
-            if name not in ("progress", "progress_user"):
-                self.assertEqual(getattr(opt, name), getattr(mine, name), name)
 
     def test_path_types(self):
         # str, bytes and os.PathLike all reach the library unchanged.
@@ -192,48 +165,21 @@ class Success(Base):
 
         plain = run("plain.pdf")
         self.assertEqual(run("explicit.pdf", n=4, order="ltr", size="first", border=0), plain)
-        self.assertEqual(run("spelled.pdf", grid=(2, 2), orientation="auto", keep=15,
-                             compress="compact", margin=0.0), plain)
+        self.assertEqual(run("spelled.pdf", grid=(2, 2), orientation="auto", keep=15), plain)
         self.assertNotEqual(run("framed.pdf", border=3), plain)
         self.assertNotEqual(run("rtl.pdf", order="rtl"), plain)
-
-        lib = sheetlay.load_library()
-        src = self.input.encode()
-        # (keyword arguments, the fixed-grid call and its arguments after the paths)
-        cases = [
-            ({"plain": True}, lib.sheetlay_create, (4, 0)),
-            ({"plain": True, "n": 2, "order": "rtl"}, lib.sheetlay_create, (2, 1)),
-            ({"plain": True, "n": 9, "size": "a4"}, lib.sheetlay_create_sized, (9, 0, 0)),
-            ({"plain": True, "size": "a3", "order": "rtl"}, lib.sheetlay_create_sized, (4, 1, 2)),
-            ({"plain": True, "n": 6, "border": 2}, lib.sheetlay_create_bordered, (6, 0, 2)),
-        ]
-        for kwargs, call, args in cases:
-            with self.subTest(**kwargs):
-                old = self.path("old.pdf")
-                self.assertEqual(call(src, old.encode(), *args), 1)
-                self.assertEqual(run("new.pdf", **kwargs), read(old))
+        lib, old = sheetlay.load_library(), self.path("old.pdf")
+        self.assertEqual(lib.sheetlay_create_sized(self.input.encode(), old.encode(), 9, 1, 0), 1)
+        self.assertEqual(run("new.pdf", plain=True, n=9, order="rtl", size="a4"), read(old))
 
     def test_nup_bytes_equals_the_file(self):
         data = read(self.input)
-        for kwargs in ({}, {"n": 2, "plain": True}, {"booklet": True, "border": 1},
-                       {"pages": "5,_,1", "size": "a4", "order": "rtl"}):
+        for kwargs in ({}, {"n": 2, "plain": True}, {"booklet": True, "pages": "5,_,1"}):
             with self.subTest(**kwargs):
                 out = self.path("file.pdf")
                 sheetlay.nup(self.input, out, **kwargs)
                 self.assertEqual(sheetlay.nup_bytes(data, **kwargs), read(out))
                 self.assertEqual(sheetlay.nup_bytes(bytearray(data), **kwargs), read(out))
-                self.assertEqual(sheetlay.nup_bytes(memoryview(data), **kwargs), read(out))
-
-    def test_progress_reports(self):
-        calls = []
-        sheetlay.nup(self.input, self.path("p.pdf"), progress=lambda d, t: calls.append((d, t)))
-        self.assertTrue(calls)
-        self.assertTrue(all(t == 5 and 0 <= d <= 5 for d, t in calls), calls)
-        self.assertEqual([d for d, _ in calls], sorted(d for d, _ in calls))
-
-    def test_version(self):
-        self.assertRegex(sheetlay.version(), r"^\d+\.\d+\.\d+$")
-
 
 class Failure(Base):
     def test_library_errors(self):
@@ -249,11 +195,9 @@ class Failure(Base):
             (self.input, {"n": -2}, "n must be 2, 4, 6, 9 or 16 (got -2)"),
             (self.input, {"border": -1}, "border must be a number >= 0"),
             (self.input, {"margin": float("nan")}, "margin must be a number >= 0"),
-            (self.input, {"gap": -0.5}, "gap must be a number >= 0"),
             (self.input, {"columns": 33}, "columns must be 1 to 32 (got 33)"),
             (self.input, {"grid": (2, 0)}, "rows must be 1 to 32 (got 0)"),
             (self.input, {"size": (0, 100)}, re.compile(r"^sheet size must be")),
-            (self.input, {"size": (20000, 100)}, re.compile(r"^sheet size must be")),
             (self.input, {"keep": 0x30}, "unknown keep flags 0x30"),
             (self.input, {"pages": "1-x"}, "bad page selection at 'x'"),
             (self.input, {"pages": "2,9"}, "page 9 does not exist (the document has 5 pages)"),
@@ -294,25 +238,13 @@ class Failure(Base):
             ({"n": 2**31}, ValueError),
             ({"border": "1"}, TypeError),
             ({"n": 4, "grid": (2, 2)}, ValueError),
-            ({"grid": (2, 2), "rows": 2}, ValueError),
             ({"grid": (2,)}, TypeError),
-            ({"grid": "2x2"}, TypeError),
-            ({"columns": 2.5}, TypeError),
             ({"booklet": True, "n": 4}, ValueError),
-            ({"booklet": "yes"}, TypeError),
-            ({"size": (1, 2, 3)}, ValueError),
-            ({"size": ("a", 2)}, TypeError),
             ({"orientation": "sideways"}, ValueError),
             ({"keep": {"links", "bogus"}}, ValueError),
-            ({"keep": 1.0}, TypeError),
-            ({"keep": True}, TypeError),
-            ({"keep": -1}, ValueError),
-            ({"compress": "zip"}, ValueError),
-            ({"pages": 5}, TypeError),
             ({"pages": "1\0"}, ValueError),
             ({"password": 5}, TypeError),
             ({"progress": 42}, TypeError),
-            ({"margin": None}, TypeError),
             ({"colour": "red"}, TypeError),
         ]
         for kwargs, exc in cases:
@@ -369,30 +301,30 @@ class Failure(Base):
 
     def test_progress_cancels(self):
         # A true result or an exception stops the call; no file is left and
-        # the exception itself comes out of nup.
+        # the exception itself comes out of nup. Before that, the callable
+        # hears of progress over the 5 pages.
         class Stop(Exception):
             pass
 
         def stop(done, total):
-            raise Stop(done)
+            seen.append((done, total))
+            raise Stop()
 
-        out = self.path("cancelled.pdf")
+        out, seen = self.path("cancelled.pdf"), []
         for progress, exc in ((lambda d, t: True, sheetlay.SheetlayError), (stop, Stop)):
             with self.subTest(exc=exc.__name__):
                 with self.assertRaises(exc) as cm:
                     sheetlay.nup(self.input, out, progress=progress)
                 self.assertFalse(os.path.exists(out))
-                if exc is sheetlay.SheetlayError:
-                    self.assertEqual(cm.exception.message, "cancelled")
+                self.assertEqual(getattr(cm.exception, "message", "cancelled"), "cancelled")
                 with self.assertRaises(exc):
                     sheetlay.nup_bytes(read(self.input), progress=progress)
-        # Cancelling late: the existing output stays as it was.
+        self.assertEqual(seen[0][1], 5)
         with open(out, "wb") as f:
             f.write(b"keep")
-        with self.assertRaises(sheetlay.SheetlayError):
+        with self.assertRaises(sheetlay.SheetlayError):  # late: after a page is placed
             sheetlay.nup(self.input, out, progress=lambda d, t: d > 0)
         self.assertEqual(read(out), b"keep")
-
 
 class Loading(unittest.TestCase):
     def run_python(self, code, library):

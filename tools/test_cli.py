@@ -6,8 +6,8 @@ Environment (CTest sets them):
   SHEETLAY_VERSION       the project version
   SHEETLAY_EMULATOR      optional command that runs the two programs (e.g. "wine" for
                          a Windows build)
-  SHEETLAY_LIBRARY       optional: the library the program uses (else looked for beside
-                         the program and one folder up), for comparing with its calls
+  SHEETLAY_LIBRARY       optional: the library the program uses (else looked for in the
+                         build's top folder), for comparing with its calls
 pdfinfo and qpdf, when present, check the files written.
 """
 
@@ -19,7 +19,6 @@ import re
 import shlex
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 
@@ -49,19 +48,11 @@ def pdfinfo(path):
 
 
 def library_path():
-    """The shared library the program is linked to, or None (also under an
-    emulator, where this interpreter could not load it)."""
-    if EMULATOR:
-        return None
-    if os.environ.get("SHEETLAY_LIBRARY"):
-        return os.environ["SHEETLAY_LIBRARY"]
-    here = os.path.dirname(os.path.abspath(CLI))
-    for folder in (here, os.path.dirname(here)):
-        found = sorted(glob.glob(os.path.join(folder, "libsheetlay.so*")) +
-                       glob.glob(os.path.join(folder, "libsheetlay*.dylib")))
-        if found:
-            return found[0]
-    return None
+    """The library the program is linked to (the build's top folder), or None
+    (also under an emulator: this interpreter could not load it)."""
+    top = os.path.dirname(os.path.dirname(os.path.abspath(CLI)))
+    found = sorted(glob.glob(os.path.join(top, "libsheetlay.so*")))
+    return os.environ.get("SHEETLAY_LIBRARY") or (found[0] if found and not EMULATOR else None)
 
 
 @unittest.skipUnless(CLI and MAKE_EXAMPLE, "SHEETLAY_CLI and SHEETLAY_MAKE_EXAMPLE not set")
@@ -100,7 +91,6 @@ class Cli(unittest.TestCase):
         # Each: exit 2, one line on stderr with the hint, nothing written.
         out = self.path("usage-out.pdf")
         ex = self.example
-        length = "must be a length of 0 or more with an optional unit pt, mm, cm or in"
         cases = [
             ([], "missing INPUT.pdf and OUTPUT.pdf"),
             ([ex], "missing OUTPUT.pdf"),
@@ -108,38 +98,28 @@ class Cli(unittest.TestCase):
             (["-n", "5", ex, out], "-n must be 2, 4, 6, 9 or 16 (got '5')"),
             (["-n", "4.0", ex, out], "-n must be"),
             (["-n", "", ex, out], "-n must be"),
-            (["-n", "+4", ex, out], "-n must be"),
             ([ex, out, "-n"], "-n needs"),
             (["--size", "b5", ex, out], "--size must be first, a4, a3, a5, letter, legal, tabloid "
                                         "or WxH with a unit pt, mm, cm or in (got 'b5')"),
             ([ex, out, "--size"], "--size needs"),
-            (["--border", "-1", ex, out], "--border " + length + " (got '-1')"),
+            (["--border", "-1", ex, out], "--border must be a length of 0 or more with an optional "
+                                          "unit pt, mm, cm or in (got '-1')"),
             (["--border", "thin", ex, out], "--border must be"),
             (["--bogus", ex, out], "unknown option '--bogus'"),
             (["--sizes", "a4", ex, out], "unknown option '--sizes'"),
-            (["--rtl=1", ex, out], "unknown option '--rtl=1'"),
             (["--booklet", "-n", "4", ex, out], "--booklet places pages 2x1 on each side"),
-            (["--grid", "3x1", "--booklet", ex, out], "--booklet places pages 2x1"),
             ([ex, out, "--password"], "--password needs"),
-            ([ex, out, "--pages"], "--pages needs"),
-            ([ex, out, "--margin"], "--margin needs"),
         ]
-        # Values, each refused by the option named (the text after "got" is the value).
-        bad_values = {
-            "--grid": ["0x2", "33x1", "3x", "x2", "3*2", "3x2x1", "3X2", "-2x2", "2x 2", "999x1"],
-            "--size": ["210x297km", "210x", "x297mm", "0x100", "100x0mm", "1e3x1e3", "-5x5", "a4 ",
-                       "210 x 297", "inf x 1", "a4x"],
-            "--margin": ["1furlong", "-1", "1e2", "inf", "nan", ".", "", " 5", "5 mm", "0x10",
-                         "5MM", "1.2.3"],
-            "--gap": ["-0.5", "two"],
-        }
-        for flag, values in bad_values.items():
-            for v in values:
-                cases.append(([flag, v, ex, out], "%s must be" % flag))
+        # Values each refused by the option named.
+        for flag, values in {
+                "--grid": ["0x2", "33x1", "3x", "x2", "3*2", "3x2x1", "-2x2", "2x 2"],
+                "--size": ["210x297km", "210x", "0x100", "1e3x1e3", "-5x5", "210 x 297", "a4x"],
+                "--margin": ["1furlong", "-1", "1e2", "inf", ".", "", " 5", "5 mm", "5MM", "1.2.3"],
+                "--gap": ["two"]}.items():
+            cases += [([flag, v, ex, out], "%s must be" % flag) for v in values]
         # Page selections: where the grammar breaks is quoted.
-        for sel, at in [("1-x", "x"), ("1,,2", ",2"), ("a", "a"), ("1-2-3", "-3"),
-                        ("99999999999", "99999999999"), ("1;2", ";2"), ("--1", "--1"),
-                        ("_3", "3"), (",", ",")]:
+        for sel, at in [("1-x", "x"), ("1,,2", ",2"), ("a", "a"), ("1-2-3", "-3"), (",", ","),
+                        ("99999999999", "99999999999"), ("--1", "--1"), ("_3", "3")]:
             cases.append((["--pages", sel, ex, out], "--pages: bad page selection at '%s'" % at))
         for args, want in cases:
             with self.subTest(args=args):
@@ -215,44 +195,28 @@ class Cli(unittest.TestCase):
         cases = [
             ([], 2, A4),
             (["-n", "2"], 3, A4_WIDE),
-            (["-n", "2", "--as-given"], 3, A4),
             (["-n6"], 1, A4_WIDE),
             (["-n", "9", "--rtl"], 1, A4),
             (["-n=16"], 1, A4),
             (["--grid", "3x1"], 2, A4_WIDE),
-            (["--grid=1x1", "--pages", "1,3"], 2, A4),
-            (["--grid", "32x32"], 1, A4),
-            (["--grid", "2x1", "--portrait"], 3, A4),
-            (["--landscape"], 2, A4_WIDE),
-            (["--size", "a4"], 2, A4),
+            (["--grid=1x1", "--pages", "1,3", "--landscape"], 2, A4_WIDE),
             (["--size=letter", "-n", "2"], 3, (792, 612)),
             (["--size", "a3", "--rtl"], 2, (841.89, 1190.55)),
-            (["--size", "A5", "--as-given"], 2, (419.53, 595.28)),
-            (["--size", "legal"], 2, (612, 1008)),
-            (["--size", "Tabloid", "--landscape"], 2, (1224, 792)),
-            (["--size", "first"], 2, A4),
+            (["--size", "Tabloid", "--as-given", "-n", "2"], 3, (792, 1224)),
             (["--size", "210x297mm"], 2, A4),
             (["--size", "21x29.7cm"], 2, A4),
             (["--size", "8.5x11in"], 2, (612, 792)),
-            (["--size", "500x300", "--as-given"], 2, (500, 300)),
             (["--size", "500x300pt", "--portrait"], 2, (300, 500)),
-            (["--border", "2"], 2, A4),
             (["--border", "2", "--size", "a4"], 2, A4),  # refused before the options interface
-            (["--border=0.5mm", "--size", "letter", "-n", "2"], 3, (792, 612)),
-            (["--margin", "10mm", "--gap", ".25in", "--shrink-only"], 2, A4),
+            (["--border=0.5mm", "--margin", "10mm", "--gap", ".25in", "--shrink-only"], 2, A4),
             (["--columns-first", "--bottom-up", "--rtl"], 2, A4),
-            (["--pages", "1,_,3"], 1, A4),
             (["--pages", "z-1", "-n", "2", "--as-given"], 3, A4),
-            (["--pages", "4-"], 1, A4),
-            (["--pages", " -2 , z "], 1, A4),
-            (["--pages", "1,1,1,1,1"], 2, A4),
+            (["--pages", " -2 , 4- "], 1, A4),
+            (["--pages", "1,_,1,1,1"], 2, A4),
             (["--booklet"], 4, A4_WIDE),  # 6 pages padded to 8: 4 sides
-            (["--booklet", "--pages", "1-4"], 2, A4_WIDE),
-            (["--booklet", "-n", "2", "--size", "a4"], 4, A4_WIDE),
-            (["--plain"], 2, A4),
+            (["--booklet", "--pages", "1-4", "-n", "2"], 2, A4_WIDE),
             (["--plain", "-n", "2"], 3, A4),  # plain sheets are as given
             (["--plain", "-n", "2", "--landscape"], 3, A4_WIDE),
-            (["--password", "unused"], 2, A4),
         ]
         for args, sheets, size in cases:
             with self.subTest(args=args):
@@ -282,27 +246,18 @@ class Cli(unittest.TestCase):
         if lib_path is None:
             self.skipTest("the library cannot be loaded here")
         lib = ctypes.CDLL(lib_path)
-        i32, cstr = ctypes.c_int32, ctypes.c_char_p
-        for name, extra in (("sheetlay_create", 0), ("sheetlay_create_sized", 1),
-                            ("sheetlay_create_bordered", 1)):
-            getattr(lib, name).argtypes = [cstr, cstr, i32, i32] + [i32] * extra
-            getattr(lib, name).restype = i32
-        # (program arguments, the call: function, n, order, size or border)
+        # (program arguments, the call: function and its numbers after the paths)
         cases = [
-            (["--plain", "-n", "4", "--as-given"], ("sheetlay_create", 4, 0)),
-            (["--plain", "-n", "2"], ("sheetlay_create", 2, 0)),
-            (["--plain", "-n", "16", "--rtl"], ("sheetlay_create", 16, 1)),
-            (["--plain", "-n", "9", "--size", "a4"], ("sheetlay_create_sized", 9, 0, 0)),
-            (["--plain", "-n", "6", "--size", "letter", "--rtl"], ("sheetlay_create_sized", 6, 1, 1)),
-            (["--plain", "--size", "a3"], ("sheetlay_create_sized", 4, 0, 2)),
-            (["--plain", "--border", "2"], ("sheetlay_create_bordered", 4, 0, 2)),
-            (["--plain", "-n", "2", "--rtl", "--border", "1"], ("sheetlay_create_bordered", 2, 1, 1)),
+            (["--plain", "-n", "4", "--as-given"], lib.sheetlay_create, (4, 0)),
+            (["--plain", "-n", "16", "--rtl"], lib.sheetlay_create, (16, 1)),
+            (["--plain", "-n", "6", "--size", "letter", "--rtl"], lib.sheetlay_create_sized, (6, 1, 1)),
+            (["--plain", "--size", "a3"], lib.sheetlay_create_sized, (4, 0, 2)),
+            (["--plain", "-n", "2", "--border", "2"], lib.sheetlay_create_bordered, (2, 0, 2)),
         ]
-        src = self.example.encode()
-        for args, (func, *call) in cases:
+        for args, call, numbers in cases:
             with self.subTest(args=args):
                 old, new = self.path("old.pdf"), self.path("new.pdf")
-                self.assertEqual(getattr(lib, func)(src, old.encode(), *call), 1)
+                self.assertEqual(call(self.example.encode(), old.encode(), *numbers), 1)
                 r = self.run_cli(*args, self.example, new)
                 self.assertEqual(r.returncode, 0, r.stderr)
                 with open(old, "rb") as a, open(new, "rb") as b:
@@ -349,8 +304,6 @@ class Cli(unittest.TestCase):
         self.assertRegex(r.stdout, r"^sheetlay: wrote -out\.pdf \(\d+ bytes\): 2x1 grid, right to "
                                    r"left, columns first, bottom up, sheet 612\.00 x 792\.00 pt, "
                                    r"orientation landscape, pages 1-3, booklet, framed, plain\n$")
-        r = self.run_cli("-v", "--size", "a4", "--as-given", self.example, self.path("v.pdf"))
-        self.assertIn("sheet 595.28 x 841.89 pt (A4), orientation as given,", r.stdout)
         # The same file as input and output: the input is read whole first.
         same = self.path("inplace.pdf")
         shutil.copy(self.example, same)
@@ -360,42 +313,16 @@ class Cli(unittest.TestCase):
             self.assertEqual(pdfinfo(same)[0], 3)
 
     def test_progress(self):
-        # Forced on, the bar is drawn on stderr and wiped at the end; stdout
-        # stays clean. Forced off, or a quick job on a terminal: nothing.
+        # Forced on, the bar is drawn on stderr and wiped at the end (bytes:
+        # text mode would turn its carriage returns into newlines).
         out = self.path("progress.pdf")
-        # Bytes, not text: text mode would turn each carriage return into a newline.
         r = subprocess.run([*EMULATOR, CLI, "--progress", "-v", self.example, out],
                            capture_output=True, cwd=self.dir)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertTrue(r.stdout.startswith(b"sheetlay: wrote"), r.stdout)
-        self.assertRegex(r.stderr, rb"^\rsheetlay: \[[#.]{30}\] \d+/6 pages")
-        self.assertTrue(r.stderr.endswith(b"\r" + b" " * 72 + b"\r"), r.stderr)
-        self.assertNotIn(b"\n", r.stderr)
+        self.assertRegex(r.stderr, rb"^\rsheetlay: \[[#.]{30}\] \d+/6 pages[^\n]*\r {72}\r$")
         r = self.run_cli("--progress", "--no-progress", self.example, out)
         self.assertEqual((r.returncode, r.stderr), (0, ""))
-        if EMULATOR or sys.platform == "win32":
-            return
-        import pty
-        master, slave = pty.openpty()
-        try:
-            r = subprocess.run([CLI, self.example, out], stderr=slave, stdout=subprocess.PIPE,
-                               cwd=self.dir)
-            os.close(slave)
-            slave = -1
-            seen = b""
-            try:
-                while True:
-                    chunk = os.read(master, 4096)
-                    if not chunk:
-                        break
-                    seen += chunk
-            except OSError:  # the terminal's other side is closed: all is read
-                pass
-        finally:
-            os.close(master)
-            if slave >= 0:
-                os.close(slave)
-        self.assertEqual((r.returncode, seen), (0, b""))
 
 
 if __name__ == "__main__":
