@@ -98,6 +98,9 @@ static const char usage_text[] =
     "Exit status: 0 done, 1 the input could not be read or the output not\n"
     "written (the reason is printed), 2 wrong command-line arguments.\n";
 
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((format(printf, 1, 2)))
+#endif
 static int usage_error(const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
@@ -129,10 +132,9 @@ static int read_decimal(const char **p, double *out) {
     char buf[64];
     size_t len;
     int digits = 0;
-    while (*q >= '0' && *q <= '9') q++, digits++;
+    for (; *q >= '0' && *q <= '9'; q++) digits++;
     if (*q == '.') {
-        q++;
-        while (*q >= '0' && *q <= '9') q++, digits++;
+        for (q++; *q >= '0' && *q <= '9'; q++) digits++;
     }
     len = (size_t)(q - s);
     if (digits == 0 || len >= sizeof buf) return 0;
@@ -410,7 +412,10 @@ static int read_option(struct cli *c, int argc, char **argv, int *i) {
         const struct switch_flag *s = &switches[k];
         if (strcmp(arg, s->name) != 0) continue;
         if (s->field == 0) c->opt.flow = (c->opt.flow | (uint32_t)s->set) & ~(uint32_t)s->clear;
-        if (s->field == 1) c->opt.orientation = s->set, c->orientation_given = 1;
+        if (s->field == 1) {
+            c->opt.orientation = s->set;
+            c->orientation_given = 1;
+        }
         if (s->field == 2) c->opt.fit = s->set;
         if (s->field == 3) c->opt.booklet = s->set;
         if (s->field == 4) c->progress_mode = s->set;
