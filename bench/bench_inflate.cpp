@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "inflate.h"
+#include "codec/inflate.h"
 
 namespace {
 

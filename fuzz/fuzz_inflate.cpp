@@ -15,7 +15,7 @@
 #include <cstring>
 #include <memory>
 
-#include "inflate.h"
+#include "codec/inflate.h"
 
 #ifdef SHEETLAY_HAVE_ZLIB
 #include <zlib.h>

@@ -17,6 +17,7 @@
 
 #include "hostile.h"
 #include "sheetlay.h"
+#include "support/jobs.h"
 
 namespace {
 
@@ -31,11 +32,13 @@ void check(const char *what, const std::string &name, int32_t rc) {
 }
 
 void drive(const std::string &path, const std::string &name, const std::string &out) {
-    check("2-up", name, sheetlay_create(path.c_str(), out.c_str(), 2, 0));
-    check("4-up framed", name, sheetlay_create_bordered(path.c_str(), out.c_str(), 4, 1, 2));
-    check("A4 9-up", name, sheetlay_create_sized(path.c_str(), out.c_str(), 9, 0, 0));
-    int32_t rc = sheetlay_create(path.c_str(), out.c_str(), 3, 0);
-    if (rc != 0) {
+    struct Layout {
+        const char *what;
+        int32_t n, order, size, border;
+    } layouts[] = {{"2-up", 2, 0, -1, 0}, {"4-up framed", 4, 1, -1, 2}, {"A4 9-up", 9, 0, 0, 0}};
+    for (const Layout &l : layouts)
+        check(l.what, name, testjobs::run({path, l.n, l.order, l.size, l.border}, out));
+    if (testjobs::run({path, 3, 0, -1, 0}, out) != 0) {
         std::fprintf(stderr, "%s: n 3 accepted\n", name.c_str());
         ++broken;
     }

@@ -1,12 +1,14 @@
 // Writes small seed inputs for the fuzz targets:
-//   fuzz_make_seeds <inflate-seed-dir> <nup-seed-dir>
+//   fuzz_make_seeds <inflate-seed-dir> <nup-seed-dir> [<deflate-seed-dir> [<filters-seed-dir>]]
 // Inflate seeds are three bytes of area size and a zlib stream; document
 // seeds are generated PDF files of every shape the reader knows (classic
 // and stream cross-references, object streams, nested page trees, inherited
 // attributes, carried resources, content arrays, incremental updates), a
-// few damaged ones, and the small cases of the robustness tests.
+// few damaged ones, and the small cases of the robustness tests. Encoder
+// seeds are a level byte and data: page content, runs, binary samples.
 #include <cctype>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -198,15 +200,99 @@ std::vector<std::pair<std::string, std::string>> doc_seeds() {
     return v;
 }
 
+std::vector<std::pair<std::string, std::string>> deflate_seeds() {
+    std::vector<std::pair<std::string, std::string>> v;
+    std::string text = page_text(2), runs = std::string(700, 'a') + std::string(40, 'b') + std::string(300, 'a');
+    std::string bytes;
+    for (unsigned i = 0, x = 1; i < 3000; ++i) {
+        x = x * 1103515245u + 12345u;
+        bytes.push_back(static_cast<char>(i % 7 == 0 ? x >> 24 : "q Q cm re f"[i % 11]));
+    }
+    for (int level : {0, 1, 2, 4, 6, 9}) {
+        std::string l(1, static_cast<char>(level));
+        v.push_back({"text-" + std::to_string(level), l + text});
+        v.push_back({"runs-" + std::to_string(level), l + runs});
+        v.push_back({"mixed-" + std::to_string(level), l + bytes});
+    }
+    v.push_back({"empty", std::string(1, '\6')});
+    v.push_back({"one", std::string(1, '\1') + "x"});
+// Filter seeds: the twelve header bytes of fuzz_filters (chain, parameters,
+// limit), then data encoded for that chain; or a /Filter line, a
+// /DecodeParms line and the data.
+std::string filter_head(std::initializer_list<int> steps, int predictor_pick, int colors, int bpc_pick,
+                        int columns, int early) {
+    std::string h(12, '\0');
+    h[0] = static_cast<char>(steps.size() - 1);
+    int k = 1;
+    for (int s : steps) h[k++] = static_cast<char>(s | predictor_pick << 3);
+    h[5] = static_cast<char>(colors);
+    h[6] = static_cast<char>(bpc_pick);
+    h[7] = static_cast<char>(columns & 0xff);
+    h[8] = static_cast<char>(columns >> 8);
+    h[9] = static_cast<char>(early);
+    h[10] = static_cast<char>(0xff);
+    h[11] = static_cast<char>(0x3f);  // a 16 KiB limit
+    return h;
+}
+
+std::string hex_of(const std::string &s) {
+    static const char *d = "0123456789ABCDEF";
+    std::string o;
+    for (unsigned char c : s) {
+        o += d[c >> 4];
+        o += d[c & 15];
+    }
+    return o + ">";
+}
+
+std::string run_length_of(const std::string &s) {
+    std::string o;
+    for (size_t i = 0; i < s.size(); i += 100) {
+        std::string part = s.substr(i, 100);
+        o += static_cast<char>(part.size() - 1);
+        o += part;
+    }
+    return o + "\x81z\x80";
+}
+
+std::vector<std::pair<std::string, std::string>> filter_seeds() {
+    std::vector<std::pair<std::string, std::string>> v;
+    std::string text = page_text(2);
+    // Filter numbers: 0 ASCIIHex, 1 ASCII85, 2 LZW, 3 RunLength, 4 Flate.
+    v.push_back({"hex", filter_head({0}, 0, 1, 3, 1, 1) + hex_of(text)});
+    v.push_back({"a85", filter_head({1}, 0, 1, 3, 1, 1) + "9jqo^BlbD-BleB1DJ+*+F(f,q/0JhKFz<GL>Cj~>"});
+    v.push_back({"lzw", filter_head({2}, 0, 1, 3, 1, 1) + "\x80\x0b\x60\x50\x22\x0c\x0c\x85\x01"});
+    v.push_back({"rl", filter_head({3}, 0, 1, 3, 1, 1) + run_length_of(text)});
+    v.push_back({"flate", filter_head({4}, 0, 1, 3, 1, 1) + deflate_with(text, 6, 0)});
+    v.push_back({"hex-rl", filter_head({0, 3}, 0, 1, 3, 1, 1) + hex_of(run_length_of(text))});
+    // Rows of 8 bytes behind a PNG "Up" filter byte, and TIFF differences.
+    std::string rows;
+    for (int r = 0; r < 64; ++r) rows += std::string(1, '\x02') + text.substr(static_cast<size_t>(r) * 8, 8);
+    v.push_back({"flate-png", filter_head({4}, 4, 1, 3, 8, 1) + deflate_with(rows, 6, 0)});
+    v.push_back({"flate-tiff", filter_head({4}, 2, 3, 4, 5, 1) + deflate_with(text, 6, 0)});
+    v.push_back({"text-chain", std::string(1, '\x80') + std::string(9, '\0') + "\xff\x3f" +
+                                   "[/AHx /Fl]\n[null << /Predictor 12 /Columns 8 >>]\n" +
+                                   hex_of(deflate_with(rows, 6, 0))});
+    v.push_back({"text-names", std::string(1, '\x80') + std::string(9, '\0') + "\xff\x3f" +
+                                   "[/ASCII85Decode /LZWDecode /RunLengthDecode]\n"
+                                   "[null << /EarlyChange 0 /Foo (a) /Bar [1 2] >> 4 0 R]\n9jqo^~>"});
+    return v;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <inflate-seed-dir> <nup-seed-dir>\n", argv[0]);
+    if (argc < 3 || argc > 5) {
+        std::fprintf(stderr, "usage: %s <inflate-seed-dir> <nup-seed-dir> [<deflate-seed-dir> [<filters-seed-dir>]]\n",
+                     argv[0]);
         return 2;
     }
     bool ok = true;
     for (const auto &[name, bytes] : inflate_seeds()) ok = put(argv[1], name, bytes) && ok;
     for (const auto &[name, bytes] : doc_seeds()) ok = put(argv[2], name, bytes) && ok;
+    if (argc >= 4)
+        for (const auto &[name, bytes] : deflate_seeds()) ok = put(argv[3], name, bytes) && ok;
+    if (argc >= 5)
+        for (const auto &[name, bytes] : filter_seeds()) ok = put(argv[4], name, bytes) && ok;
     return ok ? 0 : 1;
 }

@@ -8,23 +8,29 @@
 # Environment:
 #   SHEETLAY_BUILD_DIR    build folder (default: build, beside this script's repository root)
 #   SHEETLAY_JOBS         parallel build jobs (default: the number of processors)
+#   SHEETLAY_NO_INSTALL   1: install nothing, only list what is missing
 #
-# Needs a C++ compiler, CMake and Ninja.
+# Needs a C++ compiler, CMake and Ninja. On Debian or Ubuntu it installs them
+# when they are missing (apt-get, through sudo when not root).
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${SHEETLAY_BUILD_DIR:-$repo/build}"
 jobs="${SHEETLAY_JOBS:-$(nproc 2>/dev/null || echo 2)}"
 
-missing=()
-command -v cmake >/dev/null 2>&1 || missing+=(cmake)
-command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
-command -v c++ >/dev/null 2>&1 || command -v g++ >/dev/null 2>&1 || missing+=(g++)
+source "$repo/scripts/requirements.sh"
+
+missing_build() {
+  missing=()
+  command -v cmake >/dev/null 2>&1 || missing+=(cmake)
+  command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
+  command -v c++ >/dev/null 2>&1 || command -v g++ >/dev/null 2>&1 || missing+=(g++)
+}
+missing_build
 if ((${#missing[@]})); then
-  echo "scripts/run.sh: missing build requirements." >&2
-  echo "On Debian or Ubuntu install them with:" >&2
-  echo "  sudo apt-get install ${missing[*]}" >&2
-  exit 1
+  sheetlay_install scripts/run.sh "${missing[@]}" || true
+  missing_build
+  ((${#missing[@]} == 0)) || sheetlay_missing_exit scripts/run.sh "${missing[@]}"
 fi
 
 # The test suite needs GoogleTest; without it build the product alone.

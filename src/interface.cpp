@@ -1,9 +1,19 @@
-// The exported C functions and the process-wide error text.
+// The C boundary: the exported functions and the process-wide error text.
+//
+// Every exported call goes through create(), which loads the input (the
+// reader, internal.h), hands it to the output side (nup/write.h) and frees
+// it. Nothing thrown inside may cross into a C caller: whatever escapes the
+// units below is caught here and becomes a message.
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "internal.h"
+#include "nup/job.h"
+#include "nup/options.h"
+#include "nup/write.h"
 #include "sheetlay.h"
 
 namespace sheetlay {
@@ -11,13 +21,21 @@ namespace sheetlay {
 // Zero-filled at load time, so the text starts empty.
 char g_err[1024];
 
+// The same message for the calling thread alone: the options interface
+// hands each call its own message from here, whatever other threads do to
+// the process-wide text meanwhile.
+namespace {
+thread_local char t_err[1024];
+}
+
 void set_error(const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
     // vsnprintf cuts at sizeof - 1 bytes and always terminates.
-    int r = std::vsnprintf(g_err, sizeof g_err, fmt, ap);
+    int r = std::vsnprintf(t_err, sizeof t_err, fmt, ap);
     va_end(ap);
-    if (r < 0) g_err[0] = '\0';
+    if (r < 0) t_err[0] = '\0';
+    std::memcpy(g_err, t_err, std::strlen(t_err) + 1);
 }
 
 namespace {
@@ -39,6 +57,49 @@ int32_t create(const char *input_path, const char *output_path, int32_t n, int32
         if (!ok) return 0;
         g_err[0] = '\0';
         return 1;
+    } catch (const std::bad_alloc &) {
+        set_error("out of memory");
+    } catch (...) {
+        set_error("failed to build output (damaged page tree or content)");
+    }
+    if (loaded) doc_free(&d);
+    return 0;
+}
+
+// Hands the calling thread's message (or "" on success) to the caller's
+// buffer, cut to fit.
+void give_error(int32_t ok, char *err, size_t err_size) {
+    if (ok) {
+        t_err[0] = '\0';
+        g_err[0] = '\0';
+    }
+    if (!err || err_size == 0) return;
+    size_t n = ok ? 0 : std::strlen(t_err);
+    if (n > err_size - 1) n = err_size - 1;
+    std::memcpy(err, t_err, n);
+    err[n] = '\0';
+}
+
+// One options call: the checks, the load (from a path or from memory),
+// the job, every exception stopped here.
+int32_t run_options(const char *input_path, const void *input, size_t input_len,
+                    const char *output_path, unsigned char **mem, size_t *mem_len,
+                    const sheetlay_options *opt) noexcept {
+    doc d{};
+    bool loaded = false;
+    try {
+        job_options o;
+        if (!read_options(opt, &o)) return 0;
+        if (input_path) {
+            if (doc_load(input_path, &d) != 0) return 0;
+        } else {
+            if (doc_load_mem(static_cast<const unsigned char *>(input), input_len, "input", &d) != 0)
+                return 0;
+        }
+        loaded = true;
+        int ok = nup_options(&d, o, output_path, mem, mem_len);
+        doc_free(&d);
+        return ok ? 1 : 0;
     } catch (const std::bad_alloc &) {
         set_error("out of memory");
     } catch (...) {
@@ -79,7 +140,9 @@ SHEETLAY_API int32_t sheetlay_create_bordered(const char *input_path, const char
 
 }  // extern "C"
 
-extern "C" SHEETLAY_API void sheetlay_options_init(sheetlay_options *opt) {
+extern "C" {
+
+SHEETLAY_API void sheetlay_options_init(sheetlay_options *opt) {
     if (!opt) return;
     *opt = sheetlay_options{};
     opt->size = sizeof(sheetlay_options);
@@ -90,3 +153,44 @@ extern "C" SHEETLAY_API void sheetlay_options_init(sheetlay_options *opt) {
     opt->keep = SHEETLAY_KEEP_ALL;
     opt->compress = SHEETLAY_COMPRESS_COMPACT;
 }
+
+SHEETLAY_API int32_t sheetlay_nup(const char *input_path, const char *output_path,
+                                  const sheetlay_options *opt, char *err, size_t err_size) {
+    int32_t ok;
+    if (input_path == nullptr || output_path == nullptr) {
+        sheetlay::set_error("NULL path argument");
+        ok = 0;
+    } else {
+        ok = sheetlay::run_options(input_path, nullptr, 0, output_path, nullptr, nullptr, opt);
+    }
+    sheetlay::give_error(ok, err, err_size);
+    return ok;
+}
+
+SHEETLAY_API int32_t sheetlay_nup_mem(const void *input, size_t input_len, void **output,
+                                      size_t *output_len, const sheetlay_options *opt, char *err,
+                                      size_t err_size) {
+    if (output) *output = nullptr;
+    if (output_len) *output_len = 0;
+    int32_t ok;
+    if (input == nullptr || output == nullptr || output_len == nullptr) {
+        sheetlay::set_error("NULL argument");
+        ok = 0;
+    } else {
+        unsigned char *block = nullptr;
+        size_t n = 0;
+        ok = sheetlay::run_options(nullptr, input, input_len, nullptr, &block, &n, opt);
+        if (ok) {
+            *output = block;
+            *output_len = n;
+        }
+    }
+    sheetlay::give_error(ok, err, err_size);
+    return ok;
+}
+
+SHEETLAY_API void sheetlay_free(void *p) { std::free(p); }
+
+SHEETLAY_API const char *sheetlay_version(void) { return SHEETLAY_VERSION_STRING; }
+
+}  // extern "C"

@@ -8,7 +8,9 @@
 #include <sstream>
 #include <string>
 
-#include "internal.h"
+#include "error.h"
+#include "pdf/load.h"
+#include "pdf/pages.h"
 #include "support/tools.h"
 
 using namespace sheetlay;

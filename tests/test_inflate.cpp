@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "inflate.h"
+#include "codec/inflate.h"
 
 #if SHEETLAY_HAVE_ZLIB
 #include <zlib.h>

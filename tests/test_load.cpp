@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "internal.h"
+#include "error.h"
+#include "pdf/load.h"
+#include "pdf/pages.h"
 #include "support/pdfgen.h"
 #include "support/tools.h"
 
@@ -836,7 +838,7 @@ TEST(LoadHostile, ManyHeadersClaimOneObjectStream) {
     ASSERT_EQ(l.rc, 0) << l.err;
     ASSERT_NE(l.obj(50), nullptr);
     EXPECT_EQ(l.obj(50)->text_len, static_cast<int32_t>(member.size()));
-    EXPECT_EQ(l.d.ar.count, 1);
+    EXPECT_EQ(l.d.ar.size(), 1u);
 }
 
 // ---------------------------------------------------------------------------

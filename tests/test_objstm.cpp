@@ -6,7 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "internal.h"
+#include "error.h"
+#include "pdf/load.h"
 #include "support/pdfgen.h"
 #include "support/tools.h"
 
@@ -68,7 +69,7 @@ TEST(ObjStm, MembersFromAGeneratedDocument) {
     ASSERT_NE(cat, nullptr);
     EXPECT_EQ(cat->in_objstm, 1);
     EXPECT_EQ(cat->hdr_pos, -1);
-    EXPECT_EQ(l.d.ar.count, 1);  // one decoded stream kept
+    EXPECT_EQ(l.d.ar.size(), 1u);  // one decoded stream kept
 }
 
 TEST(ObjStm, HeaderAndLimits) {
@@ -122,7 +123,7 @@ TEST(ObjStm, NeedsALargerArea) {
     ASSERT_EQ(l.rc, 0) << g_err;
     EXPECT_EQ(l.member(20), m20);
     EXPECT_EQ(l.member(21), "<< /B 1 >>");
-    EXPECT_EQ(l.d.ar.count, 1);  // the attempts that were too small are released
+    EXPECT_EQ(l.d.ar.size(), 1u);  // the attempts that were too small are released
 }
 
 TEST(ObjStm, DamagedData) {
@@ -137,7 +138,7 @@ TEST(ObjStm, DamagedData) {
             Loaded l(with_objects(objstm(10, "/N 2 /First 11 /Filter /FlateDecode", z)));
             ASSERT_EQ(l.rc, 0) << g_err;
             EXPECT_EQ(l.member(20), "(absent)");
-            EXPECT_EQ(l.d.ar.count, 0);
+            EXPECT_EQ(l.d.ar.size(), 0u);
         }
     }
     {
@@ -162,14 +163,14 @@ TEST(ObjStm, UnusedStreamsKeepNothing) {
     // Decoded, but no member usable: the decoded bytes are not kept.
     Loaded l(with_objects(objstm(10, "/N 1 /First 4", "0 0 (zero)")));
     ASSERT_EQ(l.rc, 0) << g_err;
-    EXPECT_EQ(l.d.ar.count, 0);
+    EXPECT_EQ(l.d.ar.size(), 0u);
     // Many small streams that each claim the most members allowed.
     std::string many;
     for (int i = 0; i < 20000; ++i) many += objstm(100 + i, "/N 100000 /First 0", "7 0");
     Loaded m(with_objects(many));
     ASSERT_EQ(m.rc, 0) << g_err;
     EXPECT_EQ(m.member(7), "(absent)");
-    EXPECT_EQ(m.d.ar.count, 0);
+    EXPECT_EQ(m.d.ar.size(), 0u);
 }
 
 TEST(ObjStm, TwoStreamsAndAPlainObject) {

@@ -6,15 +6,15 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "internal.h"
-
-namespace sheetlay {
-// The walker that loading uses in place of one dict_stream_kw per header.
-void dict_stream_kw_many(const unsigned char *t, int32_t len, const int32_t *pos, int32_t n,
-                         int32_t *out, int64_t budget);
-}  // namespace sheetlay
+#include "error.h"
+#include "pdf/dictwalk.h"
+#include "pdf/document.h"
+#include "pdf/lexer.h"
+#include "pdf/load.h"
+#include "support/pdfgen.h"
 
 using namespace sheetlay;
 
@@ -283,6 +283,60 @@ TEST(ScanDicts, WalkerAgreesWithDictStreamKw) {
 }
 
 // ---------------------------------------------------------------------------
+// Literal strings
+
+// The one string skipper both sides use: the end of a closed string, or the
+// end of the text for an open one, with what the open one lacks (the writer
+// closes carried bodies with it). A stale report from an earlier call must
+// not survive.
+TEST(ScanStrings, SkipLiteralEndAndWhatAnOpenStringLacks) {
+    struct Case {
+        const char *text;
+        int32_t limit;  // -1: the whole text
+        int32_t end;
+        int32_t depth;
+        bool half_escape;
+    };
+    const Case cases[] = {
+        {"(abc) x", -1, 5, 0, false},
+        {"(a(b)c) x", -1, 7, 0, false},
+        {"(a\\)b) x", -1, 6, 0, false},  // an escaped ")" does not close
+        {"(a\\\\)b", -1, 5, 0, false},   // an escaped backslash, then ")" closes
+        {"(a\\(b)", -1, 6, 0, false},    // an escaped "(" does not open
+        {"(a(b", -1, 4, 2, false},
+        {"(ab\\", -1, 4, 1, true},      // ends on a lone backslash
+        {"(", -1, 1, 1, false},
+        {"(abc)", 3, 3, 1, false},  // never reads at or past the limit
+        {"(a\\)", 3, 3, 1, true},     // the escaped byte lies past the limit
+    };
+    for (const Case &c : cases) {
+        const std::string t = c.text;
+        const int32_t len = c.limit < 0 ? L(t) : c.limit;
+        open_literal open;
+        open.depth = 99;
+        open.half_escape = !c.half_escape;
+        EXPECT_EQ(skip_literal(U(t), 0, len, &open), c.end) << t;
+        EXPECT_EQ(open.depth, c.depth) << t;
+        EXPECT_EQ(open.half_escape, c.half_escape) << t;
+        EXPECT_EQ(skip_literal(U(t), 0, len), c.end) << t;
+    }
+}
+
+// The readers built on it treat an open string as damage: no name after
+// it is seen, no dictionary around it closes.
+TEST(ScanStrings, OpenStringStopsTheReaders) {
+    const std::string t = "<< /A (x( >> /Type /Page >> stream";
+    EXPECT_EQ(find_name_top(U(t), L(t), 0, L(t), "Type"), -1);
+    EXPECT_EQ(dict_text_at(U(t), L(t), 0), nullptr);
+    EXPECT_EQ(dict_stream_kw(U(t), L(t), 0), -1);
+    const std::string closed = "<< /A (x()) >> /Type /Page >> stream";
+    EXPECT_EQ(dict_stream_kw(U(closed), L(closed), 0), -1);  // ">>" before "/Type" closes it
+    const std::string sound = "<< /A (x(\\))) /Type /Page >> stream";
+    EXPECT_EQ(find_name_top(U(sound), L(sound), 0, L(sound), "Type"), 14);
+    EXPECT_EQ(dict_stream_kw(U(sound), L(sound), 0), 29);
+}
+
+// ---------------------------------------------------------------------------
 // Integers
 
 TEST(ScanInts, ParseIntAt) {
@@ -385,48 +439,55 @@ TEST(ScanInts, ParseLengthRepeatedArraysStayLinear) {
 // ---------------------------------------------------------------------------
 // Containers
 
-TEST(Containers, ObjvecGrowth) {
-    objvec v{};
+// The index is a view: loading fills it from the document's storage, the
+// output side's tests build it by hand without a table by number.
+TEST(Containers, ObjvecFindWithAndWithoutTable) {
+    std::vector<obj_entry> items;
     obj_entry e{};
-    for (int i = 1; i <= 128; ++i) {
+    for (int i = 1; i <= 129; ++i) {
         e.num = i;
-        objvec_push(&v, &e);
+        items.push_back(e);
     }
-    EXPECT_EQ(v.cap, 128);
-    e.num = 129;
-    objvec_push(&v, &e);
-    EXPECT_EQ(v.cap, 256);
-    ASSERT_EQ(v.count, 129);
-    for (int i = 0; i < 129; ++i) ASSERT_EQ(v.items[i].num, i + 1);
     // Without a table: the first entry with the number.
     e.num = 5;
-    objvec_push(&v, &e);
-    EXPECT_EQ(objvec_find(&v, 5), &v.items[4]);
+    items.push_back(e);
+    objvec v{items.data(), static_cast<int32_t>(items.size()), nullptr, 0};
+    EXPECT_EQ(objvec_find(&v, 5), &items[4]);
+    EXPECT_EQ(objvec_find(&v, 129), &items[128]);
     EXPECT_EQ(objvec_find(&v, 0), nullptr);
     EXPECT_EQ(objvec_find(&v, 999), nullptr);
-    std::free(v.items);
+    // With a table: what it says, and nothing outside it.
+    std::vector<int32_t> by_num(131, -1);
+    by_num[5] = 129;
+    by_num[7] = 6;
+    v.by_num = by_num.data();
+    v.by_num_len = static_cast<int32_t>(by_num.size());
+    EXPECT_EQ(objvec_find(&v, 5), &items[129]);
+    EXPECT_EQ(objvec_find(&v, 7), &items[6]);
+    EXPECT_EQ(objvec_find(&v, 8), nullptr);  // in the list, not in the table
+    EXPECT_EQ(objvec_find(&v, -1), nullptr);
+    EXPECT_EQ(objvec_find(&v, 131), nullptr);
 }
 
-TEST(Containers, PagevecAndArena) {
-    pagevec pv{};
-    pageinfo p{};
-    for (int i = 0; i < 65; ++i) {
-        p.num = i;
-        pagevec_push(&pv, &p);
-    }
-    EXPECT_EQ(pv.cap, 128);
-    EXPECT_EQ(pv.items[64].num, 64);
-    std::free(pv.items);
-
-    arena a{};
-    for (int i = 0; i < 5; ++i) ASSERT_NE(arena_alloc(&a, 16), nullptr);
-    EXPECT_EQ(a.cap, 8);
-    EXPECT_EQ(a.count, 5);
-    arena_free_last(&a);
-    EXPECT_EQ(a.count, 4);
+// A loaded document's views point into its own storage, and stay valid
+// when the record is moved.
+TEST(Containers, DocViewsFollowTheStorage) {
+    const std::string pdf = pdfgen::make_pages(65);
     doc d{};
-    d.ar = a;
-    doc_free(&d);  // releases the blocks and their list
+    ASSERT_EQ(doc_load_mem(U(pdf), pdf.size(), "in.pdf", &d), 0) << g_err;
+    ASSERT_EQ(d.pages.count, 65);
+    EXPECT_EQ(d.pages.items, d.page_store.data());
+    EXPECT_EQ(d.objs.items, d.obj_store.data());
+    EXPECT_EQ(d.objs.count, static_cast<int32_t>(d.obj_store.size()));
+    EXPECT_EQ(d.objs.by_num, d.num_index.data());
+    EXPECT_EQ(d.objs.by_num_len, d.max_num + 1);
+    EXPECT_EQ(d.data, d.file.get());
+    const pageinfo *first = d.pages.items;
+    doc moved = std::move(d);
+    EXPECT_EQ(moved.pages.items, first);
+    EXPECT_EQ(moved.pages.items, moved.page_store.data());
+    EXPECT_EQ(objvec_find(&moved.objs, moved.pages.items[64].num)->num, moved.pages.items[64].num);
+    doc_free(&moved);
 }
 
 TEST(Containers, BufReserve) {
@@ -469,21 +530,39 @@ TEST(Containers, RangeOrder) {
 
 TEST(Containers, DocFreeTwice) {
     doc d{};
-    d.data = static_cast<unsigned char *>(std::malloc(4));
+    d.file.reset(new unsigned char[4]);
+    d.data = d.file.get();
     d.len = 4;
     d.root = 3;
     d.catalog = 3;
-    obj_entry e{};
-    objvec_push(&d.objs, &e);
-    d.objs.by_num = static_cast<int32_t *>(std::malloc(8));
-    pageinfo p{};
-    pagevec_push(&d.pages, &p);
-    arena_alloc(&d.ar, 10);
-    doc_free(&d);
-    doc zero{};
-    EXPECT_EQ(std::memcmp(&d, &zero, sizeof d), 0);
-    doc_free(&d);
-    EXPECT_EQ(std::memcmp(&d, &zero, sizeof d), 0);
+    d.obj_store.push_back(obj_entry{});
+    d.num_index.assign(2, 0);
+    doc_publish_objects(&d);
+    d.page_store.push_back(pageinfo{});
+    d.pages = pagevec{d.page_store.data(), 1};
+    d.ar.emplace_back(new unsigned char[10]);
+    d.max_num = 1;
+    // Released, and as a new record; a second release does no harm.
+    for (int round = 0; round < 2; ++round) {
+        doc_free(&d);
+        EXPECT_EQ(d.data, nullptr);
+        EXPECT_TRUE(d.file == nullptr);
+        EXPECT_EQ(d.len, 0);
+        EXPECT_EQ(d.root, 0);
+        EXPECT_EQ(d.catalog, 0);
+        EXPECT_EQ(d.encrypted, 0);
+        EXPECT_EQ(d.max_num, 0);
+        EXPECT_EQ(d.objs.items, nullptr);
+        EXPECT_EQ(d.objs.count, 0);
+        EXPECT_EQ(d.objs.by_num, nullptr);
+        EXPECT_EQ(d.objs.by_num_len, 0);
+        EXPECT_EQ(d.pages.items, nullptr);
+        EXPECT_EQ(d.pages.count, 0);
+        EXPECT_TRUE(d.ar.empty());
+        EXPECT_TRUE(d.obj_store.empty());
+        EXPECT_TRUE(d.num_index.empty());
+        EXPECT_TRUE(d.page_store.empty());
+    }
 }
 
 }  // namespace

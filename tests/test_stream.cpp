@@ -5,7 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "internal.h"
+#include "error.h"
+#include "pdf/load.h"
+#include "pdf/stream.h"
 #include "support/pdfgen.h"
 #include "support/tools.h"
 

@@ -20,21 +20,53 @@ clang++ --version | head -n 1
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DSHEETLAY_FUZZ=ON -DSHEETLAY_BUILD_TESTS=OFF -DSHEETLAY_BUILD_TOOLS=OFF
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_nup fuzz_make_seeds
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_object \
+  fuzz_make_seeds
 
 # Seeds: generated files, plus the corpus (../shared/corpus beside the clone).
 rm -rf "$build/seeds" "$build/work" "$build/artifacts"
-mkdir -p "$build/seeds/inflate" "$build/seeds/nup" "$build/work/inflate" "$build/work/nup" "$build/artifacts"
-"$build/fuzz/fuzz_make_seeds" "$build/seeds/inflate" "$build/seeds/nup"
+targets=(fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_object)
+for target in "${targets[@]}"; do
+  mkdir -p "$build/seeds/${target#fuzz_}" "$build/work/${target#fuzz_}"
+done
+mkdir -p "$build/artifacts"
+"$build/fuzz/fuzz_make_seeds" "$build/seeds/inflate" "$build/seeds/nup" "$build/seeds/deflate" \
+  "$build/seeds/filters"
+cp fuzz/seeds/security/* "$build/seeds/security/"
 corpus="${SHEETLAY_CORPUS_DIR:-$(dirname "$repo")/shared/corpus}"
 if [[ -d "$corpus" ]]; then
   find "$corpus" -maxdepth 1 -name '*.pdf' -exec cp {} "$build/seeds/nup/" \;
 fi
-echo "seeds: $(ls "$build/seeds/inflate" | wc -l) inflate, $(ls "$build/seeds/nup" | wc -l) documents"
+# Annotation dictionaries for the value parser and the appearance builder:
+# the annotation, then the /AcroForm dictionary, then objects 1, 2, ...
+n=0
+while IFS= read -r line; do
+  n=$((n + 1))
+  printf '%s' "$line" >"$build/seeds/object/seed$n"
+done <<'SEEDS'
+<< /Subtype /Widget /FT /Tx /Rect [0 0 100 20] /DA (/Helv 0 Tf 0 g) /V (Hello) /Q 2 >> << /DR << /Font << /Helv 1 0 R >> >> >> << /BaseFont /Helvetica /Widths [500 600] /FirstChar 65 >>
+<< /Subtype /Widget /FT /Tx /Ff 16777216 /MaxLen 5 /Rect [0 0 100 20] /V (12345) /MK << /R 90 /BG [1] /BC [0 0 1] >> >>
+<< /Subtype /Widget /FT /Tx /Ff 4096 /Rect [0 0 60 100] /V <FEFF0041004200430020004400450046> /Parent 1 0 R >> null << /DA (/F1 9 Tf 1 0 0 rg) /Parent 1 0 R >>
+<< /Subtype /Widget /FT /Btn /Rect [0 0 20 20] /AS /Yes /AP << /N << /Yes 1 0 R >> >> /MK << /CA (8) >> >> null << /Length 0 >>
+<< /Subtype /Widget /FT /Ch /Ff 131072 /Rect [0 0 100 20] /Opt [[(a) (Apple)] (b)] /V (a) >>
+<< /Subtype /Widget /FT /Ch /Rect [0 0 100 60] /Opt [(a) (b) (c)] /V [(b)] /I [0] /TI 1 >>
+<< /Subtype /Highlight /Rect [0 0 100 20] /QuadPoints [0 20 100 20 0 0 100 0] /C [1 1 0] /CA 0.5 >>
+<< /Subtype /Squiggly /Rect [0 0 100 20] /QuadPoints [0 20 100 20 0 0 100 0] >>
+<< /Subtype /Ink /Rect [0 0 100 100] /InkList [[0 0 50 50 100 0] [3 3]] /BS << /W 2 /S /D /D [3 1] >> >>
+<< /Subtype /Circle /Rect [0 0 100 50] /IC [0 0 0 1] /C [1 0 0] >>
+<< /Subtype /Polygon /Rect [0 0 100 100] /Vertices [0 0 100 0 50 100] /Border [0 0 2] >>
+<< /Subtype /FreeText /Rect [0 0 200 50] /DA (/Helv 12 Tf 0 0 1 rg) /Contents (Some text\r\nand more) /Q 1 /C [0.9] >>
+<< /Subtype /Text /Rect [0 0 20 20] /C [1 0 0] >>
+<< /Subtype /Line /Rect [0 0 100 100] /L [0 0 100 100] >>
+[1 2 0 R (a\)b\\c\101) <41 42> /N#20x 3.5 -.2 true false null << /K [[[]]] >>]
+SEEDS
+for target in "${targets[@]}"; do
+  echo "seeds: ${target#fuzz_} $(ls "$build/seeds/${target#fuzz_}" | wc -l)"
+done
 
 export TMPDIR="$build/work"
 failed=0
-for target in fuzz_inflate fuzz_nup; do
+for target in "${targets[@]}"; do
   name="${target#fuzz_}"
   log="$build/$target.log"
   echo "+ $target for ${seconds}s"

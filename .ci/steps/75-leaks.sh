@@ -41,7 +41,7 @@ fi
 echo "LeakSanitizer: live (a planted leak was reported)"
 
 # --- 2. valgrind over the corpus and the hostile files ----------------------------
-g++ -std=c++20 -O1 -g -Iinclude -Isrc -Itests -Ifuzz src/*.cpp tests/support/pdfgen.cpp \
+g++ -std=c++20 -O1 -g -Iinclude -Isrc -Itests -Ifuzz $(find src -name '*.cpp' | sort) tests/support/pdfgen.cpp \
   fuzz/leak_driver.cpp -o "$build/leak_driver"
 corpus="${SHEETLAY_CORPUS_DIR:-$(dirname "$repo")/shared/corpus}"
 files=()

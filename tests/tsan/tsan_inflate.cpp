@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "inflate.h"
+#include "codec/inflate.h"
 
 namespace {
 

@@ -1,11 +1,12 @@
 # Checks a DLL's tables with objdump -p:
 #   cmake -DOBJDUMP=<objdump> -DDLL=<sheetlay.dll> -P check_dll.cmake
-# The export table must name exactly the six functions of the public header,
+# The export table must name exactly the functions of the public header,
 # and the DLL may import only from DLLs that every Windows system has.
 cmake_minimum_required(VERSION 3.25)
 set(want_exports
   sheetlay_cleanup sheetlay_create sheetlay_create_bordered sheetlay_create_sized
-  sheetlay_init sheetlay_last_error)
+  sheetlay_free sheetlay_init sheetlay_last_error sheetlay_nup sheetlay_nup_mem
+  sheetlay_options_init sheetlay_version)
 set(system_dlls KERNEL32.DLL MSVCRT.DLL UCRTBASE.DLL USER32.DLL ADVAPI32.DLL)
 
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)

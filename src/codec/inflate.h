@@ -1,10 +1,14 @@
 // Flate (zlib-framed deflate) decoder. Depends on nothing else of the library.
-#ifndef SHEETLAY_INFLATE_H
-#define SHEETLAY_INFLATE_H
+#ifndef SHEETLAY_CODEC_INFLATE_H
+#define SHEETLAY_CODEC_INFLATE_H
 
 #include <cstdint>
 
 namespace sheetlay {
+
+// The largest output area the decoder accepts (2^30 bytes). Callers that grow
+// an area after a shortage stop here: a larger one is refused.
+constexpr uint64_t kInflateMaxOut = uint64_t{1} << 30;
 
 // Decodes the zlib stream src[0, src_len) into dst[0, dst_cap).
 // Returns 0 when decoding ended: at the final block, or at a format error

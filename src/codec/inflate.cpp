@@ -27,7 +27,7 @@
 // is told apart from a bit pattern no code matches exactly as a bit-at-a-time
 // decoder would: a pattern that matches no code is damage only when 15 bits
 // were there to read; with fewer it is a shortage.
-#include "inflate.h"
+#include "codec/inflate.h"
 
 #include <bit>
 #include <cstddef>
@@ -37,7 +37,7 @@ namespace sheetlay {
 namespace {
 
 constexpr unsigned kMaxBits = 15;                // longest Huffman code
-constexpr uint64_t kMaxOutput = uint64_t{1} << 30;
+constexpr uint64_t kMaxOutput = kInflateMaxOut;
 constexpr size_t kMaxMatch = 258;                // longest back-reference
 constexpr unsigned kLitBits = 10;                // direct-table index widths
 constexpr unsigned kDistBits = 8;

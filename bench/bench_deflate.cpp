@@ -1,0 +1,255 @@
+// Flate encoding throughput and size, the library's encoder next to zlib's,
+// on what the library compresses: the content of whole sheets (several
+// pages placed with transformations), single pages' text operators, prose,
+// and, when SHEETLAY_CORPUS_DIR names a folder of PDF files, the real
+// content streams found there (each compressed on its own, as the writer
+// does). "MB/s" is in units of 10^6 input bytes; "size" is the compressed
+// size of the whole sample.
+//
+//   bench_deflate [benchmark options]   Google Benchmark runs
+//   bench_deflate --table [rounds]      a table of our levels 1, 6, 9 against
+//                                        zlib's 1, 6, 9, timed in turns
+#include <benchmark/benchmark.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/deflate.h"
+#include "codec/inflate.h"
+#include "support/flate_streams.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+std::string num(std::mt19937 &rng, int lo, int hi) {
+    int v = lo + static_cast<int>(rng() % static_cast<unsigned>(hi - lo));
+    return std::to_string(v / 100) + "." + std::to_string(v % 100);
+}
+
+// One page's content: text objects, line art, filled shapes.
+std::string page(std::mt19937 &rng) {
+    static const char *words[] = {"Layout", "of", "the", "sheet", "printing", "imposition", "margin",
+                                  "binding", "page", "number", "columns", "signature", "folded"};
+    std::string s;
+    for (int block = 0; block < 8; ++block) {
+        s += "q 1 0 0 1 " + num(rng, 0, 50000) + " " + num(rng, 0, 70000) + " cm\n";
+        s += "BT /F" + std::to_string(rng() % 4 + 1) + " " + std::to_string(8 + rng() % 6) + " Tf\n";
+        for (int line = 0; line < 12; ++line) {
+            s += num(rng, 0, 2000) + " -" + num(rng, 1000, 1500) + " Td (";
+            for (int w = 0, n = 4 + static_cast<int>(rng() % 8); w < n; ++w) s += std::string(words[rng() % 13]) + " ";
+            s += ") Tj\n";
+        }
+        s += "ET\n" + num(rng, 0, 50000) + " " + num(rng, 0, 70000) + " m " + num(rng, 0, 50000) + " " +
+             num(rng, 0, 70000) + " l S\n";
+        s += num(rng, 0, 50000) + " " + num(rng, 0, 70000) + " " + num(rng, 0, 5000) + " " + num(rng, 0, 5000) +
+             " re f\nQ\n";
+    }
+    return s;
+}
+
+// Page content, 1 MB.
+Bytes page_content() {
+    std::mt19937 rng(1);
+    std::string s;
+    while (s.size() < (1u << 20)) s += page(rng);
+    return Bytes(s.begin(), s.end());
+}
+
+// Sheets as the library writes them: four pages each, every one scaled into
+// its cell and clipped to it, between a sheet's own marks.
+Bytes sheet_content() {
+    std::mt19937 rng(4);
+    std::string s;
+    while (s.size() < (1u << 20)) {
+        for (int cell = 0; cell < 4; ++cell) {
+            s += "q 0.5 0 0 0.5 " + std::to_string(cell % 2 * 306) + " " + std::to_string(cell / 2 * 396) +
+                 " cm\n0 0 612 792 re W n\n";
+            s += page(rng);
+            s += "Q\n";
+        }
+        s += "q 0.2 w 306 0 m 306 792 l S 0 396 m 612 396 l S Q\n";
+    }
+    return Bytes(s.begin(), s.end());
+}
+
+// English-like prose with a skewed word frequency, 1 MB.
+Bytes prose() {
+    std::mt19937 rng(2);
+    static const char *words[] = {"the",     "of",      "and",     "to",       "in",     "a",         "is",
+                                  "that",    "for",     "it",      "as",       "was",    "with",      "be",
+                                  "by",      "on",      "not",     "he",       "this",   "are",       "or",
+                                  "his",     "from",    "at",      "which",    "but",    "have",      "an",
+                                  "printer", "paper",   "sheets",  "folded",   "making", "signature", "pages",
+                                  "book",    "binding", "margins", "between",  "reader", "every",     "small"};
+    const unsigned n = sizeof words / sizeof *words;
+    std::string s;
+    while (s.size() < (1u << 20)) {
+        unsigned r = rng() % 1000;
+        s += words[(r * r / 1000) * n / 1000];
+        unsigned p = rng() % 100;
+        s += p < 7 ? ". " : p < 11 ? ", " : p < 12 ? ".\n\n" : " ";
+    }
+    return Bytes(s.begin(), s.end());
+}
+
+// The corpus's decoded Flate streams, each kept apart.
+std::vector<Bytes> corpus_streams() {
+    std::vector<Bytes> res;
+    const char *dir = std::getenv("SHEETLAY_CORPUS_DIR");
+    if (!dir || !*dir) return res;
+    std::error_code ec;
+    std::vector<std::string> files;
+    for (const auto &e : std::filesystem::directory_iterator(dir, ec))
+        if (e.path().extension() == ".pdf") files.push_back(e.path().string());
+    std::sort(files.begin(), files.end());
+    for (const std::string &f : files)
+        for (const std::string &s : flate_streams::from_file(f)) res.emplace_back(s.begin(), s.end());
+    return res;
+}
+
+struct Sample {
+    const char *name;
+    std::vector<Bytes> parts;
+    size_t total = 0;
+};
+
+std::vector<Sample> &samples() {
+    static std::vector<Sample> s = [] {
+        std::vector<Sample> v;
+        v.push_back({"sheets", {sheet_content()}});
+        v.push_back({"page", {page_content()}});
+        v.push_back({"prose", {prose()}});
+        v.push_back({"corpus", corpus_streams()});
+        for (Sample &x : v)
+            for (const Bytes &b : x.parts) x.total += b.size();
+        return v;
+    }();
+    return s;
+}
+
+size_t ours(const Sample &s, int level) {
+    size_t n = 0;
+    for (const Bytes &b : s.parts) n += sheetlay::deflate_compress(b.data(), b.size(), level).size();
+    return n;
+}
+
+size_t theirs(const Sample &s, int level, Bytes &buf) {
+    size_t n = 0;
+    for (const Bytes &b : s.parts) {
+        uLongf len = compressBound(static_cast<uLong>(b.size()));
+        if (buf.size() < len) buf.resize(len);
+        compress2(buf.data(), &len, b.data(), static_cast<uLong>(b.size()), level);
+        n += len;
+    }
+    return n;
+}
+
+// Our output must decode to the input, with our decoder and with zlib's.
+bool round_trips(const Sample &s, int level) {
+    for (const Bytes &b : s.parts) {
+        Bytes z = sheetlay::deflate_compress(b.data(), b.size(), level);
+        Bytes out(b.size() + 1);
+        uint64_t n = 0;
+        if (sheetlay::inflate_decompress(z.data(), z.size(), out.data(), b.size(), &n) != 0 || n != b.size() ||
+            std::memcmp(out.data(), b.data(), b.size()) != 0)
+            return false;
+        uLongf zn = static_cast<uLongf>(out.size());
+        if (uncompress(out.data(), &zn, z.data(), static_cast<uLong>(z.size())) != Z_OK || zn != b.size() ||
+            std::memcmp(out.data(), b.data(), b.size()) != 0)
+            return false;
+    }
+    return true;
+}
+
+void report(benchmark::State &state, const Sample &s, size_t size) {
+    double bytes = static_cast<double>(state.iterations()) * static_cast<double>(s.total);
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+    state.counters["MB/s"] = benchmark::Counter(bytes / 1e6, benchmark::Counter::kIsRate);
+    state.counters["size"] = static_cast<double>(size);
+    state.counters["ratio"] = static_cast<double>(s.total) / static_cast<double>(size ? size : 1);
+}
+
+void BM_sheetlay(benchmark::State &state) {
+    const Sample &s = samples()[static_cast<size_t>(state.range(0))];
+    int level = static_cast<int>(state.range(1));
+    if (s.parts.empty()) return state.SkipWithError("no corpus (set SHEETLAY_CORPUS_DIR)");
+    if (!round_trips(s, level)) return state.SkipWithError("output does not decode to the input");
+    size_t size = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(size = ours(s, level));
+    report(state, s, size);
+}
+
+void BM_zlib(benchmark::State &state) {
+    const Sample &s = samples()[static_cast<size_t>(state.range(0))];
+    int level = static_cast<int>(state.range(1));
+    if (s.parts.empty()) return state.SkipWithError("no corpus (set SHEETLAY_CORPUS_DIR)");
+    Bytes buf;
+    size_t size = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(size = theirs(s, level, buf));
+    report(state, s, size);
+}
+
+void args(benchmark::internal::Benchmark *b) {
+    b->ArgNames({"data", "level"})->Unit(benchmark::kMillisecond);
+    for (int data = 0; data < 4; ++data)
+        for (int level : {1, 6, 9}) b->Args({data, level});
+}
+
+// Seconds per pass, the best of `rounds` turns, each turn timing ours and
+// zlib's one after the other so that both see the same load.
+template <class F>
+double seconds(F &&f, size_t total) {
+    int reps = static_cast<int>(std::max<size_t>(1, (size_t{4} << 20) / (total ? total : 1)));
+    auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < reps; ++i) f();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count() / reps;
+}
+
+int table(int rounds) {
+    std::printf("%-7s %9s %5s %10s %8s %10s %8s %7s %7s\n", "input", "bytes", "level", "ours", "MB/s", "zlib",
+                "MB/s", "size", "speed");
+    Bytes buf;
+    for (const Sample &s : samples()) {
+        if (s.parts.empty()) continue;
+        for (int level : {1, 6, 9}) {
+            if (!round_trips(s, level)) {
+                std::printf("%-7s level %d: output does not decode to the input\n", s.name, level);
+                return 1;
+            }
+            double t_ours = 1e30, t_zlib = 1e30;
+            size_t z_ours = 0, z_zlib = 0;
+            for (int r = 0; r < rounds; ++r) {
+                t_ours = std::min(t_ours, seconds([&] { z_ours = ours(s, level); }, s.total));
+                t_zlib = std::min(t_zlib, seconds([&] { z_zlib = theirs(s, level, buf); }, s.total));
+            }
+            std::printf("%-7s %9zu %5d %10zu %8.1f %10zu %8.1f %7.4f %7.2f\n", s.name, s.total, level, z_ours,
+                        s.total / t_ours / 1e6, z_zlib, s.total / t_zlib / 1e6,
+                        static_cast<double>(z_ours) / static_cast<double>(z_zlib), t_zlib / t_ours);
+        }
+    }
+    std::printf("size = ours / zlib's; speed = our MB/s / zlib's, same level number\n");
+    return 0;
+}
+
+}  // namespace
+
+// data: 0 sheets, 1 page content, 2 prose, 3 corpus content streams.
+BENCHMARK(BM_sheetlay)->Apply(args);
+BENCHMARK(BM_zlib)->Apply(args);
+
+int main(int argc, char **argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "--table") == 0) return table(argc >= 3 ? std::atoi(argv[2]) : 5);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

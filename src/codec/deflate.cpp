@@ -1,0 +1,343 @@
+// Flate encoder: zlib framing, the Adler-32 checksum and the match finders.
+//
+// The library compresses the content streams of the sheets it writes, so the
+// encoder works on a whole stream held in memory: matches point straight
+// into the caller's bytes and nothing is copied into a sliding window.
+// Positions are 32-bit, so an input above 1 GiB is cut into segments whose
+// matches stay inside them (content streams never come near that size).
+//
+// Match finding, by level:
+//   1     one probe of a table keyed on 4 bytes, greedy, and larger steps
+//         through data where nothing matches (already compressed images);
+//   2-3   hash chains, greedy;
+//   4-9   hash chains, lazy: a match is kept only if the next position does
+//         not start a longer one. "good" shortens the next search once a
+//         match is that long, "nice" ends a search, "lazy" is the length
+//         from which the next position is not tried.
+// The chains link positions whose first four bytes hash alike, so that a
+// walk seldom visits a candidate that cannot give a match worth having;
+// 3-byte matches come from a small table of the last position of each
+// 3-byte hash, consulted when the chain gave nothing.
+// A 3-byte match farther than 4096 bytes back is dropped: its length and
+// distance codes cost about as much as three literals.
+//
+// Symbols go into blocks of a bounded number of symbols; deflate_blocks.cpp
+// writes each as the cheapest of stored, fixed and dynamic.
+#include "deflate.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <memory>
+
+#include "deflate_blocks.h"
+
+namespace sheetlay {
+namespace {
+
+using namespace deflate_detail;
+
+constexpr size_t kBlockSymbols = size_t{1} << 15;
+constexpr size_t kSegment = size_t{1} << 30;
+constexpr uint32_t kBias = kMaxDist + 1;  // stored position = position + kBias; 0 = empty
+constexpr unsigned kTooFar = 4096;
+
+uint32_t load32(const unsigned char *p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    if constexpr (std::endian::native == std::endian::big)
+        v = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+    return v;
+}
+
+uint32_t load16(const unsigned char *p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
+
+// Common prefix length of a and b, at most `max`; both readable to `max`.
+unsigned match_length(const unsigned char *a, const unsigned char *b, unsigned max) {
+    unsigned n = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; n + 8 <= max; n += 8) {
+            uint64_t x, y;
+            std::memcpy(&x, a + n, 8);
+            std::memcpy(&y, b + n, 8);
+            if (x != y) return n + static_cast<unsigned>(std::countr_zero(x ^ y)) / 8;
+        }
+    }
+    while (n < max && a[n] == b[n]) ++n;
+    return n;
+}
+
+unsigned table_bits(size_t len, unsigned lo, unsigned hi) {
+    unsigned b = lo;
+    while (b < hi && (size_t{1} << b) < len) ++b;
+    return b;
+}
+
+struct Params {
+    uint16_t chain;  // candidates tried per search
+    uint16_t good;   // a match this long quarters the next search
+    uint16_t lazy;   // lazy levels: no look at the next position from this length;
+                     // greedy levels: longer matches leave their positions out of the chains
+    uint16_t nice;   // a match this long ends the search
+    bool lazy_eval;
+};
+
+constexpr Params kParams[10] = {
+    {0, 0, 0, 0, false},         {0, 0, 0, 0, false},          // stored; fast (its own finder)
+    {4, 4, 5, 16, false},        {8, 4, 8, 32, false},         // greedy
+    {16, 4, 8, 32, true},        {32, 8, 16, 64, true},        // lazy
+    {64, 8, 16, 128, true},      {128, 8, 32, 128, true},      //
+    {512, 32, 128, 258, true},   {4096, 32, 258, 258, true}};  //
+
+class Encoder {
+public:
+    explicit Encoder(const ByteSink &sink, size_t total) : sink_(sink) {
+        size_t cap = std::min(kBlockSymbols, total + 1);
+        syms_.reset(new uint32_t[cap]);
+        blk_.sym = syms_.get();
+        blk_.capacity = cap;
+    }
+
+    void run(const unsigned char *src, size_t len, int level) {
+        raw_ = src;
+        if (level == 0) {
+            size_t off = 0;
+            do {
+                size_t n = std::min(len - off, kSegment);
+                adler_ = deflate_adler32(adler_, src + off, n);
+                write_stored(src + off, n, off + n == len, bits_, scratch_, sink_);
+                off += n;
+            } while (off < len);
+        } else {
+            for (size_t off = 0; off < len; off += kSegment) {
+                size_t n = std::min(len - off, kSegment);
+                if (level == 1)
+                    fast(src + off, n);
+                else
+                    chains(src + off, n, kParams[level]);
+            }
+            flush(true);
+        }
+        finish_bits(bits_, sink_);
+    }
+
+    uint32_t adler() const { return adler_; }
+
+private:
+    void flush(bool final) {
+        write_block(blk_, raw_, final, bits_, scratch_, sink_);
+        adler_ = deflate_adler32(adler_, raw_, blk_.raw_len);
+        raw_ += blk_.raw_len;
+        blk_.clear();
+    }
+    void literal(unsigned char c) {
+        if (blk_.count == blk_.capacity) flush(false);
+        blk_.literal(c);
+    }
+    void match(unsigned len, unsigned dist) {
+        if (blk_.count == blk_.capacity) flush(false);
+        blk_.match(len, dist);
+    }
+
+    void fast(const unsigned char *base, size_t n);
+    void chains(const unsigned char *base, size_t n, const Params &p);
+
+    ByteSink sink_;
+    std::unique_ptr<uint32_t[]> syms_;
+    SymbolBlock blk_;
+    BitState bits_;
+    Scratch scratch_;
+    const unsigned char *raw_ = nullptr;  // first input byte of the open block
+    uint32_t adler_ = 1;
+};
+
+// Level 1: one table slot per 4-byte hash, holding the last position seen.
+void Encoder::fast(const unsigned char *base, size_t n) {
+    const unsigned bits = table_bits(n, 8, 14);
+    std::unique_ptr<uint32_t[]> table(new uint32_t[size_t{1} << bits]());
+    auto hash = [bits](uint32_t v) { return (v * 2654435761u) >> (32 - bits); };
+    const unsigned char *ip = base, *anchor = base, *const end = base + n;
+    // Positions before `limit` have four readable bytes.
+    const unsigned char *const limit = n >= 4 ? end - 3 : base;
+    unsigned misses = 0;
+    while (ip < limit) {
+        uint32_t cur = load32(ip);
+        uint32_t &slot = table[hash(cur)];
+        uint32_t pos = static_cast<uint32_t>(ip - base) + kBias, cand = slot;
+        slot = pos;
+        if (pos - cand <= kMaxDist && load32(base + (cand - kBias)) == cur) {
+            const unsigned char *m = base + (cand - kBias);
+            unsigned max = static_cast<unsigned>(std::min<size_t>(kMaxMatch, static_cast<size_t>(end - ip)));
+            unsigned len = 4 + match_length(ip + 4, m + 4, max - 4);
+            for (; anchor < ip; ++anchor) literal(*anchor);
+            match(len, static_cast<unsigned>(ip - m));
+            ip += len;
+            anchor = ip;
+            misses = 0;
+            if (ip - 2 < limit)
+                table[hash(load32(ip - 2))] = static_cast<uint32_t>(ip - 2 - base) + kBias;
+        } else {
+            ip += 1 + (misses++ >> 6);
+        }
+    }
+    for (; anchor < end; ++anchor) literal(*anchor);
+}
+
+// Levels 2-9: chains of earlier positions with the same 3-byte hash.
+void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
+    const unsigned hbits = table_bits(n, 8, 15);
+    const unsigned wbits = table_bits(n, 8, 15);
+    const uint32_t wmask = (uint32_t{1} << wbits) - 1;
+    const unsigned nbits = table_bits(n, 8, 12);
+    std::unique_ptr<uint32_t[]> head(new uint32_t[size_t{1} << hbits]());
+    std::unique_ptr<uint32_t[]> near(new uint32_t[size_t{1} << nbits]());
+    std::unique_ptr<uint32_t[]> prev(new uint32_t[size_t{1} << wbits]);
+
+    // Positions [0, hend) have four readable bytes and can be hashed.
+    const size_t hend = n >= 4 ? n - 3 : 0;
+    size_t ins = 0;  // next position to enter into the chains
+    uint32_t near_cand = 0;
+    // Enters q into its chain and returns the chain's former head; the last
+    // position with the same first three bytes goes to near_cand.
+    auto insert = [&](size_t q) {
+        uint32_t v = load32(base + q), qs = static_cast<uint32_t>(q) + kBias;
+        uint32_t &h = head[(v * 2654435761u) >> (32 - hbits)];
+        uint32_t c = h;
+        prev[qs & wmask] = c;
+        h = qs;
+        uint32_t &h3 = near[((v << 8) * 2654435761u) >> (32 - nbits)];
+        near_cand = h3;
+        h3 = qs;
+        return c;
+    };
+    // Longest match at q longer than `best` among `chain` candidates from
+    // `cand` (which share a hash of four bytes), else a 3-byte match close by.
+    auto find = [&](size_t q, uint32_t cand, uint32_t cand3, unsigned best, unsigned chain, unsigned &dist) {
+        const unsigned char *s = base + q;
+        unsigned max = static_cast<unsigned>(std::min<size_t>(kMaxMatch, n - q));
+        if (best >= max) return best;
+        unsigned nice = std::min<unsigned>(p.nice, max);
+        uint32_t qs = static_cast<uint32_t>(q) + kBias, lim = qs - kMaxDist;
+        // A candidate is compared in full only when its first four bytes
+        // and the two bytes ending a longer match agree.
+        const uint32_t head4 = load32(s);
+        uint32_t tail2 = load16(s + best - 1);
+        while (cand >= lim && chain-- > 0) {
+            const unsigned char *m = base + (cand - kBias);
+            if (load16(m + best - 1) == tail2 && load32(m) == head4) {
+                unsigned len = match_length(s, m, max);
+                if (len > best) {
+                    best = len;
+                    dist = qs - cand;
+                    if (len >= nice) break;
+                    tail2 = load16(s + best - 1);
+                }
+            }
+            cand = prev[cand & wmask];
+        }
+        if (best < kMinMatch && cand3 + kTooFar >= qs) {
+            const unsigned char *m = base + (cand3 - kBias);
+            if ((load32(m) & 0xffffff) == (head4 & 0xffffff)) {
+                best = kMinMatch;
+                dist = qs - cand3;
+            }
+        }
+        return best;
+    };
+
+    size_t q = 0;
+    while (q < hend) {
+        // Positions inside the last match join the chains only: a 3-byte
+        // match is worth taking only close by, where a later position is.
+        for (; ins < q; ++ins) {
+            uint32_t qs = static_cast<uint32_t>(ins) + kBias;
+            uint32_t &h = head[(load32(base + ins) * 2654435761u) >> (32 - hbits)];
+            prev[qs & wmask] = h;
+            h = qs;
+        }
+        uint32_t cand = insert(q);
+        ins = q + 1;
+        unsigned dist = 0, len = find(q, cand, near_cand, kMinMatch - 1, p.chain, dist);
+        if (len < kMinMatch || (len == kMinMatch && dist > kTooFar)) {
+            literal(base[q++]);
+            continue;
+        }
+        if (p.lazy_eval) {
+            while (len < p.lazy && q + 1 < hend) {
+                uint32_t c1 = insert(q + 1);
+                ins = q + 2;
+                unsigned d1 = 0, l1 = find(q + 1, c1, 0, len, len >= p.good ? p.chain >> 2 : p.chain, d1);
+                if (l1 <= len) break;
+                literal(base[q++]);
+                len = l1;
+                dist = d1;
+            }
+        }
+        match(len, dist);
+        q += len;
+        if (!p.lazy_eval && len > p.lazy) ins = std::max(ins, q);
+    }
+    for (; q < n; ++q) literal(base[q]);
+}
+
+template <class Out>
+void append_bytes(void *ctx, const unsigned char *p, size_t n) {
+    auto &out = *static_cast<Out *>(ctx);
+    out.insert(out.end(), p, p + n);
+}
+
+template <class Out>
+void compress(Out &out, const unsigned char *src, size_t len, int level) {
+    if (level < 0) level = kDeflateDefault;
+    if (level > 9) level = 9;
+    // 32K window; the level class in the header's top bits (a hint only).
+    unsigned cmf = 0x78, flg = (level <= 1 ? 0u : level <= 5 ? 1u : level == 6 ? 2u : 3u) << 6;
+    flg += (31 - (cmf * 256 + flg) % 31) % 31;
+    const unsigned char head[2] = {static_cast<unsigned char>(cmf), static_cast<unsigned char>(flg)};
+    out.insert(out.end(), head, head + 2);
+    Encoder enc(ByteSink{&out, &append_bytes<Out>}, len);
+    enc.run(src, len, level);
+    uint32_t a = enc.adler();
+    const unsigned char tail[4] = {static_cast<unsigned char>(a >> 24), static_cast<unsigned char>(a >> 16),
+                                   static_cast<unsigned char>(a >> 8), static_cast<unsigned char>(a)};
+    out.insert(out.end(), tail, tail + 4);
+}
+
+}  // namespace
+
+uint32_t deflate_adler32(uint32_t adler, const unsigned char *src, size_t len) {
+    constexpr uint32_t kMod = 65521;
+    // 5552 is the most bytes that can be summed before s2 could pass 2^32.
+    constexpr size_t kRun = 5552;
+    uint32_t s1 = adler & 0xffff, s2 = adler >> 16;
+    while (len > 0) {
+        size_t k = std::min(len, kRun);
+        len -= k;
+        for (; k >= 8; k -= 8, src += 8) {
+            s1 += src[0], s2 += s1;
+            s1 += src[1], s2 += s1;
+            s1 += src[2], s2 += s1;
+            s1 += src[3], s2 += s1;
+            s1 += src[4], s2 += s1;
+            s1 += src[5], s2 += s1;
+            s1 += src[6], s2 += s1;
+            s1 += src[7], s2 += s1;
+        }
+        for (; k > 0; --k) s1 += *src++, s2 += s1;
+        s1 %= kMod;
+        s2 %= kMod;
+    }
+    return s2 << 16 | s1;
+}
+
+void deflate_compress_into(std::string &out, const unsigned char *src, size_t len, int level) {
+    compress(out, src, len, level);
+}
+
+std::vector<unsigned char> deflate_compress(const unsigned char *src, size_t len, int level) {
+    std::vector<unsigned char> out;
+    compress(out, src, len, level);
+    return out;
+}
+
+}  // namespace sheetlay

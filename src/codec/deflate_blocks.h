@@ -1,0 +1,132 @@
+// Block coder of the Flate encoder: what the match finder (deflate.cpp) hands
+// over, and how a run of symbols becomes one deflate block.
+//
+// The match finder stores literals and back-references in a SymbolBlock and
+// counts the symbol frequencies as it goes, so that the block coder only has
+// to build the Huffman codes, price the three kinds of block and write the
+// cheapest one. Length and distance codes come from constant tables that
+// this header shares, because the match finder counts them in its hot loop.
+#ifndef SHEETLAY_CODEC_DEFLATE_BLOCKS_H
+#define SHEETLAY_CODEC_DEFLATE_BLOCKS_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace sheetlay::deflate_detail {
+
+constexpr unsigned kMinMatch = 3;
+constexpr unsigned kMaxMatch = 258;
+constexpr unsigned kMaxDist = 32768;
+constexpr unsigned kNumLitLen = 286;  // 256 literals, end of block, 29 length codes
+constexpr unsigned kNumDist = 30;
+constexpr unsigned kEndOfBlock = 256;
+
+// Bases and extra-bit counts of the length and distance codes.
+inline constexpr std::array<uint16_t, 29> kLenBase = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,
+                                                      15, 17, 19, 23, 27, 31, 35, 43, 51,  59,
+                                                      67, 83, 99, 115, 131, 163, 195, 227, 258};
+inline constexpr std::array<uint8_t, 29> kLenExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+inline constexpr std::array<uint16_t, 30> kDistBase = {
+    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+inline constexpr std::array<uint8_t, 30> kDistExtra = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                                       6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+// Length code index (0..28) for length - 3.
+inline constexpr std::array<uint8_t, 256> kLenCode = [] {
+    std::array<uint8_t, 256> t{};
+    unsigned code = 0;
+    for (unsigned len = 3; len <= 258; ++len) {
+        while (code + 1 < kLenBase.size() && kLenBase[code + 1] <= len) ++code;
+        t[len - 3] = static_cast<uint8_t>(code);
+    }
+    return t;
+}();
+
+// Distance code for distance - 1: directly below 256; above, every code
+// starts at a multiple of 128, so (distance - 1) / 128 picks it.
+inline constexpr std::array<uint8_t, 512> kDistCode = [] {
+    std::array<uint8_t, 512> t{};
+    auto code_of = [](unsigned dist) {
+        unsigned c = 0;
+        while (c + 1 < kDistBase.size() && kDistBase[c + 1] <= dist) ++c;
+        return static_cast<uint8_t>(c);
+    };
+    for (unsigned d = 0; d < 256; ++d) t[d] = code_of(d + 1);
+    for (unsigned k = 2; k < 256; ++k) t[256 + k] = code_of(k * 128 + 1);
+    return t;
+}();
+
+inline unsigned dist_code(unsigned dist) {
+    unsigned d = dist - 1;
+    return d < 256 ? kDistCode[d] : kDistCode[256 + (d >> 7)];
+}
+
+// The symbols of one block. A literal is stored as its byte; a match as
+// (length - 3) | distance << 8, so that a distance of 0 marks a literal.
+struct SymbolBlock {
+    uint32_t *sym = nullptr;  // room for `capacity` symbols
+    size_t capacity = 0;
+    size_t count = 0;
+    size_t raw_len = 0;  // input bytes the symbols stand for
+    uint32_t litlen_freq[kNumLitLen] = {};
+    uint32_t dist_freq[kNumDist] = {};
+
+    void literal(unsigned char c) {
+        sym[count++] = c;
+        ++litlen_freq[c];
+        ++raw_len;
+    }
+    void match(unsigned len, unsigned dist) {
+        sym[count++] = (len - kMinMatch) | dist << 8;
+        ++litlen_freq[257 + kLenCode[len - kMinMatch]];
+        ++dist_freq[dist_code(dist)];
+        raw_len += len;
+    }
+    void clear();
+};
+
+// Bits still to be written and the bytes the block coder has produced.
+// Whole bytes are handed to the caller after every block; the accumulator
+// keeps the 0..7 bits of a byte that is not yet complete.
+struct BitState {
+    uint64_t acc = 0;
+    unsigned bits = 0;
+};
+
+// Writes the block that `blk` describes, covering raw[0, blk.raw_len), as
+// the cheapest of stored, fixed-code and dynamic-code blocks, and marks it
+// the last one when `final`. Complete bytes are appended through `sink`
+// (the partial last byte stays in `bs`). `scratch` is the block coder's own
+// reusable output area.
+struct ByteSink {
+    void *ctx;
+    void (*append)(void *ctx, const unsigned char *p, size_t n);
+};
+struct Scratch;
+void write_block(const SymbolBlock &blk, const unsigned char *raw, bool final, BitState &bs, Scratch &scratch,
+                 const ByteSink &sink);
+
+// Writes raw[0, len) as stored blocks (as many as its length needs).
+void write_stored(const unsigned char *raw, size_t len, bool final, BitState &bs, Scratch &scratch,
+                  const ByteSink &sink);
+
+// Writes the last partial byte, if any.
+void finish_bits(BitState &bs, const ByteSink &sink);
+
+// Owned by the caller, reused across blocks.
+struct Scratch {
+    unsigned char *data = nullptr;
+    size_t size = 0;
+    ~Scratch() { delete[] data; }
+    Scratch() = default;
+    Scratch(const Scratch &) = delete;
+    Scratch &operator=(const Scratch &) = delete;
+    unsigned char *room(size_t n);  // at least n bytes; throws std::bad_alloc
+};
+
+}  // namespace sheetlay::deflate_detail
+
+#endif

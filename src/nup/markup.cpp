@@ -1,0 +1,290 @@
+// Appearances of markup annotations that come without one: text markup
+// (Highlight, Underline, StrikeOut, Squiggly), Ink, Square, Circle, Line,
+// Polygon, PolyLine, FreeText and the Text note icon.
+//
+// Geometric kinds draw in the page's coordinates (their points are given
+// there) with /BBox = /Rect and no /Matrix, so the placement is the
+// identity and anything outside /Rect is clipped as a viewer clips it.
+// FreeText and Text draw in [0 0 w h] of the rectangle. Colours: /C strokes
+// (fills for Highlight and the note), /IC fills closed shapes, /BS gives the
+// width (default 1) and dashes, /CA the opacity through an ExtGState.
+// Counts of points are capped so a hostile array cannot make the content
+// grow without bound beyond the input's own size.
+#include <algorithm>
+#include <cmath>
+
+#include "nup/appearance_impl.h"
+
+namespace sheetlay::nup::detail {
+
+using pdf::value;
+
+namespace {
+
+constexpr size_t kMaxPoints = 100000;  // numbers read from /QuadPoints, /InkList, /Vertices
+
+struct pt {
+    double x, y;
+};
+
+// Pairs of numbers from an array (stops at the first item that is not a number).
+std::vector<pt> read_points(const value *arr, pdf::resolver *res, size_t *budget) {
+    std::vector<pt> pts;
+    arr = pdf::resolve(arr, res);
+    if (!arr || !arr->is_array()) return pts;
+    for (size_t k = 0; k + 1 < arr->items.size() && *budget >= 2; k += 2) {
+        const value *x = pdf::resolve(&arr->items[k], res), *y = pdf::resolve(&arr->items[k + 1], res);
+        if (!x || !y || !x->is_number() || !y->is_number()) break;
+        pts.push_back({x->r, y->r});
+        *budget -= 2;
+    }
+    return pts;
+}
+
+double opacity(const value &annot, pdf::resolver *res) {
+    const value *ca = pdf::get_resolved(&annot, "CA", res);
+    return ca && ca->is_number() ? std::clamp(ca->r, 0.0, 1.0) : 1.0;
+}
+
+// "0 g" -> "0 G": the DA's fill colour as a stroke colour.
+std::string stroke_of(const std::string &fill) {
+    std::string s = fill;
+    size_t sp = s.rfind(' ');
+    for (size_t k = sp == std::string::npos ? 0 : sp + 1; k < s.size(); ++k)
+        if (s[k] >= 'a' && s[k] <= 'z') s[k] = static_cast<char>(s[k] - 'a' + 'A');
+    return s;
+}
+
+void text_markup(const value &annot, std::string_view sub, pdf::resolver *res, appearance *out) {
+    std::string &o = out->content;
+    size_t budget = kMaxPoints;
+    std::vector<pt> q = read_points(annot.get("QuadPoints"), res, &budget);
+    const bool highlight = sub == "Highlight";
+    const double alpha = opacity(annot, res);
+    if (highlight || alpha < 1) o += add_gstate(&out->resources, alpha, highlight);
+    const value *c = pdf::get_resolved(&annot, "C", res);
+    std::string col;
+    if (!c) {
+        put(&col, {highlight ? 1.0 : 0.0, highlight ? 1.0 : 0.0, 0}, highlight ? "rg" : "RG");
+    } else if (!put_color(&col, c, res, !highlight)) {
+        return;  // an empty /C: transparent
+    }
+    o += col;
+    if (!highlight) o += "1 J\n";
+    for (size_t k = 0; k + 3 < q.size(); k += 4) {
+        // Points in the order writers use: upper left, upper right, lower left, lower right.
+        const pt p1 = q[k], p2 = q[k + 1], p3 = q[k + 2], p4 = q[k + 3];
+        const double ux = (p1.x + p2.x - p3.x - p4.x) / 2, uy = (p1.y + p2.y - p3.y - p4.y) / 2;
+        const double qh = std::hypot(ux, uy);
+        if (highlight) {
+            put(&o, {p1.x, p1.y}, "m");
+            put(&o, {p2.x, p2.y}, "l");
+            put(&o, {p4.x, p4.y}, "l");
+            put(&o, {p3.x, p3.y}, "l h f");
+            continue;
+        }
+        if (!(qh > 0) || !std::isfinite(qh)) continue;
+        const double lw = qh / 14;
+        put(&o, {lw}, "w");
+        if (sub == "Squiggly") {
+            // A zigzag along the bottom edge, in steps of a sixth of the height.
+            const double dx = p4.x - p3.x, dy = p4.y - p3.y, len = std::hypot(dx, dy);
+            if (!(len > 0) || !std::isfinite(len)) continue;
+            const double step = std::max(qh / 6, len / 1000);
+            const int n = static_cast<int>(std::ceil(len / step));
+            for (int i = 0; i <= n; ++i) {
+                double t = std::min(i * step, len) / len, up = (i % 2 ? 2.0 : 1.0) * lw / qh;
+                double x = p3.x + dx * t + ux * up, y = p3.y + dy * t + uy * up;
+                put(&o, {x, y}, i == 0 ? "m" : "l");
+            }
+            o += "S\n";
+            continue;
+        }
+        // Underline a little above the bottom edge; strike out through the middle.
+        const double t = sub == "StrikeOut" ? 0.5 : 1.0 / 7;
+        put(&o, {p3.x + ux * t, p3.y + uy * t}, "m");
+        put(&o, {p4.x + ux * t, p4.y + uy * t}, "l S");
+    }
+}
+
+// Sets up stroke and fill for the shape kinds; tells which painting to use.
+struct paint {
+    bool stroke = false, fill = false;
+    const char *op(bool closed) const {
+        if (stroke && fill) return closed ? "b" : "B";
+        if (fill) return "f";
+        return closed ? "s" : "S";
+    }
+};
+
+paint shape_setup(const value &annot, pdf::resolver *res, double bw, bool fillable, appearance *out) {
+    paint p;
+    std::string &o = out->content;
+    const double alpha = opacity(annot, res);
+    if (alpha < 1) o += add_gstate(&out->resources, alpha, false);
+    const value *c = pdf::get_resolved(&annot, "C", res);
+    if (bw > 0) {
+        if (!c) {
+            o += "0 G\n";
+            p.stroke = true;
+        } else {
+            p.stroke = put_color(&o, c, res, true);
+        }
+    }
+    if (fillable) p.fill = put_color(&o, pdf::get_resolved(&annot, "IC", res), res, false);
+    if (p.stroke) {
+        put(&o, {bw}, "w");
+        o += dash_op(annot, res);
+    }
+    return p;
+}
+
+void ellipse(std::string *o, double cx, double cy, double rx, double ry) {
+    const double k = 0.5522847498;
+    put(o, {cx + rx, cy}, "m");
+    put(o, {cx + rx, cy + ry * k, cx + rx * k, cy + ry, cx, cy + ry}, "c");
+    put(o, {cx - rx * k, cy + ry, cx - rx, cy + ry * k, cx - rx, cy}, "c");
+    put(o, {cx - rx, cy - ry * k, cx - rx * k, cy - ry, cx, cy - ry}, "c");
+    put(o, {cx + rx * k, cy - ry, cx + rx, cy - ry * k, cx + rx, cy}, "c");
+}
+
+void polyline(std::string *o, const std::vector<pt> &pts) {
+    for (size_t k = 0; k < pts.size(); ++k) put(o, {pts[k].x, pts[k].y}, k ? "l" : "m");
+}
+
+void shapes(const value &annot, std::string_view sub, pdf::resolver *res, const double r[4], appearance *out) {
+    std::string &o = out->content;
+    const double bw = border_width(annot, res);
+    size_t budget = kMaxPoints;
+    if (sub == "Ink") {
+        paint p = shape_setup(annot, res, bw, false, out);
+        if (!p.stroke) return;
+        o += "1 J\n1 j\n";
+        const value *list = pdf::get_resolved(&annot, "InkList", res);
+        for (size_t k = 0; list && list->is_array() && k < list->items.size() && budget >= 2; ++k) {
+            std::vector<pt> pts = read_points(&list->items[k], res, &budget);
+            if (pts.empty()) continue;
+            if (pts.size() == 1) pts.push_back(pts[0]);  // a dot: round caps make it show
+            polyline(&o, pts);
+            o += "S\n";
+        }
+        return;
+    }
+    if (sub == "Line") {
+        double l[4];
+        paint p = shape_setup(annot, res, bw, false, out);
+        if (!p.stroke || read_numbers(pdf::get_resolved(&annot, "L", res), res, l, 4) != 4) return;
+        put(&o, {l[0], l[1]}, "m");
+        put(&o, {l[2], l[3]}, "l S");
+        return;
+    }
+    if (sub == "Polygon" || sub == "PolyLine") {
+        const bool closed = sub == "Polygon";
+        paint p = shape_setup(annot, res, bw, closed, out);
+        std::vector<pt> pts = read_points(pdf::get_resolved(&annot, "Vertices", res), res, &budget);
+        if (pts.size() < 2 || (!p.stroke && !p.fill)) return;
+        polyline(&o, pts);
+        o += p.op(closed);
+        o += '\n';
+        return;
+    }
+    // Square and Circle: inside the rectangle by half the border, so the stroke stays within it.
+    paint p = shape_setup(annot, res, bw, true, out);
+    if (!p.stroke && !p.fill) return;
+    const double half = p.stroke ? bw / 2 : 0;
+    const double x0 = r[0] + half, y0 = r[1] + half, w = r[2] - r[0] - 2 * half, h = r[3] - r[1] - 2 * half;
+    if (!(w > 0) || !(h > 0)) return;
+    if (sub == "Square") {
+        put(&o, {x0, y0, w, h}, "re");
+    } else {
+        ellipse(&o, x0 + w / 2, y0 + h / 2, w / 2, h / 2);
+        o += "h\n";
+    }
+    o += p.op(false);
+    o += '\n';
+}
+
+void free_text(const value &annot, const value *acroform, pdf::resolver *res, double w, double h,
+               appearance *out) {
+    std::string &o = out->content;
+    const value *da_v = pdf::get_resolved(&annot, "DA", res);
+    if (!da_v || !da_v->is_string()) da_v = pdf::get_resolved(acroform, "DA", res);
+    const da_info da = parse_da(da_v && da_v->is_string() ? da_v->s : "");
+    const text_font f = pick_font(da, pdf::get_resolved(acroform, "DR", res), nullptr, res);
+    const double bw = border_width(annot, res);
+    const double alpha = opacity(annot, res);
+    if (alpha < 1) o += add_gstate(&out->resources, alpha, false);
+    std::string bg;
+    if (put_color(&bg, pdf::get_resolved(&annot, "C", res), res, false)) {
+        o += bg;
+        put(&o, {0, 0, w, h}, "re f");
+    }
+    if (bw > 0) {
+        o += stroke_of(da.color);
+        o += '\n';
+        put(&o, {bw}, "w");
+        o += dash_op(annot, res);
+        put(&o, {bw / 2, bw / 2, std::max(w - bw, 0.0), std::max(h - bw, 0.0)}, "re S");
+    }
+    const value *contents = pdf::get_resolved(&annot, "Contents", res);
+    const std::string text = contents && contents->is_string() ? to_winansi(contents->s) : "";
+    const value *q = pdf::get_resolved(&annot, "Q", res);
+    const double qv = q ? q->num_or(0) : 0;
+    const int quad = qv >= 0.5 && qv < 1.5 ? 1 : qv >= 1.5 && qv < 2.5 ? 2 : 0;
+    const double inset = std::max(bw, 1.0);
+    o += "q\n";
+    put(&o, {inset, inset, std::max(w - 2 * inset, 0.0), std::max(h - 2 * inset, 0.0)}, "re W n");
+    if (!text.empty()) put_text_block(&o, text, f, da.size, da.color, quad, true, w, h, 2 * inset);
+    o += "Q\n";
+    add_font_resource(&out->resources, f);
+}
+
+// The sticky note: a 20 x 20 page with three lines of "text", at the top
+// left of the rectangle, smaller when the rectangle is.
+void note_icon(const value &annot, pdf::resolver *res, double w, double h, appearance *out) {
+    std::string &o = out->content;
+    const double alpha = opacity(annot, res);
+    if (alpha < 1) o += add_gstate(&out->resources, alpha, false);
+    const double s = std::min({1.0, w / 20, h / 20});
+    put(&o, {s, 0, 0, s, 0, h - 20 * s}, "cm");
+    std::string fill;
+    if (!put_color(&fill, pdf::get_resolved(&annot, "C", res), res, false)) put(&fill, {1, 1, 0}, "rg");
+    o += fill;
+    o += "0 G\n0.6 w\n1 j\n";
+    o += "0.5 0.5 m 0.5 19.5 l 19.5 19.5 l 19.5 5 l 14.5 0.5 l h B\n";
+    o += "14.5 0.5 m 14.5 5 l 19.5 5 l S\n";
+    o += "3.5 15 m 16.5 15 l 3.5 11.5 m 16.5 11.5 l 3.5 8 m 12 8 l S\n";
+}
+
+}  // namespace
+
+bool is_markup_kind(std::string_view s) {
+    return s == "Highlight" || s == "Underline" || s == "StrikeOut" || s == "Squiggly" || s == "Ink" ||
+           s == "Square" || s == "Circle" || s == "Line" || s == "Polygon" || s == "PolyLine" ||
+           s == "FreeText" || s == "Text";
+}
+
+bool build_markup(const value &annot, std::string_view sub, const value *acroform, pdf::resolver *res,
+                  appearance *out) {
+    double r[4];
+    if (!read_rect(annot.get("Rect"), res, r)) return false;
+    out->resources = value::make_dict();
+    const double w = r[2] - r[0], h = r[3] - r[1];
+    if (sub == "FreeText" || sub == "Text") {
+        out->bbox[2] = w;
+        out->bbox[3] = h;
+        if (sub == "Text")
+            note_icon(annot, res, w, h, out);
+        else
+            free_text(annot, acroform, res, w, h, out);
+        return true;
+    }
+    std::copy(r, r + 4, out->bbox);
+    if (sub == "Highlight" || sub == "Underline" || sub == "StrikeOut" || sub == "Squiggly")
+        text_markup(annot, sub, res, out);
+    else
+        shapes(annot, sub, res, r, out);
+    return true;
+}
+
+}  // namespace sheetlay::nup::detail

@@ -1,0 +1,129 @@
+// The output's text primitives: the number rule, the growable output image
+// and how composition stops.
+//
+// Every byte of an n-up file is appended to one image in memory; nothing
+// reaches the disk until the image is complete (see nup/outfile). Numbers
+// go through one rule (fmt_num) so that the same layout always prints the
+// same text whatever the locale. Composition stops by throwing
+// compose_error once the error text is set (fail), so that the deep call
+// chains of the output side need no status plumbing; the entry (nup_doc)
+// catches it.
+#ifndef SHEETLAY_NUP_PDFOUT_H
+#define SHEETLAY_NUP_PDFOUT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <initializer_list>
+#include <new>
+#include <string>
+
+#include "internal.h"
+
+namespace sheetlay {
+
+// Prints a double by the output's number rule into out (size >= 64):
+// whole numbers within 32 bits as integers, others with four decimals and a
+// full stop. Returns the length, 0 when it does not fit. Locale independent.
+int fmt_num(char *out, size_t size, double v);
+
+namespace nup {
+
+constexpr const char *kGenericFailure = "failed to build output (damaged page tree or content)";
+
+// Why composition stopped: the message is set where the failure happens.
+struct compose_error {};
+
+// Sets the error text to msg and stops composition.
+[[noreturn]] void fail(const char *msg);
+
+// Writes v in signed decimal at out (room for 20 bytes); returns the end.
+char *put_decimal(char *out, int64_t v);
+
+// Appends a double by the number rule. Values that PDF cannot express
+// (infinities, NaN) end the composition.
+void put_num(std::string &s, double v);
+// Appends several numbers separated by single spaces.
+void put_nums(std::string &s, std::initializer_list<double> vs);
+void put_int(std::string &s, int64_t v);
+
+// A growable array of plain values. Ours, so that none of its code is
+// exported from the shared library as standard containers of built-in
+// types would be.
+template <class T>
+class array {
+public:
+    array() = default;
+    ~array() { std::free(p_); }
+    array(const array &) = delete;
+    array &operator=(const array &) = delete;
+
+    void assign(size_t n, T v) {
+        reserve(n);
+        for (size_t i = 0; i < n; ++i) p_[i] = v;
+        n_ = n;
+    }
+    void push_back(T v) {
+        if (n_ == cap_) reserve(cap_ ? 2 * cap_ : 64);
+        p_[n_++] = v;
+    }
+    T &operator[](size_t i) { return p_[i]; }
+    const T &operator[](size_t i) const { return p_[i]; }
+    size_t size() const { return n_; }
+    void clear() { n_ = 0; }
+
+private:
+    void reserve(size_t n) {
+        if (n <= cap_) return;
+        if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+        void *q = std::realloc(p_, n * sizeof(T));
+        if (!q) throw std::bad_alloc();
+        p_ = static_cast<T *>(q);
+        cap_ = n;
+    }
+    T *p_ = nullptr;
+    size_t n_ = 0, cap_ = 0;
+};
+
+// The output file as it is built: one growing buffer (the reader's `buf`,
+// so that decoded content streams can be inflated straight into it).
+class image {
+public:
+    image();
+    ~image() { buf_free(&b_); }
+    image(const image &) = delete;
+    image &operator=(const image &) = delete;
+
+    buf *raw() { return &b_; }
+    uint64_t len() const { return b_.len; }
+    unsigned char *data() { return b_.data; }
+
+    // The buffer is emptied when it cannot grow; what it held is gone.
+    void check() const {
+        if (!b_.data) fail("out of memory");
+    }
+    void append(const void *p, uint64_t n);
+    void append(const std::string &s) { append(s.data(), s.size()); }
+    void append(const char *s);
+    // Appends a copy of bytes the image already holds.
+    void append_own(uint64_t at, uint64_t n);
+    // Inserts `s` at `at`, moving what follows it up.
+    void insert(uint64_t at, const std::string &s);
+    // Drops everything from `at` on.
+    void cut(uint64_t at);
+
+private:
+    buf b_{};
+};
+
+// Byte offsets of the output's objects, by object number; -1 for none.
+struct offsets {
+    array<int64_t> at;
+    // Notes that object `num` starts at the image's current end.
+    void record(int64_t num, const image &img);
+};
+
+}  // namespace nup
+}  // namespace sheetlay
+
+#endif

@@ -1,0 +1,120 @@
+// The output side's reading of object text: tokens, indirect references,
+// where a value ends, and what a body cut short lacks.
+//
+// Objects are carried from the input as text, with their references
+// rewritten to the output's numbers. That needs only a token-level view
+// (strings, names and comments passed over whole, nesting counted), not a
+// parsed object tree, so the copy keeps every other byte as it stood. All
+// functions take a text and its length and read nothing at or past it.
+#ifndef SHEETLAY_NUP_SCAN_H
+#define SHEETLAY_NUP_SCAN_H
+
+#include <climits>
+#include <cstdint>
+#include <string>
+
+#include "internal.h"
+
+namespace sheetlay::nup {
+
+inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+// PDF delimiters: they end a token without being white space.
+inline bool is_delim(unsigned char c) {
+    return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' ||
+           c == '}' || c == '/' || c == '%';
+}
+
+inline bool is_regular(unsigned char c) { return !is_pdf_ws(c) && !is_delim(c); }
+
+// Deepest nesting of arrays and dictionaries written out. Real files stay
+// far below it; other PDF readers refuse much deeper structures.
+constexpr int32_t kMaxNesting = 256;
+
+// What is missing at the end of a literal string that never closes.
+struct open_string {
+    int32_t depth = 0;         // parentheses still open
+    bool half_escape = false;  // the text ends with a lone backslash
+};
+
+// The position after the literal string that opens at t[i] == '('
+// (balanced parentheses, backslash escapes), or len when it never closes;
+// then `open`, when given, tells what it lacks.
+int32_t skip_string(const unsigned char *t, int32_t i, int32_t len, open_string *open = nullptr);
+
+// The position after the hex string that opens at t[i] == '<'.
+int32_t skip_hex(const unsigned char *t, int32_t i, int32_t len);
+
+// After an integer ending at t[i]: the end of " gen R" / " R" when they
+// follow (PDF white space between, any digits as generation, "R" not
+// followed by a letter or digit), else -1.
+int32_t ref_tail(const unsigned char *t, int32_t i, int32_t len);
+
+// The end of the value that starts at t[p]: a whole array, dictionary or
+// string, a name, or a token (an integer takes a following "gen R").
+int32_t value_end(const unsigned char *t, int32_t len, int32_t p);
+
+// What a body left open at its end needs to be whole: the closing ")" of a
+// literal string, ">" of a hex string, and "]" or ">>" of the arrays and
+// dictionaries still open, innermost first.
+std::string closers(const unsigned char *t, int32_t len);
+
+// Calls f(start, end, num) for every indirect reference "num gen R" in
+// t[0, len). `num` is -1 when it does not fit in 32 bits. Strings, names
+// and comments are passed over whole, so "(1 0 R)" or "/F1 0 R" are not
+// references. Returns false (and stops) where arrays and dictionaries nest
+// deeper than kMaxNesting.
+template <class F>
+bool scan_refs(const unsigned char *t, int32_t len, F &&f) {
+    int32_t i = 0;
+    int32_t depth = 0;
+    while (i < len) {
+        unsigned char c = t[i];
+        if (c == '(') {
+            i = skip_string(t, i, len);
+        } else if (c == '<') {
+            if (i + 1 < len && t[i + 1] == '<') {
+                if (++depth > kMaxNesting) return false;
+                i += 2;
+            } else {
+                i = skip_hex(t, i, len);
+            }
+        } else if (c == '[') {
+            if (++depth > kMaxNesting) return false;
+            ++i;
+        } else if (c == ']' || c == '>') {
+            if (depth > 0) --depth;
+            i += (c == '>' && i + 1 < len && t[i + 1] == '>') ? 2 : 1;
+        } else if (c == '%') {
+            while (i < len && t[i] != '\r' && t[i] != '\n') ++i;
+        } else if (c == '/') {
+            ++i;
+            while (i < len && is_regular(t[i])) ++i;
+        } else if (is_regular(c)) {
+            // A token: only an integer standing alone can start a reference.
+            int32_t start = i;
+            int64_t num = 0;
+            while (i < len && is_digit(t[i])) {
+                if (num <= INT32_MAX) num = num * 10 + (t[i] - '0');
+                ++i;
+            }
+            bool integer = i > start && (i == len || !is_regular(t[i]));
+            if (!integer) {
+                while (i < len && is_regular(t[i])) ++i;
+                continue;
+            }
+            int32_t end = ref_tail(t, i, len);
+            if (end > 0) {
+                f(start, end, num > INT32_MAX ? int64_t{-1} : num);
+                i = end;
+            }
+        } else {
+            ++i;
+        }
+    }
+    return true;
+}
+
+}  // namespace sheetlay::nup
+
+#endif

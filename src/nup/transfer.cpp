@@ -1,0 +1,283 @@
+// The closure of carried objects, the renumbering of their text and their
+// writing (see transfer.h).
+#include "nup/transfer.h"
+
+#include <climits>
+#include <cstring>
+
+#include "nup/scan.h"
+
+namespace sheetlay::nup {
+
+// ---------------------------------------------------------------------------
+// The closure
+
+// Table values: 0 not met, -1 null, > 0 output number, and during gathering
+// kAlias - target for an object that forwards to `target`.
+namespace {
+constexpr int32_t kAlias = -2;
+constexpr int32_t kWalking = INT32_MIN;
+}  // namespace
+
+transfer::transfer(const doc *d, int64_t base) : d_(d), base_(base) {
+    int32_t top = d->max_num > 0 ? d->max_num : 0;
+    out_.assign(static_cast<size_t>(top) + 1, 0);
+}
+
+int32_t transfer::lookup(int64_t num) const {
+    if (num <= 0 || num >= static_cast<int64_t>(out_.size())) return 0;
+    int32_t m = out_[static_cast<size_t>(num)];
+    return m > 0 ? m : 0;
+}
+
+bool transfer::gather(const unsigned char *t, int32_t len) {
+    return scan_refs(t, len, [this](int32_t, int32_t, int64_t num) { note(num); });
+}
+
+void transfer::close() {
+    for (size_t i = 0; i < list_.size(); ++i) {
+        const obj_entry *e = objvec_find(&d_->objs, list_[i]);
+        if (!e) continue;
+        const unsigned char *t;
+        int32_t len;
+        if (own_text(e, &t, &len) && !gather(t, len)) deep_[i] = true;
+    }
+    resolve_aliases();
+}
+
+// The text of an object that holds its references: a stream's dictionary
+// (never its data), else the object's body.
+bool transfer::own_text(const obj_entry *e, const unsigned char **t, int32_t *len) const {
+    if (e->is_stream && !e->in_objstm) {
+        if (e->dict_pos < 0 || e->stream_pos <= e->dict_pos || e->stream_pos > d_->len) return false;
+        *t = d_->data + e->dict_pos;
+        *len = e->stream_pos - e->dict_pos;
+        return true;
+    }
+    return obj_body(d_->data, d_->len, e, t, len) != 0;
+}
+
+void transfer::note(int64_t num) {
+    while (num > 0 && num < static_cast<int64_t>(out_.size())) {
+        int32_t &slot = out_[static_cast<size_t>(num)];
+        if (slot != 0) return;
+        const obj_entry *e = objvec_find(&d_->objs, static_cast<int32_t>(num));
+        if (e && obj_type(d_->data, d_->len, e) != 0) {
+            slot = -1;
+            return;
+        }
+        int64_t target = 0;
+        if (e && forwards(e, &target)) {
+            if (target <= 0 || target >= static_cast<int64_t>(out_.size())) {
+                slot = -1;
+                return;
+            }
+            slot = static_cast<int32_t>(kAlias - target);
+            num = target;
+            continue;
+        }
+        int64_t m = base_ + static_cast<int64_t>(list_.size());
+        if (m > INT32_MAX) fail(kGenericFailure);
+        slot = static_cast<int32_t>(m);
+        list_.push_back(static_cast<int32_t>(num));
+        deep_.push_back(false);
+        return;
+    }
+}
+
+// True when the object's whole value is one reference, to *target.
+bool transfer::forwards(const obj_entry *e, int64_t *target) const {
+    if (e->is_stream && !e->in_objstm) return false;
+    const unsigned char *body;
+    int32_t len;
+    if (!obj_body(d_->data, d_->len, e, &body, &len)) return false;
+    int32_t s = skip_ws(body, 0, len);
+    int32_t end = len;
+    while (end > s && is_pdf_ws(body[end - 1])) --end;
+    if (s >= end || !is_digit(body[s])) return false;
+    bool whole = false;
+    scan_refs(body + s, end - s, [&](int32_t a, int32_t b, int64_t num) {
+        if (a == 0 && b == end - s) {
+            whole = true;
+            *target = num;
+        }
+    });
+    return whole;
+}
+
+// Replaces each forwarding entry by what its chain ends at: an output
+// number, or null for a chain that ends nowhere or runs in a circle.
+void transfer::resolve_aliases() {
+    array<size_t> chain;
+    for (size_t i = 1; i < out_.size(); ++i) {
+        if (out_[i] > kAlias || out_[i] == kWalking) continue;
+        chain.clear();
+        size_t j = i;
+        int32_t r;
+        for (;;) {
+            int32_t v = out_[j];
+            if (v == kWalking) {
+                r = -1;
+                break;
+            }
+            if (v > kAlias) {
+                r = v > 0 ? v : -1;
+                break;
+            }
+            out_[j] = kWalking;
+            chain.push_back(j);
+            j = static_cast<size_t>(static_cast<int64_t>(kAlias) - v);
+        }
+        for (size_t k = 0; k < chain.size(); ++k) out_[chain[k]] = r;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Renumbering
+
+namespace {
+
+// Copies t[0, len) through `emit`, every reference replaced.
+template <class Emit>
+bool renumber(const transfer &tr, const unsigned char *t, int32_t len, Emit &&emit) {
+    int32_t copied = 0;
+    bool ok = scan_refs(t, len, [&](int32_t s, int32_t e, int64_t num) {
+        emit(t + copied, static_cast<size_t>(s - copied));
+        int32_t m = tr.lookup(num);
+        if (m > 0) {
+            std::string r;
+            put_int(r, m);
+            r += " 0 R";
+            emit(r.data(), r.size());
+        } else {
+            emit("null", 4);
+        }
+        copied = e;
+    });
+    emit(t + copied, static_cast<size_t>(len - copied));
+    return ok;
+}
+
+}  // namespace
+
+bool renumber_into(const transfer &tr, const unsigned char *t, int32_t len, std::string &out) {
+    return renumber(tr, t, len, [&out](const void *p, size_t n) {
+        out.append(static_cast<const char *>(p), n);
+    });
+}
+
+void renumber_into(const transfer &tr, const unsigned char *t, int32_t len, image &img) {
+    renumber(tr, t, len, [&img](const void *p, size_t n) { img.append(p, n); });
+}
+
+// ---------------------------------------------------------------------------
+// Carried objects
+
+namespace {
+
+// The declared length of a carried stream, or -1 when unreadable.
+int32_t declared_length(const doc *d, const obj_entry *e) {
+    int32_t L, R;
+    parse_length(d->data, d->len, e->dict_pos, e->stream_pos, &L, &R);
+    if (L >= 0) return L;
+    if (R <= 0) return -1;
+    const obj_entry *le = objvec_find(&d->objs, R);
+    const unsigned char *body;
+    int32_t blen;
+    if (!le || le->is_stream || !obj_body(d->data, d->len, le, &body, &blen)) return -1;
+    int32_t c = 0;
+    return parse_int_at(body, blen, &c);
+}
+
+void write_null_object(image &img, int32_t m) {
+    std::string s;
+    put_int(s, m);
+    s += " 0 obj\nnull\nendobj\n";
+    img.append(s);
+}
+
+// A stream's dictionary whose /Length disagrees with the data that was found
+// (a damaged file): every /Length entry of the dictionary gives way to one
+// that states the true length.
+void write_fixed_length_dict(const transfer &tr, image &img, const unsigned char *t, int32_t len,
+                             int32_t actual) {
+    std::string lt = "<< /Length ";
+    put_int(lt, actual);
+    img.append(lt);
+    int32_t from = 2, p = 2;
+    while (p < len) {
+        p = skip_ws(t, p, len);
+        if (p >= len || t[p] == '>') break;
+        if (t[p] == '%') {
+            while (p < len && t[p] != '\r' && t[p] != '\n') ++p;
+            continue;
+        }
+        if (t[p] != '/') {
+            int32_t q = value_end(t, len, p);
+            p = q > p ? q : p + 1;
+            continue;
+        }
+        int32_t k = p + 1;
+        while (k < len && is_regular(t[k])) ++k;
+        int32_t ve = value_end(t, len, skip_ws(t, k, len));
+        if (k - p - 1 == 6 && std::memcmp(t + p + 1, "Length", 6) == 0) {
+            img.append(" ", 1);
+            renumber_into(tr, t + from, p - from, img);
+            from = ve;
+        }
+        p = ve;
+    }
+    renumber_into(tr, t + from, len - from, img);
+}
+
+}  // namespace
+
+void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, int32_t n,
+                   int32_t m, bool too_deep) {
+    off.record(m, img);
+    const obj_entry *e = objvec_find(&d->objs, n);
+    if (!e || too_deep) {
+        write_null_object(img, m);
+        return;
+    }
+    std::string head;
+    put_int(head, m);
+    head += " 0 obj\n";
+    if (e->is_stream && !e->in_objstm) {
+        bool sound = e->dict_pos >= 0 && e->stream_pos > e->dict_pos && e->stream_pos <= d->len &&
+                     e->data_start >= 0 && e->data_end >= e->data_start && e->data_end <= d->len &&
+                     d->data[e->dict_pos] == '<';
+        if (!sound) {
+            write_null_object(img, m);
+            return;
+        }
+        img.append(head);
+        const unsigned char *t = d->data + e->dict_pos;
+        int32_t len = e->stream_pos - e->dict_pos;
+        int32_t actual = e->data_end - e->data_start;
+        if (declared_length(d, e) == actual)
+            renumber_into(tr, t, len, img);
+        else
+            write_fixed_length_dict(tr, img, t, len, actual);
+        img.append("stream\n");
+        img.append(d->data + e->data_start, static_cast<uint64_t>(actual));
+        img.append("\nendstream\nendobj\n");
+        return;
+    }
+    const unsigned char *body;
+    int32_t blen;
+    if (!obj_body(d->data, d->len, e, &body, &blen) || skip_ws(body, 0, blen) >= blen) {
+        write_null_object(img, m);
+        return;
+    }
+    img.append(head);
+    renumber_into(tr, body, blen, img);
+    // A body left open by a damaged input is closed before its endobj.
+    std::string tail = closers(body, blen);
+    img.append(tail);
+    img.append(is_pdf_ws(tail.empty() ? body[blen - 1] : static_cast<unsigned char>(tail.back()))
+                   ? "endobj\n"
+                   : "\nendobj\n");
+}
+
+}  // namespace sheetlay::nup

@@ -1,0 +1,71 @@
+// The objects carried from the input into the output: which ones (the
+// closure of the placed pages' resources), their numbers there, and their
+// text with every reference renumbered.
+//
+// The closure is found breadth first over the references of the objects'
+// own text (a stream's dictionary, never its data), with a flat table from
+// input to output number, so that depth and cost stay bounded by the number
+// of objects whatever the file's shape. Pages and page-tree nodes are never
+// carried: references to them (and to numbers no object can have) are
+// written as null. An object whose whole value is a reference to another is
+// not carried either (an indirect object cannot stand for another one):
+// references to it name its target.
+#ifndef SHEETLAY_NUP_TRANSFER_H
+#define SHEETLAY_NUP_TRANSFER_H
+
+#include <cstdint>
+#include <string>
+
+#include "internal.h"
+#include "nup/pdfout.h"
+
+namespace sheetlay::nup {
+
+class transfer {
+public:
+    // Carried objects are numbered from `base` on.
+    transfer(const doc *d, int64_t base);
+
+    // Output number for input number `num`: > 0, or 0 for "write null".
+    int32_t lookup(int64_t num) const;
+
+    // Notes the references of a text; false when it nests too deep.
+    bool gather(const unsigned char *t, int32_t len);
+
+    // Follows the references inside carried objects until none is new,
+    // breadth first, then settles the forwarding objects.
+    void close();
+
+    // Input numbers of the carried objects, in output order.
+    const array<int32_t> &list() const { return list_; }
+    int32_t out_num(size_t i) const { return static_cast<int32_t>(base_ + static_cast<int64_t>(i)); }
+    // Carried objects nested too deep to be written: they become null.
+    bool too_deep(size_t i) const { return deep_[i]; }
+
+private:
+    void note(int64_t num);
+    bool own_text(const obj_entry *e, const unsigned char **t, int32_t *len) const;
+    bool forwards(const obj_entry *e, int64_t *target) const;
+    void resolve_aliases();
+
+    const doc *d_;
+    int64_t base_;
+    array<int32_t> out_;
+    array<int32_t> list_;
+    array<bool> deep_;
+};
+
+// Appends t[0, len) with every reference replaced by its output number
+// (generation 0) or by null. False when the text nests too deep (what was
+// appended is then incomplete).
+bool renumber_into(const transfer &tr, const unsigned char *t, int32_t len, std::string &out);
+void renumber_into(const transfer &tr, const unsigned char *t, int32_t len, image &img);
+
+// Writes carried object n (input number) as object m, or a null object when
+// it is gone or `too_deep`; records its offset.
+void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, int32_t n,
+                   int32_t m, bool too_deep);
+
+}  // namespace sheetlay::nup
+
+#endif

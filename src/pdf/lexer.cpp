@@ -1,0 +1,454 @@
+// Lexical primitives of PDF text (see pdf/lexer.h).
+//
+// Searches jump with memchr to the first byte of what they look for and
+// then check the token's boundaries, since most of a file is stream data
+// that holds no token at all. Positions are int32_t (files are limited to
+// 2^31 - 1 bytes); sums that could pass that limit are formed in 64 bits.
+#include "pdf/lexer.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace sheetlay {
+
+namespace {
+
+// The end of the literal string at t[i] == '(' (i < end), or -1 when it
+// does not close before end: for the readers, an open string is damage.
+int32_t closed_literal_end(const unsigned char *t, int32_t i, int32_t end) {
+    open_literal open;
+    int32_t j = skip_literal(t, i, end, &open);
+    return open.depth > 0 ? -1 : j;
+}
+
+// Reads a run of digits ending at `last` backwards; returns its first
+// position.
+int32_t digit_run_start(const unsigned char *t, int32_t last) {
+    int32_t k = last;
+    while (k >= 0 && is_dec_digit(t[k])) --k;
+    return k + 1;
+}
+
+// The decimal value of the digits t[from, to); it saturates at INT32_MAX.
+int32_t read_decimal(const unsigned char *t, int32_t from, int32_t to) {
+    int64_t v = 0;
+    for (int32_t i = from; i < to; ++i) {
+        v = v * 10 + (t[i] - '0');
+        if (v > INT32_MAX) v = INT32_MAX;
+    }
+    return static_cast<int32_t>(v);
+}
+
+}  // namespace
+
+int32_t skip_literal(const unsigned char *t, int32_t i, int32_t len, open_literal *open) {
+    if (open) *open = open_literal{};
+    int32_t depth = 0;
+    for (int32_t j = i; j < len; ++j) {
+        unsigned char c = t[j];
+        if (c == '\\') {
+            // The escaped byte does not count.
+            if (++j == len && open) open->half_escape = true;
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')' && --depth == 0) {
+            return j + 1;
+        }
+    }
+    if (open) open->depth = depth;
+    return len;
+}
+
+// ===========================================================================
+// Object headers
+
+int32_t header_before(const unsigned char *t, int32_t P, int32_t *num) {
+    int32_t j = P - 1;
+    while (j >= 0 && is_c_space(t[j])) --j;
+    if (j < 0 || !is_dec_digit(t[j])) return -1;
+    j = digit_run_start(t, j) - 1;  // byte before the generation number
+    if (j < 0 || !is_c_space(t[j])) return -1;
+    while (j >= 0 && is_c_space(t[j])) --j;
+    if (j < 0 || !is_dec_digit(t[j])) return -1;
+    int32_t first = digit_run_start(t, j);
+    if (first > 0 && is_alnum(t[first - 1])) return -1;
+    *num = read_decimal(t, first, j + 1);
+    return *num > 0 ? first : -1;
+}
+
+// The first byte of the body of the object whose header "N G obj" begins
+// at t[hdr].
+int32_t body_start(const unsigned char *t, int32_t len, int32_t hdr) {
+    int32_t p = hdr;
+    parse_int_at(t, len, &p);
+    p = skip_ws(t, p, len);
+    if (p < len && is_dec_digit(t[p])) parse_int_at(t, len, &p);
+    p = skip_ws(t, p, len);
+    if (kw_at(t, p, len, "obj")) p = skip_ws(t, p + 3, len);
+    return p;
+}
+
+// The first header "N G obj" that begins in t[from..stop), or -1.
+int32_t next_header(const unsigned char *t, int32_t len, int32_t from, int32_t stop) {
+    for (int32_t i = from; i + 3 <= stop; ++i) {
+        const void *hit = std::memchr(t + i, 'o', static_cast<size_t>(stop - 3 - i + 1));
+        if (!hit) return -1;
+        i = static_cast<int32_t>(static_cast<const unsigned char *>(hit) - t);
+        if (!kw_at(t, i, len, "obj")) continue;
+        int32_t num = 0;
+        int32_t h = header_before(t, i, &num);
+        if (h >= from) return h;
+    }
+    return -1;
+}
+
+// ===========================================================================
+// Scanning primitives
+
+int32_t skip_ws(const unsigned char *t, int32_t pos, int32_t end) {
+    if (pos >= end) return pos;
+    if (pos < 0) pos = 0;
+    while (pos < end && is_pdf_ws(t[pos])) ++pos;
+    return pos;
+}
+
+int kw_at(const unsigned char *t, int32_t pos, int32_t len, const char *kw) {
+    int64_t klen = static_cast<int64_t>(std::strlen(kw));
+    if (pos < 0 || pos + klen > len) return 0;
+    if (std::memcmp(t + pos, kw, static_cast<size_t>(klen)) != 0) return 0;
+    if (pos > 0 && is_alnum(t[pos - 1])) return 0;
+    if (pos + klen < len && is_alnum(t[pos + klen])) return 0;
+    return 1;
+}
+
+int32_t find_kw(const unsigned char *t, int32_t len, int32_t start, const char *kw) {
+    size_t klen = std::strlen(kw);
+    if (klen == 0) return -1;
+    if (start < 0) start = 0;
+    int64_t i = start;
+    while (i + static_cast<int64_t>(klen) <= len) {
+        const void *hit = std::memchr(t + i, kw[0], static_cast<size_t>(len - i - klen + 1));
+        if (!hit) return -1;
+        i = static_cast<const unsigned char *>(hit) - t;
+        if (kw_at(t, static_cast<int32_t>(i), len, kw)) return static_cast<int32_t>(i);
+        ++i;
+    }
+    return -1;
+}
+
+int32_t find_name(const unsigned char *t, int32_t len, int32_t start, int32_t limit,
+                  const char *name) {
+    int64_t end = std::min(len, limit);
+    int64_t nlen = static_cast<int64_t>(std::strlen(name));
+    if (start < 0) start = 0;
+    int64_t i = start;
+    while (i + 1 + nlen <= end) {
+        const void *hit = std::memchr(t + i, '/', static_cast<size_t>(end - nlen - i));
+        if (!hit) return -1;
+        i = static_cast<const unsigned char *>(hit) - t;
+        if (std::memcmp(t + i + 1, name, static_cast<size_t>(nlen)) == 0 &&
+            (i + 1 + nlen == end || !is_name_char(t[i + 1 + nlen])))
+            return static_cast<int32_t>(i);
+        ++i;
+    }
+    return -1;
+}
+
+int32_t find_name_top(const unsigned char *t, int32_t len, int32_t start, int32_t limit,
+                      const char *name) {
+    int32_t end = std::min(len, limit);
+    int64_t nlen = static_cast<int64_t>(std::strlen(name));
+    if (start < 0) start = 0;
+    if (start >= end) return -1;
+    int32_t depth = 0;
+    int32_t i = start;
+    while (i < end) {
+        unsigned char c = t[i];
+        if (c == '%') {
+            int32_t j = i + 1;
+            while (j < end && t[j] != '\r' && t[j] != '\n') ++j;
+            if (j >= end) return -1;
+            i = j;
+        } else if (c == '(') {
+            int32_t j = closed_literal_end(t, i, end);
+            if (j < 0) return -1;
+            i = j;
+        } else if (c == '<') {
+            if (i + 1 >= end) return -1;
+            if (t[i + 1] == '<') {
+                ++depth;
+                i += 2;
+            } else {
+                int32_t j = i + 1;
+                while (j < end && t[j] != '>') ++j;
+                if (j >= end) return -1;
+                i = j + 1;
+            }
+        } else if (c == '>') {
+            if (i + 1 >= end) return -1;
+            if (t[i + 1] == '>') {
+                if (depth > 0) --depth;
+                i += 2;
+            } else {
+                ++i;
+            }
+        } else if (c == '/' && depth <= 1) {
+            if (i + 1 + nlen <= end && std::memcmp(t + i + 1, name, static_cast<size_t>(nlen)) == 0 &&
+                (i + 1 + nlen == end || !is_name_char(t[i + 1 + nlen])))
+                return i;
+            ++i;
+        } else {
+            ++i;
+        }
+    }
+    return -1;
+}
+
+char *dict_text_at(const unsigned char *t, int32_t len, int32_t pos) {
+    if (pos < 0 || static_cast<int64_t>(pos) + 1 >= len || t[pos] != '<' || t[pos + 1] != '<')
+        return nullptr;
+    int32_t depth = 0;
+    int32_t i = pos;
+    while (i < len) {
+        if (i + 1 < len && t[i] == '<' && t[i + 1] == '<') {
+            ++depth;
+            i += 2;
+        } else if (i + 1 < len && t[i] == '>' && t[i + 1] == '>') {
+            --depth;
+            i += 2;
+            if (depth == 0) {
+                size_t n = static_cast<size_t>(i - pos);
+                char *out = static_cast<char *>(std::malloc(n + 1));
+                if (!out) return nullptr;
+                std::memcpy(out, t + pos, n);
+                out[n] = '\0';
+                return out;
+            }
+        } else if (t[i] == '(') {
+            int32_t j = closed_literal_end(t, i, len);
+            if (j < 0) return nullptr;
+            i = j;
+        } else {
+            ++i;
+        }
+    }
+    return nullptr;
+}
+
+int32_t dict_stream_kw(const unsigned char *t, int32_t len, int32_t pos) {
+    if (pos < 0) return -1;
+    int32_t depth = 0;
+    int32_t i = pos;
+    while (i < len) {
+        unsigned char c = t[i];
+        if ((c == '<' || c == '>' || c == '(') && i == len - 1) return -1;
+        if (c == '<' && t[i + 1] == '<') {
+            ++depth;
+            i += 2;
+        } else if (c == '>' && t[i + 1] == '>') {
+            --depth;
+            i += 2;
+            if (depth < 0) return -1;  // closed before it opened: never closes
+            if (depth == 0) {
+                int32_t j = skip_ws(t, i, len);
+                return kw_at(t, j, len, "stream") ? j : -1;
+            }
+        } else if (c == '(') {
+            int32_t j = closed_literal_end(t, i, len);
+            if (j < 0) return -1;
+            i = j;
+        } else {
+            ++i;
+        }
+    }
+    return -1;
+}
+
+int32_t parse_int_at(const unsigned char *t, int32_t len, int32_t *cursor) {
+    int32_t p = *cursor;
+    if (p < 0 || p >= len) return -1;
+    p = skip_ws(t, p, len);
+    if (p >= len) return -1;
+    bool neg = false;
+    if (t[p] == '-') {
+        neg = true;
+        ++p;
+    }
+    if (p >= len || !is_dec_digit(t[p])) return -1;
+    uint32_t v = 0;
+    while (p < len && is_dec_digit(t[p])) v = v * 10u + static_cast<uint32_t>(t[p++] - '0');
+    *cursor = p;
+    return static_cast<int32_t>(neg ? 0u - v : v);
+}
+
+int32_t read_int_adv(const unsigned char *t, int32_t len, int32_t *cursor) {
+    int32_t p = *cursor;
+    if (p < 0 || p >= len) return -1;
+    p = skip_ws(t, p, len);
+    if (p >= len) {
+        *cursor = len;
+        return -1;
+    }
+    bool neg = false;
+    if (t[p] == '+' || t[p] == '-') {
+        neg = t[p] == '-';
+        ++p;
+        if (p >= len) {
+            *cursor = p;
+            return -1;
+        }
+    }
+    if (!is_dec_digit(t[p])) {
+        *cursor = t[p] == 'R' ? p : p + 1;
+        return -1;
+    }
+    uint32_t v = 0;
+    while (p < len && is_dec_digit(t[p])) v = v * 10u + static_cast<uint32_t>(t[p++] - '0');
+    *cursor = p;
+    return static_cast<int32_t>(neg ? 0u - v : v);
+}
+
+void parse_length(const unsigned char *t, int32_t len, int32_t start, int32_t limit,
+                  int32_t *direct_len, int32_t *len_ref) {
+    *direct_len = -1;
+    *len_ref = -1;
+    int32_t end = std::min(len, limit);
+    int32_t from = start;
+    // An array read without result up to its "]" (or the end): a later
+    // /Length whose "[" lies inside it reads the same numbers to the same
+    // place, so it is passed over without reading them again.
+    int32_t fruitless_until = -1;
+    for (;;) {
+        int32_t i = find_name(t, len, from, limit, "Length");
+        if (i < 0) return;
+        from = i + 1;
+        // Pass over the delimiter that ends the name, then white space.
+        int32_t p = skip_ws(t, i + 8, end);
+        if (p >= end) return;
+        unsigned char c = t[p];
+        if (c == '[') {
+            if (p < fruitless_until) continue;
+            int32_t q = p + 1;
+            int32_t last = -1;
+            while (q < end && t[q] != ']') {
+                int32_t cur = q;
+                int32_t v = parse_int_at(t, end, &cur);
+                if (cur != q) {
+                    if (v >= 0) last = v;
+                    q = cur;
+                } else {
+                    ++q;
+                }
+            }
+            if (last >= 0) {
+                *direct_len = last;
+                return;
+            }
+            fruitless_until = q;
+        } else if (is_dec_digit(c) || c == '-') {
+            int32_t cur = p;
+            int32_t v = parse_int_at(t, len, &cur);
+            if (v < 0) continue;
+            int32_t q = skip_ws(t, cur, end);
+            if (q < end && is_dec_digit(t[q])) {
+                int32_t g = q;
+                parse_int_at(t, len, &g);
+                q = skip_ws(t, g, end);
+            }
+            if (q < end && t[q] == 'R' && (q + 1 >= end || !is_alnum(t[q + 1])))
+                *len_ref = v;
+            else
+                *direct_len = v;
+            return;
+        }
+    }
+}
+
+int dict_range(const unsigned char *file, int32_t file_len, const obj_entry *e,
+               const unsigned char **t, int32_t *tlen, int32_t *start, int32_t *end) {
+    if (e->in_objstm) {
+        if (!e->text || e->text_len <= 0) return 0;
+        *t = e->text;
+        *tlen = e->text_len;
+        *start = 0;
+        *end = e->text_len;
+        return 1;
+    }
+    if (e->dict_pos < 0 || e->dict_pos >= file_len) return 0;
+    int32_t stop = e->stream_pos > 0 ? e->stream_pos : e->endobj_pos > 0 ? e->endobj_pos : file_len;
+    if (stop > file_len) stop = file_len;
+    *t = file;
+    *tlen = file_len;
+    *start = e->dict_pos;
+    *end = stop;
+    return 1;
+}
+
+int obj_type(const unsigned char *file, int32_t file_len, const obj_entry *e) {
+    const unsigned char *t;
+    int32_t tlen, start, end;
+    if (!dict_range(file, file_len, e, &t, &tlen, &start, &end)) return 0;
+    int32_t p = start;
+    for (;;) {
+        int32_t i = find_name_top(t, end, p, end, "Type");
+        if (i < 0) return 0;
+        p = i + 1;
+        int32_t q = skip_ws(t, i + 5, end);
+        if (q >= end || t[q] != '/' || q == end - 1) continue;
+        if (q + 5 > end || std::memcmp(t + q + 1, "Page", 4) != 0) continue;
+        int32_t r = q + 5;
+        if (r == end || !is_alnum(t[r])) return 1;
+        if (t[r] == 's' && (r + 1 == end || !is_alnum(t[r + 1]))) return 2;
+        return 0;
+    }
+}
+
+int obj_body(const unsigned char *file, int32_t file_len, const obj_entry *e,
+             const unsigned char **body, int32_t *body_len) {
+    if (e->in_objstm) {
+        if (!e->text || e->text_len <= 0) return 0;
+        *body = e->text;
+        *body_len = e->text_len;
+        return 1;
+    }
+    if (e->hdr_pos < 0 || e->hdr_pos >= file_len) return 0;
+    int32_t p = body_start(file, file_len, e->hdr_pos);
+    if (e->endobj_pos <= 0 || e->endobj_pos <= p || p >= file_len) return 0;
+    int32_t stop = std::min(e->endobj_pos, file_len);
+    *body = file + p;
+    *body_len = stop - p;
+    return 1;
+}
+
+// ===========================================================================
+// Named values and keyword positions
+
+int32_t name_value(const unsigned char *t, int32_t end, int32_t i, const char *name) {
+    int32_t p = i + 1 + static_cast<int32_t>(std::strlen(name));
+    return parse_int_at(t, end, &p);
+}
+
+int32_t first_name_int(const unsigned char *t, int32_t len, int32_t start, int32_t end,
+                       const char *name, int32_t min) {
+    for (int32_t from = start;;) {
+        int32_t i = find_name(t, len, from, end, name);
+        if (i < 0) return -1;
+        from = i + 1;
+        int32_t v = name_value(t, len, i, name);
+        if (v >= min) return v;
+    }
+}
+
+void kw_positions::collect(const unsigned char *t, int32_t len, const char *kw, int32_t from) {
+    for (int32_t p = find_kw(t, len, from, kw); p >= 0; p = find_kw(t, len, p + 1, kw))
+        pos.push_back(p);
+}
+
+int32_t kw_positions::first_at_or_after(int64_t p) const {
+    auto it = std::lower_bound(pos.begin(), pos.end(), p, [](int32_t a, int64_t b) { return a < b; });
+    return it == pos.end() ? -1 : *it;
+}
+
+}  // namespace sheetlay

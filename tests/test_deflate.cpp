@@ -1,0 +1,304 @@
+// Flate encoder tests: every level over a table of inputs (empty, tiny,
+// incompressible, runs, page content, block and stored-block boundaries,
+// skewed byte frequencies that force long Huffman codes, a few MB), each
+// output decoded by zlib and by the library's own decoder; the choice of
+// block kind, the frame, determinism, and the real corpus's content streams
+// with sizes next to zlib's.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/deflate.h"
+#include "codec/inflate.h"
+#include "support/tools.h"
+
+#if SHEETLAY_HAVE_ZLIB
+#include <zlib.h>
+
+#include "support/flate_streams.h"
+#endif
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes from(const std::string &s) { return Bytes(s.begin(), s.end()); }
+
+Bytes random_bytes(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    Bytes b(n);
+    for (auto &c : b) c = static_cast<unsigned char>(rng());
+    return b;
+}
+
+// Page content of the kind the library writes and joins.
+std::string page_content(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s;
+    while (s.size() < n) {
+        s += "q 1 0 0 1 " + std::to_string(rng() % 600) + " " + std::to_string(rng() % 800) + " cm BT /F" +
+             std::to_string(rng() % 3 + 1) + " 12 Tf (Hello " + std::to_string(rng() % 1000) + ") Tj ET Q\n";
+        if (rng() % 4 == 0) s += "0.5 g 10 10 " + std::to_string(rng() % 300) + " 20 re f\n";
+    }
+    s.resize(n);
+    return s;
+}
+
+// Bytes whose frequencies follow the Fibonacci numbers, shuffled: their
+// optimal Huffman code is longer than 15 bits, so the lengths must be cut.
+Bytes fibonacci_bytes() {
+    Bytes b;
+    uint32_t f0 = 1, f1 = 1;
+    for (int sym = 0; sym < 26; ++sym) {
+        b.insert(b.end(), f0, static_cast<unsigned char>('A' + sym));
+        uint32_t f2 = f0 + f1;
+        f0 = f1;
+        f1 = f2;
+    }
+    std::shuffle(b.begin(), b.end(), std::mt19937(7));
+    return b;
+}
+
+struct Input {
+    const char *name;
+    Bytes data;
+};
+
+std::vector<Input> inputs() {
+    std::vector<Input> v;
+    v.push_back({"empty", {}});
+    v.push_back({"one", {'x'}});
+    v.push_back({"three", from("abc")});
+    v.push_back({"four-same", from("aaaa")});
+    v.push_back({"nine", from("abcabcabc")});
+    v.push_back({"hello", from("q 1 0 0 1 72 720 cm BT /F1 12 Tf (Hello) Tj ET Q")});
+    {
+        // Short, so fixed codes win, with literals of every fixed-code length.
+        Bytes b;
+        for (unsigned c = 0; c < 256; c += 7) b.push_back(static_cast<unsigned char>(c));
+        v.push_back({"fixed-code-literals", std::move(b)});
+    }
+    v.push_back({"random-100k", random_bytes(100000, 1)});
+    v.push_back({"zeros-1m", Bytes(1 << 20, 0)});
+    v.push_back({"ab-runs", from(std::string(70000, 'a') + std::string(300, 'b') + std::string(5, 'a'))});
+    {
+        // Runs of every length, from every byte value.
+        Bytes b;
+        std::mt19937 rng(3);
+        while (b.size() < 200000) b.insert(b.end(), rng() % 300 + 1, static_cast<unsigned char>(rng()));
+        v.push_back({"varied-runs", std::move(b)});
+    }
+    v.push_back({"page-300k", from(page_content(300000, 4))});
+    // One literal per byte: blocks end after a power-of-two number of symbols.
+    for (size_t n : {16383u, 16384u, 16385u, 32768u, 32769u})
+        v.push_back({"random-around-block", random_bytes(n, static_cast<unsigned>(n))});
+    // Stored blocks hold at most 65535 bytes.
+    for (size_t n : {65535u, 65536u, 131071u})
+        v.push_back({"random-around-stored", random_bytes(n, static_cast<unsigned>(n))});
+    // Matches that reach exactly 32768 bytes back, and one byte further.
+    {
+        Bytes b = random_bytes(40000, 9);
+        std::copy(b.begin(), b.begin() + 300, b.begin() + 32768);
+        std::copy(b.begin() + 1000, b.begin() + 1300, b.begin() + 1000 + 32769);
+        v.push_back({"window-edge", std::move(b)});
+    }
+    v.push_back({"fibonacci", fibonacci_bytes()});
+    {
+        // A few MB: text, an incompressible stretch, a run, text again.
+        Bytes b = from(page_content(1500000, 5));
+        Bytes r = random_bytes(500000, 6);
+        b.insert(b.end(), r.begin(), r.end());
+        b.insert(b.end(), 600000, ' ');
+        Bytes t = from(page_content(800000, 7));
+        b.insert(b.end(), t.begin(), t.end());
+        v.push_back({"mixed-3m", std::move(b)});
+    }
+    return v;
+}
+
+constexpr int kLevels[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, -1, 100};
+
+// The library's decoder must give back exactly `want`.
+void expect_own_inflate(const Bytes &z, const Bytes &want, const std::string &what) {
+    Bytes out(std::max<size_t>(want.size(), 1));
+    uint64_t n = 0;
+    int32_t rc = sheetlay::inflate_decompress(z.data(), z.size(), out.data(), want.size(), &n);
+    ASSERT_EQ(rc, 0) << what;
+    ASSERT_EQ(n, want.size()) << what;
+    out.resize(want.size());
+    EXPECT_TRUE(out == want) << what;
+}
+
+#if SHEETLAY_HAVE_ZLIB
+void expect_zlib_inflate(const Bytes &z, const Bytes &want, const std::string &what) {
+    Bytes out(want.size() + 1);
+    uLongf n = static_cast<uLongf>(out.size());
+    ASSERT_EQ(uncompress(out.data(), &n, z.data(), static_cast<uLong>(z.size())), Z_OK) << what;
+    ASSERT_EQ(n, want.size()) << what;
+    out.resize(n);
+    EXPECT_TRUE(out == want) << what;
+}
+
+Bytes zlib_compress(const Bytes &in, int level) {
+    uLongf n = compressBound(static_cast<uLong>(in.size()));
+    Bytes out(n);
+    compress2(out.data(), &n, in.data(), static_cast<uLong>(in.size()), level);
+    out.resize(n);
+    return out;
+}
+#endif
+
+TEST(DeflateRoundTrip, EveryLevelEveryInput) {
+    for (const Input &in : inputs()) {
+        for (int level : kLevels) {
+            std::string what = std::string(in.name) + " (" + std::to_string(in.data.size()) + " bytes) level " +
+                               std::to_string(level);
+            Bytes z = sheetlay::deflate_compress(in.data.data(), in.data.size(), level);
+            // Level 0 writes stored blocks of at most 65535 bytes (5 bytes
+            // of block header each), between the 2-byte header and the
+            // 4-byte checksum; the other levels never write much more.
+            size_t stored = in.data.size() + 5 * std::max<size_t>(1, (in.data.size() + 65534) / 65535) + 6;
+            EXPECT_LE(z.size(), in.data.size() + in.data.size() / 3000 + 16) << what;
+            if (level == 0) EXPECT_EQ(z.size(), stored) << what;
+            expect_own_inflate(z, in.data, what);
+#if SHEETLAY_HAVE_ZLIB
+            expect_zlib_inflate(z, in.data, what);
+#endif
+            if (::testing::Test::HasFatalFailure()) return;
+        }
+    }
+}
+
+TEST(DeflateRoundTrip, AppendsAndRepeatsItself) {
+    Bytes page = from(page_content(50000, 11));
+    for (int level : kLevels) {
+        Bytes v = sheetlay::deflate_compress(page.data(), page.size(), level);
+        EXPECT_TRUE(v == sheetlay::deflate_compress(page.data(), page.size(), level)) << level;
+        std::string s = "prefix";
+        sheetlay::deflate_compress_into(s, page.data(), page.size(), level);
+        ASSERT_EQ(s.size(), v.size() + 6) << level;
+        EXPECT_EQ(s.compare(0, 6, "prefix"), 0);
+        EXPECT_TRUE(v.empty() || std::memcmp(v.data(), s.data() + 6, v.size()) == 0) << level;
+    }
+}
+
+TEST(DeflateFrame, HeaderAndChecksum) {
+    struct Case {
+        int level;
+        unsigned char flg;
+    } cases[] = {{0, 0x01}, {1, 0x01}, {3, 0x5e}, {6, 0x9c}, {-1, 0x9c}, {9, 0xda}};
+    Bytes data = from("BT /F1 12 Tf (Hello) Tj ET");
+    for (const Case &c : cases) {
+        Bytes z = sheetlay::deflate_compress(data.data(), data.size(), c.level);
+        ASSERT_GE(z.size(), 7u);
+        EXPECT_EQ(z[0], 0x78) << c.level;
+        EXPECT_EQ(z[1], c.flg) << c.level;
+        EXPECT_EQ((z[0] * 256 + z[1]) % 31, 0) << c.level;
+        uint32_t a = sheetlay::deflate_adler32(1, data.data(), data.size());
+        uint32_t tail = uint32_t{z[z.size() - 4]} << 24 | uint32_t{z[z.size() - 3]} << 16 |
+                        uint32_t{z[z.size() - 2]} << 8 | z[z.size() - 1];
+        EXPECT_EQ(tail, a) << c.level;
+    }
+    // The empty stream at the default level is a final fixed block holding
+    // only its end code.
+    Bytes empty = sheetlay::deflate_compress(nullptr, 0, 6);
+    EXPECT_TRUE(empty == (Bytes{0x78, 0x9c, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01}));
+}
+
+#if SHEETLAY_HAVE_ZLIB
+TEST(DeflateFrame, AdlerMatchesZlib) {
+    Bytes ff(200000, 0xff);  // largest sums: the deferred reduction must not overflow
+    Bytes r = random_bytes(20000, 12);
+    for (size_t n : {0u, 1u, 7u, 8u, 5551u, 5552u, 5553u, 11104u, 100000u, 200000u}) {
+        EXPECT_EQ(sheetlay::deflate_adler32(1, ff.data(), n), adler32(1, ff.data(), static_cast<uInt>(n))) << n;
+        size_t m = std::min<size_t>(n, r.size());
+        EXPECT_EQ(sheetlay::deflate_adler32(1, r.data(), m), adler32(1, r.data(), static_cast<uInt>(m))) << m;
+    }
+    // Continuing from an earlier value.
+    uint32_t a = sheetlay::deflate_adler32(1, r.data(), 777);
+    EXPECT_EQ(sheetlay::deflate_adler32(a, r.data() + 777, 9000), adler32(1, r.data(), 9777));
+}
+#endif
+
+// The first block's kind: 0 stored, 1 fixed codes, 2 dynamic codes.
+TEST(DeflateBlocks, CheapestKindIsChosen) {
+    struct Case {
+        const char *name;
+        Bytes data;
+        int level;
+        int kind;
+    } cases[] = {
+        {"short text: a code table would cost more", from("(Hello) Tj"), 6, 1},
+        {"empty", {}, 1, 1},
+        {"incompressible", random_bytes(5000, 2), 6, 0},
+        {"incompressible, fast level", random_bytes(5000, 2), 1, 0},
+        {"page content", from(page_content(20000, 3)), 6, 2},
+        {"page content, fast level", from(page_content(20000, 3)), 1, 2},
+        {"level 0", from(page_content(20000, 3)), 0, 0},
+    };
+    for (const Case &c : cases) {
+        Bytes z = sheetlay::deflate_compress(c.data.data(), c.data.size(), c.level);
+        ASSERT_GE(z.size(), 3u) << c.name;
+        EXPECT_EQ((z[2] >> 1) & 3, c.kind) << c.name;
+    }
+}
+
+TEST(DeflateBlocks, RepetitiveDataShrinks) {
+    struct Case {
+        const char *name;
+        Bytes data;
+        int level;
+        size_t at_most;
+    } cases[] = {
+        {"1 MB of zeros, fast", Bytes(1 << 20, 0), 1, 2000},
+        {"1 MB of zeros, default", Bytes(1 << 20, 0), 6, 1200},
+        {"repeated operator line", from([] {
+             std::string s;
+             for (int i = 0; i < 5000; ++i) s += "0 0 m 100 100 l S\n";
+             return s;
+         }()),
+         6, 300},
+    };
+    for (const Case &c : cases) {
+        Bytes z = sheetlay::deflate_compress(c.data.data(), c.data.size(), c.level);
+        EXPECT_LE(z.size(), c.at_most) << c.name;
+    }
+}
+
+#if SHEETLAY_HAVE_ZLIB
+// Real content streams: every level decodes to the original, and the
+// default level stays close to zlib's default in size.
+TEST(DeflateCorpus, ContentStreams) {
+    REQUIRE_CORPUS();
+    size_t streams = 0, ours6 = 0, zlib6 = 0, ours1 = 0, zlib1 = 0;
+    for (const std::string &path : testtools::corpus_files()) {
+        for (const std::string &s : flate_streams::from_file(path)) {
+            Bytes in(s.begin(), s.end());
+            ++streams;
+            for (int level : {0, 1, 4, 6, 9}) {
+                Bytes z = sheetlay::deflate_compress(in.data(), in.size(), level);
+                std::string what = path + " stream " + std::to_string(streams) + " level " + std::to_string(level);
+                expect_own_inflate(z, in, what);
+                expect_zlib_inflate(z, in, what);
+                if (::testing::Test::HasFatalFailure()) return;
+                if (level == 6) ours6 += z.size();
+                if (level == 1) ours1 += z.size();
+            }
+            zlib6 += zlib_compress(in, 6).size();
+            zlib1 += zlib_compress(in, 1).size();
+        }
+    }
+    if (streams == 0) GTEST_SKIP() << "no Flate streams in the corpus";
+    std::printf("[ corpus ] %zu streams: level 6 %zu bytes (zlib 6: %zu), level 1 %zu bytes (zlib 1: %zu)\n",
+                streams, ours6, zlib6, ours1, zlib1);
+    EXPECT_LE(static_cast<double>(ours6), 1.03 * static_cast<double>(zlib6));
+    EXPECT_LE(static_cast<double>(ours1), 1.15 * static_cast<double>(zlib1));
+}
+#endif
+
+}  // namespace
