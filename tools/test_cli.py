@@ -210,11 +210,11 @@ class Cli(unittest.TestCase):
             (["--border", "2", "--size", "a4"], 2, A4),  # refused before the options interface
             (["--border=0.5mm", "--margin", "10mm", "--gap", ".25in", "--shrink-only"], 2, A4),
             (["--columns-first", "--bottom-up", "--rtl"], 2, A4),
-            (["--pages", "z-1", "-n", "2", "--as-given"], 3, A4),
-            (["--pages", " -2 , 4- "], 1, A4),
+            (["--pages", "z-1", "-n", "2", "--as-given"], 3, (500, 500)),  # z is 500 x 500
+            (["--pages", " -2 , 4- "], 2, A4),
             (["--pages", "1,_,1,1,1"], 2, A4),
             (["--booklet"], 4, A4_WIDE),  # 6 pages padded to 8: 4 sides
-            (["--booklet", "--pages", "1-4", "-n", "2"], 2, A4_WIDE),
+            (["--booklet", "--pages", "1-4", "-n", "2", "--size", "a4"], 2, A4_WIDE),
             (["--plain", "-n", "2"], 3, A4),  # plain sheets are as given
             (["--plain", "-n", "2", "--landscape"], 3, A4_WIDE),
         ]
@@ -284,9 +284,17 @@ class Cli(unittest.TestCase):
         # (The example's first page is A4, so --size a4 would change nothing.)
         for args in (["--rtl"], ["--border", "1"], ["--size", "letter"], ["-n", "2"],
                      ["--columns-first"], ["--bottom-up"], ["--gap", "1"], ["--margin", "1mm"],
-                     ["--plain"], ["--pages", "2-z"], ["--booklet"]):
+                     ["--pages", "2-z"], ["--booklet"]):
             with self.subTest(differs=args):
                 self.assertNotEqual(run(*args, self.example, out), plain)
+
+    @unittest.expectedFailure  # the library does not act on compress and keep yet
+    def test_default_is_compact(self):
+        r = self.run_cli(self.example, self.path("compact.pdf"))
+        r2 = self.run_cli("--plain", self.example, self.path("plain.pdf"))
+        self.assertEqual((r.returncode, r2.returncode), (0, 0))
+        with open(self.path("compact.pdf"), "rb") as a, open(self.path("plain.pdf"), "rb") as b:
+            self.assertLess(len(a.read()), len(b.read()))
 
     def test_verbose_and_file_names(self):
         # -v says what was written; "--" lets a file name start with '-'.
