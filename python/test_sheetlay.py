@@ -93,6 +93,7 @@ class Success(Base):
             ({"size": "first", "border": 1}, 2, LETTER),
             ({"size": "a4", "border": 2}, 2, A4),  # refused before the options interface
             ({"size": (500, 300.5), "orientation": "as-given"}, 2, (500, 300.5)),
+            ({"grid": (1, 1), "gap": 400}, 5, LETTER),
             ({"columns": 5}, 1, LETTER_WIDE),  # rows stay 2
             ({"pages": "1-3,_,_,5", "columns_first": True, "bottom_up": True}, 2, LETTER),
             ({"booklet": True}, 4, LETTER_WIDE),  # padded to 8
@@ -195,6 +196,8 @@ class Failure(Base):
             (self.input, {"n": -2}, "n must be 2, 4, 6, 9 or 16 (got -2)"),
             (self.input, {"border": -1}, "border must be a number >= 0"),
             (self.input, {"margin": float("nan")}, "margin must be a number >= 0"),
+            # Placed where C reads it: a gap has no neighbour in one cell, a margin does.
+            (self.input, {"grid": (1, 1), "margin": 400}, "margin and gap leave no room for the cells"),
             (self.input, {"columns": 33}, "columns must be 1 to 32 (got 33)"),
             (self.input, {"grid": (2, 0)}, "rows must be 1 to 32 (got 0)"),
             (self.input, {"size": (0, 100)}, re.compile(r"^sheet size must be")),
