@@ -22,8 +22,10 @@ namespace sheetlay::nup {
 
 namespace {
 
-// Annotations read per page listing: bounds the work of a damaged /Annots.
+// Annotations read per page listing, and links written per call: bound the
+// work of a damaged /Annots and of a page full of links placed many times.
 constexpr size_t kMaxAnnotsPerPage = 100000;
+constexpr size_t kMaxLinks = size_t{1} << 20;
 
 struct link_out {
     int64_t sheet;
@@ -114,7 +116,7 @@ private:
             const placed_page pl =
                 place_page(c_.d, *c_.memos, c_.job->g, page, static_cast<int32_t>(c % n));
             const size_t count = std::min(annots->items.size(), kMaxAnnotsPerPage);
-            for (size_t k = 0; k < count; ++k) {
+            for (size_t k = 0; k < count && links_.size() < kMaxLinks; ++k) {
                 const pdf::value *a = pdf::resolve(&annots->items[k], &res_);
                 const pdf::value *sub = pdf::get_resolved(a, "Subtype", &res_);
                 if (!sub || !sub->is_name("Link")) continue;
