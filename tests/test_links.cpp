@@ -67,7 +67,7 @@ def target(o):
         if s == "/URI":
             return "uri " + str(a.URI)
         if s == "/GoToR":
-            return "gotor " + str(a.F)
+            return "gotor " + (str(a.F) if isinstance(a.F, pikepdf.String) else "file")
         return s[1:].lower()
     return "-"
 for i, p in enumerate(pdf.pages):
@@ -185,14 +185,14 @@ std::string join(const std::vector<std::string> &v) {
 // A document of `n` square pages; page i's /Annots are `annots[i]` (a list
 // of object numbers from 1000 on, or "").
 pdfgen::DocSpec square_doc(int n) {
-    pdfgen::DocSpec spec;
+    pdfgen::DocSpec plan;
     for (int i = 0; i < n; ++i) {
         pdfgen::PageSpec p;
         p.media_box = "[0 0 400 400]";
         p.content = "0 0 100 100 re f";
-        spec.pages.push_back(p);
+        plan.pages.push_back(p);
     }
-    return spec;
+    return plan;
 }
 
 std::string ref(int num) { return std::to_string(num) + " 0 R"; }
@@ -241,6 +241,8 @@ std::vector<LinkCase> link_cases() {
         {"uri_carried", kRect + "/A << /S /URI /URI 1001 0 R >>", {{1001, "(http://example.org/b)"}}, "",
          kAt + "uri http://example.org/b"},
         {"gotor", kRect + "/A << /S /GoToR /F (other.pdf) /D [0 /Fit] >>", {}, "", kAt + "gotor other.pdf"},
+        {"gotor_file_dictionary_carried", kRect + "/A << /S /GoToR /F 1001 0 R /D [0 /Fit] >>",
+         {{1001, "<< /F (a.pdf) /UF (a.pdf) >>"}}, "", kAt + "gotor file"},
         {"launch", kRect + "/A << /S /Launch /F (prog) >>", {}, "", kAt + "launch"},
         {"javascript_left_out", kRect + "/A << /S /JavaScript /JS (app.alert(1)) >>", {}, "", ""},
         {"named_action_left_out", kRect + "/A << /S /Named /N /NextPage >>", {}, "", ""},
@@ -271,12 +273,12 @@ class LinkKinds : public ::testing::TestWithParam<LinkCase> {};
 TEST_P(LinkKinds, LinkOnPage3LandsAndPointsWherePlaced) {
     REQUIRE_PIKEPDF();
     const LinkCase &c = GetParam();
-    pdfgen::DocSpec spec = square_doc(4);
-    spec.pages[2].extra = "/Annots [1000 0 R]";
-    spec.objects.push_back({1000, "<< /Type /Annot /Subtype /Link " + c.link + " >>"});
-    for (const auto &o : c.objects) spec.objects.push_back(o);
-    spec.catalog_extra = c.catalog_extra;
-    std::vector<std::string> links = only(dump(compose(pdfgen::make_doc(spec), square_opts())), "L");
+    pdfgen::DocSpec plan = square_doc(4);
+    plan.pages[2].extra = "/Annots [1000 0 R]";
+    plan.objects.push_back({1000, "<< /Type /Annot /Subtype /Link " + c.link + " >>"});
+    for (const auto &o : c.objects) plan.objects.push_back(o);
+    plan.catalog_extra = c.catalog_extra;
+    std::vector<std::string> links = only(dump(compose(pdfgen::make_doc(plan), square_opts())), "L");
     std::vector<std::string> want;
     if (!c.expect.empty()) want.push_back(c.expect);
     EXPECT_EQ(join(links), join(want));
@@ -298,13 +300,13 @@ class TurnedLinks : public ::testing::TestWithParam<TurnCase> {};
 TEST_P(TurnedLinks, RectanglesPointsAndDestinationsTurnWithThePage) {
     REQUIRE_PIKEPDF();
     const TurnCase &c = GetParam();
-    pdfgen::DocSpec spec = square_doc(4);
-    if (c.rotate) spec.pages[0].rotate = std::to_string(c.rotate);
-    spec.pages[0].extra = "/Annots [1000 0 R 1001 0 R]";
-    spec.objects.push_back({1000, "<< /Subtype /Link /Rect [0 0 100 50] /QuadPoints [0 0 100 0 100 50 0 50] /Dest [" +
+    pdfgen::DocSpec plan = square_doc(4);
+    if (c.rotate) plan.pages[0].rotate = std::to_string(c.rotate);
+    plan.pages[0].extra = "/Annots [1000 0 R 1001 0 R]";
+    plan.objects.push_back({1000, "<< /Subtype /Link /Rect [0 0 100 50] /QuadPoints [0 0 100 0 100 50 0 50] /Dest [" +
                                       page_ref(0) + " /XYZ 100 300 null] >>"});
-    spec.objects.push_back({1001, "<< /Subtype /Link /Rect [0 0 100 50] /Dest [" + page_ref(0) + " /FitR 0 0 100 50] >>"});
-    EXPECT_EQ(join(only(dump(compose(pdfgen::make_doc(spec), square_opts())), "L")), join(c.expect));
+    plan.objects.push_back({1001, "<< /Subtype /Link /Rect [0 0 100 50] /Dest [" + page_ref(0) + " /FitR 0 0 100 50] >>"});
+    EXPECT_EQ(join(only(dump(compose(pdfgen::make_doc(plan), square_opts())), "L")), join(c.expect));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -337,18 +339,18 @@ class SelectedLinks : public ::testing::TestWithParam<SelectCase> {};
 TEST_P(SelectedLinks, LinksFollowThePlacements) {
     REQUIRE_PIKEPDF();
     const SelectCase &c = GetParam();
-    pdfgen::DocSpec spec = square_doc(c.pages);
+    pdfgen::DocSpec plan = square_doc(c.pages);
     std::vector<std::string> annots(static_cast<size_t>(c.pages));
     int num = 1000;
     for (auto [from, to] : c.links) {
-        spec.objects.push_back({num, "<< /Subtype /Link /Rect [0 0 100 50] /Dest [" + page_ref(to) + " /XYZ 0 400 null] >>"});
+        plan.objects.push_back({num, "<< /Subtype /Link /Rect [0 0 100 50] /Dest [" + page_ref(to) + " /XYZ 0 400 null] >>"});
         annots[static_cast<size_t>(from)] += ref(num++) + " ";
     }
     for (int i = 0; i < c.pages; ++i)
-        if (!annots[static_cast<size_t>(i)].empty()) spec.pages[static_cast<size_t>(i)].extra = "/Annots [" + annots[static_cast<size_t>(i)] + "]";
+        if (!annots[static_cast<size_t>(i)].empty()) plan.pages[static_cast<size_t>(i)].extra = "/Annots [" + annots[static_cast<size_t>(i)] + "]";
     sheetlay_options o = square_opts();
     o.pages = c.selection;
-    EXPECT_EQ(join(only(dump(compose(pdfgen::make_doc(spec), o)), "L")), join(c.expect));
+    EXPECT_EQ(join(only(dump(compose(pdfgen::make_doc(plan), o)), "L")), join(c.expect));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -373,9 +375,9 @@ INSTANTIATE_TEST_SUITE_P(
 // One (open, 2 kids: One.A coloured and bold, One.B a URI), Two (closed,
 // its kid on page 4), Three (no target).
 pdfgen::DocSpec outline_doc() {
-    pdfgen::DocSpec spec = square_doc(4);
-    spec.catalog_extra = "/Outlines 1000 0 R /PageMode /UseOutlines";
-    spec.objects = {
+    pdfgen::DocSpec plan = square_doc(4);
+    plan.catalog_extra = "/Outlines 1000 0 R /PageMode /UseOutlines";
+    plan.objects = {
         {1000, "<< /Type /Outlines /First 1001 0 R /Last 1003 0 R /Count 5 >>"},
         {1001, "<< /Title (One) /Parent 1000 0 R /Next 1002 0 R /First 1004 0 R /Last 1005 0 R /Count 2 /Dest [" +
                    page_ref(0) + " /XYZ 0 400 0] >>"},
@@ -387,7 +389,7 @@ pdfgen::DocSpec outline_doc() {
         {1003, "<< /Title (Three \\(x\\)) /Parent 1000 0 R /Prev 1002 0 R >>"},
         {1007, "(Two)"},
     };
-    return spec;
+    return plan;
 }
 
 struct OutlineCase {
@@ -436,10 +438,10 @@ class OutlineDamage : public ::testing::TestWithParam<LoopCase> {};
 TEST_P(OutlineDamage, EndsAndStaysSound) {
     REQUIRE_PIKEPDF();
     const LoopCase &c = GetParam();
-    pdfgen::DocSpec spec = square_doc(2);
-    spec.catalog_extra = "/Outlines 1000 0 R";
-    spec.objects = c.objects;
-    std::vector<std::string> lines = dump(compose(pdfgen::make_doc(spec), square_opts()));
+    pdfgen::DocSpec plan = square_doc(2);
+    plan.catalog_extra = "/Outlines 1000 0 R";
+    plan.objects = c.objects;
+    std::vector<std::string> lines = dump(compose(pdfgen::make_doc(plan), square_opts()));
     std::vector<std::string> got = only(lines, "R");
     for (const std::string &l : only(lines, "O")) got.push_back(l);
     EXPECT_EQ(join(got), join(c.expect));
@@ -478,14 +480,14 @@ class Info : public ::testing::TestWithParam<InfoCase> {};
 TEST_P(Info, StringsCarriedProducerNamedNoDateAdded) {
     REQUIRE_PIKEPDF();
     const InfoCase &c = GetParam();
-    pdfgen::DocSpec spec = square_doc(1);
-    spec.trailer_extra = c.trailer_extra;
-    spec.objects = c.objects;
-    spec.xref_stream = c.xref_stream;
+    pdfgen::DocSpec plan = square_doc(1);
+    plan.trailer_extra = c.trailer_extra;
+    plan.objects = c.objects;
+    plan.xref_stream = c.xref_stream;
     std::vector<std::string> want = c.expect;
     want.push_back(std::string("I Producer sheetlay ") + sheetlay_version());
     std::sort(want.begin(), want.end());
-    EXPECT_EQ(join(only(dump(compose(pdfgen::make_doc(spec), square_opts())), "I")), join(want));
+    EXPECT_EQ(join(only(dump(compose(pdfgen::make_doc(plan), square_opts())), "I")), join(want));
 }
 
 const std::vector<std::pair<int, std::string>> kInfoObjs = {
@@ -519,12 +521,12 @@ INSTANTIATE_TEST_SUITE_P(
 // Keep bits, sameness, damage
 
 TEST(LinksKeep, EachBitAddsOnlyItsPart) {
-    pdfgen::DocSpec spec = outline_doc();
-    spec.pages[0].extra = "/Annots [1100 0 R]";
-    spec.objects.push_back({1100, "<< /Subtype /Link /Rect [0 0 10 10] /Dest [" + page_ref(1) + " /Fit] >>"});
-    spec.trailer_extra = "/Info 1101 0 R";
-    spec.objects.push_back({1101, "<< /Title (t) >>"});
-    const std::string in = pdfgen::make_doc(spec);
+    pdfgen::DocSpec plan = outline_doc();
+    plan.pages[0].extra = "/Annots [1100 0 R]";
+    plan.objects.push_back({1100, "<< /Subtype /Link /Rect [0 0 10 10] /Dest [" + page_ref(1) + " /Fit] >>"});
+    plan.trailer_extra = "/Info 1101 0 R";
+    plan.objects.push_back({1101, "<< /Title (t) >>"});
+    const std::string in = pdfgen::make_doc(plan);
     struct {
         uint32_t keep;
         bool annots, outlines, info;
@@ -554,12 +556,12 @@ TEST(LinksDamage, UnreadableAnnotationsAreLeftOut) {
     };
     for (const char *a : annots) {
         SCOPED_TRACE(a);
-        pdfgen::DocSpec spec = square_doc(2);
-        spec.pages[0].extra = a;
-        spec.objects = {{1000, "<< /Subtype /Link /Rect [0 0 1e400 5] /Dest [" + page_ref(1) + " /FitR -1e300 0 1e300 1] >>"},
+        pdfgen::DocSpec plan = square_doc(2);
+        plan.pages[0].extra = a;
+        plan.objects = {{1000, "<< /Subtype /Link /Rect [0 0 1e400 5] /Dest [" + page_ref(1) + " /FitR -1e300 0 1e300 1] >>"},
                         {1001, "[1001 0 R << /Subtype /Link /Rect [0 0 1 1] /A << /S /GoTo /D 1001 0 R >> >>]"}};
-        spec.catalog_extra = "/Dests 1001 0 R /Names << /Dests 1001 0 R >>";
-        std::string out = compose(pdfgen::make_doc(spec), square_opts());
+        plan.catalog_extra = "/Dests 1001 0 R /Names << /Dests 1001 0 R >>";
+        std::string out = compose(pdfgen::make_doc(plan), square_opts());
         EXPECT_NE(out.find("%%EOF"), std::string::npos);
     }
 }
