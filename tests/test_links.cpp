@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -209,6 +210,8 @@ struct LinkCase {
     std::string expect;  // its line, "" when the link must be left out
 };
 
+void PrintTo(const LinkCase &c, std::ostream *os) { *os << c.name; }
+
 const std::string kRect = "/Rect [100 100 200 150] ";
 const std::string kAt = "L 0 50 50 100 75 | ";
 
@@ -295,6 +298,8 @@ struct TurnCase {
     std::vector<std::string> expect;
 };
 
+void PrintTo(const TurnCase &c, std::ostream *os) { *os << "rotate " << c.rotate; }
+
 class TurnedLinks : public ::testing::TestWithParam<TurnCase> {};
 
 TEST_P(TurnedLinks, RectanglesPointsAndDestinationsTurnWithThePage) {
@@ -333,6 +338,8 @@ struct SelectCase {
     std::vector<std::pair<int, int>> links;
     std::vector<std::string> expect;
 };
+
+void PrintTo(const SelectCase &c, std::ostream *os) { *os << c.name; }
 
 class SelectedLinks : public ::testing::TestWithParam<SelectCase> {};
 
@@ -398,6 +405,8 @@ struct OutlineCase {
     std::vector<std::string> expect;
 };
 
+void PrintTo(const OutlineCase &c, std::ostream *os) { *os << c.name; }
+
 class Outline : public ::testing::TestWithParam<OutlineCase> {};
 
 TEST_P(Outline, TreeTitlesStateAndTargetsCarried) {
@@ -432,6 +441,8 @@ struct LoopCase {
     std::vector<std::pair<int, std::string>> objects;
     std::vector<std::string> expect;
 };
+
+void PrintTo(const LoopCase &c, std::ostream *os) { *os << c.name; }
 
 class OutlineDamage : public ::testing::TestWithParam<LoopCase> {};
 
@@ -474,6 +485,8 @@ struct InfoCase {
     bool xref_stream;
     std::vector<std::string> expect;  // without the producer
 };
+
+void PrintTo(const InfoCase &c, std::ostream *os) { *os << c.name; }
 
 class Info : public ::testing::TestWithParam<InfoCase> {};
 
