@@ -84,21 +84,36 @@ void min_redundancy_lengths(uint32_t *w, unsigned m) {
 // unused symbols get 0. At least two symbols get a code, so the code is
 // always complete (a lone used symbol is paired with a neighbour).
 void build_lengths(const uint32_t *freq, unsigned n, unsigned limit, uint8_t *lens) {
-    uint64_t key[kNumLitLen];
+    // The used symbols by increasing frequency, ties by symbol: a stable
+    // radix sort of the symbols on their frequency, a byte at a time (most
+    // blocks need two or three passes, cheaper than a comparison sort when
+    // the streams are short and the blocks many).
+    uint16_t buf[2][kNumLitLen];
+    uint16_t *order = buf[0], *tmp = buf[1];
     unsigned m = 0;
+    uint32_t most = 0;
     for (unsigned s = 0; s < n; ++s) {
         lens[s] = 0;
-        if (freq[s]) key[m++] = uint64_t{freq[s]} << 16 | s;
+        if (freq[s]) {
+            order[m++] = static_cast<uint16_t>(s);
+            most = std::max(most, freq[s]);
+        }
     }
     if (m < 2) {
-        unsigned a = m ? static_cast<unsigned>(key[0] & 0xffff) : 0;
+        unsigned a = m ? order[0] : 0;
         lens[a] = 1;
         lens[a == 0 ? 1 : 0] = 1;
         return;
     }
-    std::sort(key, key + m);
+    for (unsigned shift = 0; shift < 32 && (most >> shift) != 0; shift += 8) {
+        unsigned start[257] = {};
+        for (unsigned i = 0; i < m; ++i) ++start[((freq[order[i]] >> shift) & 255) + 1];
+        for (unsigned d = 1; d < 257; ++d) start[d] += start[d - 1];
+        for (unsigned i = 0; i < m; ++i) tmp[start[(freq[order[i]] >> shift) & 255]++] = order[i];
+        std::swap(order, tmp);
+    }
     uint32_t w[kNumLitLen];
-    for (unsigned i = 0; i < m; ++i) w[i] = static_cast<uint32_t>(key[i] >> 16);
+    for (unsigned i = 0; i < m; ++i) w[i] = freq[order[i]];
     min_redundancy_lengths(w, m);
 
     unsigned count[kNumLitLen + 1] = {};
@@ -118,7 +133,7 @@ void build_lengths(const uint32_t *freq, unsigned n, unsigned limit, uint8_t *le
     // The rarest symbols take the longest codes.
     unsigned i = 0;
     for (unsigned len = limit; len >= 1; --len)
-        for (unsigned c = count[len]; c > 0; --c) lens[key[i++] & 0xffff] = static_cast<uint8_t>(len);
+        for (unsigned c = count[len]; c > 0; --c) lens[order[i++]] = static_cast<uint8_t>(len);
 }
 
 // Canonical codes for the lengths, bit-reversed for LSB-first output.
