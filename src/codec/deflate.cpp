@@ -307,21 +307,24 @@ void compress(Out &out, const unsigned char *src, size_t len, int level) {
 
 uint32_t deflate_adler32(uint32_t adler, const unsigned char *src, size_t len) {
     constexpr uint32_t kMod = 65521;
-    // 5552 is the most bytes that can be summed before s2 could pass 2^32.
+    // 5552 is the most bytes that can be summed before s2 could pass 2^32
+    // (a multiple of 16, so the runs below hold whole 16-byte groups).
     constexpr size_t kRun = 5552;
     uint32_t s1 = adler & 0xffff, s2 = adler >> 16;
     while (len > 0) {
         size_t k = std::min(len, kRun);
         len -= k;
-        for (; k >= 8; k -= 8, src += 8) {
-            s1 += src[0], s2 += s1;
-            s1 += src[1], s2 += s1;
-            s1 += src[2], s2 += s1;
-            s1 += src[3], s2 += s1;
-            s1 += src[4], s2 += s1;
-            s1 += src[5], s2 += s1;
-            s1 += src[6], s2 += s1;
-            s1 += src[7], s2 += s1;
+        // Over a group of 16 bytes b[0..15], s2 grows by 16 * s1 plus the
+        // bytes weighted 16, 15, ..., 1: two plain sums the compiler turns
+        // into vector code, instead of a chain of dependent additions.
+        for (; k >= 16; k -= 16, src += 16) {
+            uint32_t sum = 0, weighted = 0;
+            for (unsigned i = 0; i < 16; ++i) {
+                sum += src[i];
+                weighted += (16 - i) * uint32_t{src[i]};
+            }
+            s2 += 16 * s1 + weighted;
+            s1 += sum;
         }
         for (; k > 0; --k) s1 += *src++, s2 += s1;
         s1 %= kMod;
