@@ -134,6 +134,16 @@ private:
         if (blk_.count == blk_.capacity) flush(false);
         blk_.literal(c);
     }
+    // Literals p[0, k): the room left in the block is checked once per run.
+    void literals(const unsigned char *p, size_t k) {
+        while (k > 0) {
+            if (blk_.count == blk_.capacity) flush(false);
+            size_t take = std::min(k, blk_.capacity - blk_.count);
+            blk_.literals(p, take);
+            p += take;
+            k -= take;
+        }
+    }
     void match(unsigned len, unsigned dist) {
         if (blk_.count == blk_.capacity) flush(false);
         blk_.match(len, dist);
@@ -169,7 +179,7 @@ void Encoder::fast(const unsigned char *base, size_t n) {
             const unsigned char *m = base + (cand - kBias);
             unsigned max = static_cast<unsigned>(std::min<size_t>(kMaxMatch, static_cast<size_t>(end - ip)));
             unsigned len = 4 + match_length(ip + 4, m + 4, max - 4);
-            for (; anchor < ip; ++anchor) literal(*anchor);
+            literals(anchor, static_cast<size_t>(ip - anchor));
             match(len, static_cast<unsigned>(ip - m));
             ip += len;
             anchor = ip;
@@ -180,7 +190,7 @@ void Encoder::fast(const unsigned char *base, size_t n) {
             ip += 1 + (misses++ >> 6);
         }
     }
-    for (; anchor < end; ++anchor) literal(*anchor);
+    literals(anchor, static_cast<size_t>(end - anchor));
 }
 
 // Levels 2-9: chains of earlier positions with the same 3-byte hash.
