@@ -201,7 +201,17 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
     const unsigned nbits = table_bits(n, 8, 12);
     std::unique_ptr<uint32_t[]> head(new uint32_t[size_t{1} << hbits]());
     std::unique_ptr<uint32_t[]> near(new uint32_t[size_t{1} << nbits]());
-    std::unique_ptr<uint32_t[]> prev(new uint32_t[size_t{1} << wbits]);
+    // prev[] holds the step back to the next older position of the same
+    // chain, kEnd when there is none within reach: 16 bits a slot keep the
+    // table at 64 KiB, half of what full positions take, and the chain walk
+    // waits on these loads. Every position stored is at least kBias, so a
+    // step never wraps below zero, and a step to below the window's start
+    // (or to 0) ends the walk.
+    constexpr uint32_t kEnd = kMaxDist + 1;
+    std::unique_ptr<uint16_t[]> prev(new uint16_t[size_t{1} << wbits]);
+    auto link = [&](uint32_t qs, uint32_t c) {
+        prev[qs & wmask] = static_cast<uint16_t>(c != 0 && qs - c <= kMaxDist ? qs - c : kEnd);
+    };
 
     // Positions [0, hend) have four readable bytes and can be hashed.
     const size_t hend = n >= 4 ? n - 3 : 0;
@@ -213,7 +223,7 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
         uint32_t v = load32(base + q), qs = static_cast<uint32_t>(q) + kBias;
         uint32_t &h = head[(v * 2654435761u) >> (32 - hbits)];
         uint32_t c = h;
-        prev[qs & wmask] = c;
+        link(qs, c);
         h = qs;
         uint32_t &h3 = near[((v << 8) * 2654435761u) >> (32 - nbits)];
         near_cand = h3;
@@ -243,7 +253,7 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
                     tail2 = load16(s + best - 1);
                 }
             }
-            cand = prev[cand & wmask];
+            cand -= prev[cand & wmask];
         }
         if (best < kMinMatch && cand3 + kTooFar >= qs) {
             const unsigned char *m = base + (cand3 - kBias);
@@ -262,7 +272,7 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
         for (; ins < q; ++ins) {
             uint32_t qs = static_cast<uint32_t>(ins) + kBias;
             uint32_t &h = head[(load32(base + ins) * 2654435761u) >> (32 - hbits)];
-            prev[qs & wmask] = h;
+            link(qs, h);
             h = qs;
         }
         uint32_t cand = insert(q);
