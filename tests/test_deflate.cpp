@@ -107,6 +107,18 @@ std::vector<Input> inputs() {
         std::copy(b.begin() + 1000, b.begin() + 1300, b.begin() + 1000 + 32769);
         v.push_back({"window-edge", std::move(b)});
     }
+    // The same 8 bytes again and again with gaps around the window size and
+    // beyond 16 bits: the chains' steps back sit at and past their limits.
+    {
+        Bytes b = random_bytes(400000, 10);
+        const unsigned char token[8] = {'0', ' ', '0', ' ', 'm', ' ', 'S', '\n'};
+        size_t at = 0;
+        for (size_t gap : {1u, 7u, 8u, 32760u, 32768u, 32769u, 65535u, 65536u, 65545u, 100000u, 9u}) {
+            at += gap;
+            std::copy(token, token + 8, b.begin() + static_cast<long>(at));
+        }
+        v.push_back({"chain-steps", std::move(b)});
+    }
     v.push_back({"fibonacci", fibonacci_bytes()});
     {
         // A few MB: text, an incompressible stretch, a run, text again.
