@@ -107,6 +107,18 @@ std::vector<Input> inputs() {
         std::copy(b.begin() + 1000, b.begin() + 1300, b.begin() + 1000 + 32769);
         v.push_back({"window-edge", std::move(b)});
     }
+    // The same 8 bytes again and again with gaps around the window size and
+    // beyond 16 bits: the chains' steps back sit at and past their limits.
+    {
+        Bytes b = random_bytes(400000, 10);
+        const unsigned char token[8] = {'0', ' ', '0', ' ', 'm', ' ', 'S', '\n'};
+        size_t at = 0;
+        for (size_t gap : {1u, 7u, 8u, 32760u, 32768u, 32769u, 65535u, 65536u, 65545u, 100000u, 9u}) {
+            at += gap;
+            std::copy(token, token + 8, b.begin() + static_cast<long>(at));
+        }
+        v.push_back({"chain-steps", std::move(b)});
+    }
     v.push_back({"fibonacci", fibonacci_bytes()});
     {
         // A few MB: text, an incompressible stretch, a run, text again.
@@ -214,7 +226,7 @@ TEST(DeflateFrame, HeaderAndChecksum) {
 TEST(DeflateFrame, AdlerMatchesZlib) {
     Bytes ff(200000, 0xff);  // largest sums: the deferred reduction must not overflow
     Bytes r = random_bytes(20000, 12);
-    for (size_t n : {0u, 1u, 7u, 8u, 5551u, 5552u, 5553u, 11104u, 100000u, 200000u}) {
+    for (size_t n : {0u, 1u, 7u, 8u, 15u, 16u, 17u, 31u, 5551u, 5552u, 5553u, 11104u, 100000u, 200000u}) {
         EXPECT_EQ(sheetlay::deflate_adler32(1, ff.data(), n), adler32(1, ff.data(), static_cast<uInt>(n))) << n;
         size_t m = std::min<size_t>(n, r.size());
         EXPECT_EQ(sheetlay::deflate_adler32(1, r.data(), m), adler32(1, r.data(), static_cast<uInt>(m))) << m;
@@ -222,6 +234,10 @@ TEST(DeflateFrame, AdlerMatchesZlib) {
     // Continuing from an earlier value.
     uint32_t a = sheetlay::deflate_adler32(1, r.data(), 777);
     EXPECT_EQ(sheetlay::deflate_adler32(a, r.data() + 777, 9000), adler32(1, r.data(), 9777));
+    // Both sums at their largest value before 0xff bytes: the most a run can add to.
+    for (size_t n : {16u, 5552u, 5569u, 20000u})
+        EXPECT_EQ(sheetlay::deflate_adler32(0xfff0fff0u, ff.data(), n), adler32(0xfff0fff0u, ff.data(), static_cast<uInt>(n)))
+            << n;
 }
 #endif
 

@@ -134,6 +134,16 @@ private:
         if (blk_.count == blk_.capacity) flush(false);
         blk_.literal(c);
     }
+    // Literals p[0, k): the room left in the block is checked once per run.
+    void literals(const unsigned char *p, size_t k) {
+        while (k > 0) {
+            if (blk_.count == blk_.capacity) flush(false);
+            size_t take = std::min(k, blk_.capacity - blk_.count);
+            blk_.literals(p, take);
+            p += take;
+            k -= take;
+        }
+    }
     void match(unsigned len, unsigned dist) {
         if (blk_.count == blk_.capacity) flush(false);
         blk_.match(len, dist);
@@ -169,7 +179,7 @@ void Encoder::fast(const unsigned char *base, size_t n) {
             const unsigned char *m = base + (cand - kBias);
             unsigned max = static_cast<unsigned>(std::min<size_t>(kMaxMatch, static_cast<size_t>(end - ip)));
             unsigned len = 4 + match_length(ip + 4, m + 4, max - 4);
-            for (; anchor < ip; ++anchor) literal(*anchor);
+            literals(anchor, static_cast<size_t>(ip - anchor));
             match(len, static_cast<unsigned>(ip - m));
             ip += len;
             anchor = ip;
@@ -180,7 +190,7 @@ void Encoder::fast(const unsigned char *base, size_t n) {
             ip += 1 + (misses++ >> 6);
         }
     }
-    for (; anchor < end; ++anchor) literal(*anchor);
+    literals(anchor, static_cast<size_t>(end - anchor));
 }
 
 // Levels 2-9: chains of earlier positions with the same 3-byte hash.
@@ -191,7 +201,17 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
     const unsigned nbits = table_bits(n, 8, 12);
     std::unique_ptr<uint32_t[]> head(new uint32_t[size_t{1} << hbits]());
     std::unique_ptr<uint32_t[]> near(new uint32_t[size_t{1} << nbits]());
-    std::unique_ptr<uint32_t[]> prev(new uint32_t[size_t{1} << wbits]);
+    // prev[] holds the step back to the next older position of the same
+    // chain, kEnd when there is none within reach: 16 bits a slot keep the
+    // table at 64 KiB, half of what full positions take, and the chain walk
+    // waits on these loads. Every position stored is at least kBias, so a
+    // step never wraps below zero, and a step to below the window's start
+    // (or to 0) ends the walk.
+    constexpr uint32_t kEnd = kMaxDist + 1;
+    std::unique_ptr<uint16_t[]> prev(new uint16_t[size_t{1} << wbits]);
+    auto link = [&](uint32_t qs, uint32_t c) {
+        prev[qs & wmask] = static_cast<uint16_t>(c != 0 && qs - c <= kMaxDist ? qs - c : kEnd);
+    };
 
     // Positions [0, hend) have four readable bytes and can be hashed.
     const size_t hend = n >= 4 ? n - 3 : 0;
@@ -203,7 +223,7 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
         uint32_t v = load32(base + q), qs = static_cast<uint32_t>(q) + kBias;
         uint32_t &h = head[(v * 2654435761u) >> (32 - hbits)];
         uint32_t c = h;
-        prev[qs & wmask] = c;
+        link(qs, c);
         h = qs;
         uint32_t &h3 = near[((v << 8) * 2654435761u) >> (32 - nbits)];
         near_cand = h3;
@@ -233,7 +253,7 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
                     tail2 = load16(s + best - 1);
                 }
             }
-            cand = prev[cand & wmask];
+            cand -= prev[cand & wmask];
         }
         if (best < kMinMatch && cand3 + kTooFar >= qs) {
             const unsigned char *m = base + (cand3 - kBias);
@@ -252,7 +272,7 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
         for (; ins < q; ++ins) {
             uint32_t qs = static_cast<uint32_t>(ins) + kBias;
             uint32_t &h = head[(load32(base + ins) * 2654435761u) >> (32 - hbits)];
-            prev[qs & wmask] = h;
+            link(qs, h);
             h = qs;
         }
         uint32_t cand = insert(q);
@@ -307,21 +327,24 @@ void compress(Out &out, const unsigned char *src, size_t len, int level) {
 
 uint32_t deflate_adler32(uint32_t adler, const unsigned char *src, size_t len) {
     constexpr uint32_t kMod = 65521;
-    // 5552 is the most bytes that can be summed before s2 could pass 2^32.
+    // 5552 is the most bytes that can be summed before s2 could pass 2^32
+    // (a multiple of 16, so the runs below hold whole 16-byte groups).
     constexpr size_t kRun = 5552;
     uint32_t s1 = adler & 0xffff, s2 = adler >> 16;
     while (len > 0) {
         size_t k = std::min(len, kRun);
         len -= k;
-        for (; k >= 8; k -= 8, src += 8) {
-            s1 += src[0], s2 += s1;
-            s1 += src[1], s2 += s1;
-            s1 += src[2], s2 += s1;
-            s1 += src[3], s2 += s1;
-            s1 += src[4], s2 += s1;
-            s1 += src[5], s2 += s1;
-            s1 += src[6], s2 += s1;
-            s1 += src[7], s2 += s1;
+        // Over a group of 16 bytes b[0..15], s2 grows by 16 * s1 plus the
+        // bytes weighted 16, 15, ..., 1: two plain sums the compiler turns
+        // into vector code, instead of a chain of dependent additions.
+        for (; k >= 16; k -= 16, src += 16) {
+            uint32_t sum = 0, weighted = 0;
+            for (unsigned i = 0; i < 16; ++i) {
+                sum += src[i];
+                weighted += (16 - i) * uint32_t{src[i]};
+            }
+            s2 += 16 * s1 + weighted;
+            s1 += sum;
         }
         for (; k > 0; --k) s1 += *src++, s2 += s1;
         s1 %= kMod;

@@ -79,6 +79,15 @@ struct SymbolBlock {
         ++litlen_freq[c];
         ++raw_len;
     }
+    void literals(const unsigned char *p, size_t k) {  // k <= capacity - count
+        uint32_t *out = sym + count;
+        for (size_t i = 0; i < k; ++i) {
+            out[i] = p[i];
+            ++litlen_freq[p[i]];
+        }
+        count += k;
+        raw_len += k;
+    }
     void match(unsigned len, unsigned dist) {
         sym[count++] = (len - kMinMatch) | dist << 8;
         ++litlen_freq[257 + kLenCode[len - kMinMatch]];
