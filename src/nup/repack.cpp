@@ -21,7 +21,8 @@ namespace sheetlay::nup {
 namespace {
 
 // Objects per object stream, and about how many body bytes one holds: a
-// viewer that wants one object inflates its whole stream.
+// viewer that wants one object inflates its whole stream. Object streams and
+// the table are small next to the content and take the best level.
 constexpr size_t kPerStream = 200;
 constexpr size_t kStreamBytes = size_t{1} << 20;
 
@@ -192,10 +193,10 @@ void append_stream_object(image &img, uint64_t num, const std::string &dict_entr
 
 }  // namespace
 
-std::string compressed_text(const std::string &text) {
+std::string compressed_text(const std::string &text, int level) {
     std::string z;
     deflate_compress_into(z, reinterpret_cast<const unsigned char *>(text.data()), text.size(),
-                          kDeflateDefault);
+                          level);
     return z;
 }
 
@@ -233,7 +234,7 @@ void repack(image &img) {
         d += " /First ";
         put_int(d, static_cast<int64_t>(whole.size()));
         whole += cur.data;
-        packed.push_back(compressed_text(whole));
+        packed.push_back(compressed_text(whole, kDeflateBest));
         dicts.push_back(d);
         cur = objstm{};
     };
@@ -281,12 +282,22 @@ void repack(image &img) {
         max3 = std::max<uint64_t>(max3, r.f3);
     }
     const int w2 = bytes_for(max2), w3 = bytes_for(max3);
-    std::string table;
-    table.reserve(rows.size() * static_cast<size_t>(1 + w2 + w3));
+    const size_t cols = static_cast<size_t>(1 + w2 + w3);
+    // Rows go through the PNG "Up" predictor (each byte less the one above
+    // it): offsets that grow row by row become runs of small differences
+    // that Flate shrinks to almost nothing.
+    std::string table, prev(cols, '\0'), cur_row;
+    table.reserve(rows.size() * (cols + 1));
     for (const row &r : rows) {
-        put_be(table, r.type, 1);
-        put_be(table, r.f2, w2);
-        put_be(table, r.f3, w3);
+        cur_row.clear();
+        put_be(cur_row, r.type, 1);
+        put_be(cur_row, r.f2, w2);
+        put_be(cur_row, r.f3, w3);
+        table += '\x02';
+        for (size_t i = 0; i < cols; ++i)
+            table += static_cast<char>(static_cast<unsigned char>(cur_row[i]) -
+                                       static_cast<unsigned char>(prev[i]));
+        prev.swap(cur_row);
     }
     std::string d = "/Type /XRef /Size ";
     put_int(d, static_cast<int64_t>(rows.size()));
@@ -304,7 +315,10 @@ void repack(image &img) {
         d += " /ID ";
         d += c.id;
     }
-    append_stream_object(img, xnum, d, compressed_text(table));
+    d += " /DecodeParms << /Predictor 12 /Columns ";
+    put_int(d, static_cast<int64_t>(cols));
+    d += " >>";
+    append_stream_object(img, xnum, d, compressed_text(table, kDeflateBest));
     std::string tail = "startxref\n";
     put_int(tail, static_cast<int64_t>(xat));
     tail += "\n%%EOF\n";

@@ -16,12 +16,13 @@
 
 #include <string>
 
+#include "codec/deflate.h"
 #include "nup/pdfout.h"
 
 namespace sheetlay::nup {
 
-// `text` as a zlib stream of our encoder at its default level.
-std::string compressed_text(const std::string &text);
+// `text` as a zlib stream of our encoder (default level unless given).
+std::string compressed_text(const std::string &text, int level = kDeflateDefault);
 
 // Rewrites the classic file in `img` with object streams and a cross-
 // reference stream, and marks it PDF 1.5. When the image's table or objects
