@@ -246,6 +246,25 @@ TEST(CompactStructure, SmallObjectsLeaveTheTopLevel) {
     EXPECT_EQ(out, compose(pdfgen::make_pages(9), SHEETLAY_COMPRESS_COMPACT, 2, 2));
 }
 
+TEST(CompactStructure, ManyObjectsFillSeveralObjectStreams) {
+    // 450 sheets of one page: 450 sheet pages, the catalog and the page tree
+    // go into object streams of at most 200 objects each.
+    std::string out = compose(pdfgen::make_pages(450), SHEETLAY_COMPRESS_COMPACT);
+    ASSERT_FALSE(out.empty());
+    size_t streams = 0;
+    for (size_t p = out.find("/Type /ObjStm"); p != std::string::npos;
+         p = out.find("/Type /ObjStm", p + 1))
+        ++streams;
+    EXPECT_EQ(streams, 3u);
+    EXPECT_NE(out.find("/Type /ObjStm /N 200 "), std::string::npos);
+    expect_qpdf_clean(out);
+    if (testtools::have_pdfinfo()) {
+        std::string path = testtools::write_temp(out, "many");
+        EXPECT_EQ(testtools::pdfinfo_pages(path), 450);
+        testtools::remove_file(path);
+    }
+}
+
 TEST(CompactStructure, BodyThatNamesStreamStaysAtTheTopLevel) {
     PdfBuilder b;
     b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
@@ -335,17 +354,12 @@ void expect_same_objects(const std::string &input, int cols, int rows) {
         ASSERT_LT(static_cast<size_t>(off), compact.size());
         EXPECT_EQ(compact.compare(static_cast<size_t>(off), hdr.size(), hdr), 0) << num;
     }
-    int top = 0;
     for (const auto &[num, stm] : packed) {
         ASSERT_TRUE(at.count(stm)) << num;
         size_t dict_end = compact.find("stream", static_cast<size_t>(at[stm]));
         EXPECT_NE(compact.substr(static_cast<size_t>(at[stm]), dict_end - at[stm]).find("/ObjStm"),
                   std::string::npos);
-        top = std::max(top, num);
     }
-    for (const auto &e : at)
-        if (compact.find("/ObjStm", static_cast<size_t>(e.second)) != static_cast<size_t>(-1))
-            top = std::max(top, e.first);
     // Every object of the classic output, compared through qpdf.
     auto show = [](const std::string &path, int num, bool data) {
         std::vector<std::string> argv = {testtools::qpdf_path(), "--show-object=" + std::to_string(num)};
@@ -398,13 +412,22 @@ TEST(CompactStructure, XrefStreamOfACorpusFile) {
 // ---------------------------------------------------------------------------
 // The corpus: qpdf-clean, and every page renders as in uncompressed output.
 
-// The PPM files pdftoppm writes for every page of `pdf`, in page order.
-std::vector<std::string> render_pages(const std::string &pdf) {
+// The images a renderer writes for every page of `pdf`, in page order:
+// pdftoppm's PPM files, or with `mupdf` MuPDF's PGM files (when mutool is
+// there; none otherwise). `log` gets what the renderer said.
+std::vector<std::string> render_pages(const std::string &pdf, bool mupdf = false,
+                                      std::string *log = nullptr) {
     namespace fs = std::filesystem;
     std::string in = testtools::write_temp(pdf, "render");
     fs::path dir = testtools::tmp_path("pages", "");
     fs::create_directories(dir);
-    testtools::run_cmd({testtools::pdftoppm_path(), "-r", "50", in, (dir / "p").string()});
+    testtools::CmdResult r;
+    if (!mupdf)
+        r = testtools::run_cmd({testtools::pdftoppm_path(), "-r", "50", in, (dir / "p").string()});
+    else if (std::strlen(SHEETLAY_MUTOOL) > 0)
+        r = testtools::run_cmd({SHEETLAY_MUTOOL, "draw", "-q", "-r", "40", "-o",
+                                (dir / "p-%04d.pgm").string(), in});
+    if (log) *log = r.out;
     std::vector<std::string> names;
     for (const auto &e : fs::directory_iterator(dir)) names.push_back(e.path().string());
     std::sort(names.begin(), names.end());  // p-01, p-02, ...: same width throughout
@@ -448,6 +471,34 @@ TEST(CompactCorpus, QpdfCleanAndRendersLikeUncompressed) {
         compared += static_cast<int>(a.size());
     }
     EXPECT_GT(compared, 0);
+}
+
+// MuPDF reads the object streams and the cross-reference stream without a
+// complaint and draws every page as it draws the uncompressed output.
+TEST(CompactCorpus, MupdfRendersLikeUncompressed) {
+    REQUIRE_CORPUS();
+    if (std::strlen(SHEETLAY_MUTOOL) == 0) GTEST_SKIP() << "mutool not found";
+    for (const std::string &path : testtools::corpus_files()) {
+        SCOPED_TRACE(path);
+        auto in = testtools::read_file(path);
+        ASSERT_TRUE(in.has_value());
+        std::string classic = compose(*in, SHEETLAY_COMPRESS_NONE, 2, 2);
+        std::string compact = compose(*in, SHEETLAY_COMPRESS_COMPACT, 2, 2);
+        if (classic.empty() || compact.empty()) continue;
+        std::string log_a, log_b;
+        std::vector<std::string> a = render_pages(classic, true, &log_a);
+        std::vector<std::string> b = render_pages(compact, true, &log_b);
+        ASSERT_EQ(a.size(), b.size());
+        EXPECT_FALSE(a.empty());
+        for (size_t i = 0; i < a.size(); ++i)
+            EXPECT_TRUE(a[i] == b[i]) << "page " << i + 1 << " renders differently";
+        // Only what MuPDF says of the compact file beyond the classic one.
+        std::istringstream lines(log_b);
+        std::string line;
+        while (std::getline(lines, line))
+            if (line.find("error") != std::string::npos)
+                EXPECT_NE(log_a.find(line), std::string::npos) << line;
+    }
 }
 
 }  // namespace

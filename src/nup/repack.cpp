@@ -94,7 +94,8 @@ bool read_classic(const unsigned char *t, uint64_t len, classic &c) {
         while (p < k && t[p] == ' ') ++p;
         if (!read_uint(t, k, p, count)) return false;
         while (p < k && ws(t[p])) ++p;
-        if (first > INT32_MAX || count > INT32_MAX - first || count > (k - p) / 20) return false;
+        // Entries take 20 bytes each and no object number outruns them.
+        if (count > (k - p) / 20 || first > len / 20 || first + count > len / 20 + 1) return false;
         if (c.at.size() < first + count) c.at.resize(static_cast<size_t>(first + count), -1);
         for (uint64_t i = 0; i < count; ++i, p += 20) {
             const unsigned char *e = t + p;
