@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "codec/deflate.h"
 #include "nup/scan.h"
 
 namespace sheetlay::nup {
@@ -136,6 +137,7 @@ struct content {
     const unsigned char *view = nullptr;  // else these bytes of the input
     int32_t view_len = 0;
     stream_filter sf{0, {-1, -1}, {-1, -1}};  // a single stream left encoded
+    bool stored_flate = false;  // `view` is a lone Flate stream's data as stored
 };
 
 // Reads the references of an array "[...]" at t[p] and appends each stream's
@@ -203,8 +205,10 @@ void gather_inline_stream(const doc *d, image &img, const unsigned char *t, int3
     img.append(t + ds, static_cast<uint64_t>(L));
 }
 
-// The page's content: decoded when it is plain Flate.
-content gather_content(const doc *d, page_memos &memos, image &img, const obj_entry *page) {
+// The page's content: decoded when it is plain Flate, or, for compact
+// output, its stored bytes when it is one plain Flate stream.
+content gather_content(const doc *d, page_memos &memos, image &img, const obj_entry *page,
+                       bool compact) {
     content ct;
     const unsigned char *t;
     int32_t tlen, start, end;
@@ -241,6 +245,19 @@ content gather_content(const doc *d, page_memos &memos, image &img, const obj_en
     if (memos.get(num).stream_empty) {
         ct.in_image = true;  // empty
         return ct;
+    }
+    if (compact) {
+        // Flate data the viewer can read as it is stored is not inflated
+        // only to be deflated again.
+        int32_t n = 0;
+        stored_kind kind = stored_kind::plain;
+        const unsigned char *data = stored_stream(e, d->data, d->len, &n, nullptr, &kind);
+        if (data && n > 0 && kind == stored_kind::plain_flate) {
+            ct.view = data;
+            ct.view_len = n;
+            ct.stored_flate = true;
+            return ct;
+        }
     }
     uint64_t at = img.len();
     int32_t n = 0;
@@ -283,13 +300,34 @@ std::string filter_text(const doc *d, const transfer &tr, const content &ct) {
     return h;
 }
 
+// For compact output: content that goes out decoded (joined parts, an
+// unfiltered stream) is compressed by our encoder in its place at `start`;
+// stored Flate data gets its filter named; data under another filter stays
+// as it is.
+void compact_content(image &img, uint64_t start, content &ct, std::string &filter) {
+    if (ct.stored_flate) {
+        filter = " /Filter /FlateDecode";
+        return;
+    }
+    if (!filter.empty()) return;
+    const unsigned char *src = ct.in_image ? img.data() + start : ct.view;
+    uint64_t n = ct.in_image ? img.len() - start : static_cast<uint64_t>(ct.view_len);
+    if (!src || n == 0) return;
+    std::string z;
+    deflate_compress_into(z, src, static_cast<size_t>(n), kDeflateDefault);
+    img.cut(start);
+    img.append(z);
+    ct.in_image = true;
+    filter = " /Filter /FlateDecode";
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // The form
 
 void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img, offsets &off,
-                int32_t num, const placed_page &pl) {
+                int32_t num, const placed_page &pl, bool compact) {
     uint64_t start = img.len();
     if (start > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
     page_memo &pm = memos.get(pl.page->num);
@@ -300,8 +338,9 @@ void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img,
         ct.in_image = true;
         img.append_own(pm.content_off, pm.content_len);
     } else {
-        ct = gather_content(d, memos, img, pl.entry);
+        ct = gather_content(d, memos, img, pl.entry, compact);
         pm.filter = filter_text(d, tr, ct);
+        if (compact) compact_content(img, start, ct, pm.filter);
     }
     uint64_t clen = ct.in_image ? img.len() - start : static_cast<uint64_t>(ct.view_len);
     if (clen > static_cast<uint64_t>(INT32_MAX)) fail("output too large");

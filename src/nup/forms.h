@@ -88,9 +88,11 @@ placed_page place_page(const doc *d, page_memos &memos, const grid &g, int32_t p
 // The effective rotation of a page: its own /Rotate, else the inherited one.
 int32_t page_turn(const doc *d, page_memos &memos, const pageinfo &p, const obj_entry *e);
 
-// Writes the Form XObject of one placed page as object `num`.
+// Writes the Form XObject of one placed page as object `num`. For compact
+// output its content goes out compressed: a lone Flate stream as stored,
+// content that is joined or unfiltered encoded by our encoder.
 void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img, offsets &off,
-                int32_t num, const placed_page &pl);
+                int32_t num, const placed_page &pl, bool compact = false);
 
 }  // namespace sheetlay::nup
 

@@ -14,6 +14,7 @@
 #include "nup/geometry.h"
 #include "nup/outfile.h"
 #include "nup/pdfout.h"
+#include "nup/repack.h"
 #include "nup/transfer.h"
 
 namespace sheetlay {
@@ -129,21 +130,23 @@ int32_t write_sheet(const doc *d, const transfer &tr, page_memos &memos, image &
     s += " >>\nendobj\n";
     img.append(s);
 
+    const bool compact = job.compress == SHEETLAY_COMPRESS_COMPACT;
     for (int32_t i = 0; i < n; ++i)
         if (filled[static_cast<size_t>(i)])
             write_form(d, tr, memos, img, off, static_cast<int32_t>(P + 1 + i),
-                       slots[static_cast<size_t>(i)]);
+                       slots[static_cast<size_t>(i)], compact);
 
     // The content stream that draws the forms.
+    if (compact) text = compressed_text(text);
     off.record(P + n + 1, img);
     s.clear();
     put_int(s, P + n + 1);
     s += " 0 obj\n<< /Length ";
     put_int(s, static_cast<int64_t>(text.size()));
-    s += " >>\nstream\n";
+    s += compact ? " /Filter /FlateDecode >>\nstream\n" : " >>\nstream\n";
     img.append(s);
     img.append(text);
-    img.append("endstream\nendobj\n");
+    img.append(compact ? "\nendstream\nendobj\n" : "endstream\nendobj\n");
     return placed;
 }
 
@@ -242,6 +245,7 @@ void compose(doc *d, const compose_job &job, image &img) {
 
     if (job.progress && job.progress(job.progress_user, total, total) != 0) fail("cancelled");
     write_xref(img, off, maxobj, add);
+    if (job.compress == SHEETLAY_COMPRESS_COMPACT) repack(img);
     if (img.len() > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
     if (img.len() == 0) fail("failed to build output");
 }

@@ -75,11 +75,10 @@ void filter_names(const unsigned char *t, const rng &v, int *count, bool *first_
 // beyond the decoder's largest area cannot succeed.
 constexpr uint64_t kInflateMax = kInflateMaxOut;
 
-}  // namespace
-
-const unsigned char *decoded_stream(const obj_entry *e, const unsigned char *text,
-                                    int32_t text_len, buf *out, int32_t *out_len,
-                                    stream_filter *sf) {
+// The stored data of a stream and how it is encoded. Null when the object
+// has no usable data.
+const unsigned char *classify(const obj_entry *e, const unsigned char *text, int32_t text_len,
+                              int64_t *len, stream_filter *sf, stored_kind *kind) {
     if (sf) {
         sf->still_encoded = 0;
         sf->filter = rng{-1, -1};
@@ -88,11 +87,10 @@ const unsigned char *decoded_stream(const obj_entry *e, const unsigned char *tex
     if (!e->is_stream) return nullptr;
     int64_t L = static_cast<int64_t>(e->data_end) - e->data_start;
     if (L <= 0 || e->data_start < 0 || e->data_end > text_len) return nullptr;
+    *len = L;
     const unsigned char *in_place = text + e->data_start;
-    if (e->dict_pos < 0) {
-        *out_len = static_cast<int32_t>(L);
-        return in_place;
-    }
+    *kind = stored_kind::plain;
+    if (e->dict_pos < 0) return in_place;
     int32_t ds = e->dict_pos;
     int32_t de = e->stream_pos > 0 ? e->stream_pos : e->endobj_pos > 0 ? e->endobj_pos : text_len;
     if (de > text_len) de = text_len;
@@ -100,7 +98,6 @@ const unsigned char *decoded_stream(const obj_entry *e, const unsigned char *tex
     rng fv{-1, -1}, pv{-1, -1};
     bool has_filter = entry_value(text, ds, de, "Filter", &fv);
     bool has_parms = entry_value(text, ds, de, "DecodeParms", &pv);
-    bool decode;
     if (has_filter) {
         int count;
         bool first_flate;
@@ -117,20 +114,44 @@ const unsigned char *decoded_stream(const obj_entry *e, const unsigned char *tex
                 predictor = v > 1;
             }
         }
-        decode = count == 1 && first_flate && !predictor;
-        if (!decode && count > 0) {
+        if (count == 1 && first_flate && !predictor) {
+            *kind = stored_kind::plain_flate;
+        } else if (count > 0) {
             if (sf) {
                 sf->still_encoded = 1;
                 sf->filter = fv;
                 if (has_parms) sf->parms = pv;
             }
-            *out_len = static_cast<int32_t>(L);
-            return in_place;
+            *kind = stored_kind::other;
         }
-    } else {
-        decode = find_name(text, de, ds, de, "FlateDecode") >= 0;
+    } else if (find_name(text, de, ds, de, "FlateDecode") >= 0) {
+        *kind = stored_kind::unknown;  // taken for Flate when decoding
     }
-    if (!decode) {
+    return in_place;
+}
+
+}  // namespace
+
+const unsigned char *stored_stream(const obj_entry *e, const unsigned char *text,
+                                   int32_t text_len, int32_t *out_len, stream_filter *sf,
+                                   stored_kind *kind) {
+    int64_t L = 0;
+    stored_kind k = stored_kind::plain;
+    const unsigned char *p = classify(e, text, text_len, &L, sf, &k);
+    if (!p) return nullptr;
+    *out_len = static_cast<int32_t>(L);
+    *kind = k;
+    return p;
+}
+
+const unsigned char *decoded_stream(const obj_entry *e, const unsigned char *text,
+                                    int32_t text_len, buf *out, int32_t *out_len,
+                                    stream_filter *sf) {
+    int64_t L = 0;
+    stored_kind kind = stored_kind::plain;
+    const unsigned char *in_place = classify(e, text, text_len, &L, sf, &kind);
+    if (!in_place) return nullptr;
+    if (kind == stored_kind::plain || kind == stored_kind::other) {
         *out_len = static_cast<int32_t>(L);
         return in_place;
     }

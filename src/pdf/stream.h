@@ -30,6 +30,21 @@ const unsigned char *decoded_stream(const obj_entry *e, const unsigned char *tex
                                     int32_t text_len, buf *out, int32_t *out_len,
                                     stream_filter *sf);
 
+// How a stream's stored data is encoded, as stored_stream tells it.
+enum class stored_kind {
+    plain,        // no filter: the data is the content itself
+    plain_flate,  // a lone /FlateDecode without a predictor
+    other,        // another filter list (`sf` points at it)
+    unknown,      // a filter entry that is not read here (an indirect list)
+};
+
+// The data of a stream object as stored, not decoded, and what encodes it.
+// The one reader of stored stream bytes for callers that pass them on as
+// they are. Null when the object has no usable data.
+const unsigned char *stored_stream(const obj_entry *e, const unsigned char *text,
+                                   int32_t text_len, int32_t *out_len, stream_filter *sf,
+                                   stored_kind *kind);
+
 }  // namespace sheetlay
 
 #endif
