@@ -4,7 +4,6 @@
 namespace sheetlay::nup {
 
 std::unique_ptr<extras::part> make_link_part(const part_context &) { return nullptr; }
-std::unique_ptr<extras::part> make_annotation_part(const part_context &) { return nullptr; }
 std::unique_ptr<extras::part> make_outline_part(const part_context &) { return nullptr; }
 std::unique_ptr<extras::part> make_info_part(const part_context &) { return nullptr; }
 
