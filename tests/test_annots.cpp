@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -96,6 +96,8 @@ const MarkCase kMarkCases[] = {
      {10}, {}},
     {"not an array", "<< /Subtype /Stamp >>", {}, {}},
 };
+
+void PrintTo(const MarkCase &c, std::ostream *os) { *os << c.name; }
 
 class Marks : public ::testing::TestWithParam<MarkCase> {};
 
@@ -290,6 +292,8 @@ std::vector<DrawCase> draw_cases() {
     return v;
 }
 
+void PrintTo(const DrawCase &c, std::ostream *os) { *os << c.name; }
+
 class Drawn : public ::testing::TestWithParam<DrawCase> {};
 
 // One page in the left cell of a 600 x 400 sheet of two 300 x 400 cells:
@@ -428,16 +432,3 @@ TEST(CorpusAnnots, SheetShowsFormsAndMarkup) {
 }
 
 }  // namespace
-
-// Writes the inputs and outputs of the drawing cases to SHEETLAY_ANNOT_DUMP
-// for looking at them; skipped unless that is set.
-TEST(Drawn, Dump) {
-    const char *dir = std::getenv("SHEETLAY_ANNOT_DUMP");
-    if (!dir) GTEST_SKIP();
-    for (const DrawCase &c : draw_cases()) {
-        std::string input = make_input({c.page}, c.catalog, c.field);
-        Laid with = lay_out(input, SHEETLAY_KEEP_ALL, 2, 1, 600, 400);
-        testtools::write_file(std::string(dir) + "/" + c.name + "-in.pdf", input);
-        testtools::write_file(std::string(dir) + "/" + c.name + "-out.pdf", with.pdf);
-    }
-}
