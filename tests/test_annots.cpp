@@ -140,6 +140,33 @@ TEST(Marks, NeedAppearancesRebuildsFieldsOnly) {
     EXPECT_NE(res.find("14 0 R"), std::string::npos) << res;
 }
 
+// Writers that leave the appearance out often write careless rectangles:
+// markup built from points covers every point (drawn where the points are),
+// and a note shows its icon at full size from the rectangle's top left.
+TEST(Marks, BuiltMarkupFollowsItsPoints) {
+    MapResolver r = objects();
+    value page;
+    ASSERT_TRUE(sheetlay::pdf::parse_value(
+        "<< /Annots [<< /Subtype /Highlight /F 4 /Rect [0 0 10 10] /QuadPoints [20 40 120 40 20 20 120 20] >>"
+        " << /Subtype /Ink /F 4 /Rect [0 0 10 10] /BS << /W 2 >> /InkList [[50 50 60 70]] >>"
+        " << /Subtype /Text /F 4 /Rect [100 100 103 103] >>] >>",
+        &page));
+    auto marks = sheetlay::nup::page_marks(&page, nullptr, &r);
+    ASSERT_EQ(marks.size(), 3u);
+    const double identity[6] = {1, 0, 0, 1, 0, 0}, note[6] = {1, 0, 0, 1, 100, 83};
+    const double hl_box[4] = {0, 0, 120, 40}, ink_box[4] = {0, 0, 63, 73}, note_box[4] = {0, 0, 20, 20};
+    for (int k = 0; k < 6; ++k) {
+        EXPECT_NEAR(marks[0].m[k], identity[k], 1e-9);
+        EXPECT_NEAR(marks[1].m[k], identity[k], 1e-9);
+        EXPECT_NEAR(marks[2].m[k], note[k], 1e-9);
+    }
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(marks[0].built.bbox[k], hl_box[k]) << k;
+        EXPECT_EQ(marks[1].built.bbox[k], ink_box[k]) << k;
+        EXPECT_EQ(marks[2].built.bbox[k], note_box[k]) << k;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The opening of a slot's drawing
 
