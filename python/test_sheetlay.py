@@ -4,6 +4,7 @@ SHEETLAY_LIBRARY names the shared library under test (CTest sets it to the
 build's). pdfinfo (poppler-utils), when present, checks page counts and sizes.
 """
 
+import ctypes
 import os
 import pathlib
 import re
@@ -69,32 +70,81 @@ class Base(unittest.TestCase):
         return os.path.join(self.dir, name)
 
 
+LETTER, LETTER_WIDE, A4 = (612, 792), (792, 612), (595.28, 841.89)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 class Success(Base):
     def test_layouts(self):
-        # (arguments, sheets for the 5 pages, sheet size or None for the first page's)
+        # (arguments, sheets for the 5 Letter pages, sheet size). Auto
+        # orientation turns a sheet when the page shows larger that way.
         cases = [
-            ({}, 2, None),
-            ({"n": 2}, 3, None),
-            ({"n": 16, "order": "RTL"}, 1, None),
-            ({"size": "a4"}, 2, (595.28, 841.89)),
-            ({"size": "letter", "n": 9}, 1, (612, 792)),
-            ({"border": 2}, 2, None),
-            ({"size": "first", "border": 1}, 2, None),
-            ({"size": "a4", "border": 0}, 2, (595.28, 841.89)),
+            ({}, 2, LETTER),
+            ({"n": 2}, 3, LETTER_WIDE),
+            ({"n": 2, "plain": True}, 3, LETTER),  # the fixed-grid calls never turn a sheet
+            ({"n": 16, "order": "RTL"}, 1, LETTER),
+            ({"size": "a4"}, 2, A4),
+            ({"size": "letter", "n": 9}, 1, LETTER),
+            ({"border": 2}, 2, LETTER),
+            ({"size": "first", "border": 1}, 2, LETTER),
+            ({"size": "a4", "border": 2}, 2, A4),  # refused before the options interface
+            ({"size": (500, 300.5), "orientation": "as-given"}, 2, (500, 300.5)),
+            ({"grid": (1, 1), "gap": 400}, 5, LETTER),
+            ({"columns": 5}, 1, LETTER_WIDE),  # rows stay 2
+            ({"pages": "1-3,_,_,5", "columns_first": True, "bottom_up": True}, 2, LETTER),
+            ({"booklet": True}, 4, LETTER_WIDE),  # padded to 8
         ]
         for kwargs, sheets, size in cases:
             with self.subTest(**kwargs):
                 out = self.path("out.pdf")
                 sheetlay.nup(self.input, out, **kwargs)
-                with open(out, "rb") as f:
-                    self.assertEqual(f.read(9), b"%PDF-1.4\n")
+                self.assertRegex(read(out)[:9], rb"^%PDF-\d\.\d\s")
                 if PDFINFO:
                     got_pages, got_size = pdfinfo(out)
                     self.assertEqual(got_pages, sheets)
-                    want = size or (612, 792)
-                    self.assertAlmostEqual(got_size[0], want[0], delta=0.5)
-                    self.assertAlmostEqual(got_size[1], want[1], delta=0.5)
+                    self.assertAlmostEqual(got_size[0], size[0], delta=0.5)
+                    self.assertAlmostEqual(got_size[1], size[1], delta=0.5)
                 os.remove(out)
+
+    def test_options_mapping(self):
+        # Keyword arguments -> the fields of the structure handed to C.
+        defaults = {"columns": 2, "rows": 2, "flow": 0, "sheet_width": 0, "sheet_height": 0,
+                    "orientation": 0, "fit": 0, "margin": 0, "gap": 0, "border": 0,
+                    "pages": None, "booklet": 0, "keep": 15, "compress": 1, "password": None}
+        cases = [
+            ({}, {}),
+            ({"grid": [7, 3]}, {"columns": 7, "rows": 3}),
+            ({"rows": 4}, {"rows": 4}),
+            ({"order": "rtl", "columns_first": True, "bottom_up": 1}, {"flow": 7}),
+            ({"size": "A3"}, {"sheet_width": 841.89, "sheet_height": 1190.55}),
+            ({"size": (100, 200.25)}, {"sheet_width": 100, "sheet_height": 200.25}),
+            ({"orientation": "as_given", "shrink_only": True}, {"orientation": 3, "fit": 1}),
+            ({"margin": 1, "gap": 2.5, "border": 0.25}, {"margin": 1, "gap": 2.5, "border": 0.25}),
+            ({"pages": "1-3,z", "booklet": True}, {"pages": b"1-3,z", "booklet": 1, "rows": 1}),
+            ({"keep": ["info", "links", "info"], "compress": "none"}, {"keep": 9, "compress": 0}),
+            ({"keep": 0x30, "compress": False}, {"keep": 0x30, "compress": 0}),
+            ({"password": "s\u00e9same"}, {"password": "s\u00e9same".encode("utf-8")}),
+            ({"plain": True}, {"keep": 0, "compress": 0, "orientation": 3}),
+            ({"plain": True, "orientation": "auto", "keep": 4}, {"keep": 4, "compress": 0}),
+        ]
+        for kwargs, changed in cases:
+            with self.subTest(**{k: str(v) for k, v in kwargs.items()}):
+                opt, _ = sheetlay._options(**kwargs)
+                got = {name: getattr(opt, name) for name in defaults}
+                self.assertEqual(got, dict(defaults, **changed))
+
+    def test_structure_matches_the_library(self):
+        # sheetlay_options_init writes the C structure's size into its first
+        # field, and nothing past the structure.
+        block = ctypes.create_string_buffer(b"\xee" * 512, 512)
+        sheetlay.load_library().sheetlay_options_init(block)
+        size = ctypes.c_uint32.from_buffer(block).value
+        self.assertEqual(size, ctypes.sizeof(sheetlay._Options))
+        self.assertEqual(block.raw[size:], b"\xee" * (512 - size))
 
     def test_path_types(self):
         # str, bytes and os.PathLike all reach the library unchanged.
@@ -107,18 +157,30 @@ class Success(Base):
 
     def test_options_select_the_matching_call(self):
         # The defaults and their explicit spellings give the same bytes; a
-        # border or another order gives different ones.
+        # border or another order gives different ones; plain=True gives
+        # exactly what the fixed-grid calls write.
         def run(name, **kwargs):
             out = self.path(name)
             sheetlay.nup(self.input, out, **kwargs)
-            with open(out, "rb") as f:
-                return f.read()
+            return read(out)
 
         plain = run("plain.pdf")
         self.assertEqual(run("explicit.pdf", n=4, order="ltr", size="first", border=0), plain)
+        self.assertEqual(run("spelled.pdf", grid=(2, 2), orientation="auto", keep=15), plain)
         self.assertNotEqual(run("framed.pdf", border=3), plain)
         self.assertNotEqual(run("rtl.pdf", order="rtl"), plain)
+        lib, old = sheetlay.load_library(), self.path("old.pdf")
+        self.assertEqual(lib.sheetlay_create_sized(self.input.encode(), old.encode(), 9, 1, 0), 1)
+        self.assertEqual(run("new.pdf", plain=True, n=9, order="rtl", size="a4"), read(old))
 
+    def test_nup_bytes_equals_the_file(self):
+        data = read(self.input)
+        for kwargs in ({}, {"n": 2, "plain": True}, {"booklet": True, "pages": "5,_,1"}):
+            with self.subTest(**kwargs):
+                out = self.path("file.pdf")
+                sheetlay.nup(self.input, out, **kwargs)
+                self.assertEqual(sheetlay.nup_bytes(data, **kwargs), read(out))
+                self.assertEqual(sheetlay.nup_bytes(bytearray(data), **kwargs), read(out))
 
 class Failure(Base):
     def test_library_errors(self):
@@ -129,10 +191,20 @@ class Failure(Base):
         # (input, keyword arguments, expected message or regular expression)
         cases = [
             (missing, {}, "cannot open " + missing),
-            (missing, {"n": 5}, "cannot open " + missing),  # input judged first
+            (missing, {"n": 5}, "n must be 2, 4, 6, 9 or 16 (got 5)"),  # options judged first now
             (self.input, {"n": 5}, "n must be 2, 4, 6, 9 or 16 (got 5)"),
             (self.input, {"n": -2}, "n must be 2, 4, 6, 9 or 16 (got -2)"),
-            (self.input, {"border": -1}, "border_width must be >= 0 (got -1)"),
+            (self.input, {"border": -1}, "border must be a number >= 0"),
+            (self.input, {"margin": float("nan")}, "margin must be a number >= 0"),
+            # Placed where C reads it: a gap has no neighbour in one cell, a margin does.
+            (self.input, {"grid": (1, 1), "margin": 400}, "margin and gap leave no room for the cells"),
+            (self.input, {"columns": 33}, "columns must be 1 to 32 (got 33)"),
+            (self.input, {"grid": (2, 0)}, "rows must be 1 to 32 (got 0)"),
+            (self.input, {"size": (0, 100)}, re.compile(r"^sheet size must be")),
+            (self.input, {"keep": 0x30}, "unknown keep flags 0x30"),
+            (self.input, {"pages": "1-x"}, "bad page selection at 'x'"),
+            (self.input, {"pages": "2,9"}, "page 9 does not exist (the document has 5 pages)"),
+            (self.input, {"pages": "_"}, "page selection selects no pages"),
             (not_pdf, {}, re.compile(r".+")),
         ]
         for src, kwargs, want in cases:
@@ -146,6 +218,11 @@ class Failure(Base):
                     self.assertRegex(cm.exception.message, want)
                 self.assertEqual(str(cm.exception), cm.exception.message)
                 self.assertFalse(os.path.exists(out), "output written despite the failure")
+                if src != missing:
+                    with self.assertRaises(sheetlay.SheetlayError) as mem:
+                        sheetlay.nup_bytes(read(src), **kwargs)
+                    if isinstance(want, str):
+                        self.assertEqual(mem.exception.message, want)
 
     def test_unwritable_output(self):
         out = self.path("no-such-folder/out.pdf")
@@ -159,16 +236,26 @@ class Failure(Base):
         cases = [
             ({"order": "up"}, ValueError),
             ({"size": "b5"}, ValueError),
-            ({"size": "a4", "border": 2}, ValueError),
             ({"n": 4.0}, TypeError),
             ({"n": True}, TypeError),
             ({"n": 2**31}, ValueError),
-            ({"border": 1.5}, TypeError),
+            ({"border": "1"}, TypeError),
+            ({"n": 4, "grid": (2, 2)}, ValueError),
+            ({"grid": (2,)}, TypeError),
+            ({"booklet": True, "n": 4}, ValueError),
+            ({"orientation": "sideways"}, ValueError),
+            ({"keep": {"links", "bogus"}}, ValueError),
+            ({"pages": "1\0"}, ValueError),
+            ({"password": 5}, TypeError),
+            ({"progress": 42}, TypeError),
+            ({"colour": "red"}, TypeError),
         ]
         for kwargs, exc in cases:
-            with self.subTest(**kwargs):
+            with self.subTest(**{k: str(v) for k, v in kwargs.items()}):
                 with self.assertRaises(exc):
                     sheetlay.nup(self.input, self.path("out.pdf"), **kwargs)
+                with self.assertRaises(exc):
+                    sheetlay.nup_bytes(b"%PDF-", **kwargs)
         for bad in (None, 42, "a\0b"):
             with self.subTest(path=bad):
                 with self.assertRaises((TypeError, ValueError)):
@@ -181,21 +268,32 @@ class Failure(Base):
         self.assertEqual(sheetlay.load_library().sheetlay_last_error(), b"")
 
     def test_threads_get_their_own_messages(self):
-        # The library's error text is one buffer for the process; each
-        # failure must still report its own file.
+        # No lock around the calls: each reads its own error buffer, so
+        # every failure reports its own file even while others fail or
+        # succeed at the same moment.
         errors = {}
+        start = threading.Barrier(6)
+        data = read(self.input)
 
         def work(i):
+            start.wait()
             for j in range(20):
                 missing = self.path("missing-%d-%d.pdf" % (i, j))
                 try:
-                    if i % 2:
+                    if i % 3 == 1:
                         sheetlay.nup(self.input, self.path("ok-%d.pdf" % i))
+                    elif i % 3 == 2:
+                        sheetlay.nup_bytes(data, pages="%d" % (6 + j))
                     else:
                         sheetlay.nup(missing, self.path("out-%d.pdf" % i))
                 except sheetlay.SheetlayError as e:
-                    if e.message != "cannot open " + missing:
+                    want = ("cannot open " + missing if i % 3 == 0 else
+                            "page %d does not exist (the document has 5 pages)" % (6 + j))
+                    if e.message != want:
                         errors[i] = e.message
+                else:
+                    if i % 3 != 1:
+                        errors[i] = "no error"
 
         threads = [threading.Thread(target=work, args=(i,)) for i in range(6)]
         for t in threads:
@@ -204,6 +302,32 @@ class Failure(Base):
             t.join()
         self.assertEqual(errors, {})
 
+    def test_progress_cancels(self):
+        # A true result or an exception stops the call; no file is left and
+        # the exception itself comes out of nup. Before that, the callable
+        # hears of progress over the 5 pages.
+        class Stop(Exception):
+            pass
+
+        def stop(done, total):
+            seen.append((done, total))
+            raise Stop()
+
+        out, seen = self.path("cancelled.pdf"), []
+        for progress, exc in ((lambda d, t: True, sheetlay.SheetlayError), (stop, Stop)):
+            with self.subTest(exc=exc.__name__):
+                with self.assertRaises(exc) as cm:
+                    sheetlay.nup(self.input, out, progress=progress)
+                self.assertFalse(os.path.exists(out))
+                self.assertEqual(getattr(cm.exception, "message", "cancelled"), "cancelled")
+                with self.assertRaises(exc):
+                    sheetlay.nup_bytes(read(self.input), progress=progress)
+        self.assertEqual(seen[0][1], 5)
+        with open(out, "wb") as f:
+            f.write(b"keep")
+        with self.assertRaises(sheetlay.SheetlayError):  # late: after a page is placed
+            sheetlay.nup(self.input, out, progress=lambda d, t: d > 0)
+        self.assertEqual(read(out), b"keep")
 
 class Loading(unittest.TestCase):
     def run_python(self, code, library):

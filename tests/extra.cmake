@@ -29,8 +29,10 @@ if(Python3_Interpreter_FOUND)
   set_tests_properties(python_binding PROPERTIES TIMEOUT 300)
 
   if(TARGET sheetlay_cli AND TARGET make_example)
+    # The test also loads the library through ctypes to compare bytes.
     add_test(NAME cli
-      COMMAND ${CMAKE_COMMAND} -E env PYTHONDONTWRITEBYTECODE=1
+      COMMAND ${CMAKE_COMMAND} -E env ${_sheetlay_py_env}
+        SHEETLAY_LIBRARY=$<TARGET_FILE:sheetlay>
         SHEETLAY_CLI=$<TARGET_FILE:sheetlay_cli>
         SHEETLAY_MAKE_EXAMPLE=$<TARGET_FILE:make_example>
         SHEETLAY_VERSION=${PROJECT_VERSION}

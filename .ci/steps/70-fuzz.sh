@@ -20,12 +20,12 @@ clang++ --version | head -n 1
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DSHEETLAY_FUZZ=ON -DSHEETLAY_BUILD_TESTS=OFF -DSHEETLAY_BUILD_TOOLS=OFF
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_object \
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_options fuzz_object \
   fuzz_make_seeds
 
 # Seeds: generated files, plus the corpus (../shared/corpus beside the clone).
 rm -rf "$build/seeds" "$build/work" "$build/artifacts"
-targets=(fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_object)
+targets=(fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_options fuzz_object)
 for target in "${targets[@]}"; do
   mkdir -p "$build/seeds/${target#fuzz_}" "$build/work/${target#fuzz_}"
 done
@@ -37,6 +37,8 @@ corpus="${SHEETLAY_CORPUS_DIR:-$(dirname "$repo")/shared/corpus}"
 if [[ -d "$corpus" ]]; then
   find "$corpus" -maxdepth 1 -name '*.pdf' -exec cp {} "$build/seeds/nup/" \;
 fi
+# The options target starts from the same documents.
+cp "$build/seeds/nup/"* "$build/seeds/options/"
 # Annotation dictionaries for the value parser and the appearance builder:
 # the annotation, then the /AcroForm dictionary, then objects 1, 2, ...
 n=0

@@ -84,13 +84,15 @@ int nup_options(doc *d, const job_options &o, const char *output_path, unsigned 
     return nup::guarded([&] {
         nup::compose_job job;
         if (!resolve_selection(o, d->pages.count, &job.cells)) throw nup::compose_error{};
-        if (o.booklet) job.cells = booklet_cells(job.cells);
+        // The first selected page sizes the sheet, whatever order a booklet
+        // then puts the pages in.
         int32_t first = -1;
         for (int32_t c : job.cells)
             if (c >= 0) {
                 first = c;
                 break;
             }
+        if (o.booklet) job.cells = booklet_cells(job.cells);
         if (!lay_out(d, o, first, &job)) throw nup::compose_error{};
         job.border = o.border;
         job.keep = o.keep;

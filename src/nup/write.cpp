@@ -227,7 +227,10 @@ void compose(doc *d, const compose_job &job, image &img) {
     if (job.progress && job.progress(job.progress_user, 0, total) != 0) fail("cancelled");
     for (int64_t sh = 0; sh < num.sheets; ++sh) {
         done += write_sheet(d, tr, memos, img, off, num, job, style, add, sh, slots, filled);
-        if (job.progress && job.progress(job.progress_user, done, total) != 0) fail("cancelled");
+        // The last report waits for the carried objects: writing them can
+        // take as long as the sheets.
+        if (job.progress && sh + 1 < num.sheets && job.progress(job.progress_user, done, total) != 0)
+            fail("cancelled");
     }
 
     for (size_t i = 0; i < tr.list().size(); ++i)
@@ -237,6 +240,7 @@ void compose(doc *d, const compose_job &job, image &img) {
         img.append(text);
     }
 
+    if (job.progress && job.progress(job.progress_user, total, total) != 0) fail("cancelled");
     write_xref(img, off, maxobj, add);
     if (img.len() > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
     if (img.len() == 0) fail("failed to build output");

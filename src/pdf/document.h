@@ -85,6 +85,7 @@ struct doc {
     int32_t len = 0;
     int32_t root = 0;       // trailer /Root, or -1
     int32_t encrypted = 0;  // 1 when any trailer holds /Encrypt
+    int32_t info = 0;       // the newest trailer's /Info object number, or 0
     objvec objs{};
     // Decoded object streams whose members' text the index points into.
     std::vector<std::unique_ptr<unsigned char[]>> ar;

@@ -1,7 +1,8 @@
 // Loading (see pdf/load.h): the file image, the trailers, and the order of
 // the stages that index the objects and find the pages.
 //
-// The trailers are read for two facts only, /Root and /Encrypt: the object
+// The trailers are read for three facts only, /Root, /Encrypt and the
+// newest trailer's /Info (for the output's information dictionary): the object
 // positions come from scanning the file itself (pdf/index), which also
 // serves files whose cross-reference data is wrong. Allocation failures
 // inside the stages surface as exceptions and end here, as "out of memory",
@@ -42,12 +43,20 @@ void read_classic_trailers(doc *d, int32_t p) {
     };
     std::vector<root_at> roots;  // usable /Root entries of the current group
     int32_t group_end = -1;
-    for (int32_t occ = find_kw(t, len, p, "trailer"); occ >= 0;
+    const int32_t first_trailer = find_kw(t, len, p, "trailer");
+    for (int32_t occ = first_trailer; occ >= 0;
          occ = find_kw(t, len, occ + 7, "trailer")) {
         int32_t k = skip_ws(t, occ + 7, len);
         int32_t e = startxrefs.first_at_or_after(k);
         if (e < 0) e = len;
         if (!(k < e && t[k] == '<')) continue;
+        // /Info from the newest section's first trailer only: one bounded
+        // search, whatever the number of trailers.
+        if (occ == first_trailer) {
+            int32_t i = find_name_top(t, len, k, e, "Info");
+            int32_t v = i >= 0 ? name_value(t, e, i, "Info") : -1;
+            if (v > 0) d->info = v;
+        }
         if (e != group_end) {
             // The first trailer before this end: its range covers the group.
             group_end = e;
@@ -113,6 +122,11 @@ void read_trailer_info(doc *d) {
         if (i >= 0) {
             int32_t v = name_value(t, B, i, "Prev");
             if (v >= 0 && v < len) prev = v;
+        }
+        if (objsections == 1) {
+            i = find_name_top(t, len, Q, B, "Info");
+            int32_t v = i >= 0 ? name_value(t, B, i, "Info") : -1;
+            if (v > 0) d->info = v;
         }
         if (d->root == -1) {
             i = find_name(t, len, Q, B, "Root");

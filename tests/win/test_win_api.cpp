@@ -231,4 +231,30 @@ TEST_F(WinApi, OutputReplacesAnExistingFile) {
     EXPECT_EQ(pdf.find('z' + std::string(50, 'z')), std::string::npos) << "old bytes left";
 }
 
+TEST_F(WinApi, OptionsFileAndMemoryAgreeAcrossTheDllBoundary) {
+    // The memory variant's block comes from the DLL's heap and goes back to
+    // it through sheetlay_free; the file variant writes the same bytes.
+    sheetlay_options o;
+    sheetlay_options_init(&o);
+    o.columns = 3;
+    o.rows = 1;
+    o.pages = "5,1-3";
+    const std::string out = dir_ + "\\options.pdf";
+    char err[256];
+    ASSERT_EQ(sheetlay_nup(input_.c_str(), out.c_str(), &o, err, sizeof err), 1) << err;
+    EXPECT_STREQ(err, "");
+    std::string file, input;
+    ASSERT_TRUE(read_file(out, &file));
+    ASSERT_TRUE(read_file(input_, &input));
+    void *block = nullptr;
+    size_t n = 0;
+    ASSERT_EQ(sheetlay_nup_mem(input.data(), input.size(), &block, &n, &o, err, sizeof err), 1) << err;
+    EXPECT_EQ(std::string(static_cast<const char *>(block), n), file);
+    sheetlay_free(block);
+    o.columns = 0;
+    EXPECT_EQ(sheetlay_nup(input_.c_str(), out.c_str(), &o, err, sizeof err), 0);
+    EXPECT_STREQ(err, "columns must be 1 to 32 (got 0)");
+    EXPECT_EQ(std::string(sheetlay_version()).find('.') != std::string::npos, true);
+}
+
 }  // namespace
