@@ -405,6 +405,7 @@ bool build_appearance(const value &annot, const value *acroform, pdf::resolver *
     bool widget = false;
     if (!is_built_kind(annot, res, &widget)) return false;
     const value *sub = pdf::get_resolved(&annot, "Subtype", res);
+    std::copy(r, r + 4, out->rect);
     bool ok = widget ? detail::build_widget(annot, acroform, res, out)
                      : detail::build_markup(annot, sub->s, acroform, res, out);
     if (!ok) *out = appearance{};

@@ -13,8 +13,9 @@
 //
 // Coordinates: widget and FreeText/Text appearances use /BBox [0 0 w h] of
 // the /Rect (plus a /Matrix for a widget's /MK /R rotation); the other
-// markup kinds (Highlight ... PolyLine) use /BBox = /Rect and draw in the
-// page's own coordinates, so their placement matrix is the identity.
+// markup kinds (Highlight ... PolyLine) draw in the page's own coordinates
+// with /BBox = the place they go to (`rect`), so their placement matrix is
+// the identity.
 #ifndef SHEETLAY_NUP_APPEARANCE_H
 #define SHEETLAY_NUP_APPEARANCE_H
 
@@ -47,6 +48,11 @@ bool needs_built_appearance(const pdf::value &annot, const pdf::value *acroform,
 struct appearance {
     std::string content;      // the form's content stream
     double bbox[4] = {0, 0, 0, 0};
+    // Where the form is placed on the page (by placement_matrix): the
+    // annotation's /Rect, or more when the drawing must reach beyond it
+    // (a note's icon keeps its size however small the rectangle; markup
+    // drawn from points covers every point, as viewers draw it).
+    double rect[4] = {0, 0, 0, 0};
     bool has_matrix = false;
     double matrix[6] = {1, 0, 0, 1, 0, 0};
     // The form's /Resources: /Font entries refer to the input's font

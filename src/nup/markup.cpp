@@ -3,9 +3,14 @@
 // Polygon, PolyLine, FreeText and the Text note icon.
 //
 // Geometric kinds draw in the page's coordinates (their points are given
-// there) with /BBox = /Rect and no /Matrix, so the placement is the
-// identity and anything outside /Rect is clipped as a viewer clips it.
-// FreeText and Text draw in [0 0 w h] of the rectangle. Colours: /C strokes
+// there) with no /Matrix and a /BBox that is also where they are placed, so
+// the placement is the identity. That box is /Rect, grown to take in every
+// point (and the line around it) when the points stray outside: viewers that
+// build the look themselves draw the points, whatever the rectangle says,
+// and writers that leave the appearance out are the ones whose rectangles
+// are careless. FreeText and Text draw in [0 0 w h] of the rectangle; the
+// note's icon keeps its size, hanging from the rectangle's top left corner,
+// when the rectangle is smaller than the icon. Colours: /C strokes
 // (fills for Highlight and the note), /IC fills closed shapes, /BS gives the
 // width (default 1) and dashes, /CA the opacity through an ExtGState.
 // Counts of points are capped so a hostile array cannot make the content
@@ -240,7 +245,7 @@ void free_text(const value &annot, const value *acroform, pdf::resolver *res, do
 }
 
 // The sticky note: a 20 x 20 page with three lines of "text", at the top
-// left of the rectangle, smaller when the rectangle is.
+// left of the box it is given (at least 20 x 20, see build_markup).
 void note_icon(const value &annot, pdf::resolver *res, double w, double h, appearance *out) {
     std::string &o = out->content;
     const double alpha = opacity(annot, res);
@@ -254,6 +259,36 @@ void note_icon(const value &annot, pdf::resolver *res, double w, double h, appea
     o += "0.5 0.5 m 0.5 19.5 l 19.5 19.5 l 19.5 5 l 14.5 0.5 l h B\n";
     o += "14.5 0.5 m 14.5 5 l 19.5 5 l S\n";
     o += "3.5 15 m 16.5 15 l 3.5 11.5 m 16.5 11.5 l 3.5 8 m 12 8 l S\n";
+}
+
+// Grows box (x0 y0 x1 y1) to take in the points by `margin` around them.
+void take_in(double box[4], const std::vector<pt> &pts, double margin) {
+    for (const pt &p : pts) {
+        if (!std::isfinite(p.x) || !std::isfinite(p.y)) continue;
+        box[0] = std::min(box[0], p.x - margin);
+        box[1] = std::min(box[1], p.y - margin);
+        box[2] = std::max(box[2], p.x + margin);
+        box[3] = std::max(box[3], p.y + margin);
+    }
+}
+
+// The box of the kinds drawn from points: the rectangle and every point.
+void points_box(const value &annot, std::string_view sub, pdf::resolver *res, double box[4]) {
+    size_t budget = kMaxPoints;
+    if (sub == "Highlight" || sub == "Underline" || sub == "StrikeOut" || sub == "Squiggly") {
+        take_in(box, read_points(annot.get("QuadPoints"), res, &budget), 0);
+        return;
+    }
+    const double margin = std::min(border_width(annot, res), 1000.0) + 1;
+    if (sub == "Ink") {
+        const value *list = pdf::get_resolved(&annot, "InkList", res);
+        for (size_t k = 0; list && list->is_array() && k < list->items.size() && budget >= 2; ++k)
+            take_in(box, read_points(&list->items[k], res, &budget), margin);
+    } else if (sub == "Line") {
+        take_in(box, read_points(pdf::get_resolved(&annot, "L", res), res, &budget), margin);
+    } else if (sub == "Polygon" || sub == "PolyLine") {
+        take_in(box, read_points(pdf::get_resolved(&annot, "Vertices", res), res, &budget), margin);
+    }
 }
 
 }  // namespace
@@ -270,13 +305,21 @@ bool build_markup(const value &annot, std::string_view sub, const value *acrofor
     if (!read_rect(annot.get("Rect"), res, r)) return false;
     out->resources = value::make_dict();
     const double w = r[2] - r[0], h = r[3] - r[1];
-    if (sub == "FreeText" || sub == "Text") {
+    if (sub == "Text") {
+        const double iw = std::max(w, 20.0), ih = std::max(h, 20.0);
+        out->bbox[2] = iw;
+        out->bbox[3] = ih;
+        out->rect[0] = r[0];
+        out->rect[1] = r[3] - ih;
+        out->rect[2] = r[0] + iw;
+        out->rect[3] = r[3];
+        note_icon(annot, res, iw, ih, out);
+        return true;
+    }
+    if (sub == "FreeText") {
         out->bbox[2] = w;
         out->bbox[3] = h;
-        if (sub == "Text")
-            note_icon(annot, res, w, h, out);
-        else
-            free_text(annot, acroform, res, w, h, out);
+        free_text(annot, acroform, res, w, h, out);
         return true;
     }
     std::copy(r, r + 4, out->bbox);
@@ -284,6 +327,8 @@ bool build_markup(const value &annot, std::string_view sub, const value *acrofor
         text_markup(annot, sub, res, out);
     else
         shapes(annot, sub, res, r, out);
+    points_box(annot, sub, res, out->bbox);
+    std::copy(out->bbox, out->bbox + 4, out->rect);
     return true;
 }
 
