@@ -9,8 +9,11 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <vector>
 
+#include "codec/filters.h"
 #include "codec/inflate.h"
+#include "pdf/decrypt.h"
 #include "pdf/lexer.h"
 
 namespace sheetlay {
@@ -77,22 +80,42 @@ constexpr uint64_t kInflateMax = kInflateMaxOut;
 
 }  // namespace
 
-const unsigned char *decoded_stream(const obj_entry *e, const unsigned char *text,
-                                    int32_t text_len, buf *out, int32_t *out_len,
-                                    stream_filter *sf) {
-    if (sf) {
-        sf->still_encoded = 0;
-        sf->filter = rng{-1, -1};
-        sf->parms = rng{-1, -1};
-    }
-    if (!e->is_stream) return nullptr;
-    int64_t L = static_cast<int64_t>(e->data_end) - e->data_start;
-    if (L <= 0 || e->data_start < 0 || e->data_end > text_len) return nullptr;
-    const unsigned char *in_place = text + e->data_start;
-    if (e->dict_pos < 0) {
+namespace {
+
+// Bytes that must reach the caller through `out` (decrypted data) are
+// appended there; bytes of the file are returned in place.
+const unsigned char *give(const unsigned char *data, int64_t L, bool copied, buf *out,
+                          int32_t *out_len) {
+    if (copied) {
+        uint64_t at = out->len;
+        buf_append(out, data, static_cast<uint64_t>(L));
+        if (!out->data) return nullptr;
         *out_len = static_cast<int32_t>(L);
-        return in_place;
+        return out->data + at;
     }
+    *out_len = static_cast<int32_t>(L);
+    return data;
+}
+
+// Decodes data[0, L) through the whole filter chain into `out`.
+const unsigned char *decode_chain(const filter_chain &chain, const unsigned char *data, int64_t L,
+                                  buf *out, int32_t *out_len) {
+    std::vector<unsigned char> dec;
+    filter_status st = decode_filters(chain, data, static_cast<size_t>(L), kInflateMax, &dec);
+    if (st != filter_status::ok && st != filter_status::damaged) return nullptr;
+    // Damaged data keeps what decoded before the damage, as viewers show it.
+    uint64_t at = out->len;
+    buf_append(out, dec.data(), dec.size());
+    if (!out->data) return nullptr;
+    *out_len = static_cast<int32_t>(dec.size());
+    return out->data + at;
+}
+
+const unsigned char *stream_core(const obj_entry *e, const unsigned char *text, int32_t text_len,
+                                 const unsigned char *data, int64_t L, bool copied, bool decode_all,
+                                 buf *out, int32_t *out_len, stream_filter *sf) {
+    const unsigned char *in_place = data;
+    if (e->dict_pos < 0) return give(data, L, copied, out, out_len);
     int32_t ds = e->dict_pos;
     int32_t de = e->stream_pos > 0 ? e->stream_pos : e->endobj_pos > 0 ? e->endobj_pos : text_len;
     if (de > text_len) de = text_len;
@@ -105,9 +128,10 @@ const unsigned char *decoded_stream(const obj_entry *e, const unsigned char *tex
         int count;
         bool first_flate;
         filter_names(text, fv, &count, &first_flate);
-        // Decode only a lone /FlateDecode without a predictor; any other
-        // filter list goes out still encoded, with its parameters, for the
-        // viewer to decode.
+        // A lone /FlateDecode without a predictor is decoded below; other
+        // filter lists are decoded only where the caller needs the plain
+        // bytes (decode_all), else they go out still encoded, with their
+        // parameters, for the viewer to decode.
         bool predictor = false;
         if (has_parms) {
             int32_t pi = find_name(text, pv.end, pv.start, pv.end, "Predictor");
@@ -119,21 +143,25 @@ const unsigned char *decoded_stream(const obj_entry *e, const unsigned char *tex
         }
         decode = count == 1 && first_flate && !predictor;
         if (!decode && count > 0) {
+            filter_chain chain;
+            if (decode_all &&
+                parse_filter_chain(text + fv.start, static_cast<size_t>(fv.end - fv.start),
+                                   has_parms ? text + pv.start : nullptr,
+                                   has_parms ? static_cast<size_t>(pv.end - pv.start) : 0,
+                                   &chain) == filter_status::ok)
+                return decode_chain(chain, data, L, out, out_len);
+            // Image filters and the like: the bytes as stored (decrypted).
             if (sf) {
                 sf->still_encoded = 1;
                 sf->filter = fv;
                 if (has_parms) sf->parms = pv;
             }
-            *out_len = static_cast<int32_t>(L);
-            return in_place;
+            return give(data, L, copied, out, out_len);
         }
     } else {
         decode = find_name(text, de, ds, de, "FlateDecode") >= 0;
     }
-    if (!decode) {
-        *out_len = static_cast<int32_t>(L);
-        return in_place;
-    }
+    if (!decode) return give(data, L, copied, out, out_len);
 
     // First try 20 times the stored size; very repetitive content can
     // compress better than that, so grow the area instead of losing it.
@@ -163,6 +191,49 @@ const unsigned char *decoded_stream(const obj_entry *e, const unsigned char *tex
         }
         cap = std::min(cap * 4, bound);
     }
+}
+
+const unsigned char *stream_entry(const doc *d, const obj_entry *e, const unsigned char *text,
+                                  int32_t text_len, bool decode_all, buf *out, int32_t *out_len,
+                                  stream_filter *sf) {
+    if (sf) {
+        sf->still_encoded = 0;
+        sf->filter = rng{-1, -1};
+        sf->parms = rng{-1, -1};
+    }
+    if (!e->is_stream) return nullptr;
+    int64_t L = static_cast<int64_t>(e->data_end) - e->data_start;
+    if (L <= 0 || e->data_start < 0 || e->data_end > text_len) return nullptr;
+    const unsigned char *stored = text + e->data_start;
+    std::vector<unsigned char> plain;
+    if (d && decrypt_stream(d, e, stored, static_cast<size_t>(L), &plain)) {
+        if (plain.empty()) return nullptr;
+        return stream_core(e, text, text_len, plain.data(), static_cast<int64_t>(plain.size()), true,
+                           decode_all, out, out_len, sf);
+    }
+    return stream_core(e, text, text_len, stored, L, false, decode_all, out, out_len, sf);
+}
+
+}  // namespace
+
+bool stream_filters(const unsigned char *t, int32_t len, int32_t start, int32_t end, rng *filter,
+                    rng *parms) {
+    if (end > len) end = len;
+    *parms = rng{-1, -1};
+    if (!entry_value(t, start, end, "Filter", filter)) return false;
+    if (!entry_value(t, start, end, "DecodeParms", parms)) *parms = rng{-1, -1};
+    return true;
+}
+
+const unsigned char *decoded_stream(const obj_entry *e, const unsigned char *text,
+                                    int32_t text_len, buf *out, int32_t *out_len,
+                                    stream_filter *sf) {
+    return stream_entry(nullptr, e, text, text_len, false, out, out_len, sf);
+}
+
+const unsigned char *doc_stream(const doc *d, const obj_entry *e, bool decode_all, buf *out,
+                                int32_t *out_len, stream_filter *sf) {
+    return stream_entry(d, e, d->data, d->len, decode_all, out, out_len, sf);
 }
 
 }  // namespace sheetlay
