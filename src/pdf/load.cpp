@@ -44,6 +44,7 @@ void read_classic_trailers(doc *d, int32_t p) {
     };
     std::vector<root_at> roots;  // usable /Root entries of the current group
     int32_t group_end = -1;
+    int32_t enc_hit = -1;  // the current group's first /Encrypt
     for (int32_t occ = find_kw(t, len, p, "trailer"); occ >= 0;
          occ = find_kw(t, len, occ + 7, "trailer")) {
         int32_t k = skip_ws(t, occ + 7, len);
@@ -61,11 +62,12 @@ void read_classic_trailers(doc *d, int32_t p) {
                 int32_t v = name_value(t, len, i, "Root");
                 if (v >= 0) roots.push_back(root_at{i, v});
             }
-            if (find_name(t, len, k, e, "Encrypt") >= 0) {
-                d->encrypted = 1;
-                d->encrypt_trailer = k;  // the last one in the file is the newest
-            }
+            enc_hit = find_name(t, len, k, e, "Encrypt");
+            if (enc_hit >= 0) d->encrypted = 1;
         }
+        // The trailer that holds the group's /Encrypt is the last one that
+        // starts before it; the last group's is the newest.
+        if (enc_hit >= k) d->encrypt_trailer = k;
         auto it = std::lower_bound(roots.begin(), roots.end(), k,
                                    [](const root_at &r, int32_t x) { return r.pos < x; });
         if (it != roots.end()) d->root = it->value;
