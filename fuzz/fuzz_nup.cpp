@@ -5,6 +5,9 @@
 // varies n, order, page size and frame width, and plain PDF files serve as
 // seeds as they are.
 //
+// Encrypted files are opened (with no password or "user") and decrypted on
+// the way through.
+//
 // Checked besides memory safety: a failure always leaves a message, a
 // success leaves none and a whole file (and, on request, one that loads
 // again with one page per sheet).
@@ -117,11 +120,16 @@ void compose_once(sheetlay::doc *d, const choice &c) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     sheetlay::doc d{};
     sheetlay::g_err[0] = '\0';
-    if (sheetlay::doc_load_mem(data, size, "fuzz.pdf", &d) != 0) {
+    uint64_t h = fnv1a(data, size);
+    // Encrypted input is opened as the options interface opens it: with no
+    // password, or with "user" (the password of the encrypted seeds).
+    sheetlay::load_options lo;
+    lo.allow_encrypted = true;
+    lo.password = (h >> 40) & 1 ? "user" : nullptr;
+    if (sheetlay::doc_load_mem(data, size, "fuzz.pdf", &d, lo) != 0) {
         if (sheetlay::g_err[0] == '\0') fault("load failed without a message", 0, 0, 0, 0);
         return 0;
     }
-    uint64_t h = fnv1a(data, size);
     choice a = pick(h);
     choice b = pick(h >> 16);
     if (b.n == a.n) b.n = a.n == 2 ? 4 : 2;

@@ -98,10 +98,14 @@ int32_t run_options(const char *input_path, const void *input, size_t input_len,
     try {
         job_options o;
         if (!read_options(opt, &o)) return 0;
+        // The options interface opens encrypted files; the output is plain.
+        load_options lo;
+        lo.allow_encrypted = true;
+        lo.password = o.has_password ? o.password.c_str() : nullptr;
         if (input_path) {
-            if (doc_load(input_path, &d) != 0) return 0;
+            if (doc_load(input_path, &d, lo) != 0) return 0;
         } else {
-            if (doc_load_mem(static_cast<const unsigned char *>(input), input_len, "input", &d) != 0)
+            if (doc_load_mem(static_cast<const unsigned char *>(input), input_len, "input", &d, lo) != 0)
                 return 0;
         }
         loaded = true;

@@ -776,6 +776,41 @@ TEST(InflateShortage, TellsOutputRoomFromInputEnd) {
     }
 }
 
+// A stream cut before its final block gives no count, but `written` tells
+// how much of the data's true start was written, for each cut point.
+TEST(Inflate, WrittenCountsTheStartOfACutStream) {
+    std::string text;
+    for (int i = 0; i < 4000; ++i) text += static_cast<char>('a' + (i * 7 + i / 13) % 26);
+    for (int level : {0, 1, 9}) {
+        uLongf zlen = compressBound(static_cast<uLong>(text.size()));
+        std::vector<unsigned char> z(zlen);
+        ASSERT_EQ(compress2(z.data(), &zlen, reinterpret_cast<const Bytef *>(text.data()),
+                            static_cast<uLong>(text.size()), level),
+                  Z_OK);
+        for (uLongf cut : {zlen / 4, zlen / 2, zlen - 8}) {
+            std::vector<unsigned char> out(text.size() + 64, 0);
+            uint64_t n = 99, written = 99;
+            int room = 1;
+            int32_t rc = sheetlay::inflate_decompress_ex(z.data(), cut, out.data(), out.size(), &n, &room,
+                                                         &written);
+            EXPECT_EQ(rc, -1);
+            EXPECT_EQ(n, 0u);
+            EXPECT_EQ(room, 0);
+            // Stored blocks are copied whole or not at all, and a quarter of
+            // a compressed stream may still be its code tables.
+            if (level != 0 && cut != zlen / 4) EXPECT_GT(written, 0u) << level << " " << cut;
+            EXPECT_LT(written, text.size());
+            EXPECT_EQ(std::memcmp(out.data(), text.data(), static_cast<size_t>(written)), 0);
+        }
+        // Whole: the count and `written` agree.
+        std::vector<unsigned char> out(text.size());
+        uint64_t n = 0, written = 0;
+        EXPECT_EQ(sheetlay::inflate_decompress_ex(z.data(), zlen, out.data(), out.size(), &n, nullptr, &written), 0);
+        EXPECT_EQ(n, text.size());
+        EXPECT_EQ(written, n);
+    }
+}
+
 #endif  // SHEETLAY_HAVE_ZLIB
 
 }  // namespace

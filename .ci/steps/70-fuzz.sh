@@ -33,6 +33,9 @@ mkdir -p "$build/artifacts"
 "$build/fuzz/fuzz_make_seeds" "$build/seeds/inflate" "$build/seeds/nup" "$build/seeds/deflate" \
   "$build/seeds/filters"
 cp fuzz/seeds/security/* "$build/seeds/security/"
+# Small encrypted files (RC4, AES-128 with object streams, AES-256), user
+# password "user", which fuzz_nup tries.
+cp fuzz/seeds/nup/* "$build/seeds/nup/"
 corpus="${SHEETLAY_CORPUS_DIR:-$(dirname "$repo")/shared/corpus}"
 if [[ -d "$corpus" ]]; then
   find "$corpus" -maxdepth 1 -name '*.pdf' -exec cp {} "$build/seeds/nup/" \;

@@ -259,14 +259,15 @@ filter_status flate(const unsigned char *s, size_t len, uint64_t limit, std::vec
     // cannot happen to deflate data.
     bool limited = top == cap_limit || top == hard_max;
     uint64_t cap = len >= top / 8 ? top : std::min<uint64_t>(8 * uint64_t{len} + 4096, top);
+    uint64_t written = 0;
     for (;;) {
         // Reserved first, so that the vector's own growth never takes more
-        // than the area; new bytes are zero, old ones hold the same prefix.
+        // than the area.
         v->reserve(static_cast<size_t>(cap));
         v->resize(static_cast<size_t>(cap));
         uint64_t n = 0;
         int room = 0;
-        int32_t rc = inflate_decompress_ex(s, len, v->data(), cap, &n, &room);
+        int32_t rc = inflate_decompress_ex(s, len, v->data(), cap, &n, &room, &written);
         if (rc == 0) {
             v->resize(static_cast<size_t>(n));
             return filter_status::ok;
@@ -281,25 +282,10 @@ filter_status flate(const unsigned char *s, size_t len, uint64_t limit, std::vec
         }
         break;
     }
-    // The data ends before its final block. The decoder then reports no
-    // count, but what it wrote is the true start of the data, written from
-    // the area's first byte on. Everything past that start is still zero
-    // (the area was zeroed and earlier attempts wrote the same prefix), so
-    // the written part ends at or after the last nonzero byte z. Filling the
-    // area from z on with 0xff and decoding again rewrites the prefix: its
-    // bytes past z are zeros, so the first 0xff from z on is its end.
-    unsigned char *a = v->data();
-    size_t cap_sz = v->size();
-    size_t z = cap_sz;
-    while (z > 0 && a[z - 1] == 0) --z;
-    std::memset(a + z, 0xff, cap_sz - z);
-    uint64_t n = 0;
-    int room = 0;
-    inflate_decompress_ex(s, len, a, cap_sz, &n, &room);
-    size_t end = z;
-    while (end < cap_sz && a[end] != 0xff) ++end;
-    v->resize(end);
-    return end > 0 ? filter_status::damaged : filter_status::failed;
+    // The data ends before its final block: what the decoder wrote is the
+    // true start of the data, kept as damaged data is.
+    v->resize(static_cast<size_t>(written));
+    return written > 0 ? filter_status::damaged : filter_status::failed;
 }
 
 // ---------------------------------------------------------------------------

@@ -568,8 +568,10 @@ int32_t inflate_decompress(const unsigned char *src, uint64_t src_len, unsigned 
 }
 
 int32_t inflate_decompress_ex(const unsigned char *src, uint64_t src_len, unsigned char *dst,
-                              uint64_t dst_cap, uint64_t *out_len, int *out_of_room) {
+                              uint64_t dst_cap, uint64_t *out_len, int *out_of_room,
+                              uint64_t *written) {
     if (out_of_room) *out_of_room = 0;
+    if (written) *written = 0;
     if (out_len == nullptr) return -1;
     *out_len = 0;
     if (src == nullptr || src_len < 2) return -1;
@@ -586,7 +588,10 @@ int32_t inflate_decompress_ex(const unsigned char *src, uint64_t src_len, unsign
     bool last;
     do {
         uint32_t head;
-        if (get_bits(d, 3, head) != Step::ok) return -1;
+        if (get_bits(d, 3, head) != Step::ok) {
+            if (written) *written = d.outcnt;
+            return -1;
+        }
         last = (head & 1) != 0;
         Step st;
         switch (head >> 1) {
@@ -597,11 +602,13 @@ int32_t inflate_decompress_ex(const unsigned char *src, uint64_t src_len, unsign
         }
         if (st == Step::shortage) {
             if (out_of_room && d.out_of_room) *out_of_room = 1;
+            if (written) *written = d.outcnt;
             return -1;
         }
         if (st == Step::damaged) break;
     } while (!last);
     *out_len = d.outcnt;
+    if (written) *written = d.outcnt;
     return 0;
 }
 

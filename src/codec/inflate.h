@@ -21,8 +21,12 @@ int32_t inflate_decompress(const unsigned char *src, uint64_t src_len, unsigned 
 
 // The same, telling in *out_of_room (when given) whether a result of -1 came
 // from the output area being too small: only then can a larger area help.
+// *written (when given) receives the number of bytes written to dst[] on
+// every outcome, also when the input ends before the final block (where
+// *out_len stays 0): the start of the data that was there.
 int32_t inflate_decompress_ex(const unsigned char *src, uint64_t src_len, unsigned char *dst,
-                              uint64_t dst_cap, uint64_t *out_len, int *out_of_room);
+                              uint64_t dst_cap, uint64_t *out_len, int *out_of_room,
+                              uint64_t *written = nullptr);
 
 }  // namespace sheetlay
 

@@ -165,15 +165,15 @@ void gather_array(const doc *d, page_memos &memos, image &img, const unsigned ch
         if (any) img.append("\n", 1);
         uint64_t at = img.len();
         int32_t n = 0;
-        const unsigned char *data = decoded_stream(e, d->data, d->len, img.raw(), &n, nullptr);
+        const unsigned char *data = doc_stream(d, e, true, img.raw(), &n, nullptr);
         img.check();
         if (!data || n <= 0) {
             img.cut(before);  // nothing delivered: take the separator back
             memos.get(num).stream_empty = true;
             continue;
         }
-        // Data left in place (not Flate) is copied in; an element still
-        // encoded with another filter is joined as it is stored.
+        // Data left in place (unfiltered) is copied in; an element with an
+        // image filter, which cannot be decoded, is joined as it is stored.
         if (img.len() == at) img.append(data, static_cast<uint64_t>(n));
         any = true;
     }
@@ -246,9 +246,10 @@ content gather_content(const doc *d, page_memos &memos, image &img, const obj_en
         ct.in_image = true;  // empty
         return ct;
     }
-    if (compact) {
+    if (compact && !d->crypt) {
         // Flate data the viewer can read as it is stored is not inflated
-        // only to be deflated again.
+        // only to be deflated again. (Encrypted data must be decrypted,
+        // so it takes the decoding path and is compressed again.)
         int32_t n = 0;
         stored_kind kind = stored_kind::plain;
         const unsigned char *data = stored_stream(e, d->data, d->len, &n, nullptr, &kind);
@@ -262,7 +263,7 @@ content gather_content(const doc *d, page_memos &memos, image &img, const obj_en
     uint64_t at = img.len();
     int32_t n = 0;
     stream_filter sf{};
-    const unsigned char *data = decoded_stream(e, d->data, d->len, img.raw(), &n, &sf);
+    const unsigned char *data = doc_stream(d, e, false, img.raw(), &n, &sf);
     img.check();
     if (!data || n <= 0) {
         memos.get(num).stream_empty = true;
@@ -282,7 +283,8 @@ content gather_content(const doc *d, page_memos &memos, image &img, const obj_en
 // The filter entries of a form whose content goes out still encoded.
 std::string filter_text(const doc *d, const transfer &tr, const content &ct) {
     std::string h;
-    if (ct.in_image || !ct.sf.still_encoded || ct.sf.filter.start < 0 ||
+    // (Decrypted data stands in the image, still encoded.)
+    if (!ct.sf.still_encoded || ct.sf.filter.start < 0 ||
         ct.sf.filter.end <= ct.sf.filter.start || ct.sf.filter.end > d->len)
         return h;
     // The data goes out as stored, so the viewer must decode it.

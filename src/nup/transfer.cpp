@@ -4,8 +4,11 @@
 
 #include <climits>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "nup/scan.h"
+#include "pdf/decrypt.h"
 
 namespace sheetlay::nup {
 
@@ -62,7 +65,10 @@ void transfer::note(int64_t num) {
         int32_t &slot = out_[static_cast<size_t>(num)];
         if (slot != 0) return;
         const obj_entry *e = objvec_find(&d_->objs, static_cast<int32_t>(num));
-        if (e && obj_type(d_->data, d_->len, e) != 0) {
+        // Pages are not carried, nor the /Encrypt dictionary (the output
+        // is plain).
+        if ((e && obj_type(d_->data, d_->len, e) != 0) ||
+            (d_->crypt && num == d_->crypt->encrypt_num)) {
             slot = -1;
             return;
         }
@@ -255,12 +261,28 @@ void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, i
         const unsigned char *t = d->data + e->dict_pos;
         int32_t len = e->stream_pos - e->dict_pos;
         int32_t actual = e->data_end - e->data_start;
-        if (declared_length(d, e) == actual)
+        const unsigned char *data = d->data + e->data_start;
+        // The output is not encrypted: an encrypted input's strings go out
+        // decrypted (as hexadecimal strings) and its data decrypted, whose
+        // length differs from the stored one under AES (IV and padding).
+        std::string plain_dict;
+        std::vector<unsigned char> plain_data;
+        if (strings_encrypted(d, e)) {
+            decrypt_strings_text(d, e, t, len, &plain_dict);
+            t = reinterpret_cast<const unsigned char *>(plain_dict.data());
+            len = static_cast<int32_t>(plain_dict.size());
+        }
+        bool decrypted = decrypt_stream(d, e, data, static_cast<size_t>(actual), &plain_data);
+        if (decrypted) {
+            data = plain_data.data();
+            actual = static_cast<int32_t>(plain_data.size());
+        }
+        if (!decrypted && declared_length(d, e) == actual)
             renumber_into(tr, t, len, img);
         else
             write_fixed_length_dict(tr, img, t, len, actual);
         img.append("stream\n");
-        img.append(d->data + e->data_start, static_cast<uint64_t>(actual));
+        if (actual > 0) img.append(data, static_cast<uint64_t>(actual));
         img.append("\nendstream\nendobj\n");
         return;
     }
@@ -269,6 +291,12 @@ void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, i
     if (!obj_body(d->data, d->len, e, &body, &blen) || skip_ws(body, 0, blen) >= blen) {
         write_null_object(img, m);
         return;
+    }
+    std::string plain;
+    if (strings_encrypted(d, e)) {
+        decrypt_strings_text(d, e, body, blen, &plain);
+        body = reinterpret_cast<const unsigned char *>(plain.data());
+        blen = static_cast<int32_t>(plain.size());
     }
     img.append(head);
     renumber_into(tr, body, blen, img);

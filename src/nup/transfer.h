@@ -64,7 +64,9 @@ bool renumber_into(const transfer &tr, const unsigned char *t, int32_t len, std:
 void renumber_into(const transfer &tr, const unsigned char *t, int32_t len, image &img);
 
 // Writes carried object n (input number) as object m, or a null object when
-// it is gone or `too_deep`; records its offset.
+// it is gone or `too_deep`; records its offset. The text and stream data go
+// out as stored, except that an encrypted input's are decrypted (strings as
+// hexadecimal strings, stream data with its true /Length).
 void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, int32_t n,
                    int32_t m, bool too_deep);
 

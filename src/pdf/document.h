@@ -34,6 +34,9 @@ struct obj_entry {
     int32_t in_objstm;
     const unsigned char *text;  // members: start of the object's text
     int32_t text_len;           // members: its length
+    // The generation from the header (or 0 for members): with the number it
+    // selects the key that encrypts the object's strings and stream.
+    int32_t gen;
 };
 
 // The objects of a loaded document, as the output side reads them: a view
@@ -76,6 +79,8 @@ struct rng {
     int32_t end;
 };
 
+struct doc_crypt;  // pdf/decrypt.h
+
 // A loaded document. The fields before the storage are what the rest of the
 // library reads; `objs` and `pages` view the vectors below once loading has
 // completed. A doc owns its storage: it cannot be copied, and moving it
@@ -86,6 +91,12 @@ struct doc {
     int32_t root = 0;       // trailer /Root, or -1
     int32_t encrypted = 0;  // 1 when any trailer holds /Encrypt
     int32_t info = 0;       // the newest trailer's /Info object number, or 0
+    // Where the newest trailer that holds /Encrypt opens its dictionary (the
+    // '<' of a classic trailer or of a cross-reference stream), or -1.
+    int32_t encrypt_trailer = -1;
+    // Set when the document was opened with a password: how its strings
+    // and streams are decrypted (pdf/decrypt).
+    std::shared_ptr<const doc_crypt> crypt;
     objvec objs{};
     // Decoded object streams whose members' text the index points into.
     std::vector<std::unique_ptr<unsigned char[]>> ar;

@@ -56,6 +56,13 @@ void scan_objects(doc *d, const kw_positions &endobjs) {
         obj_entry e{};
         e.num = num;
         e.hdr_pos = first;
+        {
+            int32_t g = first;
+            parse_int_at(t, len, &g);
+            g = skip_ws(t, g, len);
+            int32_t gv = g < P ? parse_int_at(t, P, &g) : -1;
+            e.gen = gv > 0 ? gv : 0;
+        }
         e.dict_pos = e.stream_pos = e.data_start = e.data_end = e.endobj_pos = -1;
         int32_t q = skip_ws(t, P + 3, len);
         if (q < len && t[q] == '<') {

@@ -1,7 +1,8 @@
 // Loading (see pdf/load.h): the file image, the trailers, and the order of
 // the stages that index the objects and find the pages.
 //
-// The trailers are read for three facts only, /Root, /Encrypt and the
+// The trailers are read for three facts only, /Root, /Encrypt (with where
+// the newest /Encrypt stands, read once the objects are known) and the
 // newest trailer's /Info (for the output's information dictionary): the object
 // positions come from scanning the file itself (pdf/index), which also
 // serves files whose cross-reference data is wrong. Allocation failures
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "error.h"
+#include "pdf/decrypt.h"
 #include "pdf/index.h"
 #include "pdf/lexer.h"
 #include "pdf/objstm.h"
@@ -43,6 +45,7 @@ void read_classic_trailers(doc *d, int32_t p) {
     };
     std::vector<root_at> roots;  // usable /Root entries of the current group
     int32_t group_end = -1;
+    int32_t enc_hit = -1;  // the current group's first /Encrypt
     const int32_t first_trailer = find_kw(t, len, p, "trailer");
     for (int32_t occ = first_trailer; occ >= 0;
          occ = find_kw(t, len, occ + 7, "trailer")) {
@@ -68,8 +71,12 @@ void read_classic_trailers(doc *d, int32_t p) {
                 int32_t v = name_value(t, len, i, "Root");
                 if (v >= 0) roots.push_back(root_at{i, v});
             }
-            if (find_name(t, len, k, e, "Encrypt") >= 0) d->encrypted = 1;
+            enc_hit = find_name(t, len, k, e, "Encrypt");
+            if (enc_hit >= 0) d->encrypted = 1;
         }
+        // The trailer that holds the group's /Encrypt is the last one that
+        // starts before it; the last group's is the newest.
+        if (enc_hit >= k) d->encrypt_trailer = k;
         auto it = std::lower_bound(roots.begin(), roots.end(), k,
                                    [](const root_at &r, int32_t x) { return r.pos < x; });
         if (it != roots.end()) d->root = it->value;
@@ -135,7 +142,11 @@ void read_trailer_info(doc *d) {
                 if (v >= 0) d->root = v;
             }
         }
-        if (find_name(t, len, Q, B, "Encrypt") >= 0) d->encrypted = 1;
+        if (find_name(t, len, Q, B, "Encrypt") >= 0) {
+            d->encrypted = 1;
+            // The chain is walked from the newest section back.
+            if (d->encrypt_trailer < 0) d->encrypt_trailer = Q;
+        }
         if (prev < 0 || objsections >= 32) return;
         off = prev;
     }
@@ -147,13 +158,44 @@ std::unique_ptr<unsigned char[]> new_image(size_t n) {
     return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[n]);
 }
 
+// Opens an encrypted file with the password: the key every later reading
+// of strings and streams decrypts with. 0, or -1 with the message set.
+int open_encrypted(doc *d, const char *name, const load_options &lo) {
+    security::EncryptInfo info;
+    int32_t encrypt_num = -1;
+    if (!read_encrypt_info(d, &info, &encrypt_num)) {
+        set_error("unsupported encryption in %s (%s)", name, "unreadable /Encrypt dictionary");
+        return -1;
+    }
+    auto c = std::make_shared<doc_crypt>();
+    c->auth = security::authenticate(info, lo.password);
+    c->encrypt_num = encrypt_num;
+    switch (c->auth.status) {
+        case security::AuthStatus::ok:
+            d->crypt = std::move(c);
+            return 0;
+        case security::AuthStatus::wrong_password:
+            if (lo.password)
+                set_error("wrong password for %s", name);
+            else
+                set_error("%s needs a password", name);
+            return -1;
+        default:
+            set_error("unsupported encryption in %s (%s)", name, c->auth.detail.c_str());
+            return -1;
+    }
+}
+
 // Everything after reading the file image, in data-flow order.
-int load_stages(doc *d, const char *name) {
+int load_stages(doc *d, const char *name, const load_options &lo) {
     read_trailer_info(d);
     // Each stage that reads every stream's dictionary may read about four
     // times the file (a sound file needs it once).
     const int64_t dict_work = 4 * static_cast<int64_t>(d->len) + 4194304;
     find_objects(d, dict_work);
+    // Object streams are decrypted as a whole before they are expanded, so
+    // the key must be known first.
+    if (d->encrypted && lo.allow_encrypted && open_encrypted(d, name, lo) != 0) return -1;
     std::vector<char> objstm;
     dict_budget budget{4 * dict_work};
     expand_object_streams(d, budget, objstm);
@@ -162,7 +204,7 @@ int load_stages(doc *d, const char *name) {
         set_error("no PDF objects found — not a PDF: %s", name);
         return -1;
     }
-    if (d->encrypted) {
+    if (d->encrypted && !lo.allow_encrypted) {
         set_error("encrypted PDFs are not supported: %s", name);
         return -1;
     }
@@ -171,10 +213,10 @@ int load_stages(doc *d, const char *name) {
     return collect_pages(d, tree);
 }
 
-int run_stages(doc *d, const char *name) {
+int run_stages(doc *d, const char *name, const load_options &lo) {
     int r;
     try {
-        r = load_stages(d, name);
+        r = load_stages(d, name, lo);
     } catch (const std::bad_alloc &) {
         set_error("out of memory");
         r = -1;
@@ -193,7 +235,7 @@ int run_stages(doc *d, const char *name) {
 
 }  // namespace
 
-int doc_load(const char *path, doc *d) {
+int doc_load(const char *path, doc *d, const load_options &lo) {
     *d = doc{};
     d->root = -1;
     d->catalog = -1;
@@ -242,10 +284,11 @@ int doc_load(const char *path, doc *d) {
         return -1;
     }
     std::fclose(f);
-    return run_stages(d, path);
+    return run_stages(d, path, lo);
 }
 
-int doc_load_mem(const unsigned char *bytes, size_t n, const char *name, doc *d) {
+int doc_load_mem(const unsigned char *bytes, size_t n, const char *name, doc *d,
+                 const load_options &lo) {
     *d = doc{};
     d->root = -1;
     d->catalog = -1;
@@ -265,7 +308,7 @@ int doc_load_mem(const unsigned char *bytes, size_t n, const char *name, doc *d)
     }
     std::memcpy(d->data, bytes, n);
     d->len = static_cast<int32_t>(n);
-    return run_stages(d, name);
+    return run_stages(d, name, lo);
 }
 
 }  // namespace sheetlay

@@ -1,7 +1,8 @@
 // Loading a PDF file into a document record: the entry of the input side.
 //
 // Loading reads the whole file into memory, takes what the trailers say
-// (/Root, /Encrypt), then builds the object index, expands object streams
+// (/Root, /Encrypt), then builds the object index, opens an encrypted
+// file with its password, expands object streams
 // and walks the page tree. Either it completes, or it fails with the error
 // text set and the record owning nothing.
 #ifndef SHEETLAY_PDF_LOAD_H
@@ -13,13 +14,23 @@
 
 namespace sheetlay {
 
+// How an encrypted file is treated. By default it is refused ("encrypted
+// PDFs are not supported"); with allow_encrypted it is opened with
+// `password` (null: none given, the empty password is tried) and its
+// strings and streams are decrypted as they are read.
+struct load_options {
+    const char *password = nullptr;
+    bool allow_encrypted = false;
+};
+
 // Fills *d from the file at path. 0 on success; -1 on failure with the
 // error text set and nothing owned by *d.
-int doc_load(const char *path, doc *d);
+int doc_load(const char *path, doc *d, const load_options &lo = {});
 
 // Same, from bytes already in memory (copied). `name` stands for the path
 // in messages.
-int doc_load_mem(const unsigned char *bytes, size_t n, const char *name, doc *d);
+int doc_load_mem(const unsigned char *bytes, size_t n, const char *name, doc *d,
+                 const load_options &lo = {});
 
 }  // namespace sheetlay
 

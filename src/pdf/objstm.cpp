@@ -1,8 +1,9 @@
 // Expansion of object streams (see pdf/objstm.h).
 //
-// A stream's decoded size is unknown: the area starts at eight times the
-// stored size and grows fourfold while the decoder reports a lack of room,
-// up to what Flate can expand to. Every check on a stream's header (member
+// An encrypted file's streams are decrypted first. A Flate stream's decoded
+// size is unknown: the area starts at eight times the stored size and grows
+// fourfold while the decoder reports a lack of room, up to what Flate can
+// expand to; other filter chains go through the general decoders. Every check on a stream's header (member
 // count, offsets) comes before its members are added, and a stream none of
 // whose members is usable keeps no decoded bytes, so that damaged or
 // hostile files cannot make the budget go to waste.
@@ -13,8 +14,11 @@
 #include <new>
 #include <utility>
 
+#include "codec/filters.h"
 #include "codec/inflate.h"
+#include "pdf/decrypt.h"
 #include "pdf/lexer.h"
+#include "pdf/stream.h"
 
 namespace sheetlay {
 
@@ -33,6 +37,73 @@ bool is_object_stream(const unsigned char *t, int32_t len, const obj_entry &e) {
     if (e.in_objstm || !e.is_stream || e.dict_pos < 0) return false;
     int32_t b = e.stream_pos > 0 ? e.stream_pos : len;
     return find_name(t, len, e.dict_pos, b, "ObjStm") >= 0;
+}
+
+
+// Decodes an object stream's data src[0, R) into *block. Flate alone (the
+// common case) decodes into an area that starts at eight times the stored
+// size and grows fourfold while the decoder reports a lack of room, up to
+// what Flate can expand to; other filter chains go through the general
+// decoders within the same room. *taken is the room the result uses.
+bool decode_objstm(const unsigned char *t, int32_t len, const obj_entry &e, int32_t b,
+                   const unsigned char *src, int64_t R, uint64_t room_left,
+                   std::unique_ptr<unsigned char[]> *block, uint64_t *D, uint64_t *taken) {
+    rng fv{-1, -1}, pv{-1, -1};
+    filter_chain chain;
+    bool listed = stream_filters(t, len, e.dict_pos, b, &fv, &pv);
+    bool lone_flate = !listed && find_name(t, len, e.dict_pos, b, "FlateDecode") >= 0;
+    if (listed) {
+        if (parse_filter_chain(t + fv.start, static_cast<size_t>(fv.end - fv.start),
+                               pv.start >= 0 ? t + pv.start : nullptr,
+                               pv.start >= 0 ? static_cast<size_t>(pv.end - pv.start) : 0,
+                               &chain) != filter_status::ok)
+            return false;
+        lone_flate = chain.count == 1 && chain.step[0].kind == filter_kind::flate &&
+                     chain.step[0].parms.predictor == 1;
+    }
+    if (lone_flate) {
+        uint64_t Z = 8 * static_cast<uint64_t>(R) + 64;
+        // Deflate data cannot expand more than 1032 times (a 258-byte match
+        // in two bits), so once an area of this size has failed, larger ones
+        // fail too: the data is cut short or its frame refused.
+        const uint64_t most = 1032 * static_cast<uint64_t>(R) + 4096;
+        for (;;) {
+            if (Z > room_left) Z = room_left;
+            if (Z == 0) break;
+            *block = new_block(Z);
+            if (!*block) break;
+            int room = 0;
+            if (inflate_decompress_ex(src, static_cast<uint64_t>(R), block->get(), Z, D, &room) == 0)
+                break;
+            // The failed attempt's block is not kept.
+            block->reset();
+            // Data cut short or a refused frame fails in any area.
+            if (!room || Z > 268435455 || Z >= most || Z >= room_left) break;
+            Z *= 4;
+        }
+        if (!*block) return false;
+        *taken = Z;
+        return true;
+    }
+    if (listed && chain.count > 0) {
+        std::vector<unsigned char> dec;
+        filter_status st = decode_filters(chain, src, static_cast<size_t>(R), room_left, &dec);
+        if (st != filter_status::ok && st != filter_status::damaged) return false;
+        *block = new_block(dec.size());
+        if (!*block) return false;
+        if (!dec.empty()) std::memcpy(block->get(), dec.data(), dec.size());
+        *D = dec.size();
+        *taken = dec.size();
+        return true;
+    }
+    // Raw bytes: the members point into a copy of exactly these.
+    if (static_cast<uint64_t>(R) > room_left) return false;
+    *taken = static_cast<uint64_t>(R);
+    *block = new_block(static_cast<uint64_t>(R));
+    if (!*block) return false;
+    if (R) std::memcpy(block->get(), src, static_cast<size_t>(R));
+    *D = static_cast<uint64_t>(R);
+    return true;
 }
 
 }  // namespace
@@ -62,41 +133,18 @@ void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objst
         int64_t R = static_cast<int64_t>(e.data_end) - e.data_start;
         if (R < 0 || R > 268435456 || e.data_start < 0 || e.data_end > len) continue;
         if (!expanded.insert(e.data_start).second) continue;
-        uint64_t Z = 8 * static_cast<uint64_t>(R) + 64;
-        // Deflate data cannot expand more than 1032 times (a 258-byte match
-        // in two bits), so once an area of this size has failed, larger ones
-        // fail too: the data is cut short or its frame refused.
-        const uint64_t most = 1032 * static_cast<uint64_t>(R) + 4096;
+        // An encrypted file's object streams are decrypted as a whole; the
+        // members' strings are then plain.
+        const unsigned char *src = t + e.data_start;
+        std::vector<unsigned char> plain;
+        if (decrypt_stream(d, &e, src, static_cast<size_t>(R), &plain)) {
+            src = plain.data();
+            R = static_cast<int64_t>(plain.size());
+        }
         std::unique_ptr<unsigned char[]> block;
         uint64_t D = 0;
         uint64_t taken = 0;
-        if (find_name(t, len, e.dict_pos, b, "FlateDecode") >= 0) {
-            for (;;) {
-                if (Z > room_left) Z = room_left;
-                if (Z == 0) break;
-                block = new_block(Z);
-                if (!block) break;
-                int room = 0;
-                if (inflate_decompress_ex(t + e.data_start, static_cast<uint64_t>(R), block.get(), Z, &D,
-                                          &room) == 0)
-                    break;
-                // The failed attempt's block is not kept.
-                block.reset();
-                // Data cut short or a refused frame fails in any area.
-                if (!room || Z > 268435455 || Z >= most || Z >= room_left) break;
-                Z *= 4;
-            }
-            if (!block) continue;
-            taken = Z;
-        } else {
-            // Raw bytes: the members point into a copy of exactly these.
-            if (static_cast<uint64_t>(R) > room_left) continue;
-            taken = static_cast<uint64_t>(R);
-            block = new_block(static_cast<uint64_t>(R));
-            if (!block) continue;
-            if (R) std::memcpy(block.get(), t + e.data_start, static_cast<size_t>(R));
-            D = static_cast<uint64_t>(R);
-        }
+        if (!decode_objstm(t, len, e, b, src, R, room_left, &block, &D, &taken)) continue;
         int32_t Dl = static_cast<int32_t>(D);  // D <= 2^30
         int32_t n = first_name_int(t, len, e.dict_pos, b, "N", 1);
         int32_t F = first_name_int(t, len, e.dict_pos, b, "First", 0);

@@ -1,6 +1,7 @@
 // Parsing the input's objects into values on demand (see resolve.h).
 #include "pdf/resolve.h"
 
+#include "pdf/decrypt.h"
 #include "pdf/lexer.h"
 
 namespace sheetlay {
@@ -32,7 +33,12 @@ const pdf::value *doc_resolver::get(int32_t num) {
     if (found && end > start && end - start <= budget_) {
         budget_ -= end - start;
         auto parsed = std::make_unique<pdf::value>();
-        if (pdf::parse_value(t, end, skip_ws(t, start, end), parsed.get())) v = std::move(parsed);
+        if (pdf::parse_value(t, end, skip_ws(t, start, end), parsed.get())) {
+            // Strings of an encrypted input are decrypted here, once, with
+            // the key of the object that holds them.
+            decrypt_value_strings(d_, e, parsed.get());
+            v = std::move(parsed);
+        }
     }
     const pdf::value *out = v.get();
     cache_.emplace(num, std::move(v));

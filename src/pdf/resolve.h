@@ -7,7 +7,7 @@
 // stream object gives its dictionary. The total parsed text is bounded by a
 // budget proportional to the file, so that a damaged file whose objects
 // refer to each other without end stays linear; past it, objects read as
-// missing.
+// missing. The strings of an encrypted input are given decrypted.
 #ifndef SHEETLAY_PDF_RESOLVE_H
 #define SHEETLAY_PDF_RESOLVE_H
 

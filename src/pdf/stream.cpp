@@ -9,8 +9,11 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <vector>
 
+#include "codec/filters.h"
 #include "codec/inflate.h"
+#include "pdf/decrypt.h"
 #include "pdf/lexer.h"
 
 namespace sheetlay {
@@ -75,86 +78,102 @@ void filter_names(const unsigned char *t, const rng &v, int *count, bool *first_
 // beyond the decoder's largest area cannot succeed.
 constexpr uint64_t kInflateMax = kInflateMaxOut;
 
-// The stored data of a stream and how it is encoded. Null when the object
-// has no usable data.
-const unsigned char *classify(const obj_entry *e, const unsigned char *text, int32_t text_len,
-                              int64_t *len, stream_filter *sf, stored_kind *kind) {
-    if (sf) {
-        sf->still_encoded = 0;
-        sf->filter = rng{-1, -1};
-        sf->parms = rng{-1, -1};
+}  // namespace
+
+namespace {
+
+// Bytes that must reach the caller through `out` (decrypted data) are
+// appended there; bytes of the file are returned in place.
+const unsigned char *give(const unsigned char *data, int64_t L, bool copied, buf *out,
+                          int32_t *out_len) {
+    if (copied) {
+        uint64_t at = out->len;
+        buf_append(out, data, static_cast<uint64_t>(L));
+        if (!out->data) return nullptr;
+        *out_len = static_cast<int32_t>(L);
+        return out->data + at;
     }
-    if (!e->is_stream) return nullptr;
-    int64_t L = static_cast<int64_t>(e->data_end) - e->data_start;
-    if (L <= 0 || e->data_start < 0 || e->data_end > text_len) return nullptr;
-    *len = L;
-    const unsigned char *in_place = text + e->data_start;
-    *kind = stored_kind::plain;
-    if (e->dict_pos < 0) return in_place;
+    *out_len = static_cast<int32_t>(L);
+    return data;
+}
+
+// Decodes data[0, L) through the whole filter chain into `out`.
+const unsigned char *decode_chain(const filter_chain &chain, const unsigned char *data, int64_t L,
+                                  buf *out, int32_t *out_len) {
+    std::vector<unsigned char> dec;
+    filter_status st = decode_filters(chain, data, static_cast<size_t>(L), kInflateMax, &dec);
+    if (st != filter_status::ok && st != filter_status::damaged) return nullptr;
+    // Damaged data keeps what decoded before the damage, as viewers show it.
+    uint64_t at = out->len;
+    buf_append(out, dec.data(), dec.size());
+    if (!out->data) return nullptr;
+    *out_len = static_cast<int32_t>(dec.size());
+    return out->data + at;
+}
+
+// How the data of a stream is encoded, from its dictionary: for `other`,
+// the ranges of its /Filter and /DecodeParms values.
+stored_kind classify_filters(const obj_entry *e, const unsigned char *text, int32_t text_len,
+                             rng *fv, rng *pv) {
+    *fv = rng{-1, -1};
+    *pv = rng{-1, -1};
+    if (e->dict_pos < 0) return stored_kind::plain;
     int32_t ds = e->dict_pos;
     int32_t de = e->stream_pos > 0 ? e->stream_pos : e->endobj_pos > 0 ? e->endobj_pos : text_len;
     if (de > text_len) de = text_len;
-
-    rng fv{-1, -1}, pv{-1, -1};
-    bool has_filter = entry_value(text, ds, de, "Filter", &fv);
-    bool has_parms = entry_value(text, ds, de, "DecodeParms", &pv);
-    if (has_filter) {
-        int count;
-        bool first_flate;
-        filter_names(text, fv, &count, &first_flate);
-        // Decode only a lone /FlateDecode without a predictor; any other
-        // filter list goes out still encoded, with its parameters, for the
-        // viewer to decode.
-        bool predictor = false;
-        if (has_parms) {
-            int32_t pi = find_name(text, pv.end, pv.start, pv.end, "Predictor");
-            if (pi >= 0) {
-                int32_t c = pi + 10;
-                int32_t v = parse_int_at(text, pv.end, &c);
-                predictor = v > 1;
-            }
-        }
-        if (count == 1 && first_flate && !predictor) {
-            *kind = stored_kind::plain_flate;
-        } else if (count > 0) {
-            if (sf) {
-                sf->still_encoded = 1;
-                sf->filter = fv;
-                if (has_parms) sf->parms = pv;
-            }
-            *kind = stored_kind::other;
-        }
-    } else if (find_name(text, de, ds, de, "FlateDecode") >= 0) {
-        *kind = stored_kind::unknown;  // taken for Flate when decoding
+    bool has_filter = entry_value(text, ds, de, "Filter", fv);
+    bool has_parms = entry_value(text, ds, de, "DecodeParms", pv);
+    if (!has_parms) *pv = rng{-1, -1};
+    if (!has_filter) {
+        // A /FlateDecode name that is not a readable /Filter value (an
+        // indirect list, say) is still taken for Flate when decoding.
+        return find_name(text, de, ds, de, "FlateDecode") >= 0 ? stored_kind::unknown
+                                                                : stored_kind::plain;
     }
-    return in_place;
+    int count;
+    bool first_flate;
+    filter_names(text, *fv, &count, &first_flate);
+    bool predictor = false;
+    if (has_parms) {
+        int32_t pi = find_name(text, pv->end, pv->start, pv->end, "Predictor");
+        if (pi >= 0) {
+            int32_t c = pi + 10;
+            int32_t v = parse_int_at(text, pv->end, &c);
+            predictor = v > 1;
+        }
+    }
+    if (count == 1 && first_flate && !predictor) return stored_kind::plain_flate;
+    return count > 0 ? stored_kind::other : stored_kind::plain;
 }
 
-}  // namespace
-
-const unsigned char *stored_stream(const obj_entry *e, const unsigned char *text,
-                                   int32_t text_len, int32_t *out_len, stream_filter *sf,
-                                   stored_kind *kind) {
-    int64_t L = 0;
-    stored_kind k = stored_kind::plain;
-    const unsigned char *p = classify(e, text, text_len, &L, sf, &k);
-    if (!p) return nullptr;
-    *out_len = static_cast<int32_t>(L);
-    *kind = k;
-    return p;
-}
-
-const unsigned char *decoded_stream(const obj_entry *e, const unsigned char *text,
-                                    int32_t text_len, buf *out, int32_t *out_len,
-                                    stream_filter *sf) {
-    int64_t L = 0;
-    stored_kind kind = stored_kind::plain;
-    const unsigned char *in_place = classify(e, text, text_len, &L, sf, &kind);
-    if (!in_place) return nullptr;
-    if (kind == stored_kind::plain || kind == stored_kind::other) {
-        *out_len = static_cast<int32_t>(L);
-        return in_place;
+const unsigned char *stream_core(const obj_entry *e, const unsigned char *text, int32_t text_len,
+                                 const unsigned char *data, int64_t L, bool copied, bool decode_all,
+                                 buf *out, int32_t *out_len, stream_filter *sf) {
+    const unsigned char *in_place = data;
+    rng fv, pv;
+    // A lone predictor-free /FlateDecode is decoded below; other filter
+    // lists are decoded only where the caller needs the plain bytes
+    // (decode_all), else they go out still encoded, with their parameters,
+    // for the viewer to decode.
+    stored_kind kind = classify_filters(e, text, text_len, &fv, &pv);
+    if (kind == stored_kind::other) {
+        filter_chain chain;
+        bool has_parms = pv.start >= 0;
+        if (decode_all &&
+            parse_filter_chain(text + fv.start, static_cast<size_t>(fv.end - fv.start),
+                               has_parms ? text + pv.start : nullptr,
+                               has_parms ? static_cast<size_t>(pv.end - pv.start) : 0,
+                               &chain) == filter_status::ok)
+            return decode_chain(chain, data, L, out, out_len);
+        // Image filters and the like: the bytes as stored (decrypted).
+        if (sf) {
+            sf->still_encoded = 1;
+            sf->filter = fv;
+            if (has_parms) sf->parms = pv;
+        }
+        return give(data, L, copied, out, out_len);
     }
+    if (kind == stored_kind::plain) return give(data, L, copied, out, out_len);
 
     // First try 20 times the stored size; very repetitive content can
     // compress better than that, so grow the area instead of losing it.
@@ -184,6 +203,71 @@ const unsigned char *decoded_stream(const obj_entry *e, const unsigned char *tex
         }
         cap = std::min(cap * 4, bound);
     }
+}
+
+const unsigned char *stream_entry(const doc *d, const obj_entry *e, const unsigned char *text,
+                                  int32_t text_len, bool decode_all, buf *out, int32_t *out_len,
+                                  stream_filter *sf) {
+    if (sf) {
+        sf->still_encoded = 0;
+        sf->filter = rng{-1, -1};
+        sf->parms = rng{-1, -1};
+    }
+    if (!e->is_stream) return nullptr;
+    int64_t L = static_cast<int64_t>(e->data_end) - e->data_start;
+    if (L <= 0 || e->data_start < 0 || e->data_end > text_len) return nullptr;
+    const unsigned char *stored = text + e->data_start;
+    std::vector<unsigned char> plain;
+    if (d && decrypt_stream(d, e, stored, static_cast<size_t>(L), &plain)) {
+        if (plain.empty()) return nullptr;
+        return stream_core(e, text, text_len, plain.data(), static_cast<int64_t>(plain.size()), true,
+                           decode_all, out, out_len, sf);
+    }
+    return stream_core(e, text, text_len, stored, L, false, decode_all, out, out_len, sf);
+}
+
+}  // namespace
+
+bool stream_filters(const unsigned char *t, int32_t len, int32_t start, int32_t end, rng *filter,
+                    rng *parms) {
+    if (end > len) end = len;
+    *parms = rng{-1, -1};
+    if (!entry_value(t, start, end, "Filter", filter)) return false;
+    if (!entry_value(t, start, end, "DecodeParms", parms)) *parms = rng{-1, -1};
+    return true;
+}
+
+const unsigned char *decoded_stream(const obj_entry *e, const unsigned char *text,
+                                    int32_t text_len, buf *out, int32_t *out_len,
+                                    stream_filter *sf) {
+    return stream_entry(nullptr, e, text, text_len, false, out, out_len, sf);
+}
+
+const unsigned char *doc_stream(const doc *d, const obj_entry *e, bool decode_all, buf *out,
+                                int32_t *out_len, stream_filter *sf) {
+    return stream_entry(d, e, d->data, d->len, decode_all, out, out_len, sf);
+}
+
+const unsigned char *stored_stream(const obj_entry *e, const unsigned char *text,
+                                   int32_t text_len, int32_t *out_len, stream_filter *sf,
+                                   stored_kind *kind) {
+    if (sf) {
+        sf->still_encoded = 0;
+        sf->filter = rng{-1, -1};
+        sf->parms = rng{-1, -1};
+    }
+    if (!e->is_stream) return nullptr;
+    int64_t L = static_cast<int64_t>(e->data_end) - e->data_start;
+    if (L <= 0 || e->data_start < 0 || e->data_end > text_len) return nullptr;
+    rng fv, pv;
+    *kind = classify_filters(e, text, text_len, &fv, &pv);
+    if (*kind == stored_kind::other && sf) {
+        sf->still_encoded = 1;
+        sf->filter = fv;
+        sf->parms = pv;
+    }
+    *out_len = static_cast<int32_t>(L);
+    return text + e->data_start;
 }
 
 }  // namespace sheetlay

@@ -1,10 +1,13 @@
 // Access to the data of stream objects: in place in the file text, or
-// decoded when the stream carries plain Flate data.
+// decrypted and decoded.
 //
-// Only a lone /FlateDecode without a predictor is decoded here; the output
-// can embed decoded content directly. Any other filter list is left to the
-// viewer: the data goes out as stored, with its /Filter and /DecodeParms,
-// which stream_filter points at.
+// A lone /FlateDecode without a predictor is always decoded; the output can
+// embed decoded content directly. Other filter lists are decoded only where
+// the plain bytes are needed (the parts of a page's content array, which
+// are joined into one stream); elsewhere they are left to the viewer: the
+// data goes out as stored, with its /Filter and /DecodeParms, which
+// stream_filter points at. Image filters are never decoded. The data of an
+// encrypted document is decrypted before anything else.
 #ifndef SHEETLAY_PDF_STREAM_H
 #define SHEETLAY_PDF_STREAM_H
 
@@ -44,6 +47,19 @@ enum class stored_kind {
 const unsigned char *stored_stream(const obj_entry *e, const unsigned char *text,
                                    int32_t text_len, int32_t *out_len, stream_filter *sf,
                                    stored_kind *kind);
+
+// The value texts of /Filter (a name or an array of names) and /DecodeParms
+// in the dictionary text t[start, end): false when /Filter is absent or is
+// not written in place; parms is {-1, -1} when absent.
+bool stream_filters(const unsigned char *t, int32_t len, int32_t start, int32_t end, rng *filter,
+                    rng *parms);
+
+// The same for an object of the document d: decrypted first when d is
+// encrypted (the result then always lies in `out`) and, with decode_all,
+// decoded through every standard non-image filter (damaged data keeps what
+// decoded before the damage; data past the limits gives null).
+const unsigned char *doc_stream(const doc *d, const obj_entry *e, bool decode_all, buf *out,
+                                int32_t *out_len, stream_filter *sf);
 
 }  // namespace sheetlay
 
