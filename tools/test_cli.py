@@ -284,11 +284,10 @@ class Cli(unittest.TestCase):
         # (The example's first page is A4, so --size a4 would change nothing.)
         for args in (["--rtl"], ["--border", "1"], ["--size", "letter"], ["-n", "2"],
                      ["--columns-first"], ["--bottom-up"], ["--gap", "1"], ["--margin", "1mm"],
-                     ["--pages", "2-z"], ["--booklet"]):
+                     ["--pages", "2-z"], ["--booklet"], ["--plain"]):
             with self.subTest(differs=args):
                 self.assertNotEqual(run(*args, self.example, out), plain)
 
-    @unittest.expectedFailure  # the library does not act on compress and keep yet
     def test_default_is_compact(self):
         r = self.run_cli(self.example, self.path("compact.pdf"))
         r2 = self.run_cli("--plain", self.example, self.path("plain.pdf"))
