@@ -48,6 +48,7 @@ missing_optional() {
   [[ -f /usr/include/zlib.h || -f /usr/local/include/zlib.h ]] || optional+=(zlib1g-dev)
   command -v qpdf >/dev/null 2>&1 || optional+=(qpdf)
   command -v pdftoppm >/dev/null 2>&1 || optional+=(poppler-utils)
+  command -v mutool >/dev/null 2>&1 || optional+=(mupdf-tools)
   # The distribution's package serves the system's Python, which may not be the first in PATH.
   python3 -c 'import pikepdf' >/dev/null 2>&1 || /usr/bin/python3 -c 'import pikepdf' >/dev/null 2>&1 ||
     optional+=(python3-pikepdf)
