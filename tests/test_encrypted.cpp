@@ -5,6 +5,8 @@
 // parts use the standard filters, which are now decoded before joining.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -149,6 +151,39 @@ TEST(Encrypted, EmptyUserPasswordNeedsNone) {
         EXPECT_EQ(r.rc, 1) << bits << ": " << r.err;
         r = nup_file(enc, "owner");
         EXPECT_EQ(r.rc, 1) << bits << ": " << r.err;
+        testtools::remove_file(enc);
+    }
+}
+
+// Strings in resources written inside a page or a /Pages node (not as an
+// object of their own) are decrypted with that object's key, like the
+// strings of carried objects; so are those of a resources object.
+TEST(Encrypted, StringsOfDirectResourcesAreDecrypted) {
+    REQUIRE_QPDF();
+    pdfgen::DocSpec plan;
+    pdfgen::PageSpec own;
+    own.content = "/OC /MC0 BDC 0 0 m 9 9 l S EMC";
+    own.resources = "<< /Properties << /MC0 << /Type /OCMD /Note (page-secret) >> >> >>";
+    pdfgen::PageSpec inherits;
+    inherits.content = "0 0 m 9 9 l S";
+    plan.pages = {own, inherits};
+    plan.root_extra = "/Resources << /Properties << /MC1 << /Note (tree-secret) >> >> >>";
+    std::string plain = testtools::write_temp(pdfgen::make_doc(plan), "res");
+    for (const char *bits : {"128", "256"}) {
+        std::string enc = encrypt(plain, {"--object-streams=disable", "--encrypt", "user", "owner", bits, "--"});
+        ASSERT_FALSE(enc.empty());
+        nup_out r = nup_file(enc, "user");
+        ASSERT_EQ(r.rc, 1) << r.err;
+        auto hex = [](const std::string &t) {
+            static const char *d = "0123456789abcdef";
+            std::string h;
+            for (unsigned char c : t) h += {d[c >> 4], d[c & 15]};
+            return h;
+        };
+        std::string lower = r.pdf;
+        for (char &c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        EXPECT_NE(lower.find(hex("page-secret")), std::string::npos) << bits;
+        EXPECT_NE(lower.find(hex("tree-secret")), std::string::npos) << bits;
         testtools::remove_file(enc);
     }
 }

@@ -4,10 +4,12 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "codec/deflate.h"
 #include "nup/scan.h"
+#include "pdf/decrypt.h"
 
 namespace sheetlay::nup {
 
@@ -46,6 +48,34 @@ page_memo &page_memos::get(int32_t num) {
 
 namespace {
 
+// The object whose text holds the resources dictionary of `holder` (a page
+// or a /Pages node): the object its /Resources entry refers to, else the
+// holder itself. Its key decrypts the dictionary's strings.
+const obj_entry *resources_owner(const doc *d, const obj_entry *holder) {
+    const unsigned char *t;
+    int32_t tlen, start, end;
+    if (!dict_range(d->data, d->len, holder, &t, &tlen, &start, &end)) return holder;
+    int32_t i = find_name(t, end, start, end, "Resources");
+    if (i < 0) return holder;
+    int32_t p = skip_ws(t, i + 10, end);
+    if (p >= end || !is_dec_digit(t[p])) return holder;
+    int32_t num = parse_int_at(t, end, &p);
+    const obj_entry *r = num > 0 ? objvec_find(&d->objs, num) : nullptr;
+    return r ? r : holder;
+}
+
+// A resources text as the output carries it: with its strings decrypted
+// when the input is encrypted (the output never is).
+std::string plain_resources(const doc *d, const obj_entry *holder, const char *text) {
+    if (!d->crypt || !holder) return text;
+    const obj_entry *owner = resources_owner(d, holder);
+    if (!strings_encrypted(d, owner)) return text;
+    std::string out;
+    decrypt_strings_text(d, owner, reinterpret_cast<const unsigned char *>(text),
+                         static_cast<int32_t>(std::strlen(text)), &out);
+    return out;
+}
+
 // page_resources(d, pi, e) as text, false for none. A page may be listed
 // under many ancestors: its own dictionary is read once, and each ancestor's
 // once, so that a large page under many parents does not cost parents x size.
@@ -57,7 +87,7 @@ bool page_resources_text(const doc *d, page_memos &memos, const pageinfo *pi, co
         alone.res_from = -1;  // its own entry only
         c_text own(page_resources(d, &alone, e));
         pm.own_state = own ? 1 : 2;
-        if (own) pm.own_res = own.get();
+        if (own) pm.own_res = plain_resources(d, e, own.get());
     }
     if (pm.own_state == 1) {
         *out = pm.own_res;
@@ -70,7 +100,7 @@ bool page_resources_text(const doc *d, page_memos &memos, const pageinfo *pi, co
         // no entry there.
         c_text nt(page_resources_dict(d->data, d->len, &d->objs, d->data, 0, pi->res_from));
         node.node_state = nt ? 1 : 2;
-        if (nt) node.node_res = nt.get();
+        if (nt) node.node_res = plain_resources(d, objvec_find(&d->objs, pi->res_from), nt.get());
     }
     if (node.node_state != 1) return false;
     if (pm.inherits == 0) {
