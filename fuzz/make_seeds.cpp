@@ -216,6 +216,9 @@ std::vector<std::pair<std::string, std::string>> deflate_seeds() {
     }
     v.push_back({"empty", std::string(1, '\6')});
     v.push_back({"one", std::string(1, '\1') + "x"});
+    return v;
+}
+
 // Filter seeds: the twelve header bytes of fuzz_filters (chain, parameters,
 // limit), then data encoded for that chain; or a /Filter line, a
 // /DecodeParms line and the data.
