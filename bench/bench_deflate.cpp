@@ -2,15 +2,17 @@
 // on what the library compresses: the content of whole sheets (several
 // pages placed with transformations), single pages' text operators, prose,
 // and, when SHEETLAY_CORPUS_DIR names a folder of PDF files, the real
-// content streams found there (each compressed on its own, as the writer
-// does). "MB/s" is in units of 10^6 input bytes; "size" is the compressed
+// content streams found there ("content"; each compressed on its own, as
+// the writer does) and, for comparison, all their Flate streams ("streams":
+// fonts and images as well). "MB/s" is in units of 10^6 input bytes; "size" is the compressed
 // size of the whole sample.
 //
 //   bench_deflate [benchmark options]   Google Benchmark runs
-//   bench_deflate --table [rounds] [levels]
+//   bench_deflate --table [rounds] [levels] [input]
 //                                       a table of our levels against zlib's
 //                                       same levels, timed in turns; levels
-//                                       is a digit string, "169" by default
+//                                       is a digit string, "169" by default;
+//                                       input names one sample (all by default)
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
@@ -103,8 +105,9 @@ Bytes prose() {
     return Bytes(s.begin(), s.end());
 }
 
-// The corpus's decoded Flate streams, each kept apart.
-std::vector<Bytes> corpus_streams() {
+// The corpus's decoded Flate streams, each kept apart: page and form
+// content only, or every stream (fonts, images, profiles too).
+std::vector<Bytes> corpus_streams(bool content_only) {
     std::vector<Bytes> res;
     const char *dir = std::getenv("SHEETLAY_CORPUS_DIR");
     if (!dir || !*dir) return res;
@@ -114,7 +117,7 @@ std::vector<Bytes> corpus_streams() {
         if (e.path().extension() == ".pdf") files.push_back(e.path().string());
     std::sort(files.begin(), files.end());
     for (const std::string &f : files)
-        for (const std::string &s : flate_streams::from_file(f)) res.emplace_back(s.begin(), s.end());
+        for (const std::string &s : flate_streams::from_file(f, content_only)) res.emplace_back(s.begin(), s.end());
     return res;
 }
 
@@ -130,7 +133,8 @@ std::vector<Sample> &samples() {
         v.push_back({"sheets", {sheet_content()}});
         v.push_back({"page", {page_content()}});
         v.push_back({"prose", {prose()}});
-        v.push_back({"corpus", corpus_streams()});
+        v.push_back({"content", corpus_streams(true)});
+        v.push_back({"streams", corpus_streams(false)});
         for (Sample &x : v)
             for (const Bytes &b : x.parts) x.total += b.size();
         return v;
@@ -202,7 +206,7 @@ void BM_zlib(benchmark::State &state) {
 
 void args(benchmark::internal::Benchmark *b) {
     b->ArgNames({"data", "level"})->Unit(benchmark::kMillisecond);
-    for (int data = 0; data < 4; ++data)
+    for (int data = 0; data < 5; ++data)
         for (int level : {1, 6, 9}) b->Args({data, level});
 }
 
@@ -224,12 +228,12 @@ double seconds(F &&f, size_t total) {
     return (cpu_now() - t0) / reps;
 }
 
-int table(int rounds, const char *levels) {
+int table(int rounds, const char *levels, const char *only) {
     std::printf("%-7s %9s %5s %10s %8s %10s %8s %7s %7s\n", "input", "bytes", "level", "ours", "MB/s", "zlib",
                 "MB/s", "size", "speed");
     Bytes buf;
     for (const Sample &s : samples()) {
-        if (s.parts.empty()) continue;
+        if (s.parts.empty() || (only && std::strcmp(only, s.name) != 0)) continue;
         for (const char *lv = levels; *lv; ++lv) {
             if (*lv < '0' || *lv > '9') continue;
             int level = *lv - '0';
@@ -254,12 +258,13 @@ int table(int rounds, const char *levels) {
 
 }  // namespace
 
-// data: 0 sheets, 1 page content, 2 prose, 3 corpus content streams.
+// data: 0 sheets, 1 page content, 2 prose, 3 corpus content streams, 4 all corpus streams.
 BENCHMARK(BM_sheetlay)->Apply(args);
 BENCHMARK(BM_zlib)->Apply(args);
 
 int main(int argc, char **argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "--table") == 0) return table(argc >= 3 ? std::atoi(argv[2]) : 5, argc >= 4 ? argv[3] : "169");
+    if (argc >= 2 && std::strcmp(argv[1], "--table") == 0) return table(argc >= 3 ? std::atoi(argv[2]) : 5, argc >= 4 ? argv[3] : "169",
+                                                                  argc >= 5 ? argv[4] : nullptr);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

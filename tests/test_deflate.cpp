@@ -77,6 +77,9 @@ std::vector<Input> inputs() {
     v.push_back({"four-same", from("aaaa")});
     v.push_back({"nine", from("abcabcabc")});
     v.push_back({"hello", from("q 1 0 0 1 72 720 cm BT /F1 12 Tf (Hello) Tj ET Q")});
+    // Repeats of 4 to 7 bytes, and one in the last bytes, where there are
+    // fewer than eight to read and the chains are keyed differently.
+    v.push_back({"short-repeats", from("0 0 1 rg 0 0 1 RG 1 0 0 1 cm 0 g 0 G 1 0 0 1 c")});
     {
         // Short, so fixed codes win, with literals of every fixed-code length.
         Bytes b;

@@ -14,10 +14,14 @@
 //         not start a longer one. "good" shortens the next search once a
 //         match is that long, "nice" ends a search, "lazy" is the length
 //         from which the next position is not tried.
-// The chains link positions whose first four bytes hash alike, so that a
-// walk seldom visits a candidate that cannot give a match worth having;
-// 3-byte matches come from a small table of the last position of each
-// 3-byte hash, consulted when the chain gave nothing.
+// The chains link positions whose first six bytes hash alike (four at
+// levels 8-9), so that a walk seldom visits a candidate that cannot give a
+// match worth having. Page content repeats short operator sequences
+// (" Td (", " 0 0 1 ") at nearly every line; on a 4-byte key those fill the
+// chains with candidates that match for four or five bytes, and the walk
+// runs out before it reaches the long repeat. Shorter matches come from two
+// small tables of the last position of each 4-byte and 3-byte hash,
+// consulted when the chain gave nothing as long as its key.
 // A 3-byte match farther than 4096 bytes back is dropped: its length and
 // distance codes cost about as much as three literals.
 //
@@ -52,6 +56,16 @@ uint32_t load32(const unsigned char *p) {
 
 uint32_t load16(const unsigned char *p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
 
+uint64_t load64(const unsigned char *p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    if constexpr (std::endian::native == std::endian::big) {
+        v = 0;
+        for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
+    }
+    return v;
+}
+
 // Common prefix length of a and b, at most `max`; both readable to `max`.
 unsigned match_length(const unsigned char *a, const unsigned char *b, unsigned max) {
     unsigned n = 0;
@@ -80,14 +94,15 @@ struct Params {
                      // greedy levels: longer matches leave their positions out of the chains
     uint16_t nice;   // a match this long ends the search
     bool lazy_eval;
+    uint8_t key;     // bytes hashed for the chains: 4 or 6
 };
 
 constexpr Params kParams[10] = {
-    {0, 0, 0, 0, false},         {0, 0, 0, 0, false},          // stored; fast (its own finder)
-    {4, 4, 5, 16, false},        {8, 4, 8, 32, false},         // greedy
-    {16, 4, 8, 32, true},        {32, 8, 16, 64, true},        // lazy
-    {64, 8, 16, 128, true},      {128, 8, 32, 128, true},      //
-    {512, 32, 128, 258, true},   {4096, 32, 258, 258, true}};  //
+    {0, 0, 0, 0, false, 4},         {0, 0, 0, 0, false, 4},          // stored; fast (its own finder)
+    {4, 4, 5, 16, false, 6},        {8, 4, 8, 32, false, 6},         // greedy
+    {16, 4, 8, 32, true, 6},        {32, 8, 16, 64, true, 6},        // lazy
+    {64, 8, 16, 128, true, 6},      {128, 8, 32, 128, true, 6},      //
+    {512, 32, 128, 258, true, 4},   {4096, 32, 258, 258, true, 4}};  //
 
 class Encoder {
 public:
@@ -201,6 +216,9 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
     const unsigned nbits = table_bits(n, 8, 12);
     std::unique_ptr<uint32_t[]> head(new uint32_t[size_t{1} << hbits]());
     std::unique_ptr<uint32_t[]> near(new uint32_t[size_t{1} << nbits]());
+    // The last position of each 4-byte hash, when the chains are keyed on six.
+    const bool key6 = p.key == 6;
+    std::unique_ptr<uint32_t[]> near4(key6 ? new uint32_t[size_t{1} << hbits]() : nullptr);
     // prev[] holds the step back to the next older position of the same
     // chain, kEnd when there is none within reach: 16 bits a slot keep the
     // table at 64 KiB, half of what full positions take, and the chain walk
@@ -213,26 +231,42 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
         prev[qs & wmask] = static_cast<uint16_t>(c != 0 && qs - c <= kMaxDist ? qs - c : kEnd);
     };
 
-    // Positions [0, hend) have four readable bytes and can be hashed.
+    // Positions [0, hend) have four readable bytes and can be hashed; those
+    // before `wide` have eight, and a 6-byte key. The last few positions are
+    // keyed on four bytes: their chains are short and their matches too.
     const size_t hend = n >= 4 ? n - 3 : 0;
+    const size_t wide = key6 && n >= 8 ? n - 7 : 0;
+    auto chain_slot = [&](size_t q) -> uint32_t & {
+        if (q < wide)
+            return head[static_cast<uint32_t>(((load64(base + q) << 16) * 0x9E3779B97F4A7C15ull) >> (64 - hbits))];
+        return head[(load32(base + q) * 2654435761u) >> (32 - hbits)];
+    };
     size_t ins = 0;  // next position to enter into the chains
-    uint32_t near_cand = 0;
+    uint32_t near_cand = 0, near4_cand = 0;
     // Enters q into its chain and returns the chain's former head; the last
-    // position with the same first three bytes goes to near_cand.
+    // positions with the same first three and four bytes go to near_cand and
+    // near4_cand.
     auto insert = [&](size_t q) {
         uint32_t v = load32(base + q), qs = static_cast<uint32_t>(q) + kBias;
-        uint32_t &h = head[(v * 2654435761u) >> (32 - hbits)];
+        uint32_t &h = chain_slot(q);
         uint32_t c = h;
         link(qs, c);
         h = qs;
         uint32_t &h3 = near[((v << 8) * 2654435761u) >> (32 - nbits)];
         near_cand = h3;
         h3 = qs;
+        if (key6) {
+            uint32_t &h4 = near4[(v * 2654435761u) >> (32 - hbits)];
+            near4_cand = h4;
+            h4 = qs;
+        }
         return c;
     };
     // Longest match at q longer than `best` among `chain` candidates from
-    // `cand` (which share a hash of four bytes), else a 3-byte match close by.
-    auto find = [&](size_t q, uint32_t cand, uint32_t cand3, unsigned best, unsigned chain, unsigned &dist) {
+    // `cand` (which share the chains' key hash), else the last position with
+    // the same four bytes, else a 3-byte match close by.
+    auto find = [&](size_t q, uint32_t cand, uint32_t cand4, uint32_t cand3, unsigned best, unsigned chain,
+                    unsigned &dist) {
         const unsigned char *s = base + q;
         unsigned max = static_cast<unsigned>(std::min<size_t>(kMaxMatch, n - q));
         if (best >= max) return best;
@@ -255,6 +289,16 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
             }
             cand -= prev[cand & wmask];
         }
+        if (key6 && best < 6 && cand4 >= lim) {
+            const unsigned char *m = base + (cand4 - kBias);
+            if (load32(m) == head4) {
+                unsigned len = match_length(s, m, max);
+                if (len > best) {
+                    best = len;
+                    dist = qs - cand4;
+                }
+            }
+        }
         if (best < kMinMatch && cand3 + kTooFar >= qs) {
             const unsigned char *m = base + (cand3 - kBias);
             if ((load32(m) & 0xffffff) == (head4 & 0xffffff)) {
@@ -271,13 +315,13 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
         // match is worth taking only close by, where a later position is.
         for (; ins < q; ++ins) {
             uint32_t qs = static_cast<uint32_t>(ins) + kBias;
-            uint32_t &h = head[(load32(base + ins) * 2654435761u) >> (32 - hbits)];
+            uint32_t &h = chain_slot(ins);
             link(qs, h);
             h = qs;
         }
         uint32_t cand = insert(q);
         ins = q + 1;
-        unsigned dist = 0, len = find(q, cand, near_cand, kMinMatch - 1, p.chain, dist);
+        unsigned dist = 0, len = find(q, cand, near4_cand, near_cand, kMinMatch - 1, p.chain, dist);
         if (len < kMinMatch || (len == kMinMatch && dist > kTooFar)) {
             literal(base[q++]);
             continue;
@@ -286,7 +330,7 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
             while (len < p.lazy && q + 1 < hend) {
                 uint32_t c1 = insert(q + 1);
                 ins = q + 2;
-                unsigned d1 = 0, l1 = find(q + 1, c1, 0, len, len >= p.good ? p.chain >> 2 : p.chain, d1);
+                unsigned d1 = 0, l1 = find(q + 1, c1, near4_cand, 0, len, len >= p.good ? p.chain >> 2 : p.chain, d1);
                 if (l1 <= len) break;
                 literal(base[q++]);
                 len = l1;

@@ -299,16 +299,21 @@ void write_symbols(Bits &b, const SymbolBlock &blk, const Code &lit, const Code 
     for (size_t i = 0, n = blk.count; i < n; ++i) {
         uint32_t v = sym[i], d = v >> 8;
         if (d == 0) {
+            // At most 31 bits are pending here, so a code of 15 fits; the
+            // store waits until 32 have gathered.
             b.put(bits[v], count[v]);
+            if (b.n >= 32) b.flush();
         } else {
+            b.flush();
             unsigned k = (v & 255) | 256;
             uint32_t d1 = d - 1;
             unsigned dc = d1 < 256 ? kDistCode[d1] : kDistCode[256 + (d1 >> 7)];
             uint64_t dbits = dist.codes[dc] | uint64_t{d1 + 1 - kDistBase[dc]} << dist.lens[dc];
             b.put(bits[k] | dbits << count[k], count[k] + dcount[dc]);
+            b.flush();
         }
-        b.flush();
     }
+    b.flush();
     b.put(lit.codes[kEndOfBlock], lit.lens[kEndOfBlock]);
     b.flush();
 }

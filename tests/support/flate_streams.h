@@ -34,8 +34,27 @@ inline bool inflate_all(const unsigned char *p, size_t n, std::string &out) {
     return rc == Z_STREAM_END;
 }
 
-// Every stream of the file at `path` that zlib decodes completely, decoded.
-inline std::vector<std::string> from_file(const std::string &path) {
+// Whether the dictionary text before a stream's data marks it as something
+// other than page or form content: images, fonts, ICC profiles, metadata,
+// object and cross-reference streams, functions, embedded files.
+inline bool content_like(const std::string &dict) {
+    std::string d;
+    for (char c : dict)
+        if (c != ' ' && c != '\r' && c != '\n' && c != '\t') d += c;
+    static const char *const other[] = {"/Subtype/Image", "/Length1", "/Length2", "/Subtype/Type1C",
+                                        "/Subtype/CIDFontType0C", "/Subtype/OpenType", "/Type/XRef",
+                                        "/Type/ObjStm", "/Type/Metadata", "/FunctionType", "/Type/EmbeddedFile",
+                                        "/Type/CMap", "/ShadingType"};
+    for (const char *o : other)
+        if (d.find(o) != std::string::npos) return false;
+    for (size_t at = d.find("/N"); at != std::string::npos; at = d.find("/N", at + 2))
+        if (at + 2 < d.size() && d[at + 2] >= '0' && d[at + 2] <= '9') return false;  // ICC profile
+    return true;
+}
+
+// Every stream of the file at `path` that zlib decodes completely, decoded;
+// with `content_only`, only those whose dictionary looks like content.
+inline std::vector<std::string> from_file(const std::string &path, bool content_only = false) {
     std::vector<std::string> res;
     std::FILE *f = std::fopen(path.c_str(), "rb");
     if (!f) return res;
@@ -52,6 +71,14 @@ inline std::vector<std::string> from_file(const std::string &path) {
         if (body < pdf.size() && pdf[body] == '\n') ++body;
         size_t stop = pdf.find("endstream", body);
         if (stop == std::string::npos) break;
+        if (content_only) {
+            size_t obj = pdf.rfind(" obj", at);
+            size_t from = obj == std::string::npos || at - obj > 4096 ? (at > 4096 ? at - 4096 : 0) : obj;
+            if (!content_like(pdf.substr(from, at - from))) {
+                at = stop + 9;
+                continue;
+            }
+        }
         std::string out;
         if (inflate_all(reinterpret_cast<const unsigned char *>(pdf.data()) + body, stop - body, out))
             res.push_back(std::move(out));
