@@ -99,7 +99,7 @@ struct page_entry {
 
 class annotation_part : public extras::part {
 public:
-    explicit annotation_part(const part_context &c) : c_(c), res_(c.d) {}
+    explicit annotation_part(const part_context &c) : c_(c), res_(*c.res) {}
 
     void plan(transfer &tr) override {
         try {
@@ -246,7 +246,7 @@ private:
     }
 
     part_context c_;
-    doc_resolver res_;
+    doc_resolver &res_;
     std::map<int32_t, page_entry> pages_;  // by page object number
 };
 

@@ -25,6 +25,7 @@
 #include "nup/transfer.h"
 #include "nup/write.h"
 #include "pdf/document.h"
+#include "pdf/resolve.h"
 
 namespace sheetlay::nup {
 
@@ -79,6 +80,10 @@ public:
     };
 
 private:
+    // One parse of each input object serves every part: links and
+    // annotations read the same /Annots arrays. Declared first, so that it
+    // outlives the parts that point into it.
+    std::unique_ptr<doc_resolver> res_;
     std::vector<std::unique_ptr<part>> parts_;
 };
 
@@ -88,6 +93,7 @@ struct part_context {
     const compose_job *job;
     page_memos *memos;
     sheet_numbers sn;
+    doc_resolver *res;  // shared by the parts, owned by `extras`
 };
 
 // The parts (each in its own unit); null when its keep bit is clear or the

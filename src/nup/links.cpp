@@ -49,7 +49,7 @@ void append_rect(std::string &out, double x0, double y0, double x1, double y1) {
 
 class link_part : public extras::part {
 public:
-    explicit link_part(const part_context &c) : c_(c), res_(c.d), map_(c, res_) {}
+    explicit link_part(const part_context &c) : c_(c), res_(*c.res), map_(c, res_) {}
 
     void plan(transfer &tr) override {
         try {
@@ -200,7 +200,7 @@ private:
     }
 
     part_context c_;
-    doc_resolver res_;
+    doc_resolver &res_;
     dest_mapper map_;
     std::vector<link_out> links_;
 };

@@ -38,7 +38,7 @@ struct item {
 
 class outline_part : public extras::part {
 public:
-    explicit outline_part(const part_context &c) : c_(c), res_(c.d), map_(c, res_) {}
+    explicit outline_part(const part_context &c) : c_(c), res_(*c.res), map_(c, res_) {}
 
     void plan(transfer &tr) override {
         try {
@@ -210,7 +210,7 @@ private:
     }
 
     part_context c_;
-    doc_resolver res_;
+    doc_resolver &res_;
     dest_mapper map_;
     std::vector<item> items_;  // in read order (depth first)
     std::vector<int32_t> top_;

@@ -13,6 +13,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <unordered_set>
 #include <utility>
 
@@ -36,6 +37,11 @@ struct parser {
     const unsigned char *t;
     int32_t len;
     int32_t p;
+    // The items and entries of the containers being read, innermost last:
+    // a finished container takes its own run off the top in one piece, so
+    // each array or dictionary allocates once instead of growing.
+    std::vector<value> items{};
+    std::vector<dict_entry> entries{};
 
     void skip_ws() {
         while (p < len) {
@@ -269,32 +275,56 @@ struct parser {
     bool array(value *out, int depth) {
         if (depth >= kMaxDepth) return false;
         ++p;  // '['
-        value a = value::make_array();
+        const size_t mark = items.size();
         for (;;) {
             skip_ws();
             if (p >= len) return false;
             if (t[p] == ']') {
                 ++p;
+                value a = value::make_array();
+                a.items.assign(std::make_move_iterator(items.begin() + static_cast<std::ptrdiff_t>(mark)),
+                               std::make_move_iterator(items.end()));
+                items.erase(items.begin() + static_cast<std::ptrdiff_t>(mark), items.end());
                 *out = std::move(a);
                 return true;
             }
             value item;
             if (!parse(&item, depth + 1)) return false;
-            a.items.push_back(std::move(item));
+            items.push_back(std::move(item));
         }
+    }
+
+    // Whether the dictionary whose entries start at `mark` has `key`:
+    // a look along them while they are few, a set once they are many (a
+    // hostile dictionary of many keys stays linear).
+    bool has_key(size_t mark, const std::string &key, std::unordered_set<std::string> &many) {
+        constexpr size_t kFew = 32;
+        const size_t n = entries.size() - mark;
+        if (n <= kFew) {
+            for (size_t k = mark; k < entries.size(); ++k)
+                if (entries[k].key == key) return true;
+            return false;
+        }
+        if (many.empty())
+            for (size_t k = mark; k < entries.size(); ++k) many.insert(entries[k].key);
+        return many.count(key) != 0;
     }
 
     bool dict(value *out, int depth) {
         if (depth >= kMaxDepth) return false;
         p += 2;  // "<<"
-        value d = value::make_dict();
-        std::unordered_set<std::string> seen;
+        const size_t mark = entries.size();
+        std::unordered_set<std::string> many;
         for (;;) {
             skip_ws();
             if (p >= len) return false;
             if (t[p] == '>') {
                 if (p + 1 < len && t[p + 1] == '>') {
                     p += 2;
+                    value d = value::make_dict();
+                    d.entries.assign(std::make_move_iterator(entries.begin() + static_cast<std::ptrdiff_t>(mark)),
+                                     std::make_move_iterator(entries.end()));
+                    entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(mark), entries.end());
                     *out = std::move(d);
                     return true;
                 }
@@ -307,7 +337,10 @@ struct parser {
             if (p + 1 < len && t[p] == '>' && t[p + 1] == '>') continue;  // a key without value is dropped
             value v;
             if (!parse(&v, depth + 1)) return false;
-            if (seen.insert(key.s).second) d.entries.push_back(dict_entry{std::move(key.s), std::move(v)});
+            if (!has_key(mark, key.s, many)) {
+                if (!many.empty()) many.insert(key.s);
+                entries.push_back(dict_entry{std::move(key.s), std::move(v)});
+            }
         }
     }
 };
