@@ -94,6 +94,25 @@ TEST(FmtNum, RefusesBuffersTooSmall) {
     EXPECT_STREQ(b, "612");
 }
 
+// The short form is the same value with the zeros after the point dropped;
+// a value that rounds to zero loses its sign too.
+TEST(FmtNum, ShortFormDropsTrailingZeros) {
+    const struct {
+        double v;
+        const char *want;
+    } cases[] = {{595.276, "595.276"}, {841.89, "841.89"}, {612, "612"},      {0.5, "0.5"},
+                 {-12.25, "-12.25"},  {-0.00001, "0"},    {0.00004, "0"},    {10.00006, "10.0001"},
+                 {3e9, "3000000000"}, {-7, "-7"},         {100.1000, "100.1"}};
+    for (const auto &c : cases) {
+        std::string s = "x ";
+        sheetlay::nup::put_num_short(s, c.v);
+        EXPECT_EQ(s, std::string("x ") + c.want) << c.v;
+    }
+    std::string s;
+    sheetlay::nup::put_nums_short(s, {0, 0, 595.2760, 841.8900});
+    EXPECT_EQ(s, "0 0 595.276 841.89");
+}
+
 // A host that has set a locale with a decimal comma gets the same bytes.
 TEST(FmtNum, DecimalCommaLocaleChangesNothing) {
     const std::string input = pdfgen::make_pages(3, 595.28, 841.89);

@@ -380,25 +380,29 @@ void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img,
     const pageinfo &p = *pl.page;
     std::string h;
     put_int(h, num);
-    h += " 0 obj\n<< /Type /XObject /Subtype /Form /BBox [";
-    put_nums(h, {p.x0, p.y0, p.x1, p.y1});
+    // Compact output leaves out /Type, which a form XObject may omit, and
+    // trailing zeros: a form's dictionary is written once per placed page
+    // and stays uncompressed, so these bytes add up on long documents.
+    auto nums = compact ? put_nums_short : put_nums;
+    h += compact ? " 0 obj\n<< /Subtype /Form /BBox [" : " 0 obj\n<< /Type /XObject /Subtype /Form /BBox [";
+    nums(h, {p.x0, p.y0, p.x1, p.y1});
     h += ']';
     // The matrix turns the page's box by its rotation (clockwise on the
     // sheet) and brings it back into the first quadrant.
     switch (pl.rotation) {
         case 90:
             h += " /Matrix [0 -1 1 0 0 ";
-            put_num(h, p.x1);
+            nums(h, {p.x1});
             h += ']';
             break;
         case 180:
             h += " /Matrix [-1 0 0 -1 ";
-            put_nums(h, {p.x1, p.y1});
+            nums(h, {p.x1, p.y1});
             h += ']';
             break;
         case 270:
             h += " /Matrix [0 1 -1 0 ";
-            put_num(h, p.y1);
+            nums(h, {p.y1});
             h += " 0]";
             break;
         default:

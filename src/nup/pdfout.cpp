@@ -84,6 +84,24 @@ void put_nums(std::string &s, std::initializer_list<double> vs) {
     }
 }
 
+void put_num_short(std::string &s, double v) {
+    size_t at = s.size();
+    put_num(s, v);
+    if (s.find('.', at) == std::string::npos) return;
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+    if (s.compare(at, std::string::npos, "-0") == 0) s.erase(at, 1);
+}
+
+void put_nums_short(std::string &s, std::initializer_list<double> vs) {
+    bool first = true;
+    for (double v : vs) {
+        if (!first) s += ' ';
+        put_num_short(s, v);
+        first = false;
+    }
+}
+
 void put_int(std::string &s, int64_t v) {
     char t[24];
     s.append(t, static_cast<size_t>(put_decimal(t, v) - t));

@@ -46,6 +46,11 @@ char *put_decimal(char *out, int64_t v);
 void put_num(std::string &s, double v);
 // Appends several numbers separated by single spaces.
 void put_nums(std::string &s, std::initializer_list<double> vs);
+// The same value as put_num gives, without trailing zeros after the point
+// (595.2760 becomes 595.276): for compact output, whose stream dictionaries
+// are not compressed.
+void put_num_short(std::string &s, double v);
+void put_nums_short(std::string &s, std::initializer_list<double> vs);
 void put_int(std::string &s, int64_t v);
 
 // A growable array of plain values. Ours, so that none of its code is

@@ -235,7 +235,7 @@ void repack(image &img) {
         d += " /First ";
         put_int(d, static_cast<int64_t>(whole.size()));
         whole += cur.data;
-        packed.push_back(compressed_text(whole, kDeflateBest));
+        packed.push_back(compressed_text(whole, kDeflateDefault));
         dicts.push_back(d);
         cur = objstm{};
     };
@@ -319,7 +319,7 @@ void repack(image &img) {
     d += " /DecodeParms << /Predictor 12 /Columns ";
     put_int(d, static_cast<int64_t>(cols));
     d += " >>";
-    append_stream_object(img, xnum, d, compressed_text(table, kDeflateBest));
+    append_stream_object(img, xnum, d, compressed_text(table, kDeflateDefault));
     std::string tail = "startxref\n";
     put_int(tail, static_cast<int64_t>(xat));
     tail += "\n%%EOF\n";
