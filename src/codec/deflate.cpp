@@ -358,6 +358,9 @@ void compress(Out &out, const unsigned char *src, size_t len, int level) {
     unsigned cmf = 0x78, flg = (level <= 1 ? 0u : level <= 5 ? 1u : level == 6 ? 2u : 3u) << 6;
     flg += (31 - (cmf * 256 + flg) % 31) % 31;
     const unsigned char head[2] = {static_cast<unsigned char>(cmf), static_cast<unsigned char>(flg)};
+    // Room for what text compresses to, so that the output seldom moves
+    // while it grows; data that compresses less grows it a few times more.
+    out.reserve(out.size() + len / 4 + 64);
     out.insert(out.end(), head, head + 2);
     Encoder enc(ByteSink{&out, &append_bytes<Out>}, len);
     enc.run(src, len, level);

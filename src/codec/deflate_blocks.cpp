@@ -136,6 +136,17 @@ void build_lengths(const uint32_t *freq, unsigned n, unsigned limit, uint8_t *le
         for (unsigned c = count[len]; c > 0; --c) lens[order[i++]] = static_cast<uint8_t>(len);
 }
 
+// Each byte with its bits in the opposite order.
+constexpr std::array<uint8_t, 256> kReverse8 = [] {
+    std::array<uint8_t, 256> t{};
+    for (unsigned v = 0; v < 256; ++v) {
+        unsigned r = 0;
+        for (unsigned k = 0; k < 8; ++k) r |= ((v >> k) & 1) << (7 - k);
+        t[v] = static_cast<uint8_t>(r);
+    }
+    return t;
+}();
+
 // Canonical codes for the lengths, bit-reversed for LSB-first output.
 void build_codes(const uint8_t *lens, unsigned n, uint16_t *codes) {
     unsigned count[kMaxCodeBits + 1] = {};
@@ -153,9 +164,9 @@ void build_codes(const uint8_t *lens, unsigned n, uint16_t *codes) {
             codes[s] = 0;
             continue;
         }
-        unsigned c = next[len]++, r = 0;
-        for (unsigned k = 0; k < len; ++k, c >>= 1) r = r << 1 | (c & 1);
-        codes[s] = static_cast<uint16_t>(r);
+        unsigned c = next[len]++;
+        unsigned r = static_cast<unsigned>(kReverse8[c & 255]) << 8 | kReverse8[c >> 8];
+        codes[s] = static_cast<uint16_t>(r >> (16 - len));
     }
 }
 
@@ -284,14 +295,24 @@ uint64_t data_bits(const uint32_t *lfreq, const uint32_t *dfreq, const uint8_t *
 // the distance lookups; a match goes out as one put of at most 20 + 28 bits,
 // which fits beside the 0-7 bits the accumulator holds after a flush.
 void write_symbols(Bits &b, const SymbolBlock &blk, const Code &lit, const Code &dist) {
+    // Literals index the code table directly; the 256 match lengths get
+    // their table entries (code and extra bits) filled only where some
+    // match of this block has that length.
     uint32_t bits[512];
     uint8_t count[512];
     for (unsigned v = 0; v < 256; ++v) {
         bits[v] = lit.codes[v];
         count[v] = lit.lens[v];
-        unsigned lc = kLenCode[v], sym = 257 + lc;
-        bits[256 + v] = lit.codes[sym] | (v + 3 - kLenBase[lc]) << lit.lens[sym];
-        count[256 + v] = static_cast<uint8_t>(lit.lens[sym] + kLenExtra[lc]);
+    }
+    for (unsigned lc = 0; lc < 29; ++lc) {
+        unsigned sym = 257 + lc;
+        if (lit.lens[sym] == 0) continue;
+        unsigned hi = lc + 1 < 29 ? kLenBase[lc + 1] : 259u;
+        for (unsigned len = kLenBase[lc]; len < hi; ++len) {
+            unsigned v = len - 3;
+            bits[256 + v] = lit.codes[sym] | (len - kLenBase[lc]) << lit.lens[sym];
+            count[256 + v] = static_cast<uint8_t>(lit.lens[sym] + kLenExtra[lc]);
+        }
     }
     uint8_t dcount[kNumDist];
     for (unsigned c = 0; c < kNumDist; ++c) dcount[c] = static_cast<uint8_t>(dist.lens[c] + kDistExtra[c]);
