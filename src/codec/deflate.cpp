@@ -95,14 +95,15 @@ struct Params {
     uint16_t nice;   // a match this long ends the search
     bool lazy_eval;
     uint8_t key;     // bytes hashed for the chains: 4 or 6
+    uint16_t tail;   // of the positions inside a match, only the last `tail` join the chains
 };
 
 constexpr Params kParams[10] = {
-    {0, 0, 0, 0, false, 4},         {0, 0, 0, 0, false, 4},          // stored; fast (its own finder)
-    {4, 4, 5, 16, false, 6},        {8, 4, 8, 32, false, 6},         // greedy
-    {16, 4, 8, 32, true, 6},        {32, 8, 16, 64, true, 6},        // lazy
-    {64, 8, 16, 128, true, 6},      {128, 8, 32, 128, true, 6},      //
-    {512, 32, 128, 258, true, 4},   {4096, 32, 258, 258, true, 4}};  //
+    {0, 0, 0, 0, false, 4, 0},           {0, 0, 0, 0, false, 4, 0},            // stored; fast (its own finder)
+    {4, 4, 5, 16, false, 6, 32},         {8, 4, 8, 32, false, 6, 32},          // greedy
+    {16, 4, 8, 32, true, 6, 32},         {32, 8, 16, 64, true, 6, 32},         // lazy
+    {64, 8, 12, 96, true, 6, 32},        {128, 8, 32, 128, true, 6, 64},       //
+    {512, 32, 128, 258, true, 4, 258},   {4096, 32, 258, 258, true, 4, 258}};  //
 
 class Encoder {
 public:
@@ -313,6 +314,11 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
     while (q < hend) {
         // Positions inside the last match join the chains only: a 3-byte
         // match is worth taking only close by, where a later position is.
+        // Of a long match only the last `tail` positions join: a match that
+        // starts in the middle of a long repeat is found from its start as
+        // well, and the walk over every position inside costs more than the
+        // few bytes those extra candidates would save.
+        if (q - ins > p.tail) ins = q - p.tail;
         for (; ins < q; ++ins) {
             uint32_t qs = static_cast<uint32_t>(ins) + kBias;
             uint32_t &h = chain_slot(ins);
