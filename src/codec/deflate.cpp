@@ -22,6 +22,11 @@
 // runs out before it reaches the long repeat. Shorter matches come from two
 // small tables of the last position of each 4-byte and 3-byte hash,
 // consulted when the chain gave nothing as long as its key.
+// Every search tries the last match's distance first. Sheets repeat whole
+// pages' content, so a repeat often runs past the longest match (258): its
+// continuation is at the same distance, found without the chains. That
+// lets a long match enter only its last positions into the chains, which
+// on such content is most of the time the encoder would otherwise spend.
 // A 3-byte match farther than 4096 bytes back is dropped: its length and
 // distance codes cost about as much as three literals.
 //
@@ -266,6 +271,7 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
     // Longest match at q longer than `best` among `chain` candidates from
     // `cand` (which share the chains' key hash), else the last position with
     // the same four bytes, else a 3-byte match close by.
+    unsigned last_dist = 0;  // of the last match written
     auto find = [&](size_t q, uint32_t cand, uint32_t cand4, uint32_t cand3, unsigned best, unsigned chain,
                     unsigned &dist) {
         const unsigned char *s = base + q;
@@ -276,6 +282,20 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
         // A candidate is compared in full only when its first four bytes
         // and the two bytes ending a longer match agree.
         const uint32_t head4 = load32(s);
+        // The distance of the last match first: a repeat longer than the
+        // longest match continues at the same distance, and its positions
+        // may not be in the chains (see `tail` below).
+        if (last_dist != 0 && last_dist <= q && last_dist <= kMaxDist) {
+            const unsigned char *m = s - last_dist;
+            if (load32(m) == head4) {
+                unsigned len = match_length(s, m, max);
+                if (len > best) {
+                    best = len;
+                    dist = last_dist;
+                    if (len >= nice) return best;
+                }
+            }
+        }
         uint32_t tail2 = load16(s + best - 1);
         while (cand >= lim && chain-- > 0) {
             const unsigned char *m = base + (cand - kBias);
@@ -344,6 +364,7 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
             }
         }
         match(len, dist);
+        last_dist = dist;
         q += len;
         if (!p.lazy_eval && len > p.lazy) ins = std::max(ins, q);
     }
