@@ -401,29 +401,39 @@ void compress(Out &out, const unsigned char *src, size_t len, int level) {
 
 uint32_t deflate_adler32(uint32_t adler, const unsigned char *src, size_t len) {
     constexpr uint32_t kMod = 65521;
-    // 5552 is the most bytes that can be summed before s2 could pass 2^32
-    // (a multiple of 16, so the runs below hold whole 16-byte groups).
-    constexpr size_t kRun = 5552;
+    // Runs of at most 5536 bytes (173 groups of 32) between reductions keep
+    // every sum below 2^32.
+    constexpr size_t kGroup = 32, kGroups = 173;
     uint32_t s1 = adler & 0xffff, s2 = adler >> 16;
-    while (len > 0) {
-        size_t k = std::min(len, kRun);
-        len -= k;
-        // Over a group of 16 bytes b[0..15], s2 grows by 16 * s1 plus the
-        // bytes weighted 16, 15, ..., 1: two plain sums the compiler turns
-        // into vector code, instead of a chain of dependent additions.
-        for (; k >= 16; k -= 16, src += 16) {
-            uint32_t sum = 0, weighted = 0;
-            for (unsigned i = 0; i < 16; ++i) {
-                sum += src[i];
-                weighted += (16 - i) * uint32_t{src[i]};
+    while (len >= kGroup) {
+        size_t groups = std::min(len / kGroup, kGroups);
+        len -= groups * kGroup;
+        // Lane j sums the bytes j, j + 32, j + 64, ... (a[j]) and, after
+        // every group, adds its running sum to b[j]. A byte at lane j of
+        // group g is then counted (groups - g) times in b[j]; s2 wants it
+        // 32 * (groups - g) - j times, and the s1 it starts from once per
+        // byte. The lanes are independent, so the loop runs as vector code.
+        uint32_t a[kGroup] = {}, b[kGroup] = {};
+        for (size_t g = 0; g < groups; ++g, src += kGroup) {
+            for (size_t j = 0; j < kGroup; ++j) {
+                a[j] += src[j];
+                b[j] += a[j];
             }
-            s2 += 16 * s1 + weighted;
-            s1 += sum;
         }
-        for (; k > 0; --k) s1 += *src++, s2 += s1;
-        s1 %= kMod;
-        s2 %= kMod;
+        uint64_t sum = 0, twice = 0;
+        for (size_t j = 0; j < kGroup; ++j) {
+            sum += a[j];
+            twice += uint64_t{kGroup} * b[j] - uint64_t{j} * a[j];
+        }
+        s2 = static_cast<uint32_t>((s2 + uint64_t{s1} * (groups * kGroup) + twice) % kMod);
+        s1 = static_cast<uint32_t>((s1 + sum) % kMod);
     }
+    for (; len > 0; --len) {
+        s1 += *src++;
+        s2 += s1;
+    }
+    s1 %= kMod;
+    s2 %= kMod;
     return s2 << 16 | s1;
 }
 

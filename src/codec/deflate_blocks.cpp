@@ -345,6 +345,7 @@ void SymbolBlock::clear() {
     count = 0;
     raw_len = 0;
     std::memset(litlen_freq, 0, sizeof litlen_freq);
+    std::memset(lit_freq2, 0, sizeof lit_freq2);
     std::memset(dist_freq, 0, sizeof dist_freq);
 }
 
@@ -363,6 +364,7 @@ void write_block(const SymbolBlock &blk, const unsigned char *raw, bool final, B
                  const ByteSink &sink) {
     uint32_t lfreq[kNumLitLen];
     std::memcpy(lfreq, blk.litlen_freq, sizeof lfreq);
+    for (unsigned c = 0; c < 256; ++c) lfreq[c] += blk.lit_freq2[c];
     lfreq[kEndOfBlock] = 1;
 
     // Extra bits cost the same whatever the codes.

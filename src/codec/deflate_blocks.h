@@ -73,6 +73,10 @@ struct SymbolBlock {
     size_t raw_len = 0;  // input bytes the symbols stand for
     uint32_t litlen_freq[kNumLitLen] = {};
     uint32_t dist_freq[kNumDist] = {};
+    // A second count of literals, for every other byte of a run: a run of
+    // equal bytes (spaces, zeros) then updates two counters in turn instead
+    // of waiting on one. The block coder adds the two.
+    uint32_t lit_freq2[256] = {};
 
     void literal(unsigned char c) {
         sym[count++] = c;
@@ -81,7 +85,14 @@ struct SymbolBlock {
     }
     void literals(const unsigned char *p, size_t k) {  // k <= capacity - count
         uint32_t *out = sym + count;
-        for (size_t i = 0; i < k; ++i) {
+        size_t i = 0;
+        for (; i + 2 <= k; i += 2) {
+            out[i] = p[i];
+            out[i + 1] = p[i + 1];
+            ++litlen_freq[p[i]];
+            ++lit_freq2[p[i + 1]];
+        }
+        if (i < k) {
             out[i] = p[i];
             ++litlen_freq[p[i]];
         }
