@@ -53,7 +53,8 @@ inline bool content_like(const std::string &dict) {
 }
 
 // Every stream of the file at `path` that zlib decodes completely, decoded;
-// with `content_only`, only those whose dictionary looks like content.
+// with `content_only`, only those whose dictionary looks like content and
+// whose text is not a character map.
 inline std::vector<std::string> from_file(const std::string &path, bool content_only = false) {
     std::vector<std::string> res;
     std::FILE *f = std::fopen(path.c_str(), "rb");
@@ -80,7 +81,9 @@ inline std::vector<std::string> from_file(const std::string &path, bool content_
             }
         }
         std::string out;
-        if (inflate_all(reinterpret_cast<const unsigned char *>(pdf.data()) + body, stop - body, out))
+        // A /ToUnicode map has no /Type to tell it by; its text does.
+        if (inflate_all(reinterpret_cast<const unsigned char *>(pdf.data()) + body, stop - body, out) &&
+            !(content_only && out.find("begincmap") != std::string::npos))
             res.push_back(std::move(out));
         at = stop + 9;
     }
