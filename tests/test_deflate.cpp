@@ -290,6 +290,24 @@ TEST(DeflateBlocks, RepetitiveDataShrinks) {
     }
 }
 
+// Sheets repeat whole pages' content: each repeat after the first should
+// cost little more than its matches of the longest length. A repeat runs
+// past the longest match, and its continuation must be found even where
+// the positions inside the earlier copy never joined the chains.
+TEST(DeflateBlocks, RepeatedPageCostsItsMatchesOnly) {
+    const std::string one = page_content(6000, 7);
+    std::string eight;
+    for (int i = 0; i < 8; ++i) eight += one;
+    for (int level = 1; level <= 9; ++level) {
+        Bytes a = sheetlay::deflate_compress(reinterpret_cast<const unsigned char *>(one.data()), one.size(), level);
+        Bytes b =
+            sheetlay::deflate_compress(reinterpret_cast<const unsigned char *>(eight.data()), eight.size(), level);
+        // Seven more copies of 6000 bytes: 24 matches of 258 bytes each,
+        // about two and a half bytes apiece.
+        EXPECT_LE(b.size(), a.size() + 7 * 24 * 5 / 2) << "level " << level;
+    }
+}
+
 #if SHEETLAY_HAVE_ZLIB
 // Real content streams: every level decodes to the original, and the
 // default level stays close to zlib's default in size.

@@ -181,6 +181,32 @@ TEST(Object, LargeInputsStayLinear) {
     EXPECT_EQ(v.size(), 100000u);
 }
 
+// Around the size where repeated keys stop being looked up one by one, a
+// repeat still keeps the first value; containers nested inside others come
+// out whole and in order.
+TEST(Object, RepeatedKeysAndNesting) {
+    for (int n : {1, 31, 32, 33, 34, 40}) {
+        std::string d = "<<";
+        for (int k = 0; k < n; ++k) d += " /K" + std::to_string(k) + " " + std::to_string(k);
+        d += " /K0 -1 /K" + std::to_string(n - 1) + " -2 >>";
+        value v;
+        ASSERT_TRUE(sheetlay::pdf::parse_value(d, &v)) << n;
+        EXPECT_EQ(v.size(), static_cast<size_t>(n)) << n;
+        EXPECT_EQ(v.get("K0")->i, 0) << n;
+        EXPECT_EQ(v.get("K" + std::to_string(n - 1))->i, n - 1) << n;
+    }
+    value v;
+    ASSERT_TRUE(sheetlay::pdf::parse_value("<< /A << /X 1 /Y [2 [3 4] << /Z 5 >>] >> /B [6 << /W 7 >> 8] /C 9 >>", &v));
+    ASSERT_EQ(v.size(), 3u);
+    const value *y = v.get("A")->get("Y");
+    ASSERT_EQ(y->size(), 3u);
+    EXPECT_EQ(y->at(1)->at(1)->i, 4);
+    EXPECT_EQ(y->at(2)->get("Z")->i, 5);
+    EXPECT_EQ(v.get("B")->at(1)->get("W")->i, 7);
+    EXPECT_EQ(v.get("B")->at(2)->i, 8);
+    EXPECT_EQ(v.get("C")->i, 9);
+}
+
 TEST(Object, NumberRule) {
     const std::pair<double, const char *> cases[] = {
         {0, "0"},         {-0.0, "0"},     {1, "1"},          {-1.5, "-1.5"},

@@ -200,9 +200,18 @@ void Encoder::fast(const unsigned char *base, size_t n) {
             const unsigned char *m = base + (cand - kBias);
             unsigned max = static_cast<unsigned>(std::min<size_t>(kMaxMatch, static_cast<size_t>(end - ip)));
             unsigned len = 4 + match_length(ip + 4, m + 4, max - 4);
+            const unsigned dist = static_cast<unsigned>(ip - m);
             literals(anchor, static_cast<size_t>(ip - anchor));
-            match(len, static_cast<unsigned>(ip - m));
+            match(len, dist);
             ip += len;
+            // A repeat longer than the longest match goes on at the same
+            // distance; its positions were never entered into the table.
+            while (len == kMaxMatch && ip < limit && load32(ip) == load32(ip - dist)) {
+                max = static_cast<unsigned>(std::min<size_t>(kMaxMatch, static_cast<size_t>(end - ip)));
+                len = 4 + match_length(ip + 4, ip + 4 - dist, max - 4);
+                match(len, dist);
+                ip += len;
+            }
             anchor = ip;
             misses = 0;
             if (ip - 2 < limit)
