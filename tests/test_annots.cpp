@@ -15,6 +15,7 @@
 
 #include "nup/annots.h"
 #include "pdf/object.h"
+#include "support/map_resolver.h"
 #include "sheetlay.h"
 #include "support/pdfgen.h"
 #include "support/tools.h"
@@ -27,19 +28,7 @@ namespace {
 // ---------------------------------------------------------------------------
 // Which annotations, from what
 
-struct MapResolver : sheetlay::pdf::resolver {
-    std::map<int32_t, std::string> text;
-    std::map<int32_t, value> cache;
-    const value *get(int32_t num) override {
-        auto c = cache.find(num);
-        if (c != cache.end()) return &c->second;
-        auto t = text.find(num);
-        if (t == text.end()) return nullptr;
-        value v;
-        if (!sheetlay::pdf::parse_value(t->second, &v)) return nullptr;
-        return &(cache[num] = std::move(v));
-    }
-};
+using testtools::MapResolver;
 
 // Objects every case may name: 10 a stamp form, 11 a form with a matrix
 // that turns it, 12 an empty "Off" form, 13 a dictionary that is no stream,

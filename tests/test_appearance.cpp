@@ -14,6 +14,7 @@
 #include "nup/appearance.h"
 #include "nup/fontmetrics.h"
 #include "pdf/object.h"
+#include "support/map_resolver.h"
 #include "support/pdfgen.h"
 #include "support/tools.h"
 
@@ -22,19 +23,7 @@ using sheetlay::pdf::value;
 
 namespace {
 
-struct MapResolver : sheetlay::pdf::resolver {
-    std::map<int32_t, std::string> text;
-    std::map<int32_t, value> cache;
-    const value *get(int32_t num) override {
-        auto c = cache.find(num);
-        if (c != cache.end()) return &c->second;
-        auto t = text.find(num);
-        if (t == text.end()) return nullptr;
-        value v;
-        if (!sheetlay::pdf::parse_value(t->second, &v)) return nullptr;
-        return &(cache[num] = std::move(v));
-    }
-};
+using testtools::MapResolver;
 
 value parse(const std::string &t) {
     value v;

@@ -7,9 +7,11 @@
 #include <string>
 
 #include "pdf/object.h"
+#include "support/map_resolver.h"
 
 using sheetlay::pdf::kind;
 using sheetlay::pdf::value;
+using testtools::MapResolver;
 
 namespace {
 
@@ -256,21 +258,6 @@ TEST(Object, BuildersAndLookups) {
     EXPECT_EQ(d.get("Size")->get("X"), nullptr);  // not a dictionary
     EXPECT_EQ(d.get("Type")->num_or(-1), -1);
 }
-
-// A resolver over a map of object texts, parsing each on first use.
-struct MapResolver : sheetlay::pdf::resolver {
-    std::map<int32_t, std::string> text;
-    std::map<int32_t, value> cache;
-    const value *get(int32_t num) override {
-        auto c = cache.find(num);
-        if (c != cache.end()) return &c->second;
-        auto t = text.find(num);
-        if (t == text.end()) return nullptr;
-        value v;
-        if (!sheetlay::pdf::parse_value(t->second, &v)) return nullptr;
-        return &(cache[num] = std::move(v));
-    }
-};
 
 TEST(Object, ResolverFollowsChainsWithALimit) {
     MapResolver r;
