@@ -88,32 +88,40 @@ void feed(uint8_t (&buf)[N], size_t &used, const void *data, size_t len, F compr
     used = len;
 }
 
-}  // namespace
+// The compression function both sizes share: a message schedule of
+// `rounds` words, then `rounds` steps over the eight working words. The
+// sizes differ only in word width, round count, constants and the rotation
+// amounts (each triple: two rotations and a shift or a third rotation).
+struct Shape256 {
+    using word = uint32_t;
+    static constexpr int rounds = 64;
+    static constexpr int s0[3] = {7, 18, 3}, s1[3] = {17, 19, 10};  // schedule: rotr, rotr, shr
+    static constexpr int b0[3] = {2, 13, 22}, b1[3] = {6, 11, 25};  // steps: three rotr each
+};
+struct Shape512 {
+    using word = uint64_t;
+    static constexpr int rounds = 80;
+    static constexpr int s0[3] = {1, 8, 7}, s1[3] = {19, 61, 6};
+    static constexpr int b0[3] = {28, 34, 39}, b1[3] = {14, 18, 41};
+};
 
-// ---------------------------------------------------------------------------
-// SHA-256
-
-void Sha256::reset() {
-    std::memcpy(h_, kInit256, sizeof h_);
-    total_ = 0;
-    used_ = 0;
-}
-
-void Sha256::compress(const uint8_t *block) {
-    uint32_t w[64];
-    for (int i = 0; i < 16; ++i) w[i] = load_be<uint32_t>(block + 4 * i);
-    for (int i = 16; i < 64; ++i) {
-        const uint32_t s0 = std::rotr(w[i - 15], 7) ^ std::rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-        const uint32_t s1 = std::rotr(w[i - 2], 17) ^ std::rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
+template <class S>
+void compress_block(typename S::word h_[8], const uint8_t *block, const typename S::word *k) {
+    using W = typename S::word;
+    W w[S::rounds];
+    for (int i = 0; i < 16; ++i) w[i] = load_be<W>(block + sizeof(W) * i);
+    for (int i = 16; i < S::rounds; ++i) {
+        const W x = w[i - 15], y = w[i - 2];
+        const W s0 = std::rotr(x, S::s0[0]) ^ std::rotr(x, S::s0[1]) ^ (x >> S::s0[2]);
+        const W s1 = std::rotr(y, S::s1[0]) ^ std::rotr(y, S::s1[1]) ^ (y >> S::s1[2]);
         w[i] = w[i - 16] + s0 + w[i - 7] + s1;
     }
-    uint32_t a = h_[0], b = h_[1], c = h_[2], d = h_[3], e = h_[4], f = h_[5], g = h_[6],
-             h = h_[7];
-    for (int i = 0; i < 64; ++i) {
-        const uint32_t t1 = h + (std::rotr(e, 6) ^ std::rotr(e, 11) ^ std::rotr(e, 25)) +
-                            ((e & f) ^ (~e & g)) + kK256[i] + w[i];
-        const uint32_t t2 =
-            (std::rotr(a, 2) ^ std::rotr(a, 13) ^ std::rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+    W a = h_[0], b = h_[1], c = h_[2], d = h_[3], e = h_[4], f = h_[5], g = h_[6], h = h_[7];
+    for (int i = 0; i < S::rounds; ++i) {
+        const W t1 = h + (std::rotr(e, S::b1[0]) ^ std::rotr(e, S::b1[1]) ^ std::rotr(e, S::b1[2])) +
+                     ((e & f) ^ (~e & g)) + k[i] + w[i];
+        const W t2 = (std::rotr(a, S::b0[0]) ^ std::rotr(a, S::b0[1]) ^ std::rotr(a, S::b0[2])) +
+                     ((a & b) ^ (a & c) ^ (b & c));
         h = g;
         g = f;
         f = e;
@@ -132,6 +140,19 @@ void Sha256::compress(const uint8_t *block) {
     h_[6] += g;
     h_[7] += h;
 }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// SHA-256
+
+void Sha256::reset() {
+    std::memcpy(h_, kInit256, sizeof h_);
+    total_ = 0;
+    used_ = 0;
+}
+
+void Sha256::compress(const uint8_t *block) { compress_block<Shape256>(h_, block, kK256); }
 
 void Sha256::update(const void *data, size_t len) {
     total_ += len;
@@ -159,39 +180,7 @@ void Sha512::reset() {
     used_ = 0;
 }
 
-void Sha512::compress(const uint8_t *block) {
-    uint64_t w[80];
-    for (int i = 0; i < 16; ++i) w[i] = load_be<uint64_t>(block + 8 * i);
-    for (int i = 16; i < 80; ++i) {
-        const uint64_t s0 = std::rotr(w[i - 15], 1) ^ std::rotr(w[i - 15], 8) ^ (w[i - 15] >> 7);
-        const uint64_t s1 = std::rotr(w[i - 2], 19) ^ std::rotr(w[i - 2], 61) ^ (w[i - 2] >> 6);
-        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-    }
-    uint64_t a = h_[0], b = h_[1], c = h_[2], d = h_[3], e = h_[4], f = h_[5], g = h_[6],
-             h = h_[7];
-    for (int i = 0; i < 80; ++i) {
-        const uint64_t t1 = h + (std::rotr(e, 14) ^ std::rotr(e, 18) ^ std::rotr(e, 41)) +
-                            ((e & f) ^ (~e & g)) + kK512[i] + w[i];
-        const uint64_t t2 = (std::rotr(a, 28) ^ std::rotr(a, 34) ^ std::rotr(a, 39)) +
-                            ((a & b) ^ (a & c) ^ (b & c));
-        h = g;
-        g = f;
-        f = e;
-        e = d + t1;
-        d = c;
-        c = b;
-        b = a;
-        a = t1 + t2;
-    }
-    h_[0] += a;
-    h_[1] += b;
-    h_[2] += c;
-    h_[3] += d;
-    h_[4] += e;
-    h_[5] += f;
-    h_[6] += g;
-    h_[7] += h;
-}
+void Sha512::compress(const uint8_t *block) { compress_block<Shape512>(h_, block, kK512); }
 
 void Sha512::update(const void *data, size_t len) {
     total_ += len;
