@@ -205,17 +205,25 @@ const unsigned char *stream_core(const obj_entry *e, const unsigned char *text, 
     }
 }
 
-const unsigned char *stream_entry(const doc *d, const obj_entry *e, const unsigned char *text,
-                                  int32_t text_len, bool decode_all, buf *out, int32_t *out_len,
-                                  stream_filter *sf) {
+// Clears *sf and gives the length of the stream's stored data, or 0 when
+// the entry is no stream or its data does not lie inside the text.
+int64_t stored_length(const obj_entry *e, int32_t text_len, stream_filter *sf) {
     if (sf) {
         sf->still_encoded = 0;
         sf->filter = rng{-1, -1};
         sf->parms = rng{-1, -1};
     }
-    if (!e->is_stream) return nullptr;
+    if (!e->is_stream) return 0;
     int64_t L = static_cast<int64_t>(e->data_end) - e->data_start;
-    if (L <= 0 || e->data_start < 0 || e->data_end > text_len) return nullptr;
+    if (L <= 0 || e->data_start < 0 || e->data_end > text_len) return 0;
+    return L;
+}
+
+const unsigned char *stream_entry(const doc *d, const obj_entry *e, const unsigned char *text,
+                                  int32_t text_len, bool decode_all, buf *out, int32_t *out_len,
+                                  stream_filter *sf) {
+    const int64_t L = stored_length(e, text_len, sf);
+    if (L == 0) return nullptr;
     const unsigned char *stored = text + e->data_start;
     std::vector<unsigned char> plain;
     if (d && decrypt_stream(d, e, stored, static_cast<size_t>(L), &plain)) {
@@ -251,14 +259,8 @@ const unsigned char *doc_stream(const doc *d, const obj_entry *e, bool decode_al
 const unsigned char *stored_stream(const obj_entry *e, const unsigned char *text,
                                    int32_t text_len, int32_t *out_len, stream_filter *sf,
                                    stored_kind *kind) {
-    if (sf) {
-        sf->still_encoded = 0;
-        sf->filter = rng{-1, -1};
-        sf->parms = rng{-1, -1};
-    }
-    if (!e->is_stream) return nullptr;
-    int64_t L = static_cast<int64_t>(e->data_end) - e->data_start;
-    if (L <= 0 || e->data_start < 0 || e->data_end > text_len) return nullptr;
+    const int64_t L = stored_length(e, text_len, sf);
+    if (L == 0) return nullptr;
     rng fv, pv;
     *kind = classify_filters(e, text, text_len, &fv, &pv);
     if (*kind == stored_kind::other && sf) {
