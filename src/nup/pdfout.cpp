@@ -4,11 +4,11 @@
 // library's exported symbols.
 #include "nup/pdfout.h"
 
-#include <charconv>
+#include "pdf/decimal.h"
+
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <system_error>
 
 namespace sheetlay {
 
@@ -41,14 +41,13 @@ int fmt_num(char *out, size_t size, double v) {
         if (static_cast<double>(t) == v) end = nup::put_decimal(tmp, t);
     }
     if (!end) {
-        // to_chars never looks at the locale, so the separator is always a
-        // full stop, and it rounds the exact binary value as "%.4f" does.
-        auto r = std::to_chars(tmp, tmp + sizeof tmp, v, std::chars_format::fixed, 4);
-        if (r.ec != std::errc()) {
+        // Never the locale's separator, and the exact binary value rounded
+        // as "%.4f" rounds it.
+        end = pdf::format_fixed4(tmp, tmp + sizeof tmp, v);
+        if (!end) {
             out[0] = '\0';
             return 0;
         }
-        end = r.ptr;
     }
     size_t n = static_cast<size_t>(end - tmp);
     if (n >= size) {

@@ -10,7 +10,8 @@
 // the file's and does not depend on hashing.
 #include "pdf/object.h"
 
-#include <charconv>
+#include "pdf/decimal.h"
+
 #include <cmath>
 #include <cstdio>
 #include <iterator>
@@ -219,27 +220,8 @@ struct parser {
             }
             return true;
         }
-        double d = 0;
-        auto r = std::from_chars(reinterpret_cast<const char *>(t + q), reinterpret_cast<const char *>(t + e), d,
-                                 std::chars_format::fixed);
-        if (r.ec == std::errc::result_out_of_range) {
-            d = 3.4e38;  // far beyond any real a PDF may hold
-        } else if (r.ec != std::errc() || r.ptr != reinterpret_cast<const char *>(t + e)) {
-            // "5." and the like: from_chars wants a digit after the point in some forms.
-            d = 0;
-            double scale = 1;
-            bool frac = false;
-            for (int32_t k = q; k < e; ++k) {
-                if (t[k] == '.') {
-                    frac = true;
-                } else if (frac) {
-                    scale /= 10;
-                    d += (t[k] - '0') * scale;
-                } else {
-                    d = d * 10 + (t[k] - '0');
-                }
-            }
-        }
+        // Too large for a double: far beyond any real a PDF may hold.
+        double d = read_fixed(reinterpret_cast<const char *>(t + q), reinterpret_cast<const char *>(t + e));
         if (!std::isfinite(d)) d = 3.4e38;
         *out = value::make_real(neg ? -d : d);
         p = e;
