@@ -145,11 +145,11 @@ function drawLayout() {
       t.textContent = numbers[k++];
     }
   }
-  const name = $('size').selectedOptions[0].textContent;
+  const name = $('size').value === 'first' ? 'the first page\'s size' : $('size').selectedOptions[0].textContent;
   const orientation = g.w > g.h ? 'landscape' : 'portrait';
   const caption = g.booklet
-    ? `Booklet: 2 pages a side on ${name.toLowerCase() === 'same as the first page' ? 'sheets of the first page\'s size' : name}, ${orientation}; the first side holds the last page and page 1`
-    : `One ${orientation} sheet (${name === 'Same as the first page' ? 'the first page\'s size' : name}): ${g.c} x ${g.r}, pages in reading order`;
+    ? `Booklet: two pages a side, ${name}, ${orientation}; the first side holds the last page and page 1`
+    : `One ${orientation} sheet, ${name}: ${g.c} x ${g.r}, pages in reading order`;
   $('layout-caption').textContent = caption;
   box.setAttribute('aria-label', caption);
 }
