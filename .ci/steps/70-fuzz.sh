@@ -21,11 +21,11 @@ clang++ --version | head -n 1
 cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DSHEETLAY_FUZZ=ON -DSHEETLAY_BUILD_TESTS=OFF -DSHEETLAY_BUILD_TOOLS=OFF
 cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_options fuzz_object \
-  fuzz_make_seeds
+  fuzz_decimal fuzz_make_seeds
 
 # Seeds: generated files, plus the corpus (../shared/corpus beside the clone).
 rm -rf "$build/seeds" "$build/work" "$build/artifacts"
-targets=(fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_options fuzz_object)
+targets=(fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_options fuzz_object fuzz_decimal)
 for target in "${targets[@]}"; do
   mkdir -p "$build/seeds/${target#fuzz_}" "$build/work/${target#fuzz_}"
 done
@@ -65,6 +65,12 @@ done <<'SEEDS'
 << /Subtype /Line /Rect [0 0 100 100] /L [0 0 100 100] >>
 [1 2 0 R (a\)b\\c\101) <41 42> /N#20x 3.5 -.2 true false null << /K [[[]]] >>]
 SEEDS
+# Reals around rounding points for the decimal conversions.
+n=0
+for seed in 595.2756 0.03125 9007199254740993 12345.67895 0.000000000000000000000000001 .5 5.; do
+  n=$((n + 1))
+  printf '%s' "$seed" >"$build/seeds/decimal/seed$n"
+done
 for target in "${targets[@]}"; do
   echo "seeds: ${target#fuzz_} $(ls "$build/seeds/${target#fuzz_}" | wc -l)"
 done
