@@ -19,6 +19,7 @@ const state = {
   several: false,
   downloadUrl: null,
   busy: false,
+  ready: false,
 };
 
 // --- the viewer: one pdf.js worker for the page's lifetime -----------------
@@ -211,6 +212,9 @@ async function measureFirstPage() {
 
 function filesChanged() {
   renderFiles();
+  if (state.files.length > 1 && state.ready && !state.several) {
+    setStatus('This build of the library makes one file at a time: remove all but one.', 'error');
+  }
   measureFirstPage();
 }
 
@@ -356,6 +360,7 @@ function init() {
       return;
     }
     state.several = r.several;
+    state.ready = true;
     $('version').textContent = `sheetlay ${r.version}`;
     const trim = $('trim');
     if (r.trim !== 'ready') {
