@@ -14,6 +14,7 @@ pdfinfo and qpdf, when present, check the files written.
 import ctypes
 import glob
 import hashlib
+import math
 import os
 import re
 import shlex
@@ -94,7 +95,20 @@ class Cli(unittest.TestCase):
         cases = [
             ([], "missing INPUT.pdf and OUTPUT.pdf"),
             ([ex], "missing OUTPUT.pdf"),
-            ([ex, out, "third.pdf"], "too many file names"),
+            # Several inputs: what is written after the output name cannot
+            # be told apart between them.
+            ([ex, ex, out, "--pages", "1"], "--pages after the output name"),
+            ([ex, ex, out, "--password", "x"], "--password after the output name"),
+            (["--signature", "2", ex, out], "--signature is for booklets (add --booklet)"),
+            (["--signature", "0", ex, out], "--signature is for booklets"),
+            (["--long-edge", ex, out], "--long-edge is for booklets (add --booklet)"),
+            (["--same-scale", "--shrink-only", ex, out],
+             "--same-scale and --shrink-only cannot be combined"),
+            (["--trim-margin", "2mm", ex, out], "--trim-margin is for --trim and --trim-same"),
+            (["--turn", "up", ex, out], "--turn must be left or right (got 'up')"),
+            ([ex, out, "--turn"], "--turn needs"),
+            ([ex, out, "--signature"], "--signature needs"),
+            ([ex, out, "--trim-margin"], "--trim-margin needs"),
             (["-n", "5", ex, out], "-n must be 2, 4, 6, 9 or 16 (got '5')"),
             (["-n", "4.0", ex, out], "-n must be"),
             (["-n", "", ex, out], "-n must be"),
@@ -115,12 +129,17 @@ class Cli(unittest.TestCase):
                 "--grid": ["0x2", "33x1", "3x", "x2", "3*2", "3x2x1", "-2x2", "2x 2"],
                 "--size": ["210x297km", "210x", "0x100", "1e3x1e3", "-5x5", "210 x 297", "a4x"],
                 "--margin": ["1furlong", "-1", "1e2", "inf", ".", "", " 5", "5 mm", "5MM", "1.2.3"],
-                "--gap": ["two"]}.items():
+                "--gap": ["two"], "--trim-margin": ["-1", "1e2", "5px"],
+                "--signature": ["257", "-1", "1.5", "", "x", " 3"]}.items():
             cases += [([flag, v, ex, out], "%s must be" % flag) for v in values]
         # Page selections: where the grammar breaks is quoted.
         for sel, at in [("1-x", "x"), ("1,,2", ",2"), ("a", "a"), ("1-2-3", "-3"), (",", ","),
                         ("99999999999", "99999999999"), ("--1", "--1"), ("_3", "3")]:
             cases.append((["--pages", sel, ex, out], "--pages: bad page selection at '%s'" % at))
+        # The same grammar for an input's own selection, on any input.
+        for args in ([ex, "--pages", "1-x", out], [ex, ex, "--pages", "1-x", out],
+                     [ex, out, "--pages", "1-x"], ["--booklet", ex, "--pages=1-x", ex, out]):
+            cases.append((args, "--pages: bad page selection at 'x'"))
         for args, want in cases:
             with self.subTest(args=args):
                 r = self.run_cli(*args)
@@ -141,7 +160,12 @@ class Cli(unittest.TestCase):
                            "--size", "--portrait", "--landscape", "--as-given", "--margin",
                            "--gap", "--border", "--shrink-only", "--pages", "--booklet",
                            "--plain", "--password", "--progress", "--no-progress", "-v",
-                           "--version", "--help", "--", "Examples:"):
+                           "--version", "--help", "--", "Examples:", "--signature",
+                           "--long-edge", "--turn", "--same-scale", "--crop-marks",
+                           "--cut-lines", "--trim", "--trim-same", "--trim-margin",
+                           "IN2.pdf",
+                           "--grid 2x4 --size a4 --gap 5mm --crop-marks",
+                           "--pages 1,1,1,1,1,1,1,1 card.pdf"):
                 self.assertIn(option, r.stdout)
             self.assertEqual(r.stderr, "")
         r = self.run_cli("--version")
@@ -318,6 +342,168 @@ class Cli(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         if PDFINFO:
             self.assertEqual(pdfinfo(same)[0], 3)
+
+    def sheets(self, path):
+        """The page count of a file written, by pdfinfo or qpdf."""
+        if PDFINFO:
+            return pdfinfo(path)[0]
+        if QPDF:
+            return int(subprocess.run([QPDF, "--show-npages", path], capture_output=True,
+                                      text=True, check=True).stdout)
+        self.skipTest("neither pdfinfo nor qpdf found")
+
+    def written(self, *args, out=None):
+        """Runs a job that must succeed; the bytes written to `out` (by default
+        the last argument), the file then removed."""
+        out = out or args[-1]
+        r = self.run_cli(*args)
+        self.assertEqual((r.returncode, r.stderr), (0, ""), args)
+        with open(out, "rb") as f:
+            data = f.read()
+        os.remove(out)
+        return data
+
+    def test_pages_and_password_go_with_their_input(self):
+        # --pages and --password after a name are that input's, before the
+        # first name every input's without its own. OUT marks where the
+        # output name goes; a 1x1 grid makes each cell a sheet.
+        ex, out = self.example, self.path("per-input.pdf")
+        second = self.path("second.pdf")
+        shutil.copy(ex, second)
+
+        def args_of(spelling):
+            return ["--grid", "1x1", *(out if a == "OUT" else a for a in spelling)]
+
+        # One input: every spelling is one sheetlay_nup call with pages 2-3.
+        same = [["--pages", "2-3", ex, "OUT"], [ex, "--pages", "2-3", "OUT"],
+                [ex, "OUT", "--pages", "2-3"], ["--pages", "1", ex, "--pages=2-3", "OUT"],
+                [ex, "--pages", "z", "OUT", "--pages", "2-3"]]
+        want = self.written(*args_of(same[0]), out=out)
+        for spelling in same[1:]:
+            with self.subTest(spelling=spelling):
+                self.assertTrue(self.written(*args_of(spelling), out=out) == want)
+
+        # Several inputs: (spelling, cells).
+        for spelling, cells in [
+                ([ex, second, "OUT"], 12),
+                ([ex, second, ex, "OUT"], 18),
+                (["--pages", "1", ex, second, "OUT"], 2),
+                (["--pages", "1", ex, second, "--pages", "2-4", "OUT"], 4),
+                ([ex, "--pages", "z-1", second, "--pages", "2,_,3", "OUT"], 9),
+                ([ex, "--pages", "1", "--pages", "1,2", second, "OUT"], 8)]:  # the last wins
+            with self.subTest(spelling=spelling):
+                r = self.run_cli(*args_of(spelling))
+                self.assertEqual((r.returncode, r.stderr), (0, ""))
+                self.assertEqual(self.sheets(out), cells)
+                os.remove(out)
+
+        # Failures name the input they concern.
+        for spelling, message in [
+                ([ex, second, "--pages", "9", "OUT"],
+                 "page 9 does not exist in %s (it has 6 pages)" % second),
+                (["--pages", "7", ex, second, "OUT"], "page 7 does not exist in %s" % ex),
+                ([ex, self.path("gone.pdf"), "OUT"], "cannot open %s" % self.path("gone.pdf"))]:
+            with self.subTest(spelling=spelling):
+                r = self.run_cli(*args_of(spelling))
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertIn(message, r.stderr)
+                self.assertFalse(os.path.exists(out))
+
+        if not QPDF:
+            self.skipTest("qpdf not found: no encrypted input")
+        enc = self.path("locked.pdf")
+        subprocess.run([QPDF, "--encrypt", "secret", "owner", "256", "--", ex, enc], check=True)
+        for spelling, failure in [
+                (["--password", "secret", enc, "OUT"], None),
+                ([enc, "--password", "secret", "OUT"], None),
+                ([enc, "OUT", "--password", "secret"], None),  # as 0.2 took it
+                (["--password", "secret", enc, enc, "OUT"], None),
+                ([enc, "--password", "secret", ex, "OUT"], None),
+                (["--password", "wrong", ex, enc, "--password", "secret", "OUT"], None),
+                ([enc, ex, "--password", "secret", "OUT"], "%s needs a password" % enc),
+                ([ex, enc, "--password", "wrong", "OUT"], "wrong password for %s" % enc),
+                (["--password", "wrong", enc, "OUT"], "wrong password for %s" % enc)]:
+            with self.subTest(spelling=spelling):
+                r = self.run_cli(*args_of(spelling))
+                if failure is None:
+                    self.assertEqual((r.returncode, r.stderr), (0, ""))
+                    os.remove(out)
+                else:
+                    self.assertEqual(r.returncode, 1)
+                    self.assertIn(failure, r.stderr)
+
+    def test_imposition_flags_reach_the_library(self):
+        # --plain keeps the sheets' content readable in the file. Each case:
+        # (flags, a check of the bytes, flags of the same job without it).
+        ex, out = self.example, self.path("flags.pdf")
+        placement = re.compile(rb"\nq (-?[\d.]+) (-?[\d.]+) (-?[\d.]+) (-?[\d.]+) "
+                               rb"-?[\d.]+ -?[\d.]+ cm /F\d+ Do Q")
+
+        def scales(data):
+            return {round(math.hypot(float(a), float(b)), 4)
+                    for a, b, _, _ in placement.findall(data)}
+
+        def turned(sign):  # a quarter turn: a = d = 0, b = sign * c
+            return lambda data: any(float(a) == 0 and float(d) == 0 and
+                                    (float(b) > 0) == (sign > 0) and float(b) == -float(c)
+                                    for a, b, c, d in placement.findall(data))
+
+        def upside_down(data):
+            return any(float(a) < 0 and float(d) < 0 for a, _, _, d in placement.findall(data))
+
+        slide = ["-n", "4", "--size", "a4", "--portrait", "--pages", "2,1,2"]  # page 2 is wide
+        cases = [
+            (["--crop-marks"], lambda d: b"/Separation" in d and b"/All" in d, []),
+            (["--cut-lines"], lambda d: re.search(rb"\[4 4\] 0 d", d), ["--gap", "8"]),
+            (["--turn", "left"], turned(+1), slide),
+            (["--turn", "right"], turned(-1), slide),
+            (["--same-scale"], lambda d: len(scales(d)) == 1, []),
+            (["--long-edge"], upside_down, ["--booklet", "--pages", "1,2,4,1,2,4"]),
+        ]
+        for flags, check, base in cases:
+            with self.subTest(flags=flags):
+                data = self.written("--plain", *base, *flags, ex, out)
+                self.assertTrue(check(data))
+                self.assertFalse(check(self.written("--plain", *base, ex, out)))
+                if QPDF:
+                    with open(out, "wb") as f:
+                        f.write(data)
+                    q = subprocess.run([QPDF, "--check", out], capture_output=True, text=True)
+                    self.assertEqual(q.returncode, 0, q.stdout)
+                    os.remove(out)
+
+        # Signatures change the order of a booklet's sides, not their number
+        # (6 pages: one run of 4 and one padded to 4, or one padded to 8).
+        booklet = self.written("--booklet", ex, out)
+        self.assertTrue(self.written("--booklet", "--signature", "0", ex, out) == booklet)
+        self.assertTrue(self.written("--booklet", "--signature", "1", ex, out) != booklet)
+        r = self.run_cli("--booklet", "--signature", "1", ex, out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(self.sheets(out), 4)
+
+        # Trimming: the library's refusal until it is built, a valid file after.
+        for flags in (["--trim"], ["--trim-same"], ["--trim", "--trim-margin", "2mm"],
+                      ["--trim-same", "--trim", "--trim-margin=0"]):
+            with self.subTest(flags=flags):
+                r = self.run_cli(*flags, ex, out)
+                if r.returncode == 1:
+                    self.assertEqual(r.stderr, "sheetlay: trim is not built yet\n")
+                    self.assertFalse(os.path.exists(out))
+                else:
+                    self.assertEqual((r.returncode, r.stderr), (0, ""))
+                    self.assertGreater(self.sheets(out), 0)
+                    os.remove(out)
+
+    def test_verbose_names_inputs_and_imposition(self):
+        ex, out = self.example, self.path("verbose.pdf")
+        r = self.run_cli("-v", "--booklet", "--signature", "2", "--long-edge", "--same-scale",
+                         "--turn", "right", "--crop-marks", "--cut-lines", ex, "--pages", "1-3",
+                         ex, out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertRegex(r.stdout, r"^sheetlay: wrote \S+verbose\.pdf \(\d+ bytes\) from 2 inputs: "
+                                   r"2x1 grid, .*, pages 1-3; all, booklet, signatures of 2 sheets, "
+                                   r"long-edge duplex, same scale, turned right, crop marks, "
+                                   r"cut lines, compact\n$")
 
     def test_progress(self):
         # Forced on, the bar is drawn on stderr and wiped at the end (bytes:
