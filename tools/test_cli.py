@@ -99,6 +99,7 @@ class Cli(unittest.TestCase):
             # be told apart between them.
             ([ex, ex, out, "--pages", "1"], "--pages after the output name"),
             ([ex, ex, out, "--password", "x"], "--password after the output name"),
+            (["x"] * 4097 + [out], "at most 4096 inputs (got 4097)"),  # the library's limit
             (["--signature", "2", ex, out], "--signature is for booklets (add --booklet)"),
             (["--signature", "0", ex, out], "--signature is for booklets"),
             (["--long-edge", ex, out], "--long-edge is for booklets (add --booklet)"),
