@@ -262,7 +262,7 @@ class Sheetlay {
       m.HEAPU8.fill(0, outp, outp + 8);
       m.HEAPU8[err] = 0;
       let ok;
-      if (list.length === 1 && !this.severalInputs) {
+      if (list.length === 1) {
         const pages = list[0].pages ?? defaults.pages;
         const password = list[0].password ?? defaults.password;
         const d = new DataView(m.HEAPU8.buffer);
