@@ -80,6 +80,34 @@ test('the WebAssembly build writes the native build\'s bytes', { skip: !ready ? 
   assert.ok(compared >= files.length * 3);
 });
 
+test('several inputs: the module joins them as the native program does', { skip: !ready ? 'not built'
+  : files.length < 3 ? 'no corpus' : false }, async (t) => {
+  const { loadSheetlay } = await import(pathToFileURL(path.join(webDir, 'sheetlay-api.js')).href);
+  const lib = await loadSheetlay();
+  if (!lib.severalInputs) {
+    t.skip('this build of the library has no several-inputs call');
+    return;
+  }
+  const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'sheetlay-web-'));
+  try {
+    const trio = ['pdflatex-4-pages.pdf', 'pdflatex-outline.pdf', 'annotated_pdf.pdf'].map((f) => path.join(corpus, f))
+      .filter((f) => fs.existsSync(f));
+    const out = path.join(tmp, 'joined.pdf');
+    const native = spawnSync(cli, ['-n', '6', '--size', 'a4', '--margin', '14.2', ...trio, out], { encoding: 'utf8' });
+    assert.equal(native.status, 0, native.stderr);
+    const wasm = lib.nup(trio.map((f) => fs.readFileSync(f)), { n: 6, size: 'a4', margin: 14.2 });
+    assert.equal(Buffer.compare(Buffer.from(wasm), fs.readFileSync(out)), 0);
+    // Each input's own selection, and the options' selection for the others.
+    const mixed = lib.nup([{ data: fs.readFileSync(trio[0]), pages: 'z' }, fs.readFileSync(trio[1])], { pages: '1' });
+    fs.writeFileSync(out, mixed);
+    const nativeMixed = spawnSync(cli, ['--pages', '1', trio[0], '--pages', 'z', trio[1], path.join(tmp, 'n.pdf')]);
+    assert.equal(nativeMixed.status, 0);
+    assert.equal(Buffer.compare(Buffer.from(mixed), fs.readFileSync(path.join(tmp, 'n.pdf'))), 0);
+  } finally {
+    fs.rmSync(tmp, { recursive: true, force: true });
+  }
+});
+
 test('the wrapper checks its arguments and reports the library\'s messages', { skip: !ready ? 'not built' : false },
   async () => {
     const { loadSheetlay, SheetlayError } = await import(pathToFileURL(path.join(webDir, 'sheetlay-api.js')).href);
