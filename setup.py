@@ -54,7 +54,7 @@ def wheel_target():
 def build_folder():
     """setuptools' build folder for this target: a Windows build must not pick up the
     Linux binaries of an earlier build (and the other way round)."""
-    return os.path.join("build", "python-" + (wheel_target() or "native"))
+    return os.path.join("build-python", wheel_target() or "native")
 
 
 def cmake_build(stage):
@@ -66,6 +66,13 @@ def cmake_build(stage):
     if not cmake:
         raise RuntimeError("building sheetlay needs CMake 3.25 or later (Debian: apt-get install cmake)")
     build = os.path.join(ROOT, build_folder(), "cmake")
+    cache = os.path.join(build, "CMakeCache.txt")
+    if os.path.exists(cache):
+        # A folder configured for a clone elsewhere (copied or moved) is started anew.
+        with open(cache, encoding="utf-8", errors="replace") as f:
+            home = re.search(r"^CMAKE_HOME_DIRECTORY:INTERNAL=(.*)$", f.read(), re.M)
+        if not home or os.path.realpath(home.group(1)) != os.path.realpath(ROOT):
+            shutil.rmtree(build)
     args = [cmake, "-S", ROOT, "-B", build,
             "-DCMAKE_BUILD_TYPE=Release",
             "-DSHEETLAY_BUILD_TESTS=OFF", "-DSHEETLAY_BUILD_TOOLS=ON",

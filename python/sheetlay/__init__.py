@@ -31,7 +31,7 @@ import re
 import sys
 import threading
 from collections.abc import Mapping as _MappingType
-from typing import (Any, Callable, Collection, Dict, List, Mapping, Optional, Sequence, Tuple,
+from typing import (Any, Callable, Collection, List, Mapping, Optional, Tuple,
                     Union)
 
 __all__ = ["nup", "nup_bytes", "version", "SheetlayError", "ORDERS", "SIZES", "ORIENTATIONS",
@@ -653,8 +653,10 @@ _DOC_OPTIONS = """
     "path" or "data" and optionally "pages" and "password". The keywords
     `pages` and `password` serve every input that has none of its own.
 
-    Grid (one of): n (2, 4, 6, 9 or 16: 2x1, 2x2, 3x2, 3x3, 4x4), grid=(c, r),
-                   columns=c / rows=r (1 to 32 each; default 2 x 2)
+    n              2, 4, 6, 9 or 16: the classic grids 2x1, 2x2, 3x2, 3x3, 4x4
+    grid           (columns, rows), 1 to 32 each (default (2, 2))
+    columns, rows  the grid one number at a time (give only one of n, grid
+                   and columns/rows)
     order          "ltr" or "rtl": the direction rows run in
     columns_first  fill each column before the next (default False)
     bottom_up      start at the bottom row (default False)
@@ -690,9 +692,9 @@ _DOC_OPTIONS = """
     plain          the output of the fixed-grid calls: compress "none", keep
                    nothing and, unless given, orientation "as-given"
 
-    signature, duplex, turn, marks, trim, trim_margin, fit="same", several
-    inputs, data inputs of nup() and file inputs of nup_bytes() need the
-    library 0.3 or later; with an older one they raise SheetlayError.
+    A library older than 0.3 raises SheetlayError for signature, duplex,
+    turn, marks, trim, trim_margin, fit="same", several inputs, data inputs
+    of nup() and file inputs of nup_bytes().
 
     Raises SheetlayError with the library's message when the library fails
     (the output is then not written), ValueError or TypeError for arguments
