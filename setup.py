@@ -18,7 +18,6 @@ import os
 import re
 import shutil
 import subprocess
-import sys
 
 from setuptools import Distribution, setup
 from setuptools.command.build_py import build_py as _build_py
