@@ -50,10 +50,11 @@ check_wheel() { # wheel file, then the files it must hold beside the Python ones
   shift
   [[ -f "$wheel" ]] || { echo "missing wheel: $wheel" >&2; exit 1; }
   /usr/bin/python3 - "$wheel" "$@" <<'PY'
-import sys, zipfile
+import glob, os, sys, zipfile
 wheel, binaries = sys.argv[1], sys.argv[2:]
 names = set(zipfile.ZipFile(wheel).namelist())
-python = {"sheetlay/__init__.py", "sheetlay/__main__.py", "sheetlay/_version.py", "sheetlay/py.typed"}
+python = {"sheetlay/" + os.path.basename(p) for p in glob.glob("python/sheetlay/*.py")}
+python |= {"sheetlay/_version.py", "sheetlay/py.typed"}
 want = python | {"sheetlay/" + b for b in binaries}
 missing = want - names
 package = {n for n in names if n.startswith("sheetlay/")}
