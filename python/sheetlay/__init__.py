@@ -19,7 +19,8 @@ carries one); the system's loader (ctypes.util.find_library, then the plain
 library name). `python -m sheetlay ARGS` runs the command-line program
 installed with the package.
 
-Pure Python, no dependencies beyond the standard library.
+The module is pure Python (ctypes, nothing beyond the standard library); an
+installed package carries the library and the program beside it.
 """
 
 from __future__ import annotations
