@@ -154,16 +154,35 @@ SHEETLAY_API int32_t sheetlay_create_bordered(const char *input_path, const char
 
 extern "C" {
 
-SHEETLAY_API void sheetlay_options_init(sheetlay_options *opt) {
+// Hosts built against this header reach the sized form through a macro of
+// this name; the exported function under the plain name is what a 0.2 host's
+// binary calls, on its 112-byte structure.
+#undef sheetlay_options_init
+
+SHEETLAY_API void sheetlay_options_init_sized(sheetlay_options *opt, size_t size) {
     if (!opt) return;
-    *opt = sheetlay_options{};
-    opt->size = sizeof(sheetlay_options);
-    opt->columns = 2;
-    opt->rows = 2;
-    opt->orientation = SHEETLAY_ORIENT_AUTO;
-    opt->fit = SHEETLAY_FIT_SCALE;
-    opt->keep = SHEETLAY_KEEP_ALL;
-    opt->compress = SHEETLAY_COMPRESS_COMPACT;
+    if (size != sheetlay::kOptionsSize02 && size != sizeof(sheetlay_options)) {
+        // Only the size field, so that the next call refuses the structure.
+        if (size >= sizeof opt->size) opt->size = static_cast<uint32_t>(size);
+        return;
+    }
+    sheetlay_options d{};
+    d.size = static_cast<uint32_t>(size);
+    d.columns = 2;
+    d.rows = 2;
+    d.orientation = SHEETLAY_ORIENT_AUTO;
+    d.fit = SHEETLAY_FIT_SCALE;
+    d.keep = SHEETLAY_KEEP_ALL;
+    d.compress = SHEETLAY_COMPRESS_COMPACT;
+    d.duplex = SHEETLAY_DUPLEX_SHORT_EDGE;
+    d.turn = SHEETLAY_TURN_NONE;
+    d.trim = SHEETLAY_TRIM_NONE;
+    // A 0.2 structure ends before the fields added in 0.3: nothing is written past it.
+    std::memcpy(opt, &d, size);
+}
+
+SHEETLAY_API void sheetlay_options_init(sheetlay_options *opt) {
+    sheetlay_options_init_sized(opt, sheetlay::kOptionsSize02);
 }
 
 SHEETLAY_API int32_t sheetlay_nup(const char *input_path, const char *output_path,

@@ -93,9 +93,18 @@ bool parse_selection(const char *text, std::vector<sel_item> *out) {
 bool read_options(const sheetlay_options *opt, job_options *o) {
     *o = job_options{};
     if (!opt) return true;
-    if (opt->size != sizeof(sheetlay_options)) {
+    if (opt->size != sizeof(sheetlay_options) && opt->size != kOptionsSize02) {
         set_error("options structure of unknown size %u", static_cast<unsigned>(opt->size));
         return false;
+    }
+    // A 0.2 host's structure ends before the fields added in 0.3: those are
+    // not read and keep their defaults.
+    sheetlay_options full;
+    if (opt->size != sizeof(sheetlay_options)) {
+        sheetlay_options_init_sized(&full, sizeof full);
+        std::memcpy(&full, opt, kOptionsSize02);
+        full.size = sizeof full;
+        opt = &full;
     }
     if (opt->columns < 1 || opt->columns > 32) {
         set_error("columns must be 1 to 32 (got %d)", static_cast<int>(opt->columns));
@@ -120,8 +129,8 @@ bool read_options(const sheetlay_options *opt, job_options *o) {
         set_error("orientation must be 0 to 3 (got %d)", static_cast<int>(opt->orientation));
         return false;
     }
-    if (opt->fit != 0 && opt->fit != 1) {
-        set_error("fit must be 0 or 1 (got %d)", static_cast<int>(opt->fit));
+    if (opt->fit < 0 || opt->fit > 2) {
+        set_error("fit must be 0 to 2 (got %d)", static_cast<int>(opt->fit));
         return false;
     }
     if (!finite_at_least_zero(opt->margin)) {
@@ -148,6 +157,39 @@ bool read_options(const sheetlay_options *opt, job_options *o) {
         set_error("compress must be 0 or 1 (got %d)", static_cast<int>(opt->compress));
         return false;
     }
+    if (opt->signature < 0 || opt->signature > 256) {
+        set_error("signature must be 0 to 256 (got %d)", static_cast<int>(opt->signature));
+        return false;
+    }
+    if (opt->duplex != 0 && opt->duplex != 1) {
+        set_error("duplex must be 0 or 1 (got %d)", static_cast<int>(opt->duplex));
+        return false;
+    }
+    if ((opt->signature != 0 || opt->duplex != 0) && opt->booklet == 0) {
+        set_error("signature and duplex are for booklets");
+        return false;
+    }
+    if (opt->turn < 0 || opt->turn > 2) {
+        set_error("turn must be 0 to 2 (got %d)", static_cast<int>(opt->turn));
+        return false;
+    }
+    const uint32_t known_marks = SHEETLAY_MARK_CROP | SHEETLAY_MARK_CUT;
+    if (opt->marks & ~known_marks) {
+        set_error("unknown marks flags 0x%x", static_cast<unsigned>(opt->marks & ~known_marks));
+        return false;
+    }
+    if (opt->trim < 0 || opt->trim > 2) {
+        set_error("trim must be 0 to 2 (got %d)", static_cast<int>(opt->trim));
+        return false;
+    }
+    if (!finite_at_least_zero(opt->trim_margin)) {
+        set_error("trim margin must be a number >= 0");
+        return false;
+    }
+    if (opt->trim != 0) {
+        set_error("trim is not built yet");
+        return false;
+    }
     if (!parse_selection(opt->pages, &o->selection)) return false;
     o->all_pages = o->selection.empty();
     o->cols = opt->columns;
@@ -167,6 +209,12 @@ bool read_options(const sheetlay_options *opt, job_options *o) {
     if (opt->password) o->password = opt->password;
     o->progress = opt->progress;
     o->progress_user = opt->progress_user;
+    o->signature = opt->signature;
+    o->duplex = opt->duplex;
+    o->turn = opt->turn;
+    o->marks = opt->marks;
+    o->trim = opt->trim;
+    o->trim_margin = opt->trim_margin;
     return true;
 }
 

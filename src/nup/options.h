@@ -9,6 +9,7 @@
 #ifndef SHEETLAY_NUP_OPTIONS_H
 #define SHEETLAY_NUP_OPTIONS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,7 +48,19 @@ struct job_options {
     std::string password;
     sheetlay_progress_fn progress = nullptr;
     void *progress_user = nullptr;
+    int32_t signature = 0;  // booklet sheets per signature; 0: one booklet
+    int32_t duplex = SHEETLAY_DUPLEX_SHORT_EDGE;
+    int32_t turn = SHEETLAY_TURN_NONE;
+    uint32_t marks = 0;
+    int32_t trim = SHEETLAY_TRIM_NONE;
+    double trim_margin = 0;
 };
+
+// The size of the options structure of 0.2 hosts: everything before the
+// fields added in 0.3, which such hosts neither have nor set.
+constexpr size_t kOptionsSize02 = offsetof(sheetlay_options, signature);
+static_assert(sizeof(void *) != 8 || kOptionsSize02 == 112, "0.2 structure is 112 bytes on 64-bit");
+static_assert(sizeof(void *) != 8 || sizeof(sheetlay_options) == 144, "0.3 structure is 144 bytes on 64-bit");
 
 // Reads and checks *opt (null: the defaults). False with the error text set
 // when an option is refused.
