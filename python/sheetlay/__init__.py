@@ -205,7 +205,7 @@ def _finish(ok, err, wrapper):
 
 
 def _needs_0_3(lib, what):
-    raise SheetlayError("%s needs the sheetlay library 0.3 or later (this one is %s)"
+    raise SheetlayError("%s: the sheetlay library %s cannot do this (0.3 or later can)"
                         % (what, lib.sheetlay_version().decode("ascii", "replace")))
 
 
