@@ -132,6 +132,14 @@ class Installed(unittest.TestCase):
                 if path == program:
                     # The program finds the library beside itself.
                     self.assertEqual(re.findall(r"\((?:RUNPATH|RPATH)\).*\[(.+)\]", dynamic), ["$ORIGIN"])
+        # The C++ runtime linked in stays inside: a process that loads another
+        # C++ library must not get this one's copy of the runtime's symbols.
+        syms = subprocess.run(["readelf", "--dyn-syms", "-W", lib], capture_output=True, text=True,
+                              check=True).stdout
+        exported = {f[7].split("@")[0] for f in (line.split() for line in syms.splitlines())
+                    if len(f) >= 8 and f[4] in ("GLOBAL", "WEAK") and f[6] != "UND"}
+        self.assertTrue(exported)
+        self.assertEqual({n for n in exported if not n.startswith("sheetlay_")}, set())
         if shutil.which("ldd"):
             r = subprocess.run(["ldd", program], capture_output=True, text=True, env=clean_env())
             self.assertNotIn("not found", r.stdout)
