@@ -222,6 +222,20 @@ def _prepare(lib, opt):
             _needs_0_3(lib, 'fit="same"')
 
 
+def _input_array(sources):
+    """The sheetlay_input array of the inputs (one slot at least, so that the
+    pointer is never NULL and the library judges the count)."""
+    array = (_Input * max(len(sources), 1))()
+    for slot, s in zip(array, sources):
+        slot.path, slot.pages, slot.password = s.path, s.pages, s.password
+        if s.data is not None:
+            # c_char_p points at the bytes object's own buffer, which the
+            # caller's `sources` keeps alive until the call returns.
+            slot.data = ctypes.cast(ctypes.c_char_p(s.data), ctypes.c_void_p)
+            slot.data_len = len(s.data)
+    return array
+
+
 def _run(sources, several, output, kwargs):
     """Runs one job: `output` a path (bytes) or None for memory output."""
     opt, wrapper = _options(**kwargs)
@@ -250,14 +264,7 @@ def _run(sources, several, output, kwargs):
                        "a PDF in memory written to a file" if output is not None else
                        "a file input of nup_bytes")
         opt.pages, opt.password = None, None
-        array = (_Input * max(len(sources), 1))()
-        for slot, s in zip(array, sources):
-            slot.path, slot.pages, slot.password = s.path, s.pages, s.password
-            if s.data is not None:
-                # c_char_p points at the bytes object's own buffer, which
-                # `sources` keeps alive until the call returns.
-                slot.data = ctypes.cast(ctypes.c_char_p(s.data), ctypes.c_void_p)
-                slot.data_len = len(s.data)
+        array = _input_array(sources)
         if output is not None:
             ok = lib.sheetlay_nup_inputs(array, len(sources), output, ctypes.byref(opt),
                                          err, _ERR_SIZE)

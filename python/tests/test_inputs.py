@@ -3,6 +3,7 @@ fit="same", marks, trim): how the arguments reach the structures handed to C,
 and, with a 0.3 library, what the library makes of them. Runs as test_sheetlay
 does (unittest under CTest, pytest against the installed package)."""
 
+import ctypes
 import os
 import pathlib
 import shutil
@@ -67,6 +68,20 @@ class Normalize(unittest.TestCase):
                 got, got_several = sheetlay._inputs(value, bytes_is_data)
                 self.assertEqual([as_dict(s) for s in got], want)
                 self.assertEqual(got_several, several)
+
+    def test_array_handed_to_c(self):
+        # What the library reads through each sheetlay_input: the data's bytes
+        # at the pointer, NULL for what is not given.
+        pdf = b"%PDF-1.4\n" + bytes(range(256)) * 4
+        sources, _ = sheetlay._inputs([("a.pdf", "1-3", "pw"), {"data": pdf, "pages": "_"}, b"b.pdf"],
+                                      False)
+        array = sheetlay._input_array(sources)
+        self.assertEqual(ctypes.sizeof(sheetlay._Input), 40)
+        got = [(x.path, ctypes.string_at(x.data, x.data_len) if x.data else None, x.data_len,
+                x.pages, x.password) for x in array]
+        self.assertEqual(got, [(b"a.pdf", None, 0, b"1-3", b"pw"), (None, pdf, len(pdf), b"_", None),
+                               (b"b.pdf", None, 0, None, None)])
+        self.assertEqual(len(sheetlay._input_array([])), 1)
 
     def test_refused(self):
         cases = [
