@@ -54,6 +54,13 @@ class Documentation(unittest.TestCase):
         self.assertTrue(os.path.isfile(os.path.join(PACKAGE_DIR, "py.typed")))
         self.assertIn("return", sheetlay.nup.__annotations__)
 
+    def test_module_entry_without_a_program(self):
+        # A source copy has no program to run: a clear message and 127 (as a
+        # shell says for a missing command), never a traceback.
+        if sheetlay.__main__.program() is not None:
+            self.skipTest("this copy has a program")
+        self.assertEqual(sheetlay.__main__.main(["--version"]), 127)
+
     def test_versions_agree(self):
         # CMakeLists.txt's project() version is the package's and the library's.
         self.assertRegex(sheetlay.__version__, r"^\d+\.\d+\.\d+$")
