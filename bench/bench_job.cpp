@@ -1,6 +1,6 @@
 // The whole job, timed in fresh processes: the corpus's GeoTopo book and its
-// ten-fold and fifty-fold copies made 4-up, compact and uncompressed (and
-// compact in memory), next to `cp` of the same input and PyMuPDF's 4-up by
+// ten-fold and fifty-fold copies made 4-up on A4 with pages only (keep 0),
+// compact and uncompressed (and compact in memory), next to `cp` of the same input and PyMuPDF's 4-up by
 // show_pdf_page when python3 can import fitz.
 //
 //   bench_job [rounds]            (default 7 rounds; --benchmark_* options,
@@ -10,7 +10,8 @@
 // so that they share no objects) into bench_job-inputs/ beside this program. Every job is this program started again (a fresh
 // process: `bench_job --job MODE IN OUT`), the modes of one input one after
 // another in each round, rounds alternating, medians printed. For each job:
-// the wall time of the whole process (what `cp` is timed by too), the time
+// the wall time of the whole process (what `cp` is timed by too), its CPU
+// time (user and system: on a busy machine the steadier figure), the time
 // of the call inside it, the peak RSS the kernel reports above that of a
 // process that only starts (idle) and above the input's size, and the size
 // of the output.
@@ -61,6 +62,10 @@ int job(const char *mode, const char *in, const char *out) {
     sheetlay_options o;
     sheetlay_options_init(&o);
     o.compress = std::strcmp(mode, "none") == 0 ? SHEETLAY_COMPRESS_NONE : SHEETLAY_COMPRESS_COMPACT;
+    // 4-up on A4, pages only (no links, annotations, outline or info).
+    o.sheet_width = 595.28;
+    o.sheet_height = 841.89;
+    o.keep = 0;
     char err[256];
     if (std::strcmp(mode, "mem") == 0) {
         // The input read into memory stands for the host's copy of it.
@@ -98,7 +103,7 @@ int job(const char *mode, const char *in, const char *out) {
 // The parent
 
 struct sample {
-    double wall = -1, call = -1;
+    double wall = -1, call = -1, cpu = -1;
     long peak_kib = -1;
 };
 
@@ -129,6 +134,7 @@ sample spawn(const std::vector<std::string> &argv) {
     if (wait4(pid, &status, 0, &ru) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return r;
     r.wall = std::chrono::duration<double>(clock_type::now() - t0).count();
     r.peak_kib = ru.ru_maxrss;
+    r.cpu = ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
     if (!text.empty()) r.call = std::atof(text.c_str());
     return r;
 }
@@ -158,7 +164,7 @@ double median(std::vector<double> v) {
 struct mode_stats {
     std::string name;
     std::vector<std::string> argv;  // IN and OUT are put in
-    std::vector<double> wall, call;
+    std::vector<double> wall, call, cpu;
     long peak_kib = -1;
     long size = -1;
 };
@@ -178,6 +184,11 @@ const mode_stats *find(const scale &s, const char *name) {
 double wall_of(const scale &s, const char *name) {
     const mode_stats *m = find(s, name);
     return m ? median(m->wall) : -1;
+}
+
+double cpu_of(const scale &s, const char *name) {
+    const mode_stats *m = find(s, name);
+    return m ? median(m->cpu) : -1;
 }
 
 }  // namespace
@@ -276,6 +287,7 @@ int main(int argc, char **argv) {
                     continue;
                 }
                 m.wall.push_back(x.wall);
+                m.cpu.push_back(x.cpu);
                 if (x.call >= 0 && m.name != "PyMuPDF") m.call.push_back(x.call);
                 m.peak_kib = std::max(m.peak_kib, x.peak_kib);
                 m.size = file_size(out);
@@ -285,14 +297,14 @@ int main(int argc, char **argv) {
     }
 
     std::printf("%d round(s), medians; idle process %.1f MiB\n", rounds, idle.peak_kib / 1024.0);
-    std::printf("%-10s %-16s %10s %10s %12s %12s %13s\n", "input", "job", "process", "call", "peak-idle",
-                "above input", "output");
+    std::printf("%-10s %-16s %10s %10s %10s %12s %12s %13s\n", "input", "job", "process", "CPU", "call",
+                "peak-idle", "above input", "output");
     for (const scale &s : scales) {
         for (const mode_stats &m : s.modes) {
             if (m.wall.empty()) continue;
             double above_idle = (m.peak_kib - idle.peak_kib) / 1024.0;
-            std::printf("%-10s %-16s %8.1f ms %8.1f ms %8.1f MiB %8.1f MiB %13ld\n", s.name.c_str(),
-                        m.name.c_str(), median(m.wall) * 1e3, m.call.empty() ? -1.0 : median(m.call) * 1e3,
+            std::printf("%-10s %-16s %8.1f ms %8.1f ms %8.1f ms %8.1f MiB %8.1f MiB %13ld\n", s.name.c_str(),
+                        m.name.c_str(), median(m.wall) * 1e3, median(m.cpu) * 1e3, m.call.empty() ? -1.0 : median(m.call) * 1e3,
                         above_idle, above_idle - s.bytes / 1048576.0, m.size);
         }
         std::printf("%-10s input %ld bytes\n", "", s.bytes);
@@ -310,16 +322,18 @@ int main(int argc, char **argv) {
     if (const mode_stats *m = find(fifty, "compact, memory"))
         std::printf("  fifty-fold memory call   peak above input + output %.1f MiB (goal <= 16)\n",
                     (m->peak_kib - idle.peak_kib) / 1024.0 - (fifty.bytes + m->size) / 1048576.0);
-    std::printf("  ten-fold compact / cp          %.2f (goal <= 4)\n", wall_of(ten, "compact") / wall_of(ten, "cp"));
+    std::printf("  ten-fold compact / cp          %.2f, CPU %.2f (goal <= 4)\n",
+                wall_of(ten, "compact") / wall_of(ten, "cp"), cpu_of(ten, "compact") / cpu_of(ten, "cp"));
     if (have_fitz)
         std::printf("  ten-fold PyMuPDF / compact     %.1f (goal >= 30)\n",
                     wall_of(ten, "PyMuPDF") / wall_of(ten, "compact"));
     else
         std::printf("  PyMuPDF: python3 cannot import fitz, not measured\n");
-    std::printf("  GeoTopo compact / uncompressed %.2f (goal <= 0.5)\n",
-                wall_of(one, "compact") / wall_of(one, "uncompressed"));
-    std::printf("  fifty-fold / ten-fold compact  %.2f (goal <= 5.5)\n",
-                wall_of(fifty, "compact") / wall_of(ten, "compact"));
+    std::printf("  GeoTopo compact / uncompressed %.2f, CPU %.2f (goal <= 0.5)\n",
+                wall_of(one, "compact") / wall_of(one, "uncompressed"),
+                cpu_of(one, "compact") / cpu_of(one, "uncompressed"));
+    std::printf("  fifty-fold / ten-fold compact  %.2f, CPU %.2f (goal <= 5.5)\n",
+                wall_of(fifty, "compact") / wall_of(ten, "compact"), cpu_of(fifty, "compact") / cpu_of(ten, "compact"));
     std::system(("rm -rf " + quote(work)).c_str());
     return 0;
 }
