@@ -112,9 +112,50 @@ void put_int(std::string &s, int64_t v) {
 // ---------------------------------------------------------------------------
 // The output image
 
+namespace {
+
+// The thread's image buffer, kept between calls so that its pages are
+// faulted in once, not on every call. An image made while the thread's
+// buffer is in use (a call from a progress callback, repack's second image)
+// has its own.
+struct thread_window {
+    buf b{};
+    bool busy = false;
+    ~thread_window() { buf_free(&b); }
+};
+thread_local thread_window t_window;
+
+// A buffer that grew past this (one huge object) is not kept.
+constexpr uint64_t kKeptWindow = uint64_t{16} << 20;
+
+}  // namespace
+
 image::image() {
+    if (!t_window.busy) {
+        t_window.busy = true;
+        thread_buf_ = true;
+        b_ = t_window.b;
+        t_window.b = buf{};
+    }
     buf_reserve(&b_, 0);  // first block: 1 MiB
+    if (!b_.data && thread_buf_) {
+        t_window.busy = false;  // no destructor runs for a constructor that throws
+        thread_buf_ = false;
+    }
     check();
+    b_.len = 0;
+    b_.data[0] = 0;
+}
+
+image::~image() {
+    if (thread_buf_) {
+        t_window.busy = false;
+        if (b_.data && b_.cap <= kKeptWindow) {
+            t_window.b = b_;
+            return;
+        }
+    }
+    buf_free(&b_);
 }
 
 void image::stream_to(sink *to, packer *pk) {

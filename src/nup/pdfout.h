@@ -116,11 +116,12 @@ class packer;  // nup/repack: object streams of compact output
 // Given a sink, it streams: the buffer holds only the object being written
 // (objects are delimited by offsets::record and next_object), which goes to
 // the sink, or with a packer into an object stream, once the next one
-// starts. The buffer keeps its size from object to object.
+// starts. The buffer keeps its size from object to object, and the thread
+// keeps it from call to call.
 class image {
 public:
     image();
-    ~image() { buf_free(&b_); }
+    ~image();
     image(const image &) = delete;
     image &operator=(const image &) = delete;
 
@@ -174,6 +175,7 @@ private:
     packer *pk_ = nullptr;
     int64_t num_ = -1;     // the object being written, -1 none
     bool spilled_ = false;
+    bool thread_buf_ = false;  // b_ is the thread's, given back at the end
     // Top-level pieces put: (position, output offset), to find bytes again.
     array<uint64_t> piece_at_, piece_out_;
 };
