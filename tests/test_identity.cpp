@@ -3,7 +3,8 @@
 // SHA-256 digests tests/identity_digests.inc records. The table was made from
 // the writer as it stood before the output was streamed, so any change to
 // where bytes go that changes a byte fails here. A failed call is recorded
-// by its message.
+// by its message. Pages placed more than once are among them: their content
+// is copied from where it was written first (the file, or the memory block).
 //
 // The table is made again (after a change meant to alter the output) with
 //   SHEETLAY_IDENTITY_WRITE=tests/identity_digests.inc build/tests/sheetlay_tests \
@@ -100,7 +101,13 @@ const Call kCalls[] = {
          o.sheet_height = 1191;
          o.compress = SHEETLAY_COMPRESS_NONE;
      }},
+    {"none-repeat", 3, 0, 0, 0,
+     [](sheetlay_options &o) {
+         o.compress = SHEETLAY_COMPRESS_NONE;
+         o.pages = "1,1,2,1,z,2";
+     }},
     {"mem-compact", 4, 0, 0, 0, [](sheetlay_options &) {}},
+    {"mem-repeat", 4, 0, 0, 0, [](sheetlay_options &o) { o.pages = "2,1,2,z,2,1"; }},
     {"mem-none-keep0", 4, 0, 0, 0,
      [](sheetlay_options &o) {
          o.compress = SHEETLAY_COMPRESS_NONE;

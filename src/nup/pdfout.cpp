@@ -193,22 +193,12 @@ void image::append_own(uint64_t at, uint64_t n) {
     }
     if (hi == 0 || piece_at_[lo] > at) fail(kGenericFailure);
     const uint64_t from = piece_out_[lo] + (at - piece_at_[lo]);
-    if (spilled_) {
-        // Copied through the buffer in slices: the buffer stays its size.
-        unsigned char slice[4096];
-        for (uint64_t done = 0; done < n;) {
-            size_t k = static_cast<size_t>(n - done < sizeof slice ? n - done : sizeof slice);
-            out_->read(from + done, slice, k);
-            append(slice, k);
-            done += k;
-        }
-        return;
-    }
     buf_reserve(&b_, n);
     check();
     out_->read(from, b_.data + b_.len, static_cast<size_t>(n));
     b_.len += n;
     b_.data[b_.len] = 0;
+    if (spilled_) route();  // what follows a spill goes straight on
 }
 
 void image::insert(uint64_t at, const std::string &s) {
