@@ -190,7 +190,13 @@ std::string compressed_text(const std::string &text, int level) {
     return z;
 }
 
-packer::packer(uint64_t first_new) : base_(first_new), rows_(static_cast<size_t>(first_new)) {}
+packer::packer(uint64_t first_new) : base_(first_new) {
+    // The rows of the object streams and of the table itself come after the
+    // objects' rows: room for them now, so that the vector is not copied
+    // into one twice its size at the end.
+    rows_.reserve(static_cast<size_t>(first_new + first_new / kPerStream + 64));
+    rows_.resize(static_cast<size_t>(first_new));
+}
 
 bool packer::take(uint32_t num, const unsigned char *t, uint64_t n) {
     if (num >= base_) return false;
@@ -202,7 +208,7 @@ bool packer::take(uint32_t num, const unsigned char *t, uint64_t n) {
     cur_.head += ' ';
     put_int(cur_.head, static_cast<int64_t>(cur_.data.size()));
     cur_.head += ' ';
-    rows_[it.num] = row{2, base_ + packed_.size(), cur_.count};
+    rows_[it.num] = row{base_ + packed_.size(), cur_.count, 2};
     cur_.data.append(reinterpret_cast<const char *>(t + it.body),
                      static_cast<size_t>(it.body_end - it.body));
     cur_.data += '\n';
@@ -211,7 +217,7 @@ bool packer::take(uint32_t num, const unsigned char *t, uint64_t n) {
 }
 
 void packer::top(uint32_t num, uint64_t at) {
-    if (num < base_) rows_[num] = row{1, at, 0};
+    if (num < base_) rows_[num] = row{at, 0, 1};
 }
 
 void packer::close_stream() {
@@ -239,7 +245,7 @@ void packer::finish(image &img, const std::string &root, const std::string &info
                     const std::string &id) {
     close_stream();
     for (size_t k = 0; k < packed_.size(); ++k) {
-        rows_.push_back(row{1, img.out_len(), 0});
+        rows_.push_back(row{img.out_len(), 0, 1});
         append_stream_object(img, base_ + k, dicts_[k], packed_[k]);
         std::string().swap(packed_[k]);
     }
@@ -247,7 +253,7 @@ void packer::finish(image &img, const std::string &root, const std::string &info
     // The cross-reference stream lists itself too.
     const uint64_t xnum = rows_.size();
     const uint64_t xat = img.out_len();
-    rows_.push_back(row{1, xat, 0});
+    rows_.push_back(row{xat, 0, 1});
     uint64_t max2 = 0, max3 = 0;
     for (const row &r : rows_) {
         max2 = std::max(max2, r.f2);

@@ -43,10 +43,10 @@ public:
 private:
     // One row of the cross-reference stream: 0 free, 1 at offset f2, 2 in
     // object stream f2 at index f3.
-    struct row {
-        uint8_t type = 0;
+    struct row {  // 16 bytes: one for every object of the output
         uint64_t f2 = 0;
         uint32_t f3 = 0;
+        uint8_t type = 0;
     };
     // The object stream that fills: "num offset ..." pairs and the bodies,
     // each ended by a line feed.
