@@ -9,8 +9,10 @@
 // The table is made again (after a change meant to alter the output) with
 //   SHEETLAY_IDENTITY_WRITE=tests/identity_digests.inc build/tests/sheetlay_tests \
 //       --gtest_filter='Identity.*'
-// Generated inputs are compressed by zlib; their own digest is in the table,
-// and rows of an input that came out differently (another zlib) are skipped.
+// Rows are chosen by the library's version: the rows of other versions are
+// kept by writing to another file and joining the two. Generated inputs are
+// compressed by zlib; their own digest is in the table, and rows of an input
+// that came out differently (another zlib) are skipped.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -28,8 +30,10 @@
 
 namespace {
 
+// The library's version is part of the output (the /Producer of the
+// document information), so each row holds the version it was made for.
 struct Row {
-    const char *input, *call, *digest;
+    const char *input, *call, *digest, *version;
 };
 
 const Row kTable[] = {
@@ -189,8 +193,11 @@ std::vector<std::pair<std::string, std::string>> generated() {
 
 TEST(Identity, EveryCallWritesTheRecordedBytes) {
     std::map<std::pair<std::string, std::string>, std::string> want;
-    for (const Row &r : kTable) want[{r.input, r.call}] = r.digest;
+    const std::string version = sheetlay_version();
+    for (const Row &r : kTable)
+        if (version == r.version) want[{r.input, r.call}] = r.digest;
     const char *write_to = std::getenv("SHEETLAY_IDENTITY_WRITE");
+    if (!write_to && want.empty()) GTEST_SKIP() << "no digests recorded for version " << version;
     std::string table;
 
     std::vector<std::pair<std::string, std::string>> inputs;  // name, path
@@ -204,7 +211,8 @@ TEST(Identity, EveryCallWritesTheRecordedBytes) {
         const std::string bytes = testtools::read_file(path).value_or("");
         const std::string in_digest = hex_digest(bytes);
         const bool generated_input = path.find("identin") != std::string::npos;
-        table += "{\"" + name + "\", \"input\", \"" + in_digest + "\"},\n";
+        const std::string tail = "\", \"" + version + "\"},\n";
+        table += "{\"" + name + "\", \"input\", \"" + in_digest + tail;
         auto rec = want.find({name, "input"});
         if (!write_to && generated_input && (rec == want.end() || rec->second != in_digest)) {
             GTEST_LOG_(INFO) << name << ": generated differently here, not compared";
@@ -212,7 +220,7 @@ TEST(Identity, EveryCallWritesTheRecordedBytes) {
         }
         for (const Call &c : kCalls) {
             const std::string d = hex_digest(run(c, path, bytes));
-            table += "{\"" + name + "\", \"" + c.name + "\", \"" + d + "\"},\n";
+            table += "{\"" + name + "\", \"" + c.name + "\", \"" + d + tail;
             if (write_to) continue;
             auto w = want.find({name, c.name});
             if (w == want.end()) {
