@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -112,9 +113,9 @@ TEST(OutFile, NameWithoutFolderIsWrittenInTheWorkingFolder) {
 
 #ifndef _WIN32
 
-// Runs a write in a child process (so that a resource limit set for it
-// stays there) and returns the error text it ended with, "" on success.
-std::string write_in_child(const std::string &path, const std::string &bytes, rlim_t size_limit) {
+// Runs `work` in a child process (so that a resource limit set for it stays
+// there) and returns the error text it ended with, "" on success.
+std::string run_in_child(rlim_t size_limit, const std::function<bool()> &work) {
     int fds[2];
     if (::pipe(fds) != 0) return "pipe failed";
     pid_t pid = ::fork();
@@ -126,7 +127,7 @@ std::string write_in_child(const std::string &path, const std::string &bytes, rl
             struct rlimit rl = {size_limit, size_limit};
             ::setrlimit(RLIMIT_FSIZE, &rl);
         }
-        bool ok = write_output(path, bytes);
+        bool ok = work();
         const char *msg = ok ? "" : sheetlay::g_err;
         ssize_t w = ::write(fds[1], msg, std::strlen(msg));
         (void)w;
@@ -143,6 +144,10 @@ std::string write_in_child(const std::string &path, const std::string &bytes, rl
     if (WEXITSTATUS(status) == 0 && !msg.empty()) return "success with a message: " + msg;
     if (WEXITSTATUS(status) != 0 && msg.empty()) return "failure without a message";
     return msg;
+}
+
+std::string write_in_child(const std::string &path, const std::string &bytes, rlim_t size_limit) {
+    return run_in_child(size_limit, [&] { return write_output(path, bytes); });
 }
 
 TEST(OutFile, FailedWriteLeavesTheOldFileAndNoTemporary) {
@@ -209,6 +214,45 @@ TEST(OutFile, FailedCallThroughTheInterfaceKeepsTheOldFile) {
     testtools::remove_file(in);
     testtools::remove_file(good);
     fs::remove_all(dir);
+}
+
+// The output streams to its temporary file while it is composed: a disk that
+// fills up half way through (a file size limit past the first buffer, far
+// below the output) stops
+// the call, in either mode, with the old file intact and nothing left over.
+TEST(OutFile, DiskFullWhileStreamingKeepsTheOldFile) {
+    pdfgen::DocSpec spec;
+    uint32_t x = 12345;
+    for (int i = 0; i < 400; ++i) {
+        pdfgen::PageSpec p;
+        for (int k = 0; k < 300; ++k) {
+            x = x * 1103515245u + 12345u;
+            p.content += std::to_string(x % 600) + " " + std::to_string((x >> 10) % 800) + " 3 3 re f\n";
+        }
+        p.flate = i % 2 == 0;
+        spec.pages.push_back(p);
+    }
+    std::string in = testtools::write_temp(pdfgen::make_doc(spec), "of-big");
+    for (int32_t mode : {SHEETLAY_COMPRESS_COMPACT, SHEETLAY_COMPRESS_NONE}) {
+        SCOPED_TRACE(mode);
+        std::string dir = fresh_dir("of-full");
+        std::string path = dir + "/out.pdf";
+        ASSERT_TRUE(testtools::write_file(path, "precious"));
+        sheetlay_options o;
+        sheetlay_options_init(&o);
+        o.compress = mode;
+        o.columns = o.rows = 1;  // one page a sheet: the output outgrows the file buffer
+        auto call = [&] { return sheetlay_nup(in.c_str(), path.c_str(), &o, nullptr, 0) == 1; };
+        // Unlimited, the output is several times the limit below.
+        EXPECT_EQ(run_in_child(0, call), "");
+        ASSERT_GT(fs::file_size(path), 600000u);
+        ASSERT_TRUE(testtools::write_file(path, "precious"));
+        EXPECT_EQ(run_in_child(300000, call), "short write to " + path);
+        EXPECT_EQ(testtools::read_file(path).value_or("<gone>"), "precious");
+        EXPECT_EQ(listing(dir), std::vector<std::string>{"out.pdf"});
+        fs::remove_all(dir);
+    }
+    testtools::remove_file(in);
 }
 
 TEST(OutFile, DevicesAreWrittenInPlace) {

@@ -110,12 +110,68 @@ constexpr Params kParams[10] = {
     {64, 8, 12, 96, true, 6, 32},        {128, 8, 32, 128, true, 6, 64},       //
     {512, 32, 128, 258, true, 4, 258},   {4096, 32, 258, 258, true, 4, 258}};  //
 
+// The encoder's tables, kept by each thread between calls so that their
+// pages are faulted in once, not on every call. Each is handed out at the
+// size asked for, zeroed where the encoder needs it zeroed.
+struct Tables {
+    std::unique_ptr<uint32_t[]> u32[4];  // symbols; head (or level 1's table); near; near4
+    size_t n32[4] = {};
+    std::unique_ptr<uint16_t[]> u16;  // prev
+    size_t n16 = 0;
+
+    uint32_t *get32(int k, size_t n, bool zero) {
+        if (n32[k] < n) {
+            u32[k].reset(new uint32_t[n]);
+            n32[k] = n;
+        }
+        if (zero) std::memset(u32[k].get(), 0, n * sizeof(uint32_t));
+        return u32[k].get();
+    }
+    uint16_t *get16(size_t n) {
+        if (n16 < n) {
+            u16.reset(new uint16_t[n]);
+            n16 = n;
+        }
+        return u16.get();
+    }
+};
+
+struct ThreadTables {
+    Tables t;
+    bool busy = false;
+};
+thread_local ThreadTables t_tables;
+
+// The thread's tables for one call, or tables of its own while they are in
+// use (never so far: the encoder calls nothing that encodes).
+class TablesLease {
+public:
+    TablesLease() {
+        if (!t_tables.busy) {
+            t_tables.busy = true;
+            p_ = &t_tables.t;
+        } else {
+            own_.reset(new Tables);
+            p_ = own_.get();
+        }
+    }
+    ~TablesLease() {
+        if (p_ == &t_tables.t) t_tables.busy = false;
+    }
+    TablesLease(const TablesLease &) = delete;
+    TablesLease &operator=(const TablesLease &) = delete;
+    Tables &get() { return *p_; }
+
+private:
+    Tables *p_ = nullptr;
+    std::unique_ptr<Tables> own_;
+};
+
 class Encoder {
 public:
-    explicit Encoder(const ByteSink &sink, size_t total) : sink_(sink) {
+    explicit Encoder(const ByteSink &sink, size_t total, Tables &tables) : sink_(sink), tables_(tables) {
         size_t cap = std::min(kBlockSymbols, total + 1);
-        syms_.reset(new uint32_t[cap]);
-        blk_.sym = syms_.get();
+        blk_.sym = tables_.get32(0, cap, false);
         blk_.capacity = cap;
     }
 
@@ -174,7 +230,7 @@ private:
     void chains(const unsigned char *base, size_t n, const Params &p);
 
     ByteSink sink_;
-    std::unique_ptr<uint32_t[]> syms_;
+    Tables &tables_;
     SymbolBlock blk_;
     BitState bits_;
     Scratch scratch_;
@@ -185,7 +241,7 @@ private:
 // Level 1: one table slot per 4-byte hash, holding the last position seen.
 void Encoder::fast(const unsigned char *base, size_t n) {
     const unsigned bits = table_bits(n, 8, 14);
-    std::unique_ptr<uint32_t[]> table(new uint32_t[size_t{1} << bits]());
+    uint32_t *const table = tables_.get32(1, size_t{1} << bits, true);
     auto hash = [bits](uint32_t v) { return (v * 2654435761u) >> (32 - bits); };
     const unsigned char *ip = base, *anchor = base, *const end = base + n;
     // Positions before `limit` have four readable bytes.
@@ -229,11 +285,11 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
     const unsigned wbits = table_bits(n, 8, 15);
     const uint32_t wmask = (uint32_t{1} << wbits) - 1;
     const unsigned nbits = table_bits(n, 8, 12);
-    std::unique_ptr<uint32_t[]> head(new uint32_t[size_t{1} << hbits]());
-    std::unique_ptr<uint32_t[]> near(new uint32_t[size_t{1} << nbits]());
+    uint32_t *const head = tables_.get32(1, size_t{1} << hbits, true);
+    uint32_t *const near = tables_.get32(2, size_t{1} << nbits, true);
     // The last position of each 4-byte hash, when the chains are keyed on six.
     const bool key6 = p.key == 6;
-    std::unique_ptr<uint32_t[]> near4(key6 ? new uint32_t[size_t{1} << hbits]() : nullptr);
+    uint32_t *const near4 = key6 ? tables_.get32(3, size_t{1} << hbits, true) : nullptr;
     // prev[] holds the step back to the next older position of the same
     // chain, kEnd when there is none within reach: 16 bits a slot keep the
     // table at 64 KiB, half of what full positions take, and the chain walk
@@ -241,7 +297,7 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
     // step never wraps below zero, and a step to below the window's start
     // (or to 0) ends the walk.
     constexpr uint32_t kEnd = kMaxDist + 1;
-    std::unique_ptr<uint16_t[]> prev(new uint16_t[size_t{1} << wbits]);
+    uint16_t *const prev = tables_.get16(size_t{1} << wbits);
     auto link = [&](uint32_t qs, uint32_t c) {
         prev[qs & wmask] = static_cast<uint16_t>(c != 0 && qs - c <= kMaxDist ? qs - c : kEnd);
     };
@@ -398,7 +454,8 @@ void compress(Out &out, const unsigned char *src, size_t len, int level) {
     // while it grows; data that compresses less grows it a few times more.
     out.reserve(out.size() + len / 4 + 64);
     out.insert(out.end(), head, head + 2);
-    Encoder enc(ByteSink{&out, &append_bytes<Out>}, len);
+    TablesLease tables;
+    Encoder enc(ByteSink{&out, &append_bytes<Out>}, len, tables.get());
     enc.run(src, len, level);
     uint32_t a = enc.adler();
     const unsigned char tail[4] = {static_cast<unsigned char>(a >> 24), static_cast<unsigned char>(a >> 16),

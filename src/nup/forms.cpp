@@ -344,7 +344,7 @@ void compact_content(image &img, uint64_t start, content &ct, std::string &filte
         return;
     }
     if (!filter.empty()) return;
-    const unsigned char *src = ct.in_image ? img.data() + start : ct.view;
+    const unsigned char *src = ct.in_image ? img.at(start) : ct.view;
     uint64_t n = ct.in_image ? img.len() - start : static_cast<uint64_t>(ct.view_len);
     if (!src || n == 0) return;
     std::string z;
@@ -362,13 +362,13 @@ void compact_content(image &img, uint64_t start, content &ct, std::string &filte
 
 void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img, offsets &off,
                 int32_t num, const placed_page &pl, bool compact) {
+    off.record(num, img);
     uint64_t start = img.len();
-    if (start > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
     page_memo &pm = memos.get(pl.page->num);
     content ct;
     if (pm.content_known) {
-        // The same page object was placed before: its content is in the
-        // image already.
+        // The same page object was placed before: its content was written
+        // already, and is copied from there.
         ct.in_image = true;
         img.append_own(pm.content_off, pm.content_len);
     } else {
@@ -434,9 +434,9 @@ void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img,
         img.insert(start, h);
     } else {
         img.append(h);
+        img.spill();  // a stream: its data may go straight out
         img.append(ct.view, static_cast<uint64_t>(ct.view_len));
     }
-    off.at[static_cast<size_t>(num)] = static_cast<int64_t>(start);
     if (!pm.content_known) {
         pm.content_known = true;
         pm.content_off = start + h.size();

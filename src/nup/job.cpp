@@ -124,19 +124,16 @@ void run_job(const std::vector<doc *> &docs, const job_options &o, nup::compose_
     job.marks = o.marks;
     job.progress = o.progress;
     job.progress_user = o.progress_user;
+    // A file streams to its temporary file, memory to one growing block.
+    nup::output out(output_path);
     nup::image img;
+    img.stream_to(&out);
     nup::compose(docs, job, img);
     if (output_path) {
-        if (!nup::write_output(output_path, img.data(), static_cast<size_t>(img.len())))
-            throw nup::compose_error{};
+        if (!out.commit()) throw nup::compose_error{};
         return;
     }
-    size_t n = static_cast<size_t>(img.len());
-    void *block = std::malloc(n ? n : 1);
-    if (!block) throw std::bad_alloc();
-    std::memcpy(block, img.data(), n);
-    *mem = static_cast<unsigned char *>(block);
-    *mem_len = n;
+    *mem = out.release(mem_len);
 }
 
 }  // namespace

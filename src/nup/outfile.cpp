@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 #ifdef _WIN32
@@ -38,6 +40,7 @@
 #endif
 
 #include "error.h"
+#include "nup/pdfout.h"
 
 namespace sheetlay::nup {
 
@@ -73,13 +76,21 @@ bool is_regular_file(const file_stat &st) { return (st.st_mode & _S_IFMT) == _S_
 bool may_write(const char *p) { return _access(p, 2) == 0; }
 unsigned long process_id() { return static_cast<unsigned long>(_getpid()); }
 int open_new(const char *p) {
-    return _open(p, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+    return _open(p, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
 }
 long write_some(int fd, const unsigned char *p, size_t n) {
     unsigned chunk = n > (1u << 30) ? (1u << 30) : static_cast<unsigned>(n);
     return _write(fd, p, chunk);
 }
 int close_file(int fd) { return _close(fd); }
+// Reads back what was written: the file position moves and is put back at
+// the end, where the next write goes.
+long read_at(int fd, unsigned char *p, size_t n, uint64_t at) {
+    if (_lseeki64(fd, static_cast<__int64>(at), SEEK_SET) < 0) return -1;
+    int r = _read(fd, p, n > (1u << 30) ? (1u << 30) : static_cast<unsigned>(n));
+    if (_lseeki64(fd, 0, SEEK_END) < 0) return -1;
+    return r;
+}
 void keep_mode(int, const file_stat &) {}
 bool is_separator(char c) { return c == '/' || c == '\\' || c == ':'; }
 // The C runtime's rename does not replace an existing file. MoveFileEx does,
@@ -113,7 +124,7 @@ bool is_regular_file(const file_stat &st) { return S_ISREG(st.st_mode); }
 bool may_write(const char *p) { return ::access(p, W_OK) == 0; }
 unsigned long process_id() { return static_cast<unsigned long>(::getpid()); }
 int open_new(const char *p) {
-    int flags = O_WRONLY | O_CREAT | O_EXCL;
+    int flags = O_RDWR | O_CREAT | O_EXCL;  // read back for repeated content
 #ifdef O_CLOEXEC
     flags |= O_CLOEXEC;
 #endif
@@ -123,6 +134,9 @@ long write_some(int fd, const unsigned char *p, size_t n) {
     return static_cast<long>(::write(fd, p, n > (1u << 30) ? (1u << 30) : n));
 }
 int close_file(int fd) { return ::close(fd); }
+long read_at(int fd, unsigned char *p, size_t n, uint64_t at) {
+    return static_cast<long>(::pread(fd, p, n > (1u << 30) ? (1u << 30) : n, static_cast<off_t>(at)));
+}
 // The replacement keeps the permission bits of the file it replaces (the
 // owner stays the writer's: only the superuser could give it away).
 void keep_mode(int fd, const file_stat &st) { (void)::fchmod(fd, st.st_mode & 07777); }
@@ -204,44 +218,175 @@ int open_temporary(const std::string &target, std::string *tmp) {
 
 }  // namespace
 
-bool write_output(const char *path, const unsigned char *data, size_t n) {
+// ---------------------------------------------------------------------------
+// The streamed output
+
+namespace {
+
+constexpr size_t kFileBuffer = size_t{256} << 10;
+
+// The file buffer of the thread's current call, kept between calls so that
+// its pages are faulted in once. A call made from inside another (from a
+// progress callback) takes a buffer of its own.
+struct thread_buffer {
+    std::unique_ptr<unsigned char[]> p;
+    bool busy = false;
+};
+thread_local thread_buffer t_buffer;
+
+}  // namespace
+
+output::output(const char *path) : path_(path ? path : "") {
+    if (!path) return;
     destination to = find_destination(path);
-    if (to.direct) return write_direct(path, data, n);
-    if (to.exists && !may_write(to.path.c_str())) {
-        set_error("cannot write %s", path);
-        return false;
+    direct_ = to.direct;
+    if (direct_) return;
+    target_ = to.path;
+    exists_ = to.exists;
+    if (to.exists) mode_ = static_cast<unsigned>(to.st.st_mode);
+    if (!t_buffer.busy) {
+        if (!t_buffer.p) t_buffer.p.reset(new unsigned char[kFileBuffer]);
+        t_buffer.busy = true;
+        fbuf_ = t_buffer.p.get();
+        thread_buf_ = true;
+    } else {
+        own_buf_.reset(new unsigned char[kFileBuffer]);
+        fbuf_ = own_buf_.get();
     }
-    std::string tmp;
-    int fd = open_temporary(to.path, &tmp);
-    if (fd < 0) {
-        set_error("cannot write %s", path);
-        return false;
+}
+
+output::~output() {
+    if (thread_buf_) t_buffer.busy = false;
+    std::free(mem_);
+    if (fd_ >= 0) {
+        close_file(fd_);
+        std::remove(tmp_.c_str());
     }
-    if (to.exists) keep_mode(fd, to.st);
+}
+
+void output::open() {
+    if (exists_ && !may_write(target_.c_str())) {
+        set_error("cannot write %s", path_.c_str());
+        throw compose_error{};
+    }
+    fd_ = open_temporary(target_, &tmp_);
+    if (fd_ < 0) {
+        set_error("cannot write %s", path_.c_str());
+        throw compose_error{};
+    }
+    if (exists_) {
+        file_stat st{};
+        st.st_mode = static_cast<decltype(st.st_mode)>(mode_);
+        keep_mode(fd_, st);
+    }
+}
+
+void output::drain() {
+    if (fill_ == 0) return;
+    if (fd_ < 0) open();
     size_t done = 0;
-    while (done < n) {
-        long w = write_some(fd, data + done, n - done);
+    while (done < fill_) {
+        long w = write_some(fd_, fbuf_ + done, fill_ - done);
         if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) break;
+        if (w <= 0) {
+            set_error("short write to %s", path_.c_str());
+            throw compose_error{};
+        }
         done += static_cast<size_t>(w);
     }
-    if (done != n) {
-        set_error("short write to %s", path);
-        if (close_file(fd) != 0) set_error("close error on %s", path);
-        std::remove(tmp.c_str());
+    fill_ = 0;
+}
+
+void output::put(const unsigned char *p, size_t n) {
+    if (!fbuf_) {
+        // Memory: one block that doubles as it fills.
+        if (n > mem_cap_ - pos_) {
+            size_t cap = mem_cap_ ? mem_cap_ : (size_t{1} << 20);
+            while (cap - pos_ < n) {
+                if (cap > SIZE_MAX / 2) throw std::bad_alloc();
+                cap *= 2;
+            }
+            void *q = std::realloc(mem_, cap);
+            if (!q) throw std::bad_alloc();
+            mem_ = static_cast<unsigned char *>(q);
+            mem_cap_ = cap;
+        }
+        if (n) std::memcpy(mem_ + pos_, p, n);
+        pos_ += n;
+        return;
+    }
+    pos_ += n;
+    while (n) {
+        if (fill_ == kFileBuffer) drain();
+        size_t k = kFileBuffer - fill_ < n ? kFileBuffer - fill_ : n;
+        std::memcpy(fbuf_ + fill_, p, k);
+        fill_ += k;
+        p += k;
+        n -= k;
+    }
+}
+
+void output::read(uint64_t at, unsigned char *dst, size_t n) {
+    if (at > pos_ || n > pos_ - at) fail(kGenericFailure);
+    if (!fbuf_) {
+        std::memcpy(dst, mem_ + at, n);
+        return;
+    }
+    drain();
+    while (n) {
+        long r = read_at(fd_, dst, n, at);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) {
+            set_error("cannot read back %s", path_.c_str());
+            throw compose_error{};
+        }
+        dst += r;
+        at += static_cast<uint64_t>(r);
+        n -= static_cast<size_t>(r);
+    }
+}
+
+bool output::commit() {
+    if (!fbuf_) return !direct_ || write_direct(path_.c_str(), mem_, static_cast<size_t>(pos_));
+    try {
+        drain();
+        if (fd_ < 0) open();  // an empty file
+    } catch (const compose_error &) {
         return false;
     }
+    int fd = fd_;
+    fd_ = -1;
     if (close_file(fd) != 0) {
-        set_error("close error on %s", path);
-        std::remove(tmp.c_str());
+        set_error("close error on %s", path_.c_str());
+        std::remove(tmp_.c_str());
         return false;
     }
-    if (!replace_file(tmp.c_str(), to.path.c_str())) {
-        set_error("cannot write %s", path);
-        std::remove(tmp.c_str());
+    if (!replace_file(tmp_.c_str(), target_.c_str())) {
+        set_error("cannot write %s", path_.c_str());
+        std::remove(tmp_.c_str());
         return false;
     }
     return true;
+}
+
+unsigned char *output::release(size_t *n) {
+    *n = static_cast<size_t>(pos_);
+    unsigned char *p = mem_;
+    mem_ = nullptr;
+    pos_ = mem_cap_ = 0;
+    if (!p) p = static_cast<unsigned char *>(std::malloc(1));
+    if (!p) throw std::bad_alloc();
+    return p;
+}
+
+bool write_output(const char *path, const unsigned char *data, size_t n) {
+    output out(path);
+    try {
+        out.put(data, n);
+    } catch (const compose_error &) {
+        return false;
+    }
+    return out.commit();
 }
 
 }  // namespace sheetlay::nup

@@ -1,9 +1,10 @@
-// The number rule, the output image and the stop of composition (see
-// pdfout.h). Integers are formatted by hand: the standard library's integer
+// The number rule, the output image and its streaming, and the stop of
+// composition (see pdfout.h). Integers are formatted by hand: the standard library's integer
 // formatting is template code, and its instances would join the shared
 // library's exported symbols.
 #include "nup/pdfout.h"
 
+#include "nup/repack.h"
 #include "pdf/decimal.h"
 
 #include <climits>
@@ -109,12 +110,64 @@ void put_int(std::string &s, int64_t v) {
 // ---------------------------------------------------------------------------
 // The output image
 
+namespace {
+
+// The thread's image buffer, kept between calls so that its pages are
+// faulted in once, not on every call. An image made while the thread's
+// buffer is in use (a call from a progress callback, repack's second image)
+// has its own.
+struct thread_window {
+    buf b{};
+    bool busy = false;
+    ~thread_window() { buf_free(&b); }
+};
+thread_local thread_window t_window;
+
+// A buffer that grew past this (one huge object) is not kept.
+constexpr uint64_t kKeptWindow = uint64_t{16} << 20;
+
+}  // namespace
+
 image::image() {
+    if (!t_window.busy) {
+        t_window.busy = true;
+        thread_buf_ = true;
+        b_ = t_window.b;
+        t_window.b = buf{};
+    }
     buf_reserve(&b_, 0);  // first block: 1 MiB
+    if (!b_.data && thread_buf_) {
+        t_window.busy = false;  // no destructor runs for a constructor that throws
+        thread_buf_ = false;
+    }
     check();
+    b_.len = 0;
+    b_.data[0] = 0;
+}
+
+image::~image() {
+    if (thread_buf_) {
+        t_window.busy = false;
+        if (b_.data && b_.cap <= kKeptWindow) {
+            t_window.b = b_;
+            return;
+        }
+    }
+    buf_free(&b_);
+}
+
+void image::stream_to(sink *to, packer *pk) {
+    out_ = to;
+    pk_ = pk;
 }
 
 void image::append(const void *p, uint64_t n) {
+    if (spilled_) {
+        // A stream's data goes straight through: it is never packed.
+        out_->put(static_cast<const unsigned char *>(p), static_cast<size_t>(n));
+        base_ += n;
+        return;
+    }
     buf_append(&b_, p, n);
     check();
 }
@@ -122,31 +175,85 @@ void image::append(const void *p, uint64_t n) {
 void image::append(const char *s) { append(s, std::strlen(s)); }
 
 void image::append_own(uint64_t at, uint64_t n) {
+    if (at >= base_) {
+        buf_reserve(&b_, n);
+        check();
+        std::memcpy(b_.data + b_.len, b_.data + (at - base_), static_cast<size_t>(n));
+        b_.len += n;
+        b_.data[b_.len] = 0;
+        return;
+    }
+    // Put earlier: within one top-level piece, found by its position.
+    size_t lo = 0, hi = piece_at_.size();
+    while (hi - lo > 1) {
+        size_t mid = lo + (hi - lo) / 2;
+        (piece_at_[mid] <= at ? lo : hi) = mid;
+    }
+    if (hi == 0 || piece_at_[lo] > at) fail(kGenericFailure);
+    const uint64_t from = piece_out_[lo] + (at - piece_at_[lo]);
     buf_reserve(&b_, n);
     check();
-    std::memcpy(b_.data + b_.len, b_.data + at, static_cast<size_t>(n));
+    out_->read(from, b_.data + b_.len, static_cast<size_t>(n));
     b_.len += n;
     b_.data[b_.len] = 0;
+    if (spilled_) route();  // what follows a spill goes straight on
 }
 
 void image::insert(uint64_t at, const std::string &s) {
-    uint64_t tail = b_.len - at;
+    uint64_t tail = len() - at;
     buf_reserve(&b_, s.size());
     check();
-    std::memmove(b_.data + at + s.size(), b_.data + at, static_cast<size_t>(tail));
-    std::memcpy(b_.data + at, s.data(), s.size());
+    unsigned char *p = b_.data + (at - base_);
+    std::memmove(p + s.size(), p, static_cast<size_t>(tail));
+    std::memcpy(p, s.data(), s.size());
     b_.len += s.size();
     b_.data[b_.len] = 0;
 }
 
 void image::cut(uint64_t at) {
-    b_.len = at;
-    b_.data[at] = 0;
+    b_.len = at - base_;
+    b_.data[b_.len] = 0;
 }
 
-void offsets::record(int64_t num, const image &img) {
+void image::route() {
+    if (!out_ || b_.len == 0) return;
+    if (!spilled_) {
+        if (pk_ && num_ > 0 && pk_->take(static_cast<uint32_t>(num_), b_.data, b_.len)) {
+            base_ += b_.len;
+            b_.len = 0;
+            return;
+        }
+        if (pk_ && num_ > 0) pk_->top(static_cast<uint32_t>(num_), out_->pos());
+        // The head of a compact file: a reader that sees a cross-reference
+        // stream needs 1.5.
+        if (pk_ && base_ == 0 && b_.len >= 8 && std::memcmp(b_.data, "%PDF-1.", 7) == 0 &&
+            b_.data[7] >= '0' && b_.data[7] < '5')
+            b_.data[7] = '5';
+        piece_at_.push_back(base_);
+        piece_out_.push_back(out_->pos());
+    }
+    out_->put(b_.data, static_cast<size_t>(b_.len));
+    base_ += b_.len;
+    b_.len = 0;
+    b_.data[0] = 0;
+}
+
+void image::next_object(int64_t num) {
+    route();
+    num_ = num;
+    spilled_ = false;
+}
+
+void image::spill() {
+    if (!out_) return;
+    route();
+    spilled_ = true;
+}
+
+void offsets::record(int64_t num, image &img) {
     // Offsets and the table itself are 32-bit quantities.
     if (img.len() > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
+    img.next_object(num);
     at[static_cast<size_t>(num)] = static_cast<int64_t>(img.len());
 }
 

@@ -1,8 +1,8 @@
 // The output's text primitives: the number rule, the growable output image
 // and how composition stops.
 //
-// Every byte of an n-up file is appended to one image in memory; nothing
-// reaches the disk until the image is complete (see nup/outfile). Numbers
+// Every byte of an n-up file is appended to one image, which streams it
+// object by object to the output (nup/outfile) through one buffer. Numbers
 // go through one rule (fmt_num) so that the same layout always prints the
 // same text whatever the locale. Composition stops by throwing
 // compose_error once the error text is set (fail), so that the deep call
@@ -91,18 +91,52 @@ private:
     size_t n_ = 0, cap_ = 0;
 };
 
-// The output file as it is built: one growing buffer (the reader's `buf`,
-// so that decoded content streams can be inflated straight into it).
+// Where the finished bytes of a streamed output go: the temporary file
+// through one fixed buffer, or a growing block in memory (nup/outfile).
+// put() stops composition (compose_error, error text set) when the bytes
+// cannot be written.
+class sink {
+public:
+    virtual ~sink() = default;
+    virtual void put(const unsigned char *p, size_t n) = 0;
+    // Bytes put so far.
+    virtual uint64_t pos() const = 0;
+    // Copies n bytes put earlier, from `at` on, to dst.
+    virtual void read(uint64_t at, unsigned char *dst, size_t n) = 0;
+};
+
+class packer;  // nup/repack: object streams of compact output
+
+// The output file as it is built. Positions (len(), and the `at` of the
+// calls below) count every byte the writer appended, as the classic file
+// would hold them.
+//
+// Alone, the image keeps the whole file in one growing buffer (the reader's
+// `buf`, so that decoded content streams can be inflated straight into it).
+// Given a sink, it streams: the buffer holds only the object being written
+// (objects are delimited by offsets::record and next_object), which goes to
+// the sink, or with a packer into an object stream, once the next one
+// starts. The buffer keeps its size from object to object, and the thread
+// keeps it from call to call.
 class image {
 public:
     image();
-    ~image() { buf_free(&b_); }
+    ~image();
     image(const image &) = delete;
     image &operator=(const image &) = delete;
 
+    // Streams into `to` from now on; with `pk`, objects that may be packed
+    // go there instead (compact output).
+    void stream_to(sink *to, packer *pk = nullptr);
+    bool streaming() const { return out_ != nullptr; }
+    void pack_into(packer *pk) { pk_ = pk; }
+
     buf *raw() { return &b_; }
-    uint64_t len() const { return b_.len; }
+    uint64_t len() const { return base_ + b_.len; }
+    // The whole file, when not streaming.
     unsigned char *data() { return b_.data; }
+    // The byte at position `at` of the object being written.
+    unsigned char *at(uint64_t at) { return b_.data + (at - base_); }
 
     // The buffer is emptied when it cannot grow; what it held is gone.
     void check() const {
@@ -111,22 +145,46 @@ public:
     void append(const void *p, uint64_t n);
     void append(const std::string &s) { append(s.data(), s.size()); }
     void append(const char *s);
-    // Appends a copy of bytes the image already holds.
+    // Appends a copy of bytes the image already holds (or, streaming, put
+    // earlier into a top-level object).
     void append_own(uint64_t at, uint64_t n);
-    // Inserts `s` at `at`, moving what follows it up.
+    // Inserts `s` at `at` (in the object being written), moving what
+    // follows it up.
     void insert(uint64_t at, const std::string &s);
-    // Drops everything from `at` on.
+    // Drops everything from `at` (in the object being written) on.
     void cut(uint64_t at);
 
+    // Object `num` starts here (offsets::record calls it); -1: what follows
+    // is no object (the head before the first one, the tail after the
+    // last).
+    void next_object(int64_t num);
+    // The object being written stays at the top level (a stream): its bytes
+    // may go out now, and what is appended to it goes straight on.
+    void spill();
+    // Where the next byte lands in the output (differs from len() once
+    // objects were packed).
+    uint64_t out_len() const { return out_ ? out_->pos() + b_.len : len(); }
+    // Streaming: puts what the buffer still holds.
+    void flush() { next_object(-1); }
+
 private:
+    void route();
     buf b_{};
+    uint64_t base_ = 0;  // the position of b_.data[0]
+    sink *out_ = nullptr;
+    packer *pk_ = nullptr;
+    int64_t num_ = -1;     // the object being written, -1 none
+    bool spilled_ = false;
+    bool thread_buf_ = false;  // b_ is the thread's, given back at the end
+    // Top-level pieces put: (position, output offset), to find bytes again.
+    array<uint64_t> piece_at_, piece_out_;
 };
 
 // Byte offsets of the output's objects, by object number; -1 for none.
 struct offsets {
     array<int64_t> at;
     // Notes that object `num` starts at the image's current end.
-    void record(int64_t num, const image &img);
+    void record(int64_t num, image &img);
 };
 
 }  // namespace nup

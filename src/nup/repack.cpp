@@ -11,10 +11,13 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "codec/deflate.h"
+#include "nup/outfile.h"
 
 namespace sheetlay::nup {
 
@@ -153,20 +156,6 @@ void frame(const unsigned char *t, item &it) {
     it.packed = true;
 }
 
-// One object stream as it fills.
-struct objstm {
-    std::string head;  // "num offset ..." pairs
-    std::string data;  // the bodies, each ended by a line feed
-    uint32_t count = 0;
-};
-
-// One row of the cross-reference stream.
-struct row {
-    uint8_t type;  // 0 free, 1 at an offset, 2 in an object stream
-    uint64_t f2;   // offset, or the object stream's number
-    uint32_t f3;   // index in the object stream
-};
-
 int bytes_for(uint64_t v) {
     int n = 1;
     while (n < 8 && (v >> (8 * n)) != 0) ++n;
@@ -201,84 +190,72 @@ std::string compressed_text(const std::string &text, int level) {
     return z;
 }
 
-void repack(image &img) {
-    unsigned char *t = img.data();
-    const uint64_t len = img.len();
-    classic c;
-    if (!t || !read_classic(t, len, c)) return;
+packer::packer(uint64_t first_new) : base_(first_new) {
+    // The rows of the object streams and of the table itself come after the
+    // objects' rows: room for them now, so that the vector is not copied
+    // into one twice its size at the end.
+    rows_.reserve(static_cast<size_t>(first_new + first_new / kPerStream + 64));
+    rows_.resize(static_cast<size_t>(first_new));
+}
 
-    // The objects by offset, each framed and judged before anything moves.
-    std::vector<item> items;
-    for (size_t n = 1; n < c.at.size(); ++n)
-        if (c.at[n] >= 0)
-            items.push_back(item{static_cast<uint32_t>(n), static_cast<uint64_t>(c.at[n]), 0, 0, 0,
-                                 false});
-    if (items.empty()) return;
-    std::sort(items.begin(), items.end(),
-              [](const item &a, const item &b) { return a.off < b.off; });
-    for (size_t i = 0; i < items.size(); ++i) {
-        items[i].end = i + 1 < items.size() ? items[i + 1].off : c.xref_at;
-        if (items[i].end <= items[i].off) return;  // two objects at one offset
-        frame(t, items[i]);
-    }
+bool packer::take(uint32_t num, const unsigned char *t, uint64_t n) {
+    if (num >= base_) return false;
+    item it{num, 0, n, 0, 0, false};
+    frame(t, it);
+    if (!it.packed) return false;
+    if (cur_.count >= kPerStream || cur_.data.size() >= kStreamBytes) close_stream();
+    put_int(cur_.head, it.num);
+    cur_.head += ' ';
+    put_int(cur_.head, static_cast<int64_t>(cur_.data.size()));
+    cur_.head += ' ';
+    rows_[it.num] = row{base_ + packed_.size(), cur_.count, 2};
+    cur_.data.append(reinterpret_cast<const char *>(t + it.body),
+                     static_cast<size_t>(it.body_end - it.body));
+    cur_.data += '\n';
+    ++cur_.count;
+    return true;
+}
 
-    const uint64_t base = c.at.size();  // the first new object number
-    std::vector<row> rows(static_cast<size_t>(base), row{0, 0, 0});
-    std::vector<std::string> packed;  // the finished object streams, compressed
-    std::vector<std::string> dicts;
-    objstm cur;
-    auto finish = [&] {
-        if (cur.count == 0) return;
-        std::string whole = cur.head;
-        std::string d = "/Type /ObjStm /N ";
-        put_int(d, cur.count);
-        d += " /First ";
-        put_int(d, static_cast<int64_t>(whole.size()));
-        whole += cur.data;
-        packed.push_back(compressed_text(whole, kDeflateDefault));
-        dicts.push_back(d);
-        cur = objstm{};
-    };
+void packer::top(uint32_t num, uint64_t at) {
+    if (num < base_) rows_[num] = row{at, 0, 1};
+}
 
-    // Stream objects slide down over the room the packed bodies leave.
-    uint64_t w = items.front().off;  // the header stays
-    for (const item &it : items) {
-        if (!it.packed) {
-            uint64_t n = it.end - it.off;
-            if (w != it.off) std::memmove(t + w, t + it.off, static_cast<size_t>(n));
-            rows[it.num] = row{1, w, 0};
-            w += n;
-            continue;
-        }
-        if (cur.count >= kPerStream || cur.data.size() >= kStreamBytes) finish();
-        put_int(cur.head, it.num);
-        cur.head += ' ';
-        put_int(cur.head, static_cast<int64_t>(cur.data.size()));
-        cur.head += ' ';
-        rows[it.num] = row{2, base + packed.size(), cur.count};
-        cur.data.append(reinterpret_cast<const char *>(t + it.body),
-                        static_cast<size_t>(it.body_end - it.body));
-        cur.data += '\n';
-        ++cur.count;
-    }
-    finish();
-    img.cut(w);
+void packer::close_stream() {
+    if (cur_.count == 0) return;
+    std::string whole = cur_.head;
+    std::string d = "/Type /ObjStm /N ";
+    put_int(d, cur_.count);
+    d += " /First ";
+    put_int(d, static_cast<int64_t>(whole.size()));
+    whole += cur_.data;
+    packed_.push_back(compressed_text(whole, kDeflateDefault));
+    dicts_.push_back(d);
+    cur_.head.clear();
+    cur_.data.clear();
+    cur_.count = 0;
+}
 
-    // A reader that sees the cross-reference stream needs 1.5.
-    if (w >= 8 && std::memcmp(t, "%PDF-1.", 7) == 0 && t[7] >= '0' && t[7] < '5') t[7] = '5';
+void packer::finish(image &img, const std::string &trailer) {
+    const unsigned char *t = reinterpret_cast<const unsigned char *>(trailer.data());
+    finish(img, trailer_value(t, 0, trailer.size(), "/Root"),
+           trailer_value(t, 0, trailer.size(), "/Info"), trailer_value(t, 0, trailer.size(), "/ID"));
+}
 
-    for (size_t k = 0; k < packed.size(); ++k) {
-        rows.push_back(row{1, img.len(), 0});
-        append_stream_object(img, base + k, dicts[k], packed[k]);
-        std::string().swap(packed[k]);
+void packer::finish(image &img, const std::string &root, const std::string &info,
+                    const std::string &id) {
+    close_stream();
+    for (size_t k = 0; k < packed_.size(); ++k) {
+        rows_.push_back(row{img.out_len(), 0, 1});
+        append_stream_object(img, base_ + k, dicts_[k], packed_[k]);
+        std::string().swap(packed_[k]);
     }
 
     // The cross-reference stream lists itself too.
-    const uint64_t xnum = rows.size();
-    const uint64_t xat = img.len();
-    rows.push_back(row{1, xat, 0});
+    const uint64_t xnum = rows_.size();
+    const uint64_t xat = img.out_len();
+    rows_.push_back(row{xat, 0, 1});
     uint64_t max2 = 0, max3 = 0;
-    for (const row &r : rows) {
+    for (const row &r : rows_) {
         max2 = std::max(max2, r.f2);
         max3 = std::max<uint64_t>(max3, r.f3);
     }
@@ -288,8 +265,8 @@ void repack(image &img) {
     // it): offsets that grow row by row become runs of small differences
     // that Flate shrinks to almost nothing.
     std::string table, prev(cols, '\0'), cur_row;
-    table.reserve(rows.size() * (cols + 1));
-    for (const row &r : rows) {
+    table.reserve(rows_.size() * (cols + 1));
+    for (const row &r : rows_) {
         cur_row.clear();
         put_be(cur_row, r.type, 1);
         put_be(cur_row, r.f2, w2);
@@ -301,20 +278,20 @@ void repack(image &img) {
         prev.swap(cur_row);
     }
     std::string d = "/Type /XRef /Size ";
-    put_int(d, static_cast<int64_t>(rows.size()));
+    put_int(d, static_cast<int64_t>(rows_.size()));
     d += " /W [1 ";
     put_int(d, w2);
     d += ' ';
     put_int(d, w3);
     d += "] /Root ";
-    d += c.root;
-    if (!c.info.empty()) {
+    d += root;
+    if (!info.empty()) {
         d += " /Info ";
-        d += c.info;
+        d += info;
     }
-    if (!c.id.empty()) {
+    if (!id.empty()) {
         d += " /ID ";
-        d += c.id;
+        d += id;
     }
     d += " /DecodeParms << /Predictor 12 /Columns ";
     put_int(d, static_cast<int64_t>(cols));
@@ -324,6 +301,46 @@ void repack(image &img) {
     put_int(tail, static_cast<int64_t>(xat));
     tail += "\n%%EOF\n";
     img.append(tail);
+}
+
+void repack(image &img) {
+    const unsigned char *t = img.data();
+    const uint64_t len = img.len();
+    classic c;
+    if (!t || !read_classic(t, len, c)) return;
+
+    // The objects by offset, each with its extent, before anything moves.
+    std::vector<item> items;
+    for (size_t n = 1; n < c.at.size(); ++n)
+        if (c.at[n] >= 0)
+            items.push_back(item{static_cast<uint32_t>(n), static_cast<uint64_t>(c.at[n]), 0, 0, 0,
+                                 false});
+    if (items.empty()) return;
+    std::sort(items.begin(), items.end(),
+              [](const item &a, const item &b) { return a.off < b.off; });
+    for (size_t i = 0; i < items.size(); ++i) {
+        items[i].end = i + 1 < items.size() ? items[i + 1].off : c.xref_at;
+        if (items[i].end <= items[i].off) return;  // two objects at one offset
+    }
+
+    // The objects go through a streaming image as compose's own would.
+    output mem(nullptr);
+    packer pk(c.at.size());
+    image out;
+    out.stream_to(&mem, &pk);
+    out.append(t, items.front().off);  // the header
+    for (const item &it : items) {
+        out.next_object(it.num);
+        out.append(t + it.off, it.end - it.off);
+    }
+    out.next_object(-1);
+    out.spill();
+    pk.finish(out, c.root, c.info, c.id);
+    out.flush();
+    size_t n = 0;
+    std::unique_ptr<unsigned char, void (*)(void *)> bytes(mem.release(&n), std::free);
+    img.cut(0);
+    img.append(bytes.get(), n);
 }
 
 }  // namespace sheetlay::nup

@@ -1,20 +1,20 @@
-// Compact output's last step: the classic file that compose wrote becomes a
-// file of object streams and a cross-reference stream.
+// Compact output: objects that are not streams go into Flate-compressed
+// object streams, indexed by a cross-reference stream.
 //
-// Compose always writes the classic layout (every object at the top level, a
-// table of fixed 20-byte entries); repack then reads that table back from the
-// image, moves the body of every object that is not a stream into Flate-
-// compressed object streams, slides the stream objects down over the room
-// this frees (the image only shrinks, so the peak stays about one output),
-// and appends the object streams and a compressed cross-reference stream.
-// Object numbers do not change; the object streams and the cross-reference
-// stream take the numbers after the classic /Size. Working on the finished
-// file keeps compose and its numbering untouched, and whatever the writer
-// adds to the trailer (/Root, /Info, /ID) is carried over from it.
+// The packer takes the objects as compose writes them (the image hands each
+// one over once the next starts, see nup/pdfout): the body of every object
+// that is framed "N 0 obj ... endobj" and plainly not a stream joins the
+// current object stream; any other object stays at the top level, where the
+// image puts it. After the last object come the object streams and the
+// cross-reference stream. Object numbers do not change; the object streams
+// and the cross-reference stream take the numbers after the classic /Size.
+// repack does the same to a classic file held whole in an image.
 #ifndef SHEETLAY_NUP_REPACK_H
 #define SHEETLAY_NUP_REPACK_H
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "codec/deflate.h"
 #include "nup/pdfout.h"
@@ -23,6 +23,44 @@ namespace sheetlay::nup {
 
 // `text` as a zlib stream of our encoder (default level unless given).
 std::string compressed_text(const std::string &text, int level = kDeflateDefault);
+
+class packer {
+public:
+    // first_new: the first number after the classic objects (their /Size).
+    explicit packer(uint64_t first_new);
+    // Object `num`, t[0, n) from its "N 0 obj" to the next object: true when
+    // it joined an object stream, false when it stays at the top level.
+    bool take(uint32_t num, const unsigned char *t, uint64_t n);
+    // Object `num` stands at the top level at output offset `at`.
+    void top(uint32_t num, uint64_t at);
+    // Appends the object streams, the cross-reference stream (its /Root,
+    // /Info and /ID from the classic trailer dictionary, or given) and
+    // startxref.
+    void finish(image &img, const std::string &trailer);
+    void finish(image &img, const std::string &root, const std::string &info,
+                const std::string &id);
+
+private:
+    // One row of the cross-reference stream: 0 free, 1 at offset f2, 2 in
+    // object stream f2 at index f3.
+    struct row {  // 16 bytes: one for every object of the output
+        uint64_t f2 = 0;
+        uint32_t f3 = 0;
+        uint8_t type = 0;
+    };
+    // The object stream that fills: "num offset ..." pairs and the bodies,
+    // each ended by a line feed.
+    struct objstm {
+        std::string head, data;
+        uint32_t count = 0;
+    };
+    void close_stream();
+
+    uint64_t base_;
+    std::vector<row> rows_;
+    objstm cur_;
+    std::vector<std::string> packed_, dicts_;  // finished streams, compressed
+};
 
 // Rewrites the classic file in `img` with object streams and a cross-
 // reference stream, and marks it PDF 1.5. When the image's table or objects

@@ -25,7 +25,22 @@ inline bool is_delim(unsigned char c) {
            c == '}' || c == '/' || c == '%';
 }
 
-inline bool is_regular(unsigned char c) { return !is_pdf_ws(c) && !is_delim(c); }
+// Regular bytes (neither white space nor delimiter) by table: the scanning
+// loops ask this of every byte of every carried object, twice.
+struct regular_table {
+    bool v[256];
+    constexpr regular_table() : v() {
+        for (int c = 0; c < 256; ++c) {
+            const bool ws = c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
+            const bool delim = c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' ||
+                               c == '{' || c == '}' || c == '/' || c == '%';
+            v[c] = !ws && !delim;
+        }
+    }
+};
+inline constexpr regular_table kRegular{};
+
+inline bool is_regular(unsigned char c) { return kRegular.v[c]; }
 
 // Deepest nesting of arrays and dictionaries written out. Real files stay
 // far below it; other PDF readers refuse much deeper structures.

@@ -236,6 +236,17 @@ int32_t write_sheet(std::vector<source_state> &src, image &img, offsets &off,
     return placed;
 }
 
+// The trailer dictionary, as the classic table's trailer and the cross-
+// reference stream of compact output both give it.
+std::string trailer_dict(int64_t maxobj, const additions &add) {
+    std::string s = "trailer\n<< /Size ";
+    put_int(s, maxobj + 1);
+    s += " /Root 1 0 R";
+    s += add.trailer;
+    s += " >>\n";
+    return s;
+}
+
 // Cross-reference table (fixed 20-byte entries, objects never written are
 // free) and trailer.
 void write_xref(image &img, const offsets &off, int64_t maxobj, const additions &add) {
@@ -259,11 +270,8 @@ void write_xref(image &img, const offsets &off, int64_t maxobj, const additions 
         std::memcpy(e + 10, " 00000 n \n", 10);
         s.append(e, 20);
     }
-    s += "trailer\n<< /Size ";
-    put_int(s, maxobj + 1);
-    s += " /Root 1 0 R";
-    s += add.trailer;
-    s += " >>\nstartxref ";
+    s += trailer_dict(maxobj, add);
+    s += "startxref ";
     put_int(s, xref_at);
     s += "\n%%EOF\n";
     img.append(s);
@@ -337,6 +345,11 @@ void compose(const std::vector<doc *> &docs, const compose_job &job, image &img)
 
     offsets off;
     off.at.assign(static_cast<size_t>(maxobj) + 1, -1);
+    // Streamed compact output packs objects as they are written; the
+    // object streams and the cross-reference stream follow the last one.
+    const bool compact = job.compress == SHEETLAY_COMPRESS_COMPACT;
+    packer pk(static_cast<uint64_t>(maxobj) + 1);
+    if (compact && img.streaming()) img.pack_into(&pk);
     write_head(img, off, num, add);
 
     put_num(style.W, job.g.W);
@@ -368,10 +381,18 @@ void compose(const std::vector<doc *> &docs, const compose_job &job, image &img)
     }
 
     if (job.progress && job.progress(job.progress_user, total, total) != 0) fail("cancelled");
-    write_xref(img, off, maxobj, add);
-    if (job.compress == SHEETLAY_COMPRESS_COMPACT) repack(img);
-    if (img.len() > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
-    if (img.len() == 0) fail("failed to build output");
+    if (compact && img.streaming()) {
+        img.next_object(-1);
+        img.spill();
+        pk.finish(img, trailer_dict(maxobj, add));
+    } else {
+        img.next_object(-1);
+        write_xref(img, off, maxobj, add);
+        if (compact) repack(img);
+    }
+    img.flush();
+    if (img.out_len() > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
+    if (img.out_len() == 0) fail("failed to build output");
 }
 
 int guarded(const std::function<void()> &work) {
@@ -445,10 +466,11 @@ int nup_doc(doc *d, const char *output_path, int32_t n, int32_t order, int32_t p
     return guarded([&] {
         job.cells.resize(static_cast<size_t>(d->pages.count));
         for (int32_t i = 0; i < d->pages.count; ++i) job.cells[static_cast<size_t>(i)] = i;
+        output out(output_path);
         image img;
+        img.stream_to(&out);
         compose(d, job, img);
-        if (!write_output(output_path, img.data(), static_cast<size_t>(img.len())))
-            throw compose_error{};
+        if (!out.commit()) throw compose_error{};
     });
 }
 

@@ -386,10 +386,31 @@ int dict_range(const unsigned char *file, int32_t file_len, const obj_entry *e,
     return 1;
 }
 
+namespace {
+
+// Whether t[start, end) holds "/Page" anywhere: a dictionary without it is
+// neither a page nor a page tree node, and most dictionaries are neither.
+// memchr finds the few slashes far faster than the token walk below.
+bool mentions_page(const unsigned char *t, int32_t start, int32_t end) {
+    const unsigned char *p = t + start, *const e = t + end;
+    while (e - p >= 5) {
+        const void *s = std::memchr(p, '/', static_cast<size_t>(e - p - 4));
+        if (!s) return false;
+        p = static_cast<const unsigned char *>(s);
+        if (std::memcmp(p + 1, "Page", 4) == 0) return true;
+        ++p;
+    }
+    return false;
+}
+
+}  // namespace
+
 int obj_type(const unsigned char *file, int32_t file_len, const obj_entry *e) {
     const unsigned char *t;
     int32_t tlen, start, end;
     if (!dict_range(file, file_len, e, &t, &tlen, &start, &end)) return 0;
+    const int32_t from = start < 0 ? 0 : start;
+    if (end <= from || !mentions_page(t, from, end)) return 0;
     int32_t p = start;
     for (;;) {
         int32_t i = find_name_top(t, end, p, end, "Type");
