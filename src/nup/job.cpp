@@ -9,6 +9,7 @@
 #include "nup/forms.h"
 #include "nup/geometry.h"
 #include "nup/outfile.h"
+#include "nup/trim.h"
 #include "nup/write.h"
 
 namespace sheetlay {
@@ -93,7 +94,21 @@ int nup_options(doc *d, const job_options &o, const char *output_path, unsigned 
                 break;
             }
         if (o.booklet) job.cells = booklet_cells(job.cells);
-        if (!lay_out(d, o, first, &job)) throw nup::compose_error{};
+        // Trimming comes before the layout: the orientation weighs the
+        // trimmed first page, while a sheet left to the input keeps the
+        // size of the paper the first page was made for.
+        job_options eff = o;
+        if (o.trim != SHEETLAY_TRIM_NONE) {
+            const pageinfo &p = d->pages.items[first];
+            const obj_entry *e = objvec_find(&d->objs, p.num);
+            double w = 0, h = 0;
+            if (!(o.sheet_w > 0) && e && nup::page_sheet(p, page_rotation(d, &p, e), &w, &h)) {
+                eff.sheet_w = w;
+                eff.sheet_h = h;
+            }
+            nup::trim_pages(d, o.trim, o.trim_margin, (o.keep & SHEETLAY_KEEP_ANNOTATIONS) != 0, job.cells);
+        }
+        if (!lay_out(d, eff, first, &job)) throw nup::compose_error{};
         job.border = o.border;
         job.keep = o.keep;
         job.compress = o.compress;
