@@ -20,6 +20,13 @@
 namespace sheetlay::content {
 
 void box::add(double x, double y) {
+    if (!(std::isfinite(x) && std::isfinite(y))) {
+        // A point out of range (an overflowing matrix): it may stand
+        // anywhere, so the box covers everything and the clip decides.
+        x0 = y0 = -1e300;
+        x1 = y1 = 1e300;
+        return;
+    }
     if (empty()) {
         x0 = x1 = x;
         y0 = y1 = y;
