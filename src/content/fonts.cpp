@@ -23,6 +23,9 @@ void vertical_extent(const value *desc, pdf::resolver *res, font_info *f) {
     if (bb && bb->is_array() && bb->items.size() == 4) {
         double y0 = num(&bb->items[1], res, 0), y1 = num(&bb->items[3], res, 0);
         if (y0 > y1) std::swap(y0, y1);
+        const double x0 = num(&bb->items[0], res, 0), x1 = num(&bb->items[2], res, 0);
+        const double llx = std::min(x0, x1);
+        if (llx < 0 && llx > -1000) f->left = llx / 1000;
         if (y1 - y0 > 1 && y1 - y0 < 1e5) {
             f->lo = std::min(y0, 0.0) / 1000;
             f->hi = std::max(y1, 0.0) / 1000;

@@ -24,6 +24,7 @@ struct font_info {
     int bytes = 1;          // bytes per code (1, or 2 for Identity and embedded CMaps)
     bool vertical = false;  // composite font written top to bottom
     double lo = -0.3, hi = 1.0;  // vertical extent in em
+    double left = 0;  // how far glyphs may reach left of their origin, in em (<= 0)
     // Simple fonts.
     nup::font_widths simple;
     bool have_simple = false;  // simple has /Widths or built-in metrics

@@ -421,7 +421,7 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
                     }
                 }
             } else if (!f->vertical) {
-                const double a = pos, z = pos + w0 * size * th;
+                const double a = pos + f->left * size * th, z = pos + w0 * size * th;
                 lo = any ? std::min(lo, std::min(a, z)) : std::min(a, z);
                 hi = any ? std::max(hi, std::max(a, z)) : std::max(a, z);
                 any = true;

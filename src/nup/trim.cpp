@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <string>
 
 #include "content/bbox.h"
 #include "pdf/resolve.h"
@@ -48,8 +50,33 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
     std::sort(list.begin(), list.end());
     doc_resolver res(d);
     std::vector<content::result> found(list.size());
-    for (size_t k = 0; k < list.size(); ++k)
-        found[k] = content::page_box(d, res, d->pages.items[list[k]], annotations);
+    // Pages that share their content, resources, annotations and box (a
+    // document that repeats its pages) are read once.
+    std::map<std::string, content::result> seen_content;
+    for (size_t k = 0; k < list.size(); ++k) {
+        const pageinfo &p = d->pages.items[list[k]];
+        const pdf::value *pv = res.get(p.num);
+        std::string key;
+        if (pv && pv->is_dict()) {
+            for (const char *name : {"Contents", "Resources", "Annots"}) {
+                const pdf::value *v = pv->get(name);
+                key += v ? pdf::to_text(*v) : std::string("-");
+                key += '|';
+            }
+            key += std::to_string(p.res_from) + '|' + std::to_string(p.x0) + ' ' + std::to_string(p.y0) + ' ' +
+                   std::to_string(p.x1) + ' ' + std::to_string(p.y1);
+        }
+        // Keys from short dictionaries only: a long direct value is read as it is.
+        if (!key.empty() && key.size() < 4096) {
+            auto it = seen_content.find(key);
+            if (it != seen_content.end()) {
+                found[k] = it->second;
+                continue;
+            }
+        }
+        found[k] = content::page_box(d, res, p, annotations);
+        if (!key.empty() && key.size() < 4096) seen_content.emplace(key, found[k]);
+    }
     if (mode == SHEETLAY_TRIM_EACH) {
         for (size_t k = 0; k < list.size(); ++k) {
             // A page that draws nothing keeps its whole box.
