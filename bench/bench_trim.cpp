@@ -278,6 +278,10 @@ int main(int argc, char **argv) {
             if (std::fabs(mine.x0 - ink.x0) <= 6 && std::fabs(mine.y0 - ink.y0) <= 6 &&
                 std::fabs(mine.x1 - ink.x1) <= 6 && std::fabs(mine.y1 - ink.y1) <= 6)
                 ++tight;
+            else if (std::getenv("BENCH_TRIM_VERBOSE"))
+                std::printf("    loose %s p%zu: ink %.1f %.1f %.1f %.1f box %.1f %.1f %.1f %.1f\n",
+                            fs::path(f).filename().c_str(), k + 1, ink.x0, ink.y0, ink.x1, ink.y1, mine.x0,
+                            mine.y0, mine.x1, mine.y1);
             if (k < gb.size()) {
                 ++gs_pages;
                 // Ghostscript's box is relative to the media box origin; ours
