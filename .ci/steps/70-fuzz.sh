@@ -21,11 +21,12 @@ clang++ --version | head -n 1
 cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DSHEETLAY_FUZZ=ON -DSHEETLAY_BUILD_TESTS=OFF -DSHEETLAY_BUILD_TOOLS=OFF
 cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_options fuzz_object \
-  fuzz_decimal fuzz_make_seeds
+  fuzz_decimal fuzz_content fuzz_make_seeds
 
 # Seeds: generated files, plus the corpus (../shared/corpus beside the clone).
 rm -rf "$build/seeds" "$build/work" "$build/artifacts"
-targets=(fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_options fuzz_object fuzz_decimal)
+targets=(fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_options fuzz_object fuzz_decimal
+  fuzz_content)
 for target in "${targets[@]}"; do
   mkdir -p "$build/seeds/${target#fuzz_}" "$build/work/${target#fuzz_}"
 done
@@ -71,6 +72,17 @@ for seed in 595.2756 0.03125 9007199254740993 12345.67895 0.00000000000000000000
   n=$((n + 1))
   printf '%s' "$seed" >"$build/seeds/decimal/seed$n"
 done
+# Content streams for the interpreter: every operator family once.
+n=0
+while IFS= read -r line; do
+  n=$((n + 1))
+  printf '%s' "$line" >"$build/seeds/content/seed$n"
+done <<'SEEDS'
+q 2 0 0 2 10 10 cm 0 0 m 10 10 l 20 0 30 10 40 0 c 5 5 v 6 6 y h 1 w 2 J 0 j 4 M S 0 0 10 10 re W n f* B b* Q
+BT /F1 12 Tf 14 TL 1 Tc 2 Tw 90 Tz 3 Ts 0 Tr 10 10 Td (ab c) Tj T* [(a) -200 (b)] TJ (x) ' 1 2 (y) " 0 -14 TD 1 0 0 1 5 5 Tm ET
+BT /F3 10 Tf <00010005> Tj /F4 10 Tf (abab) Tj /F2 9 Tf 7 Tr (z) Tj ET /Fm2 Do /Fm1 Do /Sh sh
+1 g 0 0 1 1 re f 1 1 1 rg 0 0 0 0 k /CS0 cs 0 scn BI /W 2 /H 2 /CS /G /BPC 8 ID abcd EI 0.5 G 1 1 1 RG 0 0 0 0 K
+SEEDS
 for target in "${targets[@]}"; do
   echo "seeds: ${target#fuzz_} $(ls "$build/seeds/${target#fuzz_}" | wc -l)"
 done

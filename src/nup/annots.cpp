@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "nup/extras.h"
+#include "nup/trim.h"
 #include "pdf/resolve.h"
 
 namespace sheetlay::nup {
@@ -36,6 +37,7 @@ bool mark_of(const value &annot, const value *acroform, pdf::resolver *res, anno
     if (!annot.is_dict() || !annot_printable(annot, res)) return false;
     double rect[4];
     if (numbers(annot.get("Rect"), res, rect, 4) != 4) return false;
+    for (int k = 0; k < 4; ++k) out->rect[k] = rect[k];
     if (needs_built_appearance(annot, acroform, res)) {
         if (!build_appearance(annot, acroform, res, &out->built)) return false;
         // An unchecked box without background draws nothing.
@@ -146,6 +148,9 @@ private:
             if (pages_.count(num)) return;
             page_entry &e = pages_[num];
             e.marks = page_marks(res_.get(num), acroform, &res_);
+            // A trimmed page leaves out what lies wholly outside its box.
+            const pageinfo &p = d->pages.items[page];
+            std::erase_if(e.marks, [&p](const annot_mark &m) { return outside_trimmed(p, m.rect); });
         });
     }
 

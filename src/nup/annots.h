@@ -33,6 +33,7 @@ struct annot_mark {
     int32_t stream = 0;  // input object number of its normal appearance; 0 when built
     appearance built;    // the built appearance, when stream is 0
     double m[6] = {1, 0, 0, 1, 0, 0};  // the form's space onto the page's user space
+    double rect[4] = {0, 0, 0, 0};     // its /Rect, as written
 };
 
 // The marks of a page dictionary, in /Annots order: printable annotations

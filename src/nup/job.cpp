@@ -10,6 +10,7 @@
 #include "nup/forms.h"
 #include "nup/geometry.h"
 #include "nup/outfile.h"
+#include "nup/trim.h"
 #include "nup/write.h"
 
 namespace sheetlay {
@@ -115,8 +116,29 @@ void run_job(const std::vector<doc *> &docs, const job_options &o, nup::compose_
     }
     doc *d0 = docs[job.source.empty() ? 0 : static_cast<size_t>(job.source[first])];
     const int32_t first_page = job.cells[first];
+    // Trimming comes before the layout: the orientation weighs the trimmed
+    // first page, while a sheet left to the input keeps the size of the
+    // paper the first page was made for. Each input is trimmed on its own
+    // (with SAME, to the union of its own pages' boxes).
+    job_options eff = o;
+    if (o.trim != SHEETLAY_TRIM_NONE) {
+        const pageinfo &p = d0->pages.items[first_page];
+        const obj_entry *e = objvec_find(&d0->objs, p.num);
+        double w = 0, h = 0;
+        if (!(o.sheet_w > 0) && e && nup::page_sheet(p, page_rotation(d0, &p, e), &w, &h)) {
+            eff.sheet_w = w;
+            eff.sheet_h = h;
+        }
+        const bool annots = (o.keep & SHEETLAY_KEEP_ANNOTATIONS) != 0;
+        for (size_t k = 0; k < docs.size(); ++k) {
+            std::vector<int32_t> cells;
+            for (size_t i = 0; i < job.cells.size(); ++i)
+                if (job.source.empty() || job.source[i] == static_cast<int32_t>(k)) cells.push_back(job.cells[i]);
+            nup::trim_pages(docs[k], o.trim, o.trim_margin, annots, cells);
+        }
+    }
     if (o.booklet) job.cells = signature_cells(job.cells, o.signature, &job.source);
-    if (!lay_out(d0, o, first_page, &job)) throw nup::compose_error{};
+    if (!lay_out(d0, eff, first_page, &job)) throw nup::compose_error{};
     if (o.fit == SHEETLAY_FIT_SAME) one_scale(docs, job);
     job.border = o.border;
     job.keep = o.keep;

@@ -16,6 +16,7 @@
 
 #include "nup/destmap.h"
 #include "nup/extras.h"
+#include "nup/trim.h"
 #include "sheetlay.h"
 
 namespace sheetlay::nup {
@@ -135,6 +136,8 @@ private:
             if (!v || !v->is_number() || !std::isfinite(v->r)) return false;
             r[k] = v->r;
         }
+        // A trimmed page leaves out links wholly outside its box.
+        if (outside_trimmed(*pl.page, r)) return false;
         l->what = map_.find_target(&a);
         if (l->what.kind == target::none) return false;
 

@@ -190,10 +190,6 @@ bool read_options(const sheetlay_options *opt, job_options *o) {
         set_error("trim margin must be a number >= 0");
         return false;
     }
-    if (opt->trim != 0) {
-        set_error("trim is not built yet");
-        return false;
-    }
     if (!parse_selection(opt->pages, &o->selection)) return false;
     o->all_pages = o->selection.empty();
     o->cols = opt->columns;

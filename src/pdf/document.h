@@ -56,6 +56,7 @@ struct pageinfo {
     int32_t rotate;  // rotation inherited from /Pages ancestors, 0..359
     double x0, y0, x1, y1;  // the page box as written
     int32_t res_from;  // nearest /Pages ancestor with /Resources, or -1
+    int32_t trimmed = 0;  // 1 when the box above was cut to the content (nup/trim)
 };
 
 // The pages in order, as a view like objvec.

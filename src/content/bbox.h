@@ -1,0 +1,72 @@
+// The bounding box of what a page's content draws: the library's own
+// interpreter of content streams, reduced to the geometry of ink.
+//
+// Trimming cuts a page down to what it shows, so the box must never be
+// smaller than the ink a viewer puts on paper: every approximation here
+// errs outward (curves and strokes by their exact extent or more, glyphs by
+// their advance and the font's full height, images by their whole square,
+// shadings by the whole clip). Paint in white does not count, so that a
+// white background does not hold the box open. What cannot be read, and any
+// input that exhausts a bound (operand stack, nesting, form recursion, total
+// work), gives no box: the caller then leaves the page as it is.
+#ifndef SHEETLAY_CONTENT_BBOX_H
+#define SHEETLAY_CONTENT_BBOX_H
+
+#include <cstdint>
+#include <string>
+
+#include "pdf/object.h"
+
+namespace sheetlay {
+struct doc;
+struct pageinfo;
+class doc_resolver;
+}  // namespace sheetlay
+
+namespace sheetlay::content {
+
+// An axis-parallel box; empty when x0 > x1 or y0 > y1.
+struct box {
+    double x0 = 1, y0 = 1, x1 = 0, y1 = 0;
+    bool empty() const { return !(x0 <= x1 && y0 <= y1); }
+    void add(double x, double y);
+    void add(const box &b);
+    void clip(const box &b);  // intersection
+};
+
+// Where the interpreter finds objects and the decoded data of streams.
+struct source {
+    virtual ~source() = default;
+    virtual pdf::resolver *objects() = 0;
+    // The decoded data of stream object `num`; false when it cannot be read.
+    virtual bool stream_data(int32_t num, std::string *out) = 0;
+};
+
+// The work one call may do, counted in tokens and glyphs (forms and Type 3
+// glyphs included), and its depths.
+struct limits {
+    int64_t work = 40'000'000;
+    int32_t operands = 1024;  // operands before one operator
+    int32_t q_depth = 512;    // nested q
+    int32_t form_depth = 16;  // forms and Type 3 glyphs inside each other
+};
+
+struct result {
+    bool ok = false;  // false: unreadable or a bound exhausted
+    box ink;          // empty when nothing is drawn
+};
+
+// The ink of `data` drawn with `resources` (a dictionary, or null), clipped
+// to `clip`, in the coordinates of the stream's own space.
+result content_box(const unsigned char *data, size_t len, const pdf::value *resources,
+                   source &src, const box &clip, const limits &lim = {});
+
+// The ink of page `p` of d in its default user space, clipped to its
+// visible box; with `annotations`, the rectangles of the printable
+// annotations a sheet draws count as ink.
+result page_box(const doc *d, doc_resolver &res, const pageinfo &p, bool annotations,
+                const limits &lim = {});
+
+}  // namespace sheetlay::content
+
+#endif

@@ -1,0 +1,167 @@
+// Fonts as the content box reads them (see fonts.h).
+#include "content/fonts.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sheetlay::content {
+
+namespace {
+
+using pdf::value;
+
+double num(const value *v, pdf::resolver *res, double def) {
+    v = pdf::resolve(v, res);
+    return v && v->is_number() && std::isfinite(v->r) ? v->r : def;
+}
+
+// The vertical extent from a font descriptor: /FontBBox when it has
+// height, else /Ascent and /Descent when they make sense.
+void vertical_extent(const value *desc, pdf::resolver *res, font_info *f) {
+    if (!desc || !desc->is_dict()) return;
+    const value *bb = pdf::get_resolved(desc, "FontBBox", res);
+    if (bb && bb->is_array() && bb->items.size() == 4) {
+        double y0 = num(&bb->items[1], res, 0), y1 = num(&bb->items[3], res, 0);
+        if (y0 > y1) std::swap(y0, y1);
+        const double x0 = num(&bb->items[0], res, 0), x1 = num(&bb->items[2], res, 0);
+        const double llx = std::min(x0, x1);
+        if (llx < 0 && llx > -1000) f->left = llx / 1000;
+        if (y1 - y0 > 1 && y1 - y0 < 1e5) {
+            f->lo = std::min(y0, 0.0) / 1000;
+            f->hi = std::max(y1, 0.0) / 1000;
+            return;
+        }
+    }
+    const double a = num(pdf::get_resolved(desc, "Ascent", res), res, 0);
+    const double d = num(pdf::get_resolved(desc, "Descent", res), res, 0);
+    if (a > 0 && a < 1e5 && d <= 0 && d > -1e5) {
+        f->lo = d / 1000;
+        f->hi = a / 1000;
+    }
+}
+
+void read_cid_widths(const value *w, pdf::resolver *res, font_info *f) {
+    if (!w || !w->is_array()) return;
+    const auto &it = w->items;
+    for (size_t k = 0; k + 1 < it.size() && f->cid_w.size() < 200000;) {
+        const value *a = pdf::resolve(&it[k], res);
+        const value *b = pdf::resolve(&it[k + 1], res);
+        if (!a || !a->is_number() || !(a->r >= 0) || a->r > 0xFFFFFFF) break;
+        const uint32_t first = static_cast<uint32_t>(a->r);
+        if (b && b->is_array()) {
+            uint32_t c = first;
+            for (const value &x : b->items) {
+                double v = num(&x, res, f->dw);
+                f->cid_w.push_back({c, c, v});
+                ++c;
+            }
+            k += 2;
+        } else if (k + 2 < it.size() && b && b->is_number() && b->r >= a->r && b->r <= 0xFFFFFFF) {
+            f->cid_w.push_back({first, static_cast<uint32_t>(b->r), num(&it[k + 2], res, f->dw)});
+            k += 3;
+        } else {
+            break;
+        }
+    }
+    std::stable_sort(f->cid_w.begin(), f->cid_w.end(),
+                     [](const font_info::range &x, const font_info::range &y) { return x.first < y.first; });
+}
+
+void read_type3(const value *font, pdf::resolver *res, font_info *f) {
+    f->type3 = true;
+    const value *m = pdf::get_resolved(font, "FontMatrix", res);
+    if (m && m->is_array() && m->items.size() == 6)
+        for (int k = 0; k < 6; ++k) f->fm[k] = num(&m->items[static_cast<size_t>(k)], res, f->fm[k]);
+    f->charprocs = pdf::get_resolved(font, "CharProcs", res);
+    f->resources = pdf::get_resolved(font, "Resources", res);
+    const value *enc = pdf::get_resolved(font, "Encoding", res);
+    const value *diff = pdf::get_resolved(enc, "Differences", res);
+    if (diff && diff->is_array()) {
+        int code = 0;
+        for (const value &x : diff->items) {
+            const value *v = pdf::resolve(&x, res);
+            if (!v) continue;
+            if (v->is_number()) code = v->r >= 0 && v->r < 256 ? static_cast<int>(v->r) : 256;
+            else if (v->is_name() && code < 256) f->names[code++] = v->s;
+        }
+    }
+    // Glyph space is the font matrix's; the em box guess scales with it.
+    const value *bb = pdf::get_resolved(font, "FontBBox", res);
+    f->lo = -0.3;
+    f->hi = 1.0;
+    (void)bb;
+}
+
+}  // namespace
+
+double font_info::width(uint32_t code) const {
+    if (bytes == 2 || !cid_w.empty()) {
+        auto it = std::upper_bound(cid_w.begin(), cid_w.end(), code,
+                                   [](uint32_t c, const range &r) { return c < r.first; });
+        // Ranges may overlap: look back over those that start at or before.
+        for (int k = 0; k < 4 && it != cid_w.begin(); ++k) {
+            --it;
+            if (code >= it->first && code <= it->last) return it->w;
+        }
+        return dw;
+    }
+    if (have_simple) return simple.glyph(static_cast<unsigned char>(code));
+    return 1000;
+}
+
+font_info read_font(const pdf::value *font, pdf::resolver *res) {
+    font_info f;
+    if (!font || !font->is_dict()) return f;
+    const value *sub = pdf::get_resolved(font, "Subtype", res);
+    if (sub && sub->is_name("Type3")) {
+        read_type3(font, res, &f);
+    } else if (sub && sub->is_name("Type0")) {
+        const value *enc = pdf::get_resolved(font, "Encoding", res);
+        if (enc && (enc->is_name("Identity-H") || enc->is_name("Identity-V") || enc->is_dict() ||
+                    enc->is_name("UniGB-UCS2-H") || enc->is_name("UniGB-UCS2-V") ||
+                    enc->is_name("UniJIS-UCS2-H") || enc->is_name("UniKS-UCS2-H") ||
+                    enc->is_name("UniCNS-UCS2-H")))
+            f.bytes = 2;
+        if (enc && enc->is_name() && enc->s.size() > 2 && enc->s.compare(enc->s.size() - 2, 2, "-V") == 0)
+            f.vertical = true;
+        const value *ds = pdf::get_resolved(font, "DescendantFonts", res);
+        const value *cid = ds && ds->is_array() && !ds->items.empty() ? pdf::resolve(&ds->items[0], res)
+                                                                      : nullptr;
+        if (cid && cid->is_dict()) {
+            f.dw = num(pdf::get_resolved(cid, "DW", res), res, 1000);
+            const value *dw2 = pdf::get_resolved(cid, "DW2", res);
+            if (dw2 && dw2->is_array() && dw2->items.size() == 2) {
+                f.vy = num(&dw2->items[0], res, 880);
+                f.vadv = num(&dw2->items[1], res, -1000);
+            }
+            if (f.bytes == 2) read_cid_widths(pdf::get_resolved(cid, "W", res), res, &f);
+            else f.dw = std::max(f.dw, 1000.0);
+            vertical_extent(pdf::get_resolved(cid, "FontDescriptor", res), res, &f);
+        }
+        return f;
+    }
+    const value *desc = pdf::get_resolved(font, "FontDescriptor", res);
+    if (!f.type3) vertical_extent(desc, res, &f);
+    const value *widths = pdf::get_resolved(font, "Widths", res);
+    if (widths && widths->is_array() && !widths->items.empty()) {
+        f.have_simple = true;
+        f.simple.first_char = static_cast<int32_t>(
+            std::clamp(num(pdf::get_resolved(font, "FirstChar", res), res, 0), 0.0, 255.0));
+        for (const value &w : widths->items) f.simple.widths.push_back(num(&w, res, 0));
+        f.simple.missing_width = num(pdf::get_resolved(desc, "MissingWidth", res), res, 0);
+        return f;
+    }
+    if (f.type3) return f;
+    const value *base = pdf::get_resolved(font, "BaseFont", res);
+    if (base && base->is_name()) {
+        if (const nup::font_metrics *m = nup::standard_font(base->s)) {
+            f.have_simple = true;
+            f.simple.builtin = m;
+            // Codes the table lacks advance by the widest usual glyph.
+            f.simple.missing_width = 1000;
+        }
+    }
+    return f;
+}
+
+}  // namespace sheetlay::content

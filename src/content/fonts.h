@@ -1,0 +1,55 @@
+// What the box of shown text needs of a font: how many bytes make a code,
+// each code's advance, and how far glyphs reach above and below the
+// baseline; for Type 3 fonts, the glyph procedures and their matrix.
+//
+// Widths come from /Widths (simple fonts), /W and /DW (composite fonts), or
+// the standard-14 metrics the library carries (nup/fontmetrics). Where a
+// font tells nothing, the guesses are wide rather than narrow: an unknown
+// simple font advances a full em per code, an unknown code map reads one
+// byte per code.
+#ifndef SHEETLAY_CONTENT_FONTS_H
+#define SHEETLAY_CONTENT_FONTS_H
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "nup/fontmetrics.h"
+#include "pdf/object.h"
+
+namespace sheetlay::content {
+
+struct font_info {
+    int bytes = 1;          // bytes per code (1, or 2 for Identity and embedded CMaps)
+    bool vertical = false;  // composite font written top to bottom
+    double lo = -0.3, hi = 1.0;  // vertical extent in em
+    double left = 0;  // how far glyphs may reach left of their origin, in em (<= 0)
+    // Simple fonts.
+    nup::font_widths simple;
+    bool have_simple = false;  // simple has /Widths or built-in metrics
+    // Composite fonts: /W as sorted ranges, and /DW.
+    struct range {
+        uint32_t first, last;
+        double w;
+    };
+    std::vector<range> cid_w;
+    double dw = 1000;
+    double vy = 880, vadv = -1000;  // /DW2
+    // Type 3.
+    bool type3 = false;
+    double fm[6] = {0.001, 0, 0, 0.001, 0, 0};
+    const pdf::value *charprocs = nullptr;
+    const pdf::value *resources = nullptr;
+    std::map<int, std::string> names;  // /Differences: code -> glyph name
+
+    // The advance of one code in 1/1000 em (Type 3: in glyph space units).
+    double width(uint32_t code) const;
+};
+
+// Reads a font dictionary; never fails (a damaged font gets wide guesses).
+font_info read_font(const pdf::value *font, pdf::resolver *res);
+
+}  // namespace sheetlay::content
+
+#endif

@@ -1,0 +1,699 @@
+// The content interpreter (see bbox.h and interp.h).
+//
+// Coordinates are taken to device space (the space of the outermost
+// stream) as paths are built, so that a box is a plain min/max there.
+// The clip is kept as a box too: the box around the true clip path, which
+// only ever lets more count, never less.
+#include "content/interp.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+#include <tuple>
+#include <vector>
+
+#include "content/fonts.h"
+#include "content/tokens.h"
+
+namespace sheetlay::content {
+
+void box::add(double x, double y) {
+    if (!(std::isfinite(x) && std::isfinite(y))) {
+        // A point out of range (an overflowing matrix): it may stand
+        // anywhere, so the box covers everything and the clip decides.
+        x0 = y0 = -1e300;
+        x1 = y1 = 1e300;
+        return;
+    }
+    if (empty()) {
+        x0 = x1 = x;
+        y0 = y1 = y;
+        return;
+    }
+    x0 = std::min(x0, x);
+    y0 = std::min(y0, y);
+    x1 = std::max(x1, x);
+    y1 = std::max(y1, y);
+}
+
+void box::add(const box &b) {
+    if (b.empty()) return;
+    add(b.x0, b.y0);
+    add(b.x1, b.y1);
+}
+
+void box::clip(const box &b) {
+    x0 = std::max(x0, b.x0);
+    y0 = std::max(y0, b.y0);
+    x1 = std::min(x1, b.x1);
+    y1 = std::min(y1, b.y1);
+}
+
+box map_box(const box &b, const mat &m) {
+    box r;
+    if (b.empty()) return r;
+    const double xs[2] = {b.x0, b.x1}, ys[2] = {b.y0, b.y1};
+    for (double x : xs)
+        for (double y : ys) r.add(m.a * x + m.c * y + m.e, m.b * x + m.d * y + m.f);
+    if (!usable(r)) return unbounded();
+    return r;
+}
+
+namespace {
+
+using pdf::value;
+
+enum class space : uint8_t { gray, rgb, cmyk, tint, other };
+
+struct gstate {
+    mat ctm;
+    box clip;
+    double lw = 1, ml = 10;
+    int lj = 0, lc = 0;
+    space fcs = space::gray, scs = space::gray;
+    bool fwhite = false, swhite = false;
+    const font_info *font = nullptr;
+    double tfs = 0, tc = 0, tw = 0, th = 1, tl = 0, rise = 0;
+    int tr = 0;
+};
+
+struct pt {
+    double x, y;
+};
+
+// One piece of the current path, in device space: its ends and the
+// directions it leaves its start and reaches its end in.
+struct seg {
+    pt p0, p1, t0, t1;
+};
+
+struct subpath {
+    size_t first = 0, count = 0;
+    bool closed = false;
+};
+
+bool whiteish(space s, const double *v, size_t n) {
+    if (n == 0) return false;
+    switch (s) {
+        case space::gray:
+        case space::rgb:
+            for (size_t k = 0; k < n; ++k)
+                if (!(v[k] >= 0.999)) return false;
+            return n == (s == space::gray ? 1u : 3u);
+        case space::cmyk:
+        case space::tint:
+            for (size_t k = 0; k < n; ++k)
+                if (!(v[k] <= 0.001)) return false;
+            return s == space::tint || n == 4;
+        default:
+            return false;
+    }
+}
+
+// The extrema of one coordinate of a cubic Bezier inside (0, 1).
+void cubic_extrema(double p0, double p1, double p2, double p3, double *t, int *n) {
+    const double a = -p0 + 3 * p1 - 3 * p2 + p3, b = 2 * (p0 - 2 * p1 + p2), c = p1 - p0;
+    *n = 0;
+    if (std::fabs(a) < 1e-12) {
+        if (std::fabs(b) > 1e-12) {
+            double r = -c / b;
+            if (r > 0 && r < 1) t[(*n)++] = r;
+        }
+        return;
+    }
+    const double disc = b * b - 4 * a * c;
+    if (disc < 0) return;
+    const double s = std::sqrt(disc);
+    for (double r : {(-b + s) / (2 * a), (-b - s) / (2 * a)})
+        if (r > 0 && r < 1) t[(*n)++] = r;
+}
+
+double bez(double p0, double p1, double p2, double p3, double t) {
+    const double u = 1 - t;
+    return u * u * u * p0 + 3 * u * u * t * p1 + 3 * u * t * t * p2 + t * t * t * p3;
+}
+
+pt unit(pt v) {
+    const double l = std::hypot(v.x, v.y);
+    if (!(l > 1e-12)) return {0, 0};
+    return {v.x / l, v.y / l};
+}
+
+class interp {
+public:
+    interp(source &src, const limits &lim) : src_(src), lim_(lim), work_(lim.work) {}
+
+    box run(const unsigned char *t, size_t len, const value *res, gstate gs, int depth);
+
+private:
+    // Resources.
+    const value *res_entry(const value *res, const char *cat, const std::string &name, int32_t *num);
+    const font_info *font(const value *res, const std::string &name);
+    space color_space(const value *res, const std::string &name);
+
+    // Memoised sub-streams (forms, Type 3 glyphs): their ink in their own
+    // space, drawn with the given state.
+    box sub_stream(int32_t num, const value *res, const box &clip, const gstate &gs, int depth);
+
+    void ink(box *out, const box &b, const gstate &gs) {
+        if (b.empty()) return;
+        box c = usable(b) ? b : unbounded();
+        c.clip(gs.clip);
+        out->add(c);
+    }
+
+    source &src_;
+    const limits &lim_;
+    int64_t work_;
+    std::map<int32_t, std::unique_ptr<font_info>> fonts_;
+    std::map<const value *, std::unique_ptr<font_info>> direct_fonts_;
+    std::map<std::tuple<int32_t, bool, bool, double, const font_info *, double, int>, box> memo_;
+    std::set<int32_t> active_;
+    friend struct runner;
+};
+
+const value *interp::res_entry(const value *res, const char *cat, const std::string &name,
+                               int32_t *num) {
+    pdf::resolver *r = src_.objects();
+    const value *group = pdf::get_resolved(res, cat, r);
+    if (!group || !group->is_dict()) return nullptr;
+    const value *raw = group->get(name);
+    if (num) *num = raw && raw->is_ref() && raw->i > 0 && raw->i <= INT32_MAX ? static_cast<int32_t>(raw->i) : 0;
+    return pdf::resolve(raw, r);
+}
+
+const font_info *interp::font(const value *res, const std::string &name) {
+    int32_t num = 0;
+    const value *f = res_entry(res, "Font", name, &num);
+    if (!f) return nullptr;
+    if (num > 0) {
+        auto &slot = fonts_[num];
+        if (!slot) slot = std::make_unique<font_info>(read_font(f, src_.objects()));
+        return slot.get();
+    }
+    auto &slot = direct_fonts_[f];
+    if (!slot) slot = std::make_unique<font_info>(read_font(f, src_.objects()));
+    return slot.get();
+}
+
+space interp::color_space(const value *res, const std::string &name) {
+    if (name == "DeviceGray" || name == "G" || name == "CalGray") return space::gray;
+    if (name == "DeviceRGB" || name == "RGB" || name == "CalRGB") return space::rgb;
+    if (name == "DeviceCMYK" || name == "CMYK") return space::cmyk;
+    if (name == "Pattern") return space::other;
+    const value *cs = res_entry(res, "ColorSpace", name, nullptr);
+    pdf::resolver *r = src_.objects();
+    if (cs && cs->is_name()) {
+        const std::string &n = cs->s;
+        if (n == "DeviceGray" || n == "CalGray") return space::gray;
+        if (n == "DeviceRGB" || n == "CalRGB") return space::rgb;
+        if (n == "DeviceCMYK") return space::cmyk;
+        return space::other;
+    }
+    if (!cs || !cs->is_array() || cs->items.empty()) return space::other;
+    const value *fam = pdf::resolve(&cs->items[0], r);
+    if (!fam || !fam->is_name()) return space::other;
+    if (fam->is_name("CalGray")) return space::gray;
+    if (fam->is_name("CalRGB")) return space::rgb;
+    if (fam->is_name("Separation") || fam->is_name("DeviceN")) return space::tint;
+    if (fam->is_name("ICCBased") && cs->items.size() > 1) {
+        const value *s = pdf::resolve(&cs->items[1], r);
+        const value *n = pdf::get_resolved(s, "N", r);
+        const double c = n && n->is_number() ? n->r : 0;
+        return c == 1 ? space::gray : c == 3 ? space::rgb : c == 4 ? space::cmyk : space::other;
+    }
+    return space::other;
+}
+
+box interp::sub_stream(int32_t num, const value *res, const box &clip, const gstate &gs, int depth) {
+    auto key = std::make_tuple(num, gs.fwhite, gs.swhite, gs.lw, gs.font, gs.tfs, gs.tr);
+    auto hit = memo_.find(key);
+    if (hit != memo_.end()) return hit->second;
+    if (depth >= lim_.form_depth || active_.count(num)) throw stop{};
+    std::string data;
+    box out;
+    if (!src_.stream_data(num, &data)) {
+        out = clip;  // cannot see through it: all of it may be ink
+    } else {
+        gstate inner = gs;
+        inner.ctm = mat{};
+        inner.clip = clip;
+        active_.insert(num);
+        out = run(reinterpret_cast<const unsigned char *>(data.data()), data.size(), res, inner, depth + 1);
+        active_.erase(num);
+    }
+    memo_[key] = out;
+    return out;
+}
+
+
+// One stream's operators. Returns the ink in the stream's device space.
+box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs, int depth) {
+    pdf::resolver *r = src_.objects();
+    token_reader rd(t, len, lim_.operands, &work_);
+    std::vector<gstate> stack;
+    box out;
+
+    // The current path.
+    box pbox;
+    std::vector<seg> segs;
+    std::vector<subpath> subs;
+    pt cur{0, 0}, start{0, 0};  // in device space
+    bool have_cur = false, pending_clip = false;
+    auto dev = [&](double x, double y) {
+        const mat &m = gs.ctm;
+        return pt{m.a * x + m.c * y + m.e, m.b * x + m.d * y + m.f};
+    };
+    auto move_to = [&](pt p) {
+        subs.push_back({segs.size(), 0, false});
+        cur = start = p;
+        have_cur = true;
+        pbox.add(p.x, p.y);
+    };
+    auto line_to = [&](pt p) {
+        if (!have_cur) move_to(p);
+        if (subs.empty()) subs.push_back({segs.size(), 0, false});
+        pt d{p.x - cur.x, p.y - cur.y};
+        segs.push_back({cur, p, d, d});
+        ++subs.back().count;
+        pbox.add(p.x, p.y);
+        cur = p;
+    };
+    auto curve_to = [&](pt p1, pt p2, pt p3) {
+        if (!have_cur) move_to(p1);
+        if (subs.empty()) subs.push_back({segs.size(), 0, false});
+        const pt p0 = cur;
+        double ts[2];
+        int n;
+        cubic_extrema(p0.x, p1.x, p2.x, p3.x, ts, &n);
+        for (int k = 0; k < n; ++k)
+            pbox.add(bez(p0.x, p1.x, p2.x, p3.x, ts[k]), bez(p0.y, p1.y, p2.y, p3.y, ts[k]));
+        cubic_extrema(p0.y, p1.y, p2.y, p3.y, ts, &n);
+        for (int k = 0; k < n; ++k)
+            pbox.add(bez(p0.x, p1.x, p2.x, p3.x, ts[k]), bez(p0.y, p1.y, p2.y, p3.y, ts[k]));
+        pbox.add(p3.x, p3.y);
+        // Tangents at the ends: toward the nearest distinct control point.
+        pt t0{p1.x - p0.x, p1.y - p0.y};
+        if (t0.x == 0 && t0.y == 0) t0 = {p2.x - p0.x, p2.y - p0.y};
+        if (t0.x == 0 && t0.y == 0) t0 = {p3.x - p0.x, p3.y - p0.y};
+        pt t1{p3.x - p2.x, p3.y - p2.y};
+        if (t1.x == 0 && t1.y == 0) t1 = {p3.x - p1.x, p3.y - p1.y};
+        if (t1.x == 0 && t1.y == 0) t1 = {p3.x - p0.x, p3.y - p0.y};
+        segs.push_back({p0, p3, t0, t1});
+        ++subs.back().count;
+        cur = p3;
+    };
+    auto close = [&] {
+        if (subs.empty() || !have_cur) return;
+        if (cur.x != start.x || cur.y != start.y) line_to(start);
+        subs.back().closed = true;
+        cur = start;
+    };
+    // The stroke of the path: its box grown by half the line width as the
+    // matrix stretches it along each axis, with the tips of mitred corners
+    // and of projecting caps, which reach further.
+    auto stroke_box = [&] {
+        const mat &m = gs.ctm;
+        const double hw = std::fabs(gs.lw) / 2;
+        const double ex = hw * std::hypot(m.a, m.c), ey = hw * std::hypot(m.b, m.d);
+        box b = pbox;
+        if (b.empty()) return b;
+        b.x0 -= ex;
+        b.x1 += ex;
+        b.y0 -= ey;
+        b.y1 += ey;
+        const double rd = hw * std::max(std::hypot(m.a, m.b), std::hypot(m.c, m.d));
+        if (!(rd > 0)) return b;
+        auto join = [&](pt v, pt in, pt outd) {
+            if (gs.lj != 0) return;
+            const pt u = unit(in), w = unit(outd);
+            const double cosang = -(u.x * w.x + u.y * w.y);  // between the two arms
+            const double s = std::sqrt(std::max(0.0, (1 - cosang) / 2));
+            if (!(s > 1e-9)) return;
+            const double ratio = 1 / s;
+            if (ratio > gs.ml) return;  // bevelled instead
+            const pt dir = unit({u.x - w.x, u.y - w.y});
+            b.add(v.x + dir.x * rd * ratio, v.y + dir.y * rd * ratio);
+        };
+        auto cap = [&](pt v, pt d) {
+            if (gs.lc != 2) return;
+            const pt u = unit(d);
+            const pt nrm{-u.y, u.x};
+            for (double s : {-1.0, 1.0}) b.add(v.x + (u.x + s * nrm.x) * rd, v.y + (u.y + s * nrm.y) * rd);
+        };
+        for (const subpath &sp : subs) {
+            if (sp.count == 0) continue;
+            for (size_t k = sp.first; k + 1 < sp.first + sp.count; ++k) join(segs[k].p1, segs[k].t1, segs[k + 1].t0);
+            const seg &a = segs[sp.first], &z = segs[sp.first + sp.count - 1];
+            if (sp.closed) {
+                join(z.p1, z.t1, a.t0);
+            } else {
+                cap(a.p0, {-a.t0.x, -a.t0.y});
+                cap(z.p1, z.t1);
+            }
+        }
+        return b;
+    };
+    auto paint = [&](bool fill, bool stroke) {
+        if (fill && !gs.fwhite) ink(&out, pbox, gs);
+        if (stroke && !gs.swhite) ink(&out, stroke_box(), gs);
+        if (pending_clip && usable(pbox)) gs.clip.clip(pbox);
+        pending_clip = false;
+        pbox = box{};
+        segs.clear();
+        subs.clear();
+        have_cur = false;
+    };
+
+    // Text.
+    mat tm, tlm;
+    box text_clip;
+    bool text_clips = false;
+    auto text_ink = [&](const box &b) {
+        const int mode = gs.tr;
+        bool inked = false;
+        if ((mode == 0 || mode == 4) && !gs.fwhite) inked = true;
+        if ((mode == 1 || mode == 5) && !gs.swhite) inked = true;
+        if ((mode == 2 || mode == 6) && (!gs.fwhite || !gs.swhite)) inked = true;
+        if (inked) ink(&out, b, gs);
+        if (mode >= 4) {
+            text_clip.add(usable(b) ? b : unbounded());
+            text_clips = true;
+        }
+    };
+    auto show = [&](const value &s) {
+        if (!s.is_string()) return;
+        const font_info *f = gs.font;
+        static const font_info no_font;
+        if (!f) f = &no_font;
+        const std::string &bytes = s.s;
+        const size_t step = static_cast<size_t>(f->bytes);
+        work_ -= static_cast<int64_t>(bytes.size());
+        if (work_ < 0) throw stop{};
+        const double size = gs.tfs, th = gs.th;
+        // Glyph positions along the baseline, in text space.
+        double pos = 0, lo = 0, hi = 0;
+        bool any = false;
+        const mat base = mul(tm, gs.ctm);
+        for (size_t k = 0; k + step <= bytes.size(); k += step) {
+            uint32_t code = static_cast<unsigned char>(bytes[k]);
+            if (step == 2) code = code << 8 | static_cast<unsigned char>(bytes[k + 1]);
+            double w0 = f->width(code) / 1000;
+            if (f->type3) {
+                w0 = f->width(code) * f->fm[0];
+                auto name = f->names.find(static_cast<int>(code));
+                const value *procs = f->charprocs;
+                const value *proc = name != f->names.end() && procs ? procs->get(name->second) : nullptr;
+                if (proc && proc->is_ref() && proc->i > 0 && proc->i <= INT32_MAX) {
+                    const mat fm{f->fm[0], f->fm[1], f->fm[2], f->fm[3], f->fm[4], f->fm[5]};
+                    const mat place = mul(mul(fm, mat{size * th, 0, 0, size, pos, gs.rise}), base);
+                    gstate g = gs;
+                    box glyph = sub_stream(static_cast<int32_t>(proc->i),
+                                           f->resources ? f->resources : res, unbounded(), g, depth);
+                    const box b = map_box(glyph, place);
+                    const int mode = gs.tr;
+                    if (mode != 3 && mode != 7) ink(&out, b, gs);
+                    if (mode >= 4) {
+                        text_clip.add(b);
+                        text_clips = true;
+                    }
+                }
+            } else if (!f->vertical) {
+                const double a = pos + f->left * size * th, z = pos + w0 * size * th;
+                lo = any ? std::min(lo, std::min(a, z)) : std::min(a, z);
+                hi = any ? std::max(hi, std::max(a, z)) : std::max(a, z);
+                any = true;
+            } else {
+                const double y = pos;
+                box g{(-w0 / 2) * size * th, y + (f->lo - f->vy / 1000) * size, (w0 / 2) * size * th,
+                      y + (f->hi - f->vy / 1000) * size};
+                if (g.x0 > g.x1) std::swap(g.x0, g.x1);
+                if (g.y0 > g.y1) std::swap(g.y0, g.y1);
+                text_ink(map_box(g, base));
+            }
+            const double spacing = gs.tc + (step == 1 && code == 32 ? gs.tw : 0);
+            if (f->vertical) pos += f->vadv / 1000 * size + spacing;
+            else pos += (w0 * size + spacing) * th;
+        }
+        if (any) {
+            box g{lo, f->lo * size + gs.rise, hi, f->hi * size + gs.rise};
+            if (g.y0 > g.y1) std::swap(g.y0, g.y1);
+            text_ink(map_box(g, base));
+        }
+        if (f->vertical) tm = mul(mat{1, 0, 0, 1, 0, pos}, tm);
+        else tm = mul(mat{1, 0, 0, 1, pos, 0}, tm);
+    };
+    auto adjust = [&](double n) {
+        const double d = -n / 1000 * gs.tfs;
+        if (gs.font && gs.font->vertical) tm = mul(mat{1, 0, 0, 1, 0, d}, tm);
+        else tm = mul(mat{1, 0, 0, 1, d * gs.th, 0}, tm);
+    };
+    auto next_line = [&](double tx, double ty) {
+        tlm = mul(mat{1, 0, 0, 1, tx, ty}, tlm);
+        tm = tlm;
+    };
+    auto colour = [&](space s, bool fill) {
+        double v[32];
+        size_t n = 0;
+        for (size_t k = 0; k < rd.count() && n < 32; ++k) {
+            if (rd.arg(k).kind != operand::number) return fill ? (void)(gs.fwhite = false) : (void)(gs.swhite = false);
+            v[n++] = rd.arg(k).num;
+        }
+        (fill ? gs.fwhite : gs.swhite) = whiteish(s, v, n);
+    };
+
+    std::vector<operand> inline_dict;
+    while (rd.next()) {
+        const char *op = rd.op();
+        const size_t n = rd.count();
+        auto num = [&](size_t k) { return k < n && rd.arg(k).kind == operand::number ? rd.arg(k).num : 0.0; };
+        auto name = [&](size_t k) -> const std::string * {
+            return k < n && rd.arg(k).kind == operand::text_name ? &rd.arg(k).name : nullptr;
+        };
+        const char o0 = op[0], o1 = op[1], o2 = op[2];
+        if (o0 == 'q' && !o1) {
+            if (stack.size() >= static_cast<size_t>(lim_.q_depth)) throw stop{};
+            stack.push_back(gs);
+        } else if (o0 == 'Q' && !o1) {
+            if (!stack.empty()) {
+                gs = stack.back();
+                stack.pop_back();
+            }
+        } else if (o0 == 'c' && o1 == 'm' && !o2) {
+            if (n >= 6) gs.ctm = mul(mat{num(n - 6), num(n - 5), num(n - 4), num(n - 3), num(n - 2), num(n - 1)}, gs.ctm);
+        } else if (o0 == 'w' && !o1) {
+            gs.lw = rd.num_back(0, gs.lw);
+        } else if (o0 == 'M' && !o1) {
+            gs.ml = rd.num_back(0, gs.ml);
+        } else if (o0 == 'j' && !o1) {
+            gs.lj = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 2.0));
+        } else if (o0 == 'J' && !o1) {
+            gs.lc = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 2.0));
+        } else if (o0 == 'g' && o1 == 's' && !o2) {
+            const std::string *nm = name(n ? n - 1 : 0);
+            const value *egs = nm ? res_entry(res, "ExtGState", *nm, nullptr) : nullptr;
+            if (egs && egs->is_dict()) {
+                const value *v;
+                if ((v = pdf::get_resolved(egs, "LW", r)) && v->is_number()) gs.lw = v->r;
+                if ((v = pdf::get_resolved(egs, "ML", r)) && v->is_number()) gs.ml = v->r;
+                if ((v = pdf::get_resolved(egs, "LJ", r)) && v->is_number()) gs.lj = static_cast<int>(std::clamp(v->r, 0.0, 2.0));
+                if ((v = pdf::get_resolved(egs, "LC", r)) && v->is_number()) gs.lc = static_cast<int>(std::clamp(v->r, 0.0, 2.0));
+            }
+        } else if (o0 == 'm' && !o1) {
+            move_to(dev(num(0), num(1)));
+        } else if (o0 == 'l' && !o1) {
+            line_to(dev(num(0), num(1)));
+        } else if (o0 == 'c' && !o1) {
+            curve_to(dev(num(0), num(1)), dev(num(2), num(3)), dev(num(4), num(5)));
+        } else if (o0 == 'v' && !o1) {
+            curve_to(cur, dev(num(0), num(1)), dev(num(2), num(3)));
+        } else if (o0 == 'y' && !o1) {
+            const pt p3 = dev(num(2), num(3));
+            curve_to(dev(num(0), num(1)), p3, p3);
+        } else if (o0 == 'h' && !o1) {
+            close();
+        } else if (o0 == 'r' && o1 == 'e' && !o2) {
+            const double x = num(0), y = num(1), w = num(2), h = num(3);
+            move_to(dev(x, y));
+            line_to(dev(x + w, y));
+            line_to(dev(x + w, y + h));
+            line_to(dev(x, y + h));
+            close();
+        } else if ((o0 == 'S' && !o1)) {
+            paint(false, true);
+        } else if (o0 == 's' && !o1) {
+            close();
+            paint(false, true);
+        } else if ((o0 == 'f' || o0 == 'F') && (!o1 || (o1 == '*' && !o2))) {
+            paint(true, false);
+        } else if (o0 == 'B' && (!o1 || (o1 == '*' && !o2))) {
+            paint(true, true);
+        } else if (o0 == 'b' && (!o1 || (o1 == '*' && !o2))) {
+            close();
+            paint(true, true);
+        } else if (o0 == 'n' && !o1) {
+            paint(false, false);
+        } else if (o0 == 'W' && (!o1 || (o1 == '*' && !o2))) {
+            pending_clip = true;
+        } else if (o0 == 'g' && !o1) {
+            gs.fcs = space::gray;
+            colour(space::gray, true);
+        } else if (o0 == 'G' && !o1) {
+            gs.scs = space::gray;
+            colour(space::gray, false);
+        } else if (o0 == 'r' && o1 == 'g' && !o2) {
+            gs.fcs = space::rgb;
+            colour(space::rgb, true);
+        } else if (o0 == 'R' && o1 == 'G' && !o2) {
+            gs.scs = space::rgb;
+            colour(space::rgb, false);
+        } else if (o0 == 'k' && !o1) {
+            gs.fcs = space::cmyk;
+            colour(space::cmyk, true);
+        } else if (o0 == 'K' && !o1) {
+            gs.scs = space::cmyk;
+            colour(space::cmyk, false);
+        } else if ((o0 == 'c' || o0 == 'C') && (o1 == 's' || o1 == 'S') && !o2) {
+            const std::string *nm = name(n ? n - 1 : 0);
+            const space s = nm ? color_space(res, *nm) : space::other;
+            // A new space starts at its initial colour, which is ink.
+            if (o0 == 'c') {
+                gs.fcs = s;
+                gs.fwhite = false;
+            } else {
+                gs.scs = s;
+                gs.swhite = false;
+            }
+        } else if ((o0 == 's' || o0 == 'S') && (o1 == 'c' || o1 == 'C')) {
+            if (o0 == 's') colour(gs.fcs, true);
+            else colour(gs.scs, false);
+        } else if (o0 == 'B' && o1 == 'T' && !o2) {
+            tm = tlm = mat{};
+            text_clip = box{};
+            text_clips = false;
+        } else if (o0 == 'E' && o1 == 'T' && !o2) {
+            if (text_clips && usable(text_clip)) gs.clip.clip(text_clip);
+            text_clips = false;
+        } else if (o0 == 'T') {
+            if (o1 == 'f' && !o2) {
+                const std::string *nm = name(n >= 2 ? n - 2 : 0);
+                gs.font = nm ? font(res, *nm) : nullptr;
+                gs.tfs = rd.num_back(0, 0);
+            } else if (o1 == 'c' && !o2) {
+                gs.tc = rd.num_back(0, 0);
+            } else if (o1 == 'w' && !o2) {
+                gs.tw = rd.num_back(0, 0);
+            } else if (o1 == 'z' && !o2) {
+                gs.th = rd.num_back(0, 100) / 100;
+            } else if (o1 == 'L' && !o2) {
+                gs.tl = rd.num_back(0, 0);
+            } else if (o1 == 's' && !o2) {
+                gs.rise = rd.num_back(0, 0);
+            } else if (o1 == 'r' && !o2) {
+                gs.tr = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 7.0));
+            } else if (o1 == 'd' && !o2) {
+                next_line(num(0), num(1));
+            } else if (o1 == 'D' && !o2) {
+                gs.tl = -num(1);
+                next_line(num(0), num(1));
+            } else if (o1 == 'm' && !o2) {
+                if (n >= 6) tm = tlm = mat{num(n - 6), num(n - 5), num(n - 4), num(n - 3), num(n - 2), num(n - 1)};
+            } else if (o1 == '*' && !o2) {
+                next_line(0, -gs.tl);
+            } else if (o1 == 'j' && !o2) {
+                if (n) show(rd.arg(n - 1).v);
+            } else if (o1 == 'J' && !o2) {
+                const value *arr = n ? &rd.arg(n - 1).v : nullptr;
+                if (arr && arr->is_array())
+                    for (const value &it : arr->items) {
+                        if (it.is_number()) adjust(it.r);
+                        else show(it);
+                    }
+            }
+        } else if (o0 == '\'' && !o1) {
+            next_line(0, -gs.tl);
+            if (n) show(rd.arg(n - 1).v);
+        } else if (o0 == '"' && !o1) {
+            if (n >= 3) {
+                gs.tw = num(n - 3);
+                gs.tc = num(n - 2);
+            }
+            next_line(0, -gs.tl);
+            if (n) show(rd.arg(n - 1).v);
+        } else if (o0 == 's' && o1 == 'h' && !o2) {
+            const std::string *nm = name(n ? n - 1 : 0);
+            const value *sh = nm ? res_entry(res, "Shading", *nm, nullptr) : nullptr;
+            box b = gs.clip;
+            const value *bb = pdf::get_resolved(sh, "BBox", r);
+            if (bb && bb->is_array() && bb->items.size() == 4) {
+                box s{bb->items[0].num_or(0), bb->items[1].num_or(0), bb->items[2].num_or(0), bb->items[3].num_or(0)};
+                if (s.x0 > s.x1) std::swap(s.x0, s.x1);
+                if (s.y0 > s.y1) std::swap(s.y0, s.y1);
+                b = map_box(s, gs.ctm);
+            }
+            ink(&out, b, gs);
+        } else if (o0 == 'D' && o1 == 'o' && !o2) {
+            const std::string *nm = name(n ? n - 1 : 0);
+            int32_t obj = 0;
+            const value *x = nm ? res_entry(res, "XObject", *nm, &obj) : nullptr;
+            const value *sub = pdf::get_resolved(x, "Subtype", r);
+            if (sub && sub->is_name("Image")) {
+                const value *m = pdf::get_resolved(x, "ImageMask", r);
+                const bool is_mask = m && m->k == pdf::kind::boolean && m->b;
+                if (!is_mask || !gs.fwhite) ink(&out, map_box(box{0, 0, 1, 1}, gs.ctm), gs);
+            } else if (sub && sub->is_name("Form") && obj > 0) {
+                mat fm;
+                const value *m = pdf::get_resolved(x, "Matrix", r);
+                if (m && m->is_array() && m->items.size() == 6)
+                    fm = mat{m->items[0].num_or(1), m->items[1].num_or(0), m->items[2].num_or(0),
+                             m->items[3].num_or(1), m->items[4].num_or(0), m->items[5].num_or(0)};
+                box clip = unbounded();
+                const value *bb = pdf::get_resolved(x, "BBox", r);
+                if (bb && bb->is_array() && bb->items.size() == 4) {
+                    clip = box{bb->items[0].num_or(0), bb->items[1].num_or(0), bb->items[2].num_or(0), bb->items[3].num_or(0)};
+                    if (clip.x0 > clip.x1) std::swap(clip.x0, clip.x1);
+                    if (clip.y0 > clip.y1) std::swap(clip.y0, clip.y1);
+                }
+                const value *fres = pdf::get_resolved(x, "Resources", r);
+                const box inner = sub_stream(obj, fres ? fres : res, clip, gs, depth);
+                ink(&out, map_box(inner, mul(fm, gs.ctm)), gs);
+            }
+        } else if (o0 == 'B' && o1 == 'I' && !o2) {
+            inline_dict.clear();
+        } else if (o0 == 'I' && o1 == 'D' && !o2) {
+            inline_dict.assign(rd.ops().begin(), rd.ops().begin() + static_cast<std::ptrdiff_t>(n));
+            if (!rd.skip_inline_image(inline_dict)) throw stop{};
+            bool is_mask = false;
+            for (size_t k = 0; k + 1 < inline_dict.size(); k += 2)
+                if (inline_dict[k].kind == operand::text_name &&
+                    (inline_dict[k].name == "IM" || inline_dict[k].name == "ImageMask"))
+                    is_mask = inline_dict[k + 1].v.k == pdf::kind::boolean && inline_dict[k + 1].v.b;
+            if (!is_mask || !gs.fwhite) ink(&out, map_box(box{0, 0, 1, 1}, gs.ctm), gs);
+        }
+        // Everything else (marked content, compatibility sections, d0/d1,
+        // ri, i, d) draws nothing and changes nothing measured here.
+    }
+    return out;
+}
+
+}  // namespace
+
+result content_box(const unsigned char *data, size_t len, const pdf::value *resources, source &src,
+                   const box &clip, const limits &lim) {
+    result r;
+    try {
+        interp it(src, lim);
+        gstate gs;
+        gs.clip = clip;
+        r.ink = it.run(data, len, resources, gs, 0);
+        r.ok = true;
+    } catch (const stop &) {
+        r.ok = false;
+        r.ink = box{};
+    }
+    return r;
+}
+
+}  // namespace sheetlay::content

@@ -1,0 +1,115 @@
+// A page's ink: its content streams joined, its resources (own or
+// inherited), its printable annotations, all within its visible box.
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "content/bbox.h"
+#include "pdf/document.h"
+#include "pdf/resolve.h"
+#include "pdf/stream.h"
+
+namespace sheetlay::content {
+
+namespace {
+
+using pdf::value;
+
+// Annotation flags: hidden, and printed.
+constexpr int64_t kHidden = 2;
+constexpr int64_t kPrint = 4;
+constexpr size_t kMaxContentParts = 100000;
+constexpr size_t kMaxAnnots = 100000;
+
+class doc_source : public source {
+public:
+    doc_source(const doc *d, doc_resolver &res) : d_(d), res_(res) {}
+    pdf::resolver *objects() override { return &res_; }
+    bool stream_data(int32_t num, std::string *out) override {
+        const obj_entry *e = objvec_find(&d_->objs, num);
+        if (!e || !e->is_stream) return false;
+        buf b{};
+        int32_t len = 0;
+        stream_filter sf{};
+        const unsigned char *p = doc_stream(d_, e, true, &b, &len, &sf);
+        const bool ok = p && !sf.still_encoded && len >= 0;
+        if (ok) out->assign(reinterpret_cast<const char *>(p), static_cast<size_t>(len));
+        buf_free(&b);
+        return ok;
+    }
+
+private:
+    const doc *d_;
+    doc_resolver &res_;
+};
+
+}  // namespace
+
+result page_box(const doc *d, doc_resolver &res, const pageinfo &p, bool annotations,
+                const limits &lim) {
+    box page{std::min(p.x0, p.x1), std::min(p.y0, p.y1), std::max(p.x0, p.x1), std::max(p.y0, p.y1)};
+    result whole;
+    whole.ok = false;
+    whole.ink = page;
+    const value *pv = res.get(p.num);
+    if (!pv || !pv->is_dict()) return whole;
+    const value *resources = pdf::get_resolved(pv, "Resources", &res);
+    if (!resources && p.res_from > 0) resources = pdf::get_resolved(res.get(p.res_from), "Resources", &res);
+
+    doc_source src(d, res);
+    std::string data, part;
+    const value *contents = pv->get("Contents");
+    auto read_part = [&](const value *v) {
+        if (!v || !v->is_ref() || v->i <= 0 || v->i > INT32_MAX) return false;
+        part.clear();
+        if (!src.stream_data(static_cast<int32_t>(v->i), &part)) return false;
+        data += part;
+        data += '\n';  // parts break between tokens
+        return true;
+    };
+    if (contents && !contents->is_null()) {
+        const value *target = pdf::resolve(contents, &res);
+        if (contents->is_ref() && res.is_stream(static_cast<int32_t>(contents->i))) {
+            if (!read_part(contents)) return whole;
+        } else if (target && target->is_array()) {
+            if (target->items.size() > kMaxContentParts) return whole;
+            for (const value &it : target->items)
+                if (!read_part(&it)) return whole;
+        } else if (target && !target->is_null()) {
+            return whole;
+        }
+    }
+    result r = content_box(reinterpret_cast<const unsigned char *>(data.data()), data.size(), resources,
+                           src, page, lim);
+    if (!r.ok) return whole;
+    if (annotations) {
+        const value *annots = pdf::get_resolved(pv, "Annots", &res);
+        if (annots && annots->is_array()) {
+            for (size_t k = 0; k < annots->items.size() && k < kMaxAnnots; ++k) {
+                const value *a = pdf::resolve(&annots->items[k], &res);
+                if (!a || !a->is_dict()) continue;
+                const value *sub = pdf::get_resolved(a, "Subtype", &res);
+                if (sub && (sub->is_name("Link") || sub->is_name("Popup"))) continue;
+                const value *f = pdf::get_resolved(a, "F", &res);
+                const int64_t flags = f && f->k == pdf::kind::integer ? f->i : 0;
+                if (!(flags & kPrint) || (flags & kHidden)) continue;
+                const value *rect = pdf::get_resolved(a, "Rect", &res);
+                if (!rect || !rect->is_array() || rect->items.size() != 4) continue;
+                double v[4];
+                bool good = true;
+                for (size_t i = 0; i < 4; ++i) {
+                    const value *x = pdf::resolve(&rect->items[i], &res);
+                    good = good && x && x->is_number() && std::isfinite(x->r);
+                    v[i] = good ? x->r : 0;
+                }
+                if (!good) continue;
+                box b{std::min(v[0], v[2]), std::min(v[1], v[3]), std::max(v[0], v[2]), std::max(v[1], v[3])};
+                b.clip(page);
+                r.ink.add(b);
+            }
+        }
+    }
+    return r;
+}
+
+}  // namespace sheetlay::content

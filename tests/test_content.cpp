@@ -1,0 +1,267 @@
+// The content box: small content streams against boxes worked out by hand
+// (each operator family, clipping, white paint, text state, forms, Type 3
+// glyphs, turned and skewed matrices), hostile content, and trimmed jobs
+// rendered next to the ink of their input pages.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <string>
+
+#include "content/bbox.h"
+#include "sheetlay.h"
+#include "support/map_resolver.h"
+#include "support/pdfgen.h"
+#include "support/tools.h"
+
+namespace {
+
+using sheetlay::content::box;
+
+// Objects by text, stream data by number.
+struct MapSource : sheetlay::content::source {
+    testtools::MapResolver objs;
+    std::map<int32_t, std::string> data;
+    sheetlay::pdf::resolver *objects() override { return &objs; }
+    bool stream_data(int32_t num, std::string *out) override {
+        auto it = data.find(num);
+        if (it == data.end()) return false;
+        *out = it->second;
+        return true;
+    }
+};
+
+const char *kResources =
+    "<< /Font << /F1 << /Subtype /TrueType /FirstChar 65 /Widths [500 600]"
+    "  /FontDescriptor << /FontBBox [0 -200 1000 800] >> >>"
+    "  /F2 << /Subtype /Type1 /BaseFont /Helvetica >>"
+    "  /F3 << /Subtype /Type0 /Encoding /Identity-H /DescendantFonts [<< /DW 1000 /W [1 [250 750]]"
+    "       /FontDescriptor << /Ascent 800 /Descent -200 >> >>] >>"
+    "  /F4 << /Subtype /Type3 /FontMatrix [0.001 0 0 0.001 0 0] /CharProcs << /a 20 0 R >>"
+    "       /Encoding << /Differences [97 /a] >> /FirstChar 97 /Widths [1000] >> >>"
+    " /XObject << /Im1 5 0 R /Fm1 10 0 R /Fm2 11 0 R /Loop 12 0 R /Chain 13 0 R /Bad 14 0 R >>"
+    " /Shading << /Sh1 << /ShadingType 2 >> >>"
+    " /ColorSpace << /Sep [/Separation /Spot /DeviceCMYK 6 0 R] /Icc3 [/ICCBased 7 0 R] >> >>";
+
+MapSource make_source() {
+    MapSource s;
+    s.objs.text[5] = "<< /Subtype /Image /Width 1 /Height 1 /Length 1 >>";
+    s.objs.text[6] = "<< /FunctionType 2 /Domain [0 1] /N 1 >>";
+    s.objs.text[7] = "<< /N 3 /Length 0 >>";
+    s.objs.text[10] = "<< /Subtype /Form /BBox [0 0 100 100] /Matrix [1 0 0 1 50 0] /Length 1 >>";
+    s.data[10] = "0 0 200 10 re f";
+    s.objs.text[11] = "<< /Subtype /Form /BBox [0 0 1000 1000] /Matrix [2 0 0 2 0 0] /Length 1 >>";
+    s.data[11] = "/Fm1 Do";
+    s.objs.text[12] = "<< /Subtype /Form /BBox [0 0 10 10] /Length 1 >>";
+    s.data[12] = "0 0 5 5 re f /Loop Do";
+    s.objs.text[14] = "<< /Subtype /Form /BBox [0 0 30 40] /Length 1 >>";  // no data
+    // A chain of forms each drawing the next, deeper than forms may nest.
+    for (int k = 0; k < 40; ++k) {
+        s.objs.text[13 + 100 * k] = "<< /Subtype /Form /BBox [0 0 10 10] /Length 1 /Resources << /XObject << /Chain " +
+                                    std::to_string(13 + 100 * (k + 1)) + " 0 R >> >> >>";
+        s.data[13 + 100 * k] = "0 0 1 1 re f /Chain Do";
+    }
+    s.objs.text[20] = "<< /Length 1 >>";
+    s.data[20] = "1000 0 d0 0 0 500 700 re f";
+    return s;
+}
+
+struct Case {
+    const char *content;
+    bool ok;
+    box want;  // empty: nothing drawn
+};
+
+void check(const Case &c, const box &page) {
+    MapSource src = make_source();
+    sheetlay::pdf::value res;
+    ASSERT_TRUE(sheetlay::pdf::parse_value(kResources, &res));
+    const std::string text = c.content;
+    auto r = sheetlay::content::content_box(reinterpret_cast<const unsigned char *>(text.data()),
+                                            text.size(), &res, src, page);
+    ASSERT_EQ(r.ok, c.ok) << c.content;
+    if (!c.ok) return;
+    ASSERT_EQ(r.ink.empty(), c.want.empty()) << c.content;
+    if (c.want.empty()) return;
+    EXPECT_NEAR(r.ink.x0, c.want.x0, 0.02) << c.content;
+    EXPECT_NEAR(r.ink.y0, c.want.y0, 0.02) << c.content;
+    EXPECT_NEAR(r.ink.x1, c.want.x1, 0.02) << c.content;
+    EXPECT_NEAR(r.ink.y1, c.want.y1, 0.02) << c.content;
+}
+
+const box kPage{-1000, -1000, 1000, 1000};
+const box kNone{};
+
+TEST(ContentBox, PathsAndPainting) {
+    const Case cases[] = {
+        {"10 20 30 40 re f", true, {10, 20, 40, 60}},
+        {"10 20 30 40 re n", true, kNone},
+        {"0 0 m 0 100 100 100 100 0 c f", true, {0, 0, 100, 75}},  // curve top at t = 1/2
+        {"0 0 m 100 100 100 0 v f", true, {0, 0, 100, 44.444}},  // top at t = 2/3
+        {"0 0 m 0 100 100 0 y f", true, {0, 0, 100, 44.444}},  // top at t = 1/3
+        {"2 w 10 10 m 50 10 l S", true, {9, 9, 51, 11}},
+        {"2 w 10 10 m 50 10 l h B*", true, {9, 9, 51, 11}},
+        // A sharp mitred corner reaches past the half width, within the limit only.
+        {"2 w 30 M 0 0 m 100 0 l 0 10 l S", true, {-1, -1, 120.05, 11}},
+        {"2 w 0 0 m 100 0 l 0 10 l S", true, {-1, -1, 101, 11}},
+        {"2 w 1 j 30 M 0 0 m 100 0 l 0 10 l S", true, {-1, -1, 101, 11}},
+        // A projecting cap on a slanted line: its corner beyond the half width.
+        {"2 w 2 J 0 0 m 10 10 l S", true, {-1.414, -1.414, 11.414, 11.414}},
+        {"2 0 0 2 10 10 cm 0 0 10 10 re f", true, {10, 10, 30, 30}},
+        {"0 1 -1 0 0 0 cm 0 0 10 20 re f", true, {-20, 0, 0, 10}},  // turned
+        {"1 0 1 1 0 0 cm 0 0 10 10 re f", true, {0, 0, 20, 10}},    // skewed
+        {"q 2 0 0 2 0 0 cm Q 0 0 10 10 re f", true, {0, 0, 10, 10}},
+        {"4 w 2 0 0 1 0 0 cm 0 0 m 10 0 l S", true, {-4, -2, 24, 2}},  // pen stretched with x
+    };
+    for (const Case &c : cases) check(c, kPage);
+}
+
+TEST(ContentBox, ClippingAndWhite) {
+    const Case cases[] = {
+        {"0 0 50 50 re W n 10 10 100 100 re f", true, {10, 10, 50, 50}},
+        {"0 0 50 50 re W* n 10 10 100 100 re f", true, {10, 10, 50, 50}},
+        {"q 0 0 50 50 re W n Q 10 10 100 100 re f", true, {10, 10, 110, 110}},
+        {"0 0 5 5 re W n 10 10 100 100 re f", true, kNone},
+        {"1 g 0 0 100 100 re f 0 g 10 10 5 5 re f", true, {10, 10, 15, 15}},
+        {"1 1 1 rg 0 0 100 100 re f", true, kNone},
+        {"0 0 0 0 k 0 0 100 100 re f", true, kNone},
+        {"0 0 0 0.1 k 0 0 100 100 re f", true, {0, 0, 100, 100}},
+        {"1 1 0.5 rg 0 0 100 100 re f", true, {0, 0, 100, 100}},
+        {"1 G 0 0 100 100 re S 1 g 0 0 100 100 re B", true, kNone},
+        {"1 G 0 g 0 0 100 100 re B", true, {0, 0, 100, 100}},
+        {"/Sep cs 0 scn 0 0 100 100 re f", true, kNone},
+        {"/Sep cs 0.5 scn 0 0 100 100 re f", true, {0, 0, 100, 100}},
+        {"/Sep cs 0 0 100 100 re f", true, {0, 0, 100, 100}},  // initial tint is 1
+        {"/Icc3 cs 1 1 1 sc 0 0 100 100 re f", true, kNone},
+        {"/Pattern cs /P1 scn 0 0 100 100 re f", true, {0, 0, 100, 100}},
+        {"q 10 10 20 20 re W n /Sh1 sh Q", true, {10, 10, 30, 30}},
+        {"100 0 0 50 10 20 cm /Im1 Do", true, {10, 20, 110, 70}},
+        {"q 10 0 0 10 5 5 cm BI /W 2 /H 2 /CS /G /BPC 8 ID xEI  EI Q 0 0 1 1 re f", true, {0, 0, 15, 15}},
+        {"q 10 0 0 10 5 5 cm BI /W 2 /H 2 /F /AHx ID 00ff00ff> EI Q 0 0 1 1 re f", true, {0, 0, 15, 15}},
+    };
+    for (const Case &c : cases) check(c, kPage);
+    // The page's own clip.
+    check({"-50 -50 500 500 re f", true, {0, 0, 200, 300}}, box{0, 0, 200, 300});
+}
+
+TEST(ContentBox, Text) {
+    const Case cases[] = {
+        {"BT /F1 10 Tf 100 100 Td (AB) Tj ET", true, {100, 98, 111, 108}},
+        {"BT /F1 10 Tf 50 Tz 100 100 Td (AB) Tj ET", true, {100, 98, 105.5, 108}},
+        {"BT /F1 10 Tf 1 Tc 100 100 Td (AB) Tj ET", true, {100, 98, 112, 108}},
+        {"BT /F1 10 Tf 5 Ts 100 100 Td (AB) Tj ET", true, {100, 103, 111, 113}},
+        {"BT /F1 10 Tf 3 Tr 100 100 Td (AB) Tj ET", true, kNone},
+        {"BT /F1 10 Tf 7 Tr 100 100 Td (A) Tj ET 0 0 1000 1000 re f", true, {100, 98, 105, 108}},
+        {"BT /F1 10 Tf 100 100 Td [(A) -1000 (B)] TJ ET", true, {100, 98, 121, 108}},
+        {"BT /F1 10 Tf 12 TL 100 100 Td (A) Tj T* (B) Tj ET", true, {100, 86, 106, 108}},
+        {"BT /F1 10 Tf 100 100 Td 12 TL (A) ' ET", true, {100, 86, 105, 96}},
+        {"BT /F1 10 Tf 0 -12 TD (A) Tj T* (A) Tj ET", true, {0, -26, 5, -4}},
+        {"BT /F1 10 Tf 2 0 0 2 100 100 Tm (A) Tj ET", true, {100, 96, 110, 116}},
+        {"BT /F2 10 Tf (A) Tj ET", true, {0, -3, 6.67, 10}},
+        {"BT /F3 10 Tf <00010002> Tj ET", true, {0, -2, 10, 8}},
+        {"BT /F4 10 Tf (a) Tj ET", true, {0, 0, 5, 7}},
+        {"1 g BT /F1 10 Tf (A) Tj ET", true, kNone},
+        {"BT /F1 10 Tf 0 1 -1 0 50 0 Tm (A) Tj ET", true, {42, 0, 52, 5}},  // turned text
+    };
+    for (const Case &c : cases) check(c, kPage);
+}
+
+TEST(ContentBox, FormsAndHostileContent) {
+    std::string deep_q(600 * 2, ' ');
+    for (size_t k = 0; k < deep_q.size(); k += 2) deep_q[k] = 'q';
+    std::string flood;
+    for (int k = 0; k < 3000; ++k) flood += "1 ";
+    flood += "m";
+    const std::string many_q = deep_q + " 0 0 1 1 re f";
+    const std::string huge(400, '9');
+    const std::string huge_cm = huge + " 0 0 1 0 0 cm 0 0 1 1 re f";
+    const std::string huge_line = "0 0 m " + huge + " 5 l S 0 0 1 1 re f";
+    const Case cases[] = {
+        {"/Fm1 Do", true, {50, 0, 150, 10}},
+        {"/Fm2 Do", true, {100, 0, 300, 20}},
+        {"/Fm2 Do /Fm1 Do", true, {50, 0, 300, 20}},  // memo, drawn twice
+        {"1 g /Fm1 Do", true, kNone},                 // form paints in the inherited colour
+        {"/Bad Do", true, {0, 0, 30, 40}},            // unreadable: all of its box
+        {"/Loop Do", false, kNone},
+        {"/Chain Do", false, kNone},
+        {"Q Q Q 0 0 1 1 re f", true, {0, 0, 1, 1}},
+        {many_q.c_str(), false, kNone},
+        {flood.c_str(), false, kNone},
+        {"(unclosed 0 0 1 1 re f", false, kNone},
+        // Coordinates out of range: what they draw may be anywhere in the clip.
+        {huge_cm.c_str(), true, kPage},
+        {huge_line.c_str(), true, kPage},
+        {"BI /W 1 /H 1 ID no end", false, kNone},
+    };
+    for (const Case &c : cases) check(c, kPage);
+}
+
+// Ink of a rendered page: the box of pixels darker than 200, in pixels.
+struct Ink {
+    int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;
+};
+Ink ink_of(const testtools::Gray &g) {
+    Ink k;
+    for (int y = 0; y < g.h; ++y)
+        for (int x = 0; x < g.w; ++x)
+            if (g.at(x, y) < 200) {
+                k.x0 = std::min(k.x0, x);
+                k.y0 = std::min(k.y0, y);
+                k.x1 = std::max(k.x1, x);
+                k.y1 = std::max(k.y1, y);
+            }
+    return k;
+}
+
+std::string two_pages() {
+    pdfgen::PdfBuilder b;
+    b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.add(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /MediaBox [0 0 600 800] "
+             "/Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >> >>");
+    b.add(3, "<< /Type /Page /Parent 2 0 R /Contents 5 0 R >>");
+    b.add(4, "<< /Type /Page /Parent 2 0 R /Contents 6 0 R >>");
+    b.add_stream(5, "", "1 g 0 0 600 800 re f 0 g 100 300 200 100 re f BT /F1 24 Tf 100 250 Td (Hello) Tj ET",
+                 {.flate = true});
+    b.add_stream(6, "", "0 g 4 w 300 500 m 500 600 l S", {});
+    return b.finish("/Root 1 0 R");
+}
+
+TEST(ContentBox, TrimmedJobsShowAllInkLarger) {
+    REQUIRE_PDFTOPPM();
+    const std::string in = testtools::write_temp(two_pages());
+    for (int mode : {SHEETLAY_TRIM_EACH, SHEETLAY_TRIM_SAME}) {
+        sheetlay_options o;
+        sheetlay_options_init(&o);
+        o.columns = 1;
+        o.rows = 1;
+        o.trim = mode;
+        o.trim_margin = 2;
+        const std::string out = testtools::tmp_path("trim");
+        ASSERT_EQ(sheetlay_nup(in.c_str(), out.c_str(), &o, nullptr, 0), 1) << sheetlay_last_error();
+        for (int page = 1; page <= 2; ++page) {
+            auto a = testtools::render_gray(in, page, 72);
+            auto z = testtools::render_gray(out, page, 72);
+            ASSERT_TRUE(a && z);
+            // The sheet stays the size of the page the input was made for,
+            // turned as the trimmed first page fits best (wide: landscape).
+            EXPECT_EQ(z->w, a->h);
+            EXPECT_EQ(z->h, a->w);
+            const Ink i = ink_of(*a), j = ink_of(*z);
+            ASSERT_GE(i.x1, 0);
+            ASSERT_GE(j.x1, 0);
+            const double sx = double(j.x1 - j.x0 + 1) / (i.x1 - i.x0 + 1);
+            const double sy = double(j.y1 - j.y0 + 1) / (i.y1 - i.y0 + 1);
+            // Enlarged uniformly: nothing of the ink was cut away.
+            EXPECT_GT(sx, 1.3) << "mode " << mode << " page " << page;
+            EXPECT_NEAR(sx, sy, 0.05 * sx) << "mode " << mode << " page " << page;
+            // The picture is the same once brought to one size.
+            testtools::Gray ca = testtools::crop_pdf_rect(*a, a->w, a->h, i.x0, a->h - i.y1 - 1, i.x1 + 1, a->h - i.y0);
+            testtools::Gray cz = testtools::crop_pdf_rect(*z, z->w, z->h, j.x0, z->h - j.y1 - 1, j.x1 + 1, z->h - j.y0);
+            EXPECT_LT(testtools::mean_abs_diff(ca, cz), 25) << "mode " << mode << " page " << page;
+        }
+        testtools::remove_file(out);
+    }
+    testtools::remove_file(in);
+}
+
+}  // namespace
