@@ -97,6 +97,7 @@ int nup_options(doc *d, const job_options &o, const char *output_path, unsigned 
         job.border = o.border;
         job.keep = o.keep;
         job.compress = o.compress;
+        job.repair = true;
         job.progress = o.progress;
         job.progress_user = o.progress_user;
         nup::image img;

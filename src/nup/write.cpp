@@ -196,6 +196,7 @@ void compose(doc *d, const compose_job &job, image &img) {
 
     // Everything the placed pages' resources reach, breadth first.
     transfer tr(d, num.base);
+    tr.repair = job.repair;
     page_memos memos(d);
     gather_page_resources(d, memos, tr, job.cells);
     // Links, annotations, outline and information note what they carry,

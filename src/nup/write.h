@@ -35,6 +35,7 @@ struct compose_job {
     std::vector<int32_t> cells;
     uint32_t keep = 0;
     int32_t compress = 0;
+    bool repair = false;  // carried text made valid syntax (nup/repair)
     sheetlay_progress_fn progress = nullptr;
     void *progress_user = nullptr;
 };
