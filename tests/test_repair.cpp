@@ -51,7 +51,9 @@ TEST(Repair, EachRuleGivesValidSyntax) {
         {"<< [1 2] /A 1 >>", "<<   /A 1 >>"},
         {"<< 4 0 R /A 1 >>", "<<   /A 1 >>"},
         // Words that are no object become null where a value stands...
-        {"[1 foo R }]", "[1 null null null]"},
+        {"[1 foo R }]", "[1 null null  null ]"},
+        {"<< /B)foo >>", "<< /B null   >>"},
+        {"[7 R\xc9" "3]", "[7 null]"},  // "R" that does not end its token
         {"<< /A bar /B 1.2.3 >>", "<< /A null /B null >>"},
         // ...and are left out where a key stands.
         {"<< /A 1 junk >>", "<< /A 1   >>"},
@@ -63,7 +65,8 @@ TEST(Repair, EachRuleGivesValidSyntax) {
         {"[1 2]]", "[1 2] "},
         {"<< /A [1 2 >>", "<< /A [1 2 ]>>"},
         {"[1 << /A 2 ]", "[1 << /A 2 >>]"},
-        {"<< /A >>", "<< /A null >>"},
+        {"<< /A >>", "<< /A  null >>"},
+        {"<< /A/B/C>>", "<< /A/B/C null >>"},
         {"<< /K [1 2", "<< /K [1 2]>>"},
         {"<< /K (open", "<< /K (open)>>"},
         {"<< /K (open\\", "<< /K (open\\\\)>>"},

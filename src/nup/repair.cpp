@@ -98,7 +98,7 @@ private:
             return;
         }
         while (stack_.size() > k) close_top(s);
-        if (dict && stack_.back().want_value) replace(s, s, "null ");
+        if (dict && stack_.back().want_value) replace(s, s, " null ");
         stack_.pop_back();
         value_done();
     }
@@ -226,7 +226,8 @@ bool repairer::run(int32_t max_depth) {
                 int32_t re = ref_tail(t_, e, len_);
                 bool digits = true;
                 for (int32_t k = s; k < e; ++k) digits = digits && is_digit(t_[k]);
-                if (digits && re > 0) e = re;
+                // A reference only when its "R" ends the token.
+                if (digits && re > 0 && (re == len_ || !is_regular(t_[re]))) e = re;
             }
             if (!(is_number(t_, s, e) || same(t_, s, e, "true") || same(t_, s, e, "false") ||
                   same(t_, s, e, "null") || (e > s && t_[e - 1] == 'R' && is_digit(c))))
@@ -235,8 +236,9 @@ bool repairer::run(int32_t max_depth) {
             i = e;
             continue;
         }
-        // { } ) or a lone >: no object.
-        replace(s, e, "null");
+        // { } ) or a lone >: no object. Spaces keep it apart from a name
+        // or word right before or after it.
+        replace(s, e, " null ");
         value_done();
         i = e;
     }
