@@ -101,6 +101,7 @@ int32_t run_options(const char *input_path, const void *input, size_t input_len,
         // The options interface opens encrypted files; the output is plain.
         load_options lo;
         lo.allow_encrypted = true;
+        lo.lenient = true;
         lo.password = o.has_password ? o.password.c_str() : nullptr;
         if (input_path) {
             if (doc_load(input_path, &d, lo) != 0) return 0;

@@ -139,7 +139,6 @@ bool repairer::run(int32_t max_depth) {
         }
         comment_last = false;
         if (c == '%') {
-            int32_t s = i;
             while (i < len_ && t_[i] != '\r' && t_[i] != '\n') ++i;
             comment_last = i >= len_;
             continue;

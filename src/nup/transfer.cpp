@@ -68,7 +68,9 @@ void transfer::note(int64_t num) {
         const obj_entry *e = objvec_find(&d_->objs, static_cast<int32_t>(num));
         // Pages are not carried, nor the /Encrypt dictionary (the output
         // is plain).
-        if ((e && obj_type(d_->data, d_->len, e) != 0) ||
+        bool tree_member = static_cast<size_t>(num) < d_->page_tree.size() &&
+                           d_->page_tree[static_cast<size_t>(num)] != 0;
+        if ((e && obj_type(d_->data, d_->len, e) != 0) || tree_member ||
             (d_->crypt && num == d_->crypt->encrypt_num)) {
             slot = -1;
             return;
