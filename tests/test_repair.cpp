@@ -57,6 +57,10 @@ TEST(Repair, EachRuleGivesValidSyntax) {
         {"<< /A bar /B 1.2.3 >>", "<< /A null /B null >>"},
         // ...and are left out where a key stands.
         {"<< /A 1 junk >>", "<< /A 1   >>"},
+        // A repeated key goes with its value: the first one counts.
+        {"<< /A 1 /B [2] /A [3 (x)] /#41 4 /C 5 >>", "<< /A 1 /B [2]     /C 5 >>"},
+        {"<< /D << /A 1 >> /A 2 /D 3 >>", "<< /D << /A 1 >> /A 2   >>"},
+        {"<< /A 1 /A >>", "<< /A 1  >>"},
         // Hex strings keep their hex digits only.
         {"<0a zz 1B>", "<0a    1B>"},
         {"<0a1", "<0a1>"},

@@ -45,7 +45,27 @@ bool is_number(const unsigned char *t, int32_t s, int32_t e) {
 struct frame {
     bool dict;
     bool want_value;  // dictionaries: a key was written, its value not yet
+    size_t first_key;  // dictionaries: where their keys start in `keys_`
 };
+
+// A name token's bytes with #xx escapes decoded: "/A" and "/#41" are one key.
+std::string name_bytes(const unsigned char *t, int32_t s, int32_t e) {
+    std::string n;
+    for (int32_t i = s + 1; i < e; ++i) {
+        if (t[i] == '#' && i + 2 < e && is_hex(t[i + 1]) && is_hex(t[i + 2])) {
+            auto hv = [](unsigned char c) { return c <= '9' ? c - '0' : (c | 32) - 'a' + 10; };
+            n.push_back(static_cast<char>(hv(t[i + 1]) * 16 + hv(t[i + 2])));
+            i += 2;
+        } else {
+            n.push_back(static_cast<char>(t[i]));
+        }
+    }
+    return n;
+}
+
+// Keys compared for repeats per dictionary; beyond this many a dictionary
+// is not searched (the cost would grow with the square of its size).
+constexpr size_t kMaxKeysCompared = 512;
 
 class repairer {
 public:
@@ -80,7 +100,7 @@ private:
     // Closes the innermost frame, at position p (text inserted there).
     void close_top(int32_t p) {
         frame f = stack_.back();
-        stack_.pop_back();
+        pop();
         if (f.dict) {
             replace(p, p, f.want_value ? " null >>" : ">>");
         } else {
@@ -99,8 +119,36 @@ private:
         }
         while (stack_.size() > k) close_top(s);
         if (dict && stack_.back().want_value) replace(s, s, " null ");
-        stack_.pop_back();
+        pop();
         value_done();
+    }
+
+    void pop() {
+        if (stack_.back().dict) keys_.resize(stack_.back().first_key);
+        stack_.pop_back();
+    }
+
+    // A key seen before in the same dictionary: other readers differ on
+    // which value counts (this library's reader takes the first), so the
+    // repeat is left out with its value. The position after what was left
+    // out, or -1 for a key not seen before.
+    int32_t repeated_key(int32_t s, int32_t e) {
+        size_t from = stack_.back().first_key;
+        if (keys_.size() - from >= kMaxKeysCompared) return -1;
+        std::string k = name_bytes(t_, s, e);
+        for (size_t i = from; i < keys_.size(); ++i) {
+            if (keys_[i] == k) {
+                int32_t v = skip_ws(t_, e, len_);
+                int32_t ve = v < len_ && (t_[v] == ']' || (t_[v] == '>' && v + 1 < len_ && t_[v + 1] == '>'))
+                                 ? v
+                                 : value_end(t_, len_, v);
+                if (ve < e) ve = e;
+                drop(s, ve);
+                return ve;
+            }
+        }
+        keys_.push_back(std::move(k));
+        return -1;
     }
 
     void name(int32_t s, int32_t e) {
@@ -125,6 +173,7 @@ private:
     bool top_done_ = false;
     std::string str_tail_;  // what a literal string cut by the end lacks
     std::vector<frame> stack_;
+    std::vector<std::string> keys_;  // keys of the open dictionaries, outer first
 };
 
 bool repairer::run(int32_t max_depth) {
@@ -195,11 +244,18 @@ bool repairer::run(int32_t max_depth) {
         any_value = true;
         if (c == '[' || open_dict) {
             if (static_cast<int32_t>(stack_.size()) >= max_depth) return false;
-            stack_.push_back(frame{open_dict, false});
+            stack_.push_back(frame{open_dict, false, keys_.size()});
             i = e;
             continue;
         }
         if (c == '/') {
+            if (key_expected()) {
+                int32_t skip = repeated_key(s, e);
+                if (skip > 0) {
+                    i = skip;
+                    continue;
+                }
+            }
             name(s, e);
             if (key_expected()) {
                 stack_.back().want_value = true;

@@ -21,6 +21,8 @@ namespace sheetlay::nup {
 //   - a '#' in a name not followed by two hex digits is written "#23";
 //   - a dictionary key that is no name is left out (with nothing else: the
 //     entry's value, when it is a name, becomes the key of what follows);
+//   - a key repeated in one dictionary is left out with its value (this
+//     library's reader takes the first; others differ);
 //   - a token that is no object (a stray word, "}", ")" or ">") becomes
 //     null where a value stands, and is left out where a key stands;
 //   - bytes of a hexadecimal string that are no hex digit are left out;
