@@ -143,7 +143,7 @@ TEST(Marks, BuiltMarkupFollowsItsPoints) {
     auto marks = sheetlay::nup::page_marks(&page, nullptr, &r);
     ASSERT_EQ(marks.size(), 3u);
     const double identity[6] = {1, 0, 0, 1, 0, 0}, note[6] = {1, 0, 0, 1, 100, 83};
-    const double hl_box[4] = {0, 0, 120, 40}, ink_box[4] = {0, 0, 63, 73}, note_box[4] = {0, 0, 20, 20};
+    const double hl_box[4] = {0, 0, 125, 45}, ink_box[4] = {0, 0, 63, 73}, note_box[4] = {0, 0, 20, 20};
     for (int k = 0; k < 6; ++k) {
         EXPECT_NEAR(marks[0].m[k], identity[k], 1e-9);
         EXPECT_NEAR(marks[1].m[k], identity[k], 1e-9);

@@ -226,7 +226,8 @@ TEST(Appearance, MarkupKinds) {
         std::vector<std::string> pieces;
     } cases[] = {
         {"<< /Subtype /Highlight /Rect [10 10 110 30] /QuadPoints [10 30 110 30 10 10 110 10] /C [1 1 0] >>",
-         {"/GS0 gs\n1 1 0 rg\n10 30 m\n110 30 l\n110 10 l\n10 10 l h f\n"}},
+         // Rounded ends, a quarter of the height out, as viewers draw them.
+         {"/GS0 gs\n1 1 0 rg\n10 10 m\n5 15 5 25 10 30 c\n110 30 l\n115 25 115 15 110 10 c\nh f\n"}},
         {"<< /Subtype /Underline /Rect [10 10 110 24] /QuadPoints [10 24 110 24 10 10 110 10] /C [0 0 1] >>",
          {"0 0 1 RG\n", "1 w\n", "10 12 m\n110 12 l S\n"}},  // 14 high: width 1, two points up
         {"<< /Subtype /StrikeOut /Rect [10 10 110 24] /QuadPoints [10 24 110 24 10 10 110 10] >>",
@@ -252,9 +253,10 @@ TEST(Appearance, MarkupKinds) {
     }
     appearance hl = build(cases[0].annot);
     EXPECT_EQ(sheetlay::pdf::to_text(hl.resources), "<< /ExtGState << /GS0 << /Type /ExtGState /BM /Multiply >> >> >>");
-    // Geometric kinds draw in page space: the bounding box is the rectangle.
-    EXPECT_EQ(hl.bbox[0], 10);
-    EXPECT_EQ(hl.bbox[3], 30);
+    // Geometric kinds draw in page space: the bounding box is the rectangle,
+    // with room for a highlight's rounded ends (a quarter of its height).
+    EXPECT_EQ(hl.bbox[0], 5);
+    EXPECT_EQ(hl.bbox[3], 35);
     appearance pl = build(cases[9].annot);
     EXPECT_EQ(sheetlay::pdf::to_text(pl.resources), "<< /ExtGState << /GS0 << /Type /ExtGState /CA 0.5 /ca 0.5 >> >> >>");
     appearance ft = build(cases[10].annot);

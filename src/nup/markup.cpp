@@ -82,10 +82,25 @@ void text_markup(const value &annot, std::string_view sub, pdf::resolver *res, a
         const double ux = (p1.x + p2.x - p3.x - p4.x) / 2, uy = (p1.y + p2.y - p3.y - p4.y) / 2;
         const double qh = std::hypot(ux, uy);
         if (highlight) {
-            put(&o, {p1.x, p1.y}, "m");
+            // Rounded ends, as viewers draw them: each short side bulges
+            // outwards by a curve whose control points stand a quarter of the
+            // height out, along the quadrilateral's own directions.
+            const double ax = p2.x - p1.x, ay = p2.y - p1.y, al = std::hypot(ax, ay);
+            const double h4 = qh / 4;
+            if (!(al > 0) || !std::isfinite(al) || !(h4 > 0) || !std::isfinite(h4)) {
+                put(&o, {p1.x, p1.y}, "m");
+                put(&o, {p2.x, p2.y}, "l");
+                put(&o, {p4.x, p4.y}, "l");
+                put(&o, {p3.x, p3.y}, "l h f");
+                continue;
+            }
+            const double oax = ax / al * h4, oay = ay / al * h4;  // a quarter height along
+            const double onx = ux / qh * h4, ony = uy / qh * h4;  // a quarter height up
+            put(&o, {p3.x, p3.y}, "m");
+            put(&o, {p3.x - oax + onx, p3.y - oay + ony, p1.x - oax - onx, p1.y - oay - ony, p1.x, p1.y}, "c");
             put(&o, {p2.x, p2.y}, "l");
-            put(&o, {p4.x, p4.y}, "l");
-            put(&o, {p3.x, p3.y}, "l h f");
+            put(&o, {p2.x + oax - onx, p2.y + oay - ony, p4.x + oax + onx, p4.y + oay + ony, p4.x, p4.y}, "c");
+            o += "h f\n";
             continue;
         }
         if (!(qh > 0) || !std::isfinite(qh)) continue;
@@ -276,7 +291,16 @@ void take_in(double box[4], const std::vector<pt> &pts, double margin) {
 void points_box(const value &annot, std::string_view sub, pdf::resolver *res, double box[4]) {
     size_t budget = kMaxPoints;
     if (sub == "Highlight" || sub == "Underline" || sub == "StrikeOut" || sub == "Squiggly") {
-        take_in(box, read_points(annot.get("QuadPoints"), res, &budget), 0);
+        std::vector<pt> q = read_points(annot.get("QuadPoints"), res, &budget);
+        // A highlight's rounded ends reach 3/16 of its height past the
+        // quadrilateral; a quarter leaves room.
+        double margin = 0;
+        for (size_t k = 0; sub == "Highlight" && k + 3 < q.size(); k += 4) {
+            double h = std::hypot((q[k].x + q[k + 1].x - q[k + 2].x - q[k + 3].x) / 2,
+                                  (q[k].y + q[k + 1].y - q[k + 2].y - q[k + 3].y) / 2);
+            if (std::isfinite(h)) margin = std::max(margin, std::min(h, 1e6) / 4);
+        }
+        take_in(box, q, margin);
         return;
     }
     const double margin = std::min(border_width(annot, res), 1000.0) + 1;
