@@ -448,3 +448,37 @@ TEST(CorpusAnnots, SheetShowsFormsAndMarkup) {
 }
 
 }  // namespace
+
+namespace {
+
+// A highlight without appearance stream is drawn as viewers draw it: its
+// short sides bulge outwards. Left of the quadrilateral, at mid height, the
+// sheet shows the highlight where poppler does (square ends left it white).
+TEST(RenderedMarks, HighlightEndsAreRoundedLikePopplers) {
+    REQUIRE_PDFTOPPM();
+    pdfgen::PdfBuilder b("%PDF-1.7\n");
+    b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.add(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    b.add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 400 300] /Contents 4 0 R /Annots [5 0 R] >>");
+    b.add_stream(4, "", "");
+    b.add(5, "<< /Type /Annot /Subtype /Highlight /F 4 /Rect [70 90 330 210] /C [0 0 1]"
+             " /QuadPoints [100 200 300 200 100 100 300 100] >>");
+    std::string input = b.finish("/Root 1 0 R");
+    Laid laid = lay_out(input, SHEETLAY_KEEP_ALL, 1, 1, 0, 0);
+    ASSERT_EQ(laid.ok, 1) << laid.err;
+    std::string in_path = testtools::write_temp(input, "hlin");
+    std::string out_path = testtools::write_temp(laid.pdf, "hlout");
+    std::optional<Gray> page = testtools::render_gray(in_path, 1, 72);
+    std::optional<Gray> sheet = testtools::render_gray(out_path, 1, 72);
+    testtools::remove_file(in_path);
+    testtools::remove_file(out_path);
+    ASSERT_TRUE(page && sheet);
+    for (double x0 : {86.0, 302.0}) {  // beyond the left and the right side
+        Gray want = testtools::crop_pdf_rect(*page, 400, 300, x0, 140, x0 + 12, 160);
+        Gray got = testtools::crop_pdf_rect(*sheet, 400, 300, x0, 140, x0 + 12, 160);
+        EXPECT_LT(want.mean(), 128) << x0;  // poppler paints there
+        EXPECT_LT(testtools::mean_abs_diff(want, got), 30) << x0;
+    }
+}
+
+}  // namespace
