@@ -486,3 +486,30 @@ TEST(Appearance, CorpusAnnotationsBuild) {
 }
 
 }  // namespace
+
+namespace {
+
+// /RD insets the drawing of Square, Circle and FreeText; insets that are
+// not four non-negative numbers leaving room are ignored.
+TEST(Appearance, InsetsFromRD) {
+    struct Case {
+        const char *annot;
+        const char *piece;
+    } cases[] = {
+        {"<< /Subtype /Square /Rect [0 0 100 50] /C [0] /RD [10 5 20 15] >>", "10.5 5.5 69 29 re\n"},
+        {"<< /Subtype /Circle /Rect [0 0 100 50] /C [0] /RD [10 5 20 15] >>", "79.5 20 m\n"},
+        {"<< /Subtype /Square /Rect [0 0 100 50] /C [0] /RD [60 0 60 0] >>", "0.5 0.5 99 49 re\n"},
+        {"<< /Subtype /Square /Rect [0 0 100 50] /C [0] /RD [-1 0 0 0] >>", "0.5 0.5 99 49 re\n"},
+        {"<< /Subtype /Square /Rect [0 0 100 50] /C [0] /RD [1 2 3] >>", "0.5 0.5 99 49 re\n"},
+        {"<< /Subtype /FreeText /Rect [100 100 300 150] /DA (/Helv 12 Tf 1 0 0 rg) /RD [10 5 20 15] >>",
+         "1 0 0 1 10 5 cm\n"},
+        {"<< /Subtype /FreeText /Rect [100 100 300 150] /DA (/Helv 12 Tf 1 0 0 rg) /RD [10 5 20 15] >>",
+         "0.5 0.5 169 29 re S\n"},
+    };
+    for (const Case &c : cases) {
+        appearance ap = build(c.annot);
+        EXPECT_HAS(ap.content, c.piece);
+    }
+}
+
+}  // namespace

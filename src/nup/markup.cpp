@@ -159,6 +159,17 @@ paint shape_setup(const value &annot, pdf::resolver *res, double bw, bool fillab
     return p;
 }
 
+// /RD: how far the drawing stands inside the rectangle on each side (left,
+// bottom, right, top), as viewers honour it for Square, Circle and
+// FreeText. False (and nothing to inset) when absent, or when the insets are
+// not four finite non-negative numbers that leave room.
+bool read_insets(const value &annot, pdf::resolver *res, double w, double h, double rd[4]) {
+    if (read_numbers(pdf::get_resolved(&annot, "RD", res), res, rd, 4) != 4) return false;
+    for (int k = 0; k < 4; ++k)
+        if (!(rd[k] >= 0) || !std::isfinite(rd[k])) return false;
+    return rd[0] + rd[2] < w && rd[1] + rd[3] < h;
+}
+
 void ellipse(std::string *o, double cx, double cy, double rx, double ry) {
     const double k = 0.5522847498;
     put(o, {cx + rx, cy}, "m");
@@ -208,11 +219,15 @@ void shapes(const value &annot, std::string_view sub, pdf::resolver *res, const 
         o += '\n';
         return;
     }
-    // Square and Circle: inside the rectangle by half the border, so the stroke stays within it.
+    // Square and Circle: inside the rectangle by half the border, so the
+    // stroke stays within it, and by /RD where it is given.
     paint p = shape_setup(annot, res, bw, true, out);
     if (!p.stroke && !p.fill) return;
+    double rd[4] = {0, 0, 0, 0};
+    if (!read_insets(annot, res, r[2] - r[0], r[3] - r[1], rd)) rd[0] = rd[1] = rd[2] = rd[3] = 0;
     const double half = p.stroke ? bw / 2 : 0;
-    const double x0 = r[0] + half, y0 = r[1] + half, w = r[2] - r[0] - 2 * half, h = r[3] - r[1] - 2 * half;
+    const double x0 = r[0] + rd[0] + half, y0 = r[1] + rd[1] + half;
+    const double w = r[2] - r[0] - rd[0] - rd[2] - 2 * half, h = r[3] - r[1] - rd[1] - rd[3] - 2 * half;
     if (!(w > 0) || !(h > 0)) return;
     if (sub == "Square") {
         put(&o, {x0, y0, w, h}, "re");
@@ -343,6 +358,13 @@ bool build_markup(const value &annot, std::string_view sub, const value *acrofor
     if (sub == "FreeText") {
         out->bbox[2] = w;
         out->bbox[3] = h;
+        double rd[4];
+        if (read_insets(annot, res, w, h, rd)) {
+            // Frame, background and text in the box /RD leaves.
+            put(&out->content, {1, 0, 0, 1, rd[0], rd[1]}, "cm");
+            free_text(annot, acroform, res, w - rd[0] - rd[2], h - rd[1] - rd[3], out);
+            return true;
+        }
         free_text(annot, acroform, res, w, h, out);
         return true;
     }
