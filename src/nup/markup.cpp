@@ -183,6 +183,71 @@ void polyline(std::string *o, const std::vector<pt> &pts) {
     for (size_t k = 0; k < pts.size(); ++k) put(o, {pts[k].x, pts[k].y}, k ? "l" : "m");
 }
 
+// The size of a line ending (/LE): six border widths, at least 6.
+double ending_size(double bw) { return std::max(6 * bw, 6.0); }
+
+bool known_ending(const value *name) {
+    static const char *const kinds[] = {"Square",     "Circle",       "Diamond", "OpenArrow", "ClosedArrow",
+                                        "ROpenArrow", "RClosedArrow", "Butt",    "Slash"};
+    if (!name || !name->is_name()) return false;
+    for (const char *k : kinds)
+        if (name->s == k) return true;
+    return false;
+}
+
+// One line ending at `at`, for a line that arrives there from `from`.
+// Closed shapes are filled with /IC when `fill` (its colour already set).
+void line_ending(std::string *o, const value *name, pt from, pt at, double bw, bool fill) {
+    if (!name || !name->is_name() || name->s == "None") return;
+    const double dx = at.x - from.x, dy = at.y - from.y, len = std::hypot(dx, dy);
+    if (!(len > 0) || !std::isfinite(len)) return;
+    const double s = ending_size(bw), h = s / 2;
+    const double ux = dx / len, uy = dy / len;  // along the line, outwards
+    const double nx = -uy, ny = ux;             // across it
+    auto at_ = [&](double a, double b) { return pt{at.x + ux * a + nx * b, at.y + uy * a + ny * b}; };
+    auto shape = [&](std::initializer_list<pt> ps, bool closed) {
+        bool first = true;
+        for (const pt &p : ps) {
+            put(o, {p.x, p.y}, first ? "m" : "l");
+            first = false;
+        }
+        *o += closed ? (fill ? "b\n" : "s\n") : "S\n";
+    };
+    const double c30 = 0.8660254037844386, s30 = 0.5;
+    const std::string &n = name->s;
+    if (n == "Square") {
+        shape({at_(-h, -h), at_(h, -h), at_(h, h), at_(-h, h)}, true);
+    } else if (n == "Circle") {
+        ellipse(o, at.x, at.y, h, h);
+        *o += fill ? "b\n" : "s\n";
+    } else if (n == "Diamond") {
+        shape({at_(h, 0), at_(0, h), at_(-h, 0), at_(0, -h)}, true);
+    } else if (n == "OpenArrow" || n == "ClosedArrow") {
+        shape({at_(-s * c30, s * s30), at_(0, 0), at_(-s * c30, -s * s30)}, n == "ClosedArrow");
+    } else if (n == "ROpenArrow" || n == "RClosedArrow") {
+        shape({at_(s * c30, s * s30), at_(0, 0), at_(s * c30, -s * s30)}, n == "RClosedArrow");
+    } else if (n == "Butt") {
+        shape({at_(0, h), at_(0, -h)}, false);
+    } else if (n == "Slash") {
+        shape({at_(h * s30, h * c30), at_(-h * s30, -h * c30)}, false);
+    }
+}
+
+// The /LE endings of a line through `pts` (its first and last segments).
+void line_endings(std::string *o, const value &annot, pdf::resolver *res, const std::vector<pt> &pts,
+                  double bw) {
+    const value *le = pdf::get_resolved(&annot, "LE", res);
+    if (!le || !le->is_array() || le->size() < 2 || pts.size() < 2) return;
+    if (!known_ending(pdf::resolve(le->at(0), res)) && !known_ending(pdf::resolve(le->at(1), res))) return;
+    std::string fill;
+    const bool filled = put_color(&fill, pdf::get_resolved(&annot, "IC", res), res, false);
+    *o += "q\n[] 0 d\n";  // endings are drawn solid
+    *o += fill;
+    line_ending(o, pdf::resolve(le->at(0), res), pts[1], pts[0], bw, filled);
+    line_ending(o, pdf::resolve(le->at(1), res), pts[pts.size() - 2], pts.back(), bw, filled);
+    *o += "Q\n";
+}
+
 void shapes(const value &annot, std::string_view sub, pdf::resolver *res, const double r[4], appearance *out) {
     std::string &o = out->content;
     const double bw = border_width(annot, res);
@@ -207,6 +272,7 @@ void shapes(const value &annot, std::string_view sub, pdf::resolver *res, const 
         if (!p.stroke || read_numbers(pdf::get_resolved(&annot, "L", res), res, l, 4) != 4) return;
         put(&o, {l[0], l[1]}, "m");
         put(&o, {l[2], l[3]}, "l S");
+        line_endings(&o, annot, res, {{l[0], l[1]}, {l[2], l[3]}}, bw);
         return;
     }
     if (sub == "Polygon" || sub == "PolyLine") {
@@ -217,6 +283,7 @@ void shapes(const value &annot, std::string_view sub, pdf::resolver *res, const 
         polyline(&o, pts);
         o += p.op(closed);
         o += '\n';
+        if (!closed && p.stroke) line_endings(&o, annot, res, pts, bw);
         return;
     }
     // Square and Circle: inside the rectangle by half the border, so the
@@ -318,7 +385,9 @@ void points_box(const value &annot, std::string_view sub, pdf::resolver *res, do
         take_in(box, q, margin);
         return;
     }
-    const double margin = std::min(border_width(annot, res), 1000.0) + 1;
+    const double bw = std::min(border_width(annot, res), 1000.0);
+    // Line endings reach up to their size past the points.
+    const double margin = bw + 1 + (pdf::get_resolved(&annot, "LE", res) ? ending_size(bw) : 0);
     if (sub == "Ink") {
         const value *list = pdf::get_resolved(&annot, "InkList", res);
         for (size_t k = 0; list && list->is_array() && k < list->items.size() && budget >= 2; ++k)
