@@ -525,11 +525,13 @@ TEST(Appearance, LineEndings) {
         const char *absent;
     } cases[] = {
         {"<< /Subtype /Line /Rect [0 0 100 10] /L [0 0 100 0] /LE [/OpenArrow /Square] >>",
-         {"q\n[] 0 d\n5.1962 -3 m\n0 0 l\n5.1962 3 l\nS\n", "97 -3 m\n103 -3 l\n103 3 l\n97 3 l\ns\nQ\n"}, nullptr},
+         // The line stops where the square begins; the square touches the end.
+         {"0 0 m\n94 0 l S\n", "q\n[] 0 d\n5.1962 -3 m\n0 0 l\n5.1962 3 l\nS\n",
+          "94 -3 m\n100 -3 l\n100 3 l\n94 3 l\ns\nQ\n"}, nullptr},
         {"<< /Subtype /Line /Rect [0 0 100 10] /L [0 0 100 0] /LE [/None /ClosedArrow] /IC [1 0 0] >>",
          {"1 0 0 rg\n", "94.8038 3 m\n100 0 l\n94.8038 -3 l\nb\n"}, "5.1962"},
         {"<< /Subtype /Line /Rect [0 0 100 10] /L [0 0 100 0] /BS << /W 2 >> /LE [/Butt /Diamond] >>",
-         {"0 -6 m\n0 6 l\nS\n", "106 0 m\n100 6 l\n94 0 l\n100 -6 l\ns\n"}, nullptr},
+         {"0 -6 m\n0 6 l\nS\n", "100 0 m\n94 6 l\n88 0 l\n94 -6 l\ns\n"}, nullptr},
         {"<< /Subtype /PolyLine /Rect [0 0 100 100] /Vertices [0 0 50 50 100 50] /LE [/Slash /ROpenArrow] >>",
          {"105.1962 53 m\n100 50 l\n105.1962 47 l\nS\n", "0.7765 -2.8978 m\n-0.7765 2.8978 l\nS\n"}, nullptr},
         {"<< /Subtype /Line /Rect [0 0 100 10] /L [0 0 100 0] /LE [/Bogus /None] >>", {"0 0 m\n100 0 l S\n"}, "q\n[] 0 d"},
@@ -541,7 +543,7 @@ TEST(Appearance, LineEndings) {
     }
     // The box makes room for the endings.
     appearance line = build(cases[0].annot);
-    EXPECT_GE(line.bbox[2], 103);
+    EXPECT_GE(line.bbox[2], 100);
     EXPECT_LE(line.bbox[1], -3);
 }
 

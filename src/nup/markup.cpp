@@ -215,13 +215,15 @@ void line_ending(std::string *o, const value *name, pt from, pt at, double bw, b
     };
     const double c30 = 0.8660254037844386, s30 = 0.5;
     const std::string &n = name->s;
+    // Squares, circles and diamonds touch the end point from inside the
+    // line (which stops at them), as viewers draw them.
     if (n == "Square") {
-        shape({at_(-h, -h), at_(h, -h), at_(h, h), at_(-h, h)}, true);
+        shape({at_(-s, -h), at_(0, -h), at_(0, h), at_(-s, h)}, true);
     } else if (n == "Circle") {
-        ellipse(o, at.x, at.y, h, h);
+        ellipse(o, at.x - ux * h, at.y - uy * h, h, h);
         *o += fill ? "b\n" : "s\n";
     } else if (n == "Diamond") {
-        shape({at_(h, 0), at_(0, h), at_(-h, 0), at_(0, -h)}, true);
+        shape({at_(0, 0), at_(-h, h), at_(-s, 0), at_(-h, -h)}, true);
     } else if (n == "OpenArrow" || n == "ClosedArrow") {
         shape({at_(-s * c30, s * s30), at_(0, 0), at_(-s * c30, -s * s30)}, n == "ClosedArrow");
     } else if (n == "ROpenArrow" || n == "RClosedArrow") {
@@ -231,6 +233,36 @@ void line_ending(std::string *o, const value *name, pt from, pt at, double bw, b
     } else if (n == "Slash") {
         shape({at_(h * s30, h * c30), at_(-h * s30, -h * c30)}, false);
     }
+}
+
+// How far the line itself stops short of an end point whose ending is
+// `name`: before a square, circle or diamond, and under a closed arrow.
+double ending_retreat(const value *name, double bw) {
+    if (!name || !name->is_name()) return 0;
+    const double s = ending_size(bw);
+    if (name->s == "Square" || name->s == "Circle" || name->s == "Diamond") return s;
+    if (name->s == "ClosedArrow") return s * 0.8660254037844386;
+    return 0;
+}
+
+// The points of a line whose ends stop short of their endings (/LE); the
+// points as they are when there are none or a segment is too short.
+std::vector<pt> retreated(const value &annot, pdf::resolver *res, std::vector<pt> pts, double bw) {
+    const value *le = pdf::get_resolved(&annot, "LE", res);
+    if (!le || !le->is_array() || le->size() < 2 || pts.size() < 2) return pts;
+    auto pull = [](pt &end, pt other, double by) {
+        const double dx = end.x - other.x, dy = end.y - other.y, len = std::hypot(dx, dy);
+        if (!(by > 0) || !(len > by) || !std::isfinite(len)) return;
+        end.x -= dx / len * by;
+        end.y -= dy / len * by;
+    };
+    const double a = ending_retreat(pdf::resolve(le->at(0), res), bw);
+    const double b = ending_retreat(pdf::resolve(le->at(1), res), bw);
+    if (pts.size() == 2 && a + b >= std::hypot(pts[1].x - pts[0].x, pts[1].y - pts[0].y)) return pts;
+    const pt second = pts[1], before_last = pts[pts.size() - 2];
+    pull(pts[0], second, a);
+    pull(pts.back(), before_last, b);
+    return pts;
 }
 
 // The /LE endings of a line through `pts` (its first and last segments).
@@ -270,9 +302,11 @@ void shapes(const value &annot, std::string_view sub, pdf::resolver *res, const 
         double l[4];
         paint p = shape_setup(annot, res, bw, false, out);
         if (!p.stroke || read_numbers(pdf::get_resolved(&annot, "L", res), res, l, 4) != 4) return;
-        put(&o, {l[0], l[1]}, "m");
-        put(&o, {l[2], l[3]}, "l S");
-        line_endings(&o, annot, res, {{l[0], l[1]}, {l[2], l[3]}}, bw);
+        const std::vector<pt> ends = {{l[0], l[1]}, {l[2], l[3]}};
+        const std::vector<pt> drawn = retreated(annot, res, ends, bw);
+        put(&o, {drawn[0].x, drawn[0].y}, "m");
+        put(&o, {drawn[1].x, drawn[1].y}, "l S");
+        line_endings(&o, annot, res, ends, bw);
         return;
     }
     if (sub == "Polygon" || sub == "PolyLine") {
@@ -280,7 +314,7 @@ void shapes(const value &annot, std::string_view sub, pdf::resolver *res, const 
         paint p = shape_setup(annot, res, bw, closed, out);
         std::vector<pt> pts = read_points(pdf::get_resolved(&annot, "Vertices", res), res, &budget);
         if (pts.size() < 2 || (!p.stroke && !p.fill)) return;
-        polyline(&o, pts);
+        polyline(&o, closed || !p.stroke ? pts : retreated(annot, res, pts, bw));
         o += p.op(closed);
         o += '\n';
         if (!closed && p.stroke) line_endings(&o, annot, res, pts, bw);
