@@ -104,6 +104,14 @@ typedef struct sheetlay_options {
     const char *password;     /* for encrypted input; NULL for none */
     sheetlay_progress_fn progress;  /* may be NULL */
     void *progress_user;
+    /* added in 0.3 */
+    int32_t signature;        /* booklets: sheets per signature; 0: all sheets in one */
+    int32_t duplex;           /* SHEETLAY_DUPLEX_* (booklets) */
+    int32_t turn;             /* SHEETLAY_TURN_* */
+    uint32_t marks;           /* SHEETLAY_MARK_* bits */
+    int32_t trim;             /* SHEETLAY_TRIM_* */
+    int32_t reserved2;        /* 0 */
+    double trim_margin;       /* points kept around the content when trimming */
 } sheetlay_options;
 
 #define SHEETLAY_FLOW_RTL       1u  /* rows run right to left */
@@ -115,6 +123,21 @@ typedef struct sheetlay_options {
 #define SHEETLAY_ORIENT_AS_GIVEN  3
 #define SHEETLAY_FIT_SCALE  0     /* scale each page up or down to its cell */
 #define SHEETLAY_FIT_SHRINK 1     /* scale down only, never enlarge */
+#define SHEETLAY_FIT_SAME   2     /* one scale for all pages: the largest at which every page fits */
+
+#define SHEETLAY_DUPLEX_SHORT_EDGE 0   /* backs printed flipping on the short edge (0.2's booklets) */
+#define SHEETLAY_DUPLEX_LONG_EDGE  1   /* flipping on the long edge: every back side turned upside down */
+
+#define SHEETLAY_TURN_NONE  0
+#define SHEETLAY_TURN_LEFT  1          /* a page that shows larger turned is turned a quarter counter-clockwise */
+#define SHEETLAY_TURN_RIGHT 2          /* ... a quarter clockwise */
+
+#define SHEETLAY_MARK_CROP 1u          /* crop marks at the corners of each placed page */
+#define SHEETLAY_MARK_CUT  2u          /* cut lines through the middle of the gaps between cells */
+
+#define SHEETLAY_TRIM_NONE 0
+#define SHEETLAY_TRIM_EACH 1           /* each page cut to the box around what it draws */
+#define SHEETLAY_TRIM_SAME 2           /* all pages of an input cut to one box: the union of their boxes */
 #define SHEETLAY_KEEP_LINKS       1u
 #define SHEETLAY_KEEP_ANNOTATIONS 2u
 #define SHEETLAY_KEEP_OUTLINE     4u
@@ -123,10 +146,30 @@ typedef struct sheetlay_options {
 #define SHEETLAY_COMPRESS_NONE    0  /* content written decoded, as the six functions write it */
 #define SHEETLAY_COMPRESS_COMPACT 1
 
-/* Fills *opt with the defaults: 2 x 2, flow 0, the first page's size, auto
- * orientation, fit scale, no margin, gap or border, all pages, no booklet,
- * keep all, compact output, no password, no progress. */
+/* One input of a job of several: a file or a PDF in memory, with its own
+ * page selection and password. */
+typedef struct sheetlay_input {
+    const char *path;         /* a PDF file, or NULL when data is given */
+    const void *data;         /* a PDF in memory (data_len bytes), used when path is NULL */
+    size_t data_len;
+    const char *pages;        /* this input's page selection; NULL or "" all its pages */
+    const char *password;     /* NULL for none */
+} sheetlay_input;
+
+/* Fills the first `size` bytes of *opt with the defaults and sets opt->size =
+ * size; size must be 112 (a 0.2 structure) or 144. An unknown size writes
+ * nothing but the size field, so the next call refuses it. The defaults: 2 x
+ * 2, flow 0, the first page's size, auto orientation, fit scale, no margin,
+ * gap or border, all pages, no booklet, keep all, compact output, no
+ * password, no progress; no signatures, short-edge duplex, no turning, no
+ * marks, no trimming. */
+SHEETLAY_API void sheetlay_options_init_sized(sheetlay_options *opt, size_t size);
+
+/* Fills a 0.2-sized structure (112 bytes). Code compiled against this header
+ * reaches sheetlay_options_init_sized through the macro below instead, with
+ * its own structure's size. */
 SHEETLAY_API void sheetlay_options_init(sheetlay_options *opt);
+#define sheetlay_options_init(opt) sheetlay_options_init_sized((opt), sizeof(sheetlay_options))
 
 /* Writes output_path from input_path. A NULL opt means the defaults. */
 SHEETLAY_API int32_t sheetlay_nup(const char *input_path, const char *output_path,
@@ -139,7 +182,21 @@ SHEETLAY_API int32_t sheetlay_nup_mem(const void *input, size_t input_len, void 
                                       size_t *output_len, const sheetlay_options *opt,
                                       char *err, size_t err_size);
 
-/* Releases a block returned by sheetlay_nup_mem (NULL is fine). */
+/* Several inputs in one job: their selections are joined in order into one
+ * sequence of cells, laid out as one input's selection is. opt must carry no
+ * pages and no password (they go in each input). A file input is named by
+ * its path in messages, a memory input "input N" (1-based). */
+SHEETLAY_API int32_t sheetlay_nup_inputs(const sheetlay_input *inputs, int32_t count,
+                                         const char *output_path, const sheetlay_options *opt,
+                                         char *err, size_t err_size);
+/* The same, the output returned in a block the library allocates (release it
+ * with sheetlay_free). */
+SHEETLAY_API int32_t sheetlay_nup_inputs_mem(const sheetlay_input *inputs, int32_t count,
+                                             void **output, size_t *output_len,
+                                             const sheetlay_options *opt, char *err,
+                                             size_t err_size);
+
+/* Releases a block returned by sheetlay_nup_mem or sheetlay_nup_inputs_mem (NULL is fine). */
 SHEETLAY_API void sheetlay_free(void *p);
 
 /* The library's version, "MAJOR.MINOR.PATCH". */

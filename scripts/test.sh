@@ -11,6 +11,7 @@
 #   SHEETLAY_JOBS         parallel build jobs (default: the number of processors)
 #   SHEETLAY_TEST_JOBS    tests run at once (default: SHEETLAY_JOBS)
 #   SHEETLAY_NO_INSTALL   1: install nothing, only list what is missing
+#   SHEETLAY_TEST_EXCLUDE a regular expression of tests to leave out (ctest -E)
 #
 # Needs a C++ compiler, CMake, Ninja and GoogleTest; uses zlib, qpdf, poppler-utils and pikepdf when
 # present (the tests that need them are reported as skipped otherwise). On Debian or Ubuntu it installs
@@ -78,5 +79,7 @@ echo "+ cmake ${args[*]}"
 cmake "${args[@]}"
 echo "+ cmake --build $build -j $jobs"
 cmake --build "$build" -j "$jobs"
-echo "+ ctest --test-dir $build --output-on-failure"
-ctest --test-dir "$build" --output-on-failure -j "${SHEETLAY_TEST_JOBS:-$jobs}"
+ctest_args=(--test-dir "$build" --output-on-failure -j "${SHEETLAY_TEST_JOBS:-$jobs}")
+[[ -z "${SHEETLAY_TEST_EXCLUDE:-}" ]] || ctest_args+=(-E "$SHEETLAY_TEST_EXCLUDE")
+echo "+ ctest ${ctest_args[*]}"
+ctest "${ctest_args[@]}"

@@ -8,7 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "error.h"
 #include "pdf/document.h"
@@ -122,6 +125,81 @@ int32_t run_options(const char *input_path, const void *input, size_t input_len,
     return 0;
 }
 
+// One call of the inputs functions: the checks, each input loaded once,
+// the job, every exception stopped here.
+int32_t run_inputs(const sheetlay_input *inputs, int32_t count, const char *output_path,
+                   unsigned char **mem, size_t *mem_len, const sheetlay_options *opt) noexcept {
+    if (!inputs || count < 1 || count > 4096) {
+        set_error("input count must be 1 to 4096 (got %d)", static_cast<int>(count));
+        return 0;
+    }
+    // A deque: the documents stay where they were made while more join.
+    std::deque<doc> docs;
+    size_t loaded = 0;
+    auto free_all = [&] {
+        for (size_t k = 0; k < loaded; ++k) doc_free(&docs[k]);
+        loaded = 0;
+    };
+    try {
+        // Pages and password belong to each input; the shared structure
+        // carrying either would be silently ignored otherwise.
+        if (opt && (opt->size == kOptionsSize02 || opt->size == sizeof(sheetlay_options)) &&
+            ((opt->pages && opt->pages[0] != '\0') || opt->password)) {
+            set_error("pages and password go in each input");
+            return 0;
+        }
+        job_options o;
+        if (!read_options(opt, &o)) return 0;
+        std::vector<job_input> in(static_cast<size_t>(count));
+        for (int32_t k = 0; k < count; ++k) {
+            const sheetlay_input &i = inputs[k];
+            if (!i.path && !i.data) {
+                set_error("input %d has neither a path nor data", static_cast<int>(k + 1));
+                return 0;
+            }
+            if (i.path && i.data) {
+                set_error("input %d has both a path and data", static_cast<int>(k + 1));
+                return 0;
+            }
+            job_input &j = in[static_cast<size_t>(k)];
+            if (i.path) {
+                j.name = i.path;
+            } else {
+                j.name = "input ";
+                j.name += std::to_string(k + 1);
+            }
+            if (!parse_selection(i.pages, &j.selection, j.name.c_str())) return 0;
+        }
+        for (int32_t k = 0; k < count; ++k) {
+            const sheetlay_input &i = inputs[k];
+            job_input &j = in[static_cast<size_t>(k)];
+            load_options lo;
+            lo.allow_encrypted = true;
+            lo.lenient = true;
+            lo.password = i.password;
+            doc &d = docs.emplace_back();
+            int r = i.path ? doc_load(i.path, &d, lo)
+                           : doc_load_mem(static_cast<const unsigned char *>(i.data), i.data_len,
+                                          j.name.c_str(), &d, lo);
+            if (r != 0) {
+                free_all();
+                return 0;
+            }
+            ++loaded;
+            j.d = &d;
+        }
+        int ok = nup_inputs(in, o, output_path, mem, mem_len);
+        free_all();
+        return ok ? 1 : 0;
+    } catch (const std::bad_alloc &) {
+        set_error("out of memory");
+    } catch (...) {
+        set_error("failed to build output (damaged page tree or content)");
+    }
+    free_all();
+    return 0;
+}
+
 }  // namespace
 }  // namespace sheetlay
 
@@ -155,16 +233,35 @@ SHEETLAY_API int32_t sheetlay_create_bordered(const char *input_path, const char
 
 extern "C" {
 
-SHEETLAY_API void sheetlay_options_init(sheetlay_options *opt) {
+// Hosts built against this header reach the sized form through a macro of
+// this name; the exported function under the plain name is what a 0.2 host's
+// binary calls, on its 112-byte structure.
+#undef sheetlay_options_init
+
+SHEETLAY_API void sheetlay_options_init_sized(sheetlay_options *opt, size_t size) {
     if (!opt) return;
-    *opt = sheetlay_options{};
-    opt->size = sizeof(sheetlay_options);
-    opt->columns = 2;
-    opt->rows = 2;
-    opt->orientation = SHEETLAY_ORIENT_AUTO;
-    opt->fit = SHEETLAY_FIT_SCALE;
-    opt->keep = SHEETLAY_KEEP_ALL;
-    opt->compress = SHEETLAY_COMPRESS_COMPACT;
+    if (size != sheetlay::kOptionsSize02 && size != sizeof(sheetlay_options)) {
+        // Only the size field, so that the next call refuses the structure.
+        if (size >= sizeof opt->size) opt->size = static_cast<uint32_t>(size);
+        return;
+    }
+    sheetlay_options d{};
+    d.size = static_cast<uint32_t>(size);
+    d.columns = 2;
+    d.rows = 2;
+    d.orientation = SHEETLAY_ORIENT_AUTO;
+    d.fit = SHEETLAY_FIT_SCALE;
+    d.keep = SHEETLAY_KEEP_ALL;
+    d.compress = SHEETLAY_COMPRESS_COMPACT;
+    d.duplex = SHEETLAY_DUPLEX_SHORT_EDGE;
+    d.turn = SHEETLAY_TURN_NONE;
+    d.trim = SHEETLAY_TRIM_NONE;
+    // A 0.2 structure ends before the fields added in 0.3: nothing is written past it.
+    std::memcpy(opt, &d, size);
+}
+
+SHEETLAY_API void sheetlay_options_init(sheetlay_options *opt) {
+    sheetlay_options_init_sized(opt, sheetlay::kOptionsSize02);
 }
 
 SHEETLAY_API int32_t sheetlay_nup(const char *input_path, const char *output_path,
@@ -193,6 +290,43 @@ SHEETLAY_API int32_t sheetlay_nup_mem(const void *input, size_t input_len, void 
         unsigned char *block = nullptr;
         size_t n = 0;
         ok = sheetlay::run_options(nullptr, input, input_len, nullptr, &block, &n, opt);
+        if (ok) {
+            *output = block;
+            *output_len = n;
+        }
+    }
+    sheetlay::give_error(ok, err, err_size);
+    return ok;
+}
+
+SHEETLAY_API int32_t sheetlay_nup_inputs(const sheetlay_input *inputs, int32_t count,
+                                         const char *output_path, const sheetlay_options *opt,
+                                         char *err, size_t err_size) {
+    int32_t ok;
+    if (output_path == nullptr) {
+        sheetlay::set_error("NULL path argument");
+        ok = 0;
+    } else {
+        ok = sheetlay::run_inputs(inputs, count, output_path, nullptr, nullptr, opt);
+    }
+    sheetlay::give_error(ok, err, err_size);
+    return ok;
+}
+
+SHEETLAY_API int32_t sheetlay_nup_inputs_mem(const sheetlay_input *inputs, int32_t count,
+                                             void **output, size_t *output_len,
+                                             const sheetlay_options *opt, char *err,
+                                             size_t err_size) {
+    if (output) *output = nullptr;
+    if (output_len) *output_len = 0;
+    int32_t ok;
+    if (output == nullptr || output_len == nullptr) {
+        sheetlay::set_error("NULL argument");
+        ok = 0;
+    } else {
+        unsigned char *block = nullptr;
+        size_t n = 0;
+        ok = sheetlay::run_inputs(inputs, count, nullptr, &block, &n, opt);
         if (ok) {
             *output = block;
             *output_len = n;

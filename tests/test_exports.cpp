@@ -89,8 +89,9 @@ TEST(Exports, ExactlyTheSixFunctions) {
     const std::set<std::string> expected = {"sheetlay_init",   "sheetlay_cleanup",
                                             "sheetlay_last_error", "sheetlay_create",
                                             "sheetlay_create_sized", "sheetlay_create_bordered",
-                                            "sheetlay_options_init", "sheetlay_nup",
-                                            "sheetlay_nup_mem", "sheetlay_free",
+                                            "sheetlay_options_init", "sheetlay_options_init_sized", "sheetlay_nup",
+                                            "sheetlay_nup_mem", "sheetlay_nup_inputs",
+                                            "sheetlay_nup_inputs_mem", "sheetlay_free",
                                             "sheetlay_version"};
     EXPECT_EQ(functions, expected);
     std::string extra;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -49,6 +50,44 @@ TEST(Options, DefaultsAreTheDocumentedOnes) {
     EXPECT_TRUE(j.all_pages);
 }
 
+// A 0.2 host's binary calls the plain init on its 112-byte structure: it
+// must write nothing past it, and the library must read nothing past it.
+// Other sizes write only the size field and are refused.
+TEST(Options, SizedInitWritesOnlyItsStructure) {
+    struct Case {
+        size_t size;
+        bool plain;  // through the exported plain function
+        bool accepted;
+    };
+    const Case cases[] = {{112, true, true}, {112, false, true}, {144, false, true},
+                          {120, false, false}, {8, false, false}, {4096, false, false}};
+    for (const Case &c : cases) {
+        unsigned char block[4096 + 16];
+        std::memset(block, 0xA5, sizeof block);
+        auto *o = reinterpret_cast<sheetlay_options *>(block);
+        if (c.plain)
+            (sheetlay_options_init)(o);
+        else
+            sheetlay_options_init_sized(o, c.size);
+        EXPECT_EQ(o->size, c.size) << c.size;
+        const size_t written = c.accepted ? c.size : sizeof o->size;
+        for (size_t i = written; i < sizeof block; ++i) ASSERT_EQ(block[i], 0xA5) << c.size << " byte " << i;
+        if (!c.accepted) continue;
+        // The bytes past a 0.2 structure are garbage here: they must not be read.
+        job_options j;
+        ASSERT_TRUE(sheetlay::read_options(o, &j)) << c.size << ": " << last_error();
+        EXPECT_EQ(j.cols, 2);
+        EXPECT_EQ(j.signature, 0);
+        EXPECT_EQ(j.marks, 0u);
+        EXPECT_EQ(j.trim, SHEETLAY_TRIM_NONE);
+    }
+    sheetlay_options o;
+    sheetlay_options_init_sized(&o, 120);
+    job_options j;
+    EXPECT_FALSE(sheetlay::read_options(&o, &j));
+    EXPECT_EQ(last_error(), "options structure of unknown size 120");
+}
+
 TEST(Options, EachBadValueIsRefusedWithItsMessage) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
@@ -72,7 +111,16 @@ TEST(Options, EachBadValueIsRefusedWithItsMessage) {
         {[](sheetlay_options &o, double a, double b) { o.sheet_width = a, o.sheet_height = b; }, -5, 10,
          "sheet size must be two numbers above 0 and up to 14400 points, or 0 and 0"},
         {[](sheetlay_options &o, double, double) { o.orientation = 4; }, 0, 0, "orientation must be 0 to 3 (got 4)"},
-        {[](sheetlay_options &o, double, double) { o.fit = 2; }, 0, 0, "fit must be 0 or 1 (got 2)"},
+        {[](sheetlay_options &o, double, double) { o.fit = 3; }, 0, 0, "fit must be 0 to 2 (got 3)"},
+        {[](sheetlay_options &o, double, double) { o.booklet = 1, o.signature = 257; }, 0, 0,
+         "signature must be 0 to 256 (got 257)"},
+        {[](sheetlay_options &o, double, double) { o.booklet = 1, o.duplex = 2; }, 0, 0, "duplex must be 0 or 1 (got 2)"},
+        {[](sheetlay_options &o, double, double) { o.signature = 2; }, 0, 0, "signature and duplex are for booklets"},
+        {[](sheetlay_options &o, double, double) { o.duplex = 1; }, 0, 0, "signature and duplex are for booklets"},
+        {[](sheetlay_options &o, double, double) { o.turn = -1; }, 0, 0, "turn must be 0 to 2 (got -1)"},
+        {[](sheetlay_options &o, double, double) { o.marks = 6; }, 0, 0, "unknown marks flags 0x4"},
+        {[](sheetlay_options &o, double, double) { o.trim = 3; }, 0, 0, "trim must be 0 to 2 (got 3)"},
+        {[](sheetlay_options &o, double a, double) { o.trim_margin = a; }, nan, 0, "trim margin must be a number >= 0"},
         {[](sheetlay_options &o, double a, double) { o.margin = a; }, -1, 0, "margin must be a number >= 0"},
         {[](sheetlay_options &o, double a, double) { o.margin = a; }, nan, 0, "margin must be a number >= 0"},
         {[](sheetlay_options &o, double a, double) { o.gap = a; }, inf, 0, "gap must be a number >= 0"},

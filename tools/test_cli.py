@@ -14,6 +14,7 @@ pdfinfo and qpdf, when present, check the files written.
 import ctypes
 import glob
 import hashlib
+import math
 import os
 import re
 import shlex
@@ -94,7 +95,21 @@ class Cli(unittest.TestCase):
         cases = [
             ([], "missing INPUT.pdf and OUTPUT.pdf"),
             ([ex], "missing OUTPUT.pdf"),
-            ([ex, out, "third.pdf"], "too many file names"),
+            # Several inputs: what is written after the output name cannot
+            # be told apart between them.
+            ([ex, ex, out, "--pages", "1"], "--pages after the output name"),
+            ([ex, ex, out, "--password", "x"], "--password after the output name"),
+            (["x"] * 4097 + [out], "at most 4096 inputs (got 4097)"),  # the library's limit
+            (["--signature", "2", ex, out], "--signature is for booklets (add --booklet)"),
+            (["--signature", "0", ex, out], "--signature is for booklets"),
+            (["--long-edge", ex, out], "--long-edge is for booklets (add --booklet)"),
+            (["--same-scale", "--shrink-only", ex, out],
+             "--same-scale and --shrink-only cannot be combined"),
+            (["--trim-margin", "2mm", ex, out], "--trim-margin is for --trim and --trim-same"),
+            (["--turn", "up", ex, out], "--turn must be left or right (got 'up')"),
+            ([ex, out, "--turn"], "--turn needs"),
+            ([ex, out, "--signature"], "--signature needs"),
+            ([ex, out, "--trim-margin"], "--trim-margin needs"),
             (["-n", "5", ex, out], "-n must be 2, 4, 6, 9 or 16 (got '5')"),
             (["-n", "4.0", ex, out], "-n must be"),
             (["-n", "", ex, out], "-n must be"),
@@ -115,12 +130,17 @@ class Cli(unittest.TestCase):
                 "--grid": ["0x2", "33x1", "3x", "x2", "3*2", "3x2x1", "-2x2", "2x 2"],
                 "--size": ["210x297km", "210x", "0x100", "1e3x1e3", "-5x5", "210 x 297", "a4x"],
                 "--margin": ["1furlong", "-1", "1e2", "inf", ".", "", " 5", "5 mm", "5MM", "1.2.3"],
-                "--gap": ["two"]}.items():
+                "--gap": ["two"], "--trim-margin": ["-1", "1e2", "5px"],
+                "--signature": ["257", "-1", "1.5", "", "x", " 3"]}.items():
             cases += [([flag, v, ex, out], "%s must be" % flag) for v in values]
         # Page selections: where the grammar breaks is quoted.
         for sel, at in [("1-x", "x"), ("1,,2", ",2"), ("a", "a"), ("1-2-3", "-3"), (",", ","),
                         ("99999999999", "99999999999"), ("--1", "--1"), ("_3", "3")]:
             cases.append((["--pages", sel, ex, out], "--pages: bad page selection at '%s'" % at))
+        # The same grammar for an input's own selection, on any input.
+        for args in ([ex, "--pages", "1-x", out], [ex, ex, "--pages", "1-x", out],
+                     [ex, out, "--pages", "1-x"], ["--booklet", ex, "--pages=1-x", ex, out]):
+            cases.append((args, "--pages: bad page selection at 'x'"))
         for args, want in cases:
             with self.subTest(args=args):
                 r = self.run_cli(*args)
@@ -141,7 +161,12 @@ class Cli(unittest.TestCase):
                            "--size", "--portrait", "--landscape", "--as-given", "--margin",
                            "--gap", "--border", "--shrink-only", "--pages", "--booklet",
                            "--plain", "--password", "--progress", "--no-progress", "-v",
-                           "--version", "--help", "--", "Examples:"):
+                           "--version", "--help", "--", "Examples:", "--signature",
+                           "--long-edge", "--turn", "--same-scale", "--crop-marks",
+                           "--cut-lines", "--trim", "--trim-same", "--trim-margin",
+                           "IN2.pdf",
+                           "--grid 2x4 --size a4 --gap 5mm --crop-marks",
+                           "--pages 1,1,1,1,1,1,1,1 card.pdf"):
                 self.assertIn(option, r.stdout)
             self.assertEqual(r.stderr, "")
         r = self.run_cli("--version")
@@ -318,6 +343,96 @@ class Cli(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         if PDFINFO:
             self.assertEqual(pdfinfo(same)[0], 3)
+
+    def written(self, *args, out=None):
+        """Runs a job that must succeed; the bytes written to `out` (by default
+        the last argument), the file then removed."""
+        out = out or args[-1]
+        r = self.run_cli(*args)
+        self.assertEqual((r.returncode, r.stderr), (0, ""), args)
+        with open(out, "rb") as f:
+            data = f.read()
+        os.remove(out)
+        return data
+
+    def test_pages_and_password_go_with_their_input(self):
+        # After a name: that input's; before the first name: every input's
+        # without its own. On a 1x1 grid each cell is a sheet.
+        if not (PDFINFO and QPDF):
+            self.skipTest("pdfinfo or qpdf not found")
+        ex, out = self.example, self.path("per-input.pdf")
+        enc = self.path("locked.pdf")
+        subprocess.run([QPDF, "--encrypt", "secret", "owner", "256", "--", ex, enc], check=True)
+        # One input: every spelling is the same sheetlay_nup call.
+        want = self.written("--pages", "2-3", ex, out)
+        for spelling in ([ex, "--pages", "2-3", out], [ex, out, "--pages", "2-3"],
+                         ["--pages", "1", ex, "--pages=z", "--pages", "2-3", out]):
+            with self.subTest(spelling=spelling):
+                self.assertTrue(self.written(*spelling, out=out) == want)
+        # Several: (spelling, cells or the failure's message).
+        for spelling, want in [
+                ([ex, enc, "--password", "secret"], 12),
+                (["--pages", "1", "--password", "secret", ex, enc, "--pages", "2-4", ex], 5),
+                ([ex, "--pages", "z-1", enc, "--pages", "2,_,3", "--password=secret"], 9),
+                ([ex, ex, "--pages", "9"], "page 9 does not exist in %s (it has 6 pages)" % ex),
+                ([enc, ex, "--password", "secret"], "%s needs a password" % enc),
+                (["--password", "secret", ex, enc, "--password", "x"], "wrong password for " + enc)]:
+            with self.subTest(spelling=spelling):
+                r = self.run_cli("--grid", "1x1", *spelling, out)
+                if isinstance(want, int):
+                    self.assertEqual((r.returncode, r.stderr), (0, ""))
+                    self.assertEqual(pdfinfo(out)[0], want)
+                    os.remove(out)
+                else:
+                    self.assertEqual(r.returncode, 1)
+                    self.assertIn(want, r.stderr)
+
+    def test_imposition_flags_reach_the_library(self):
+        # --plain leaves the sheets' content readable. (flags, what the bytes
+        # show, the same job's flags without them)
+        ex, out = self.example, self.path("flags.pdf")
+        cm = re.compile(rb"\nq (\S+) (\S+) (\S+) (\S+) \S+ \S+ cm /F\d+ Do Q")
+
+        def matrices(data):
+            return [tuple(float(v) for v in m) for m in cm.findall(data)]
+
+        slides = ["-n", "4", "--size", "a4", "--portrait", "--pages", "2,1,2"]  # 2 is wide
+        cases = [
+            (["--crop-marks"], lambda d: b"/Separation /All" in d, []),
+            (["--cut-lines"], lambda d: b"[4 4] 0 d" in d, ["--gap", "8"]),
+            (["--turn", "left"], lambda d: any(a == d_ == 0 and b > 0 > c
+                                               for a, b, c, d_ in matrices(d)), slides),
+            (["--turn", "right"], lambda d: any(a == d_ == 0 and b < 0 < c
+                                                for a, b, c, d_ in matrices(d)), slides),
+            (["--same-scale"], lambda d: len({round(math.hypot(a, b), 4)
+                                              for a, b, _, _ in matrices(d)}) == 1, []),
+            (["--long-edge"], lambda d: any(a < 0 and d_ < 0 for a, _, _, d_ in matrices(d)),
+             ["--booklet", "--pages", "1,2,4,1,2,4"]),  # no page of /Rotate 180
+        ]
+        for flags, shows, base in cases:
+            with self.subTest(flags=flags):
+                self.assertTrue(shows(self.written("--plain", *base, *flags, ex, out)))
+                self.assertFalse(shows(self.written("--plain", *base, ex, out)))
+        # Signatures reorder a booklet's sides: 6 pages in runs of 4 and 2+2.
+        booklet = self.written("--booklet", ex, out)
+        self.assertTrue(self.written("--booklet", "--signature", "0", ex, out) == booklet)
+        self.assertTrue(self.written("--booklet", "--signature", "1", ex, out) != booklet)
+        # Trimming: refused by the library until it is built.
+        for flags in (["--trim"], ["--trim-same", "--trim-margin", "2mm"]):
+            r = self.run_cli(*flags, ex, out)
+            if r.returncode != 0:
+                self.assertEqual((r.returncode, r.stderr), (1, "sheetlay: trim is not built yet\n"))
+
+    def test_verbose_names_inputs_and_imposition(self):
+        ex, out = self.example, self.path("verbose.pdf")
+        r = self.run_cli("-v", "--booklet", "--signature", "2", "--long-edge", "--same-scale",
+                         "--turn", "right", "--crop-marks", "--cut-lines", ex, "--pages", "1-3",
+                         ex, out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertRegex(r.stdout, r"^sheetlay: wrote \S+verbose\.pdf \(\d+ bytes\) from 2 inputs: "
+                                   r"2x1 grid, .*, pages 1-3; all, booklet, signatures of 2 sheets, "
+                                   r"long-edge duplex, same scale, turned right, crop marks, "
+                                   r"cut lines, compact\n$")
 
     def test_progress(self):
         # Forced on, the bar is drawn on stderr and wiped at the end (bytes:

@@ -118,7 +118,11 @@ public:
             additions mine;
             std::vector<std::pair<int64_t, std::string>> texts;
             write_built(tr, objs, texts);
-            draw(tr, mine);
+            // The names go on from those of the inputs before this one on
+            // the same sheets.
+            std::map<int64_t, int64_t> names = add.annot_names;
+            draw(tr, mine, names);
+            add.annot_names = std::move(names);
             for (auto &[num, text] : texts) objs.put(num, std::move(text));
             for (auto &[sheet, t] : mine.sheet_xobjects) add.sheet_xobjects[sheet] += t;
             for (auto &[key, t] : mine.after_slot) add.after_slot[key] += t;
@@ -136,13 +140,13 @@ private:
         int32_t cat = d->catalog > 0 ? d->catalog : d->root;
         if (cat > 0) acroform = pdf::get_resolved(res_.get(cat), "AcroForm", &res_);
         if (acroform && !acroform->is_dict()) acroform = nullptr;
-        for (int32_t page : c_.job->cells) {
-            if (page < 0 || page >= d->pages.count) continue;
+        for_each_cell(c_, [&](size_t, int32_t page) {
+            if (page < 0 || page >= d->pages.count) return;
             int32_t num = d->pages.items[page].num;
-            if (pages_.count(num)) continue;
+            if (pages_.count(num)) return;
             page_entry &e = pages_[num];
             e.marks = page_marks(res_.get(num), acroform, &res_);
-        }
+        });
     }
 
     // Notes the input objects the marks refer to: a written appearance,
@@ -205,19 +209,16 @@ private:
 
     // The drawing after each placed page's line, and the sheets' names for
     // the forms it draws (/A0, /A1, ... per sheet).
-    void draw(const transfer &tr, additions &mine) {
+    void draw(const transfer &tr, additions &mine, std::map<int64_t, int64_t> &names) {
         const int32_t n = c_.sn.n;
-        const auto &cells = c_.job->cells;
-        std::map<int64_t, int64_t> names;  // by sheet: the next name
-        for (size_t c = 0; c < cells.size(); ++c) {
-            int32_t page = cells[c];
-            if (page < 0 || page >= c_.d->pages.count) continue;
+        for_each_cell(c_, [&](size_t c, int32_t page) {
+            if (page < 0 || page >= c_.d->pages.count) return;
             auto it = pages_.find(c_.d->pages.items[page].num);
-            if (it == pages_.end() || it->second.marks.empty()) continue;
+            if (it == pages_.end() || it->second.marks.empty()) return;
             const page_entry &e = it->second;
             const int64_t sheet = static_cast<int64_t>(c) / n;
             const int32_t slot = static_cast<int32_t>(static_cast<int64_t>(c) % n);
-            placed_page pl = place_page(c_.d, *c_.memos, c_.job->g, page, slot);
+            placed_page pl = place_page(c_.d, *c_.memos, c_.job->g, page, static_cast<int64_t>(c));
             std::string body;
             std::string &xo = mine.sheet_xobjects[sheet];
             for (size_t k = 0; k < e.marks.size(); ++k) {
@@ -237,12 +238,12 @@ private:
                 body += " Do Q\n";
             }
             if (xo.empty()) mine.sheet_xobjects.erase(sheet);
-            if (body.empty()) continue;
+            if (body.empty()) return;
             std::string &t = mine.after_slot[{sheet, slot}];
             t += slot_opening(pl);
             t += body;
             t += "Q\n";
-        }
+        });
     }
 
     part_context c_;
@@ -272,9 +273,17 @@ std::vector<annot_mark> page_marks(const value *page, const value *acroform, pdf
 
 std::string slot_opening(const placed_page &pl) {
     std::string s = "q ";
-    pdf::append_number(&s, pl.at.s);
-    s += " 0 0 ";
-    pdf::append_number(&s, pl.at.s);
+    if (pl.at.upright) {
+        pdf::append_number(&s, pl.at.s);
+        s += " 0 0 ";
+        pdf::append_number(&s, pl.at.s);
+    } else {
+        const double m[4] = {pl.at.a, pl.at.b, pl.at.c, pl.at.d};
+        for (int k = 0; k < 4; ++k) {
+            if (k) s += ' ';
+            pdf::append_number(&s, m[k]);
+        }
+    }
     s += ' ';
     pdf::append_number(&s, pl.at.tx);
     s += ' ';
@@ -294,7 +303,7 @@ std::string slot_opening(const placed_page &pl) {
 }
 
 std::unique_ptr<extras::part> make_annotation_part(const part_context &c) {
-    if (!c.d || !c.job || !c.memos || c.sn.n <= 0 || !(c.job->keep & SHEETLAY_KEEP_ANNOTATIONS))
+    if (!c.d || !c.job || !c.memos || c.sn.n <= 0 || !(c.keep & SHEETLAY_KEEP_ANNOTATIONS))
         return nullptr;
     return std::make_unique<annotation_part>(c);
 }

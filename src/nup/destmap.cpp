@@ -48,18 +48,17 @@ sheet_point point_on_sheet(const placed_page &pl, double x, double y) {
         default:
             break;
     }
-    return {pl.at.s * xp + pl.at.tx, pl.at.s * yp + pl.at.ty};
+    if (pl.at.upright) return {pl.at.s * xp + pl.at.tx, pl.at.s * yp + pl.at.ty};
+    return {pl.at.a * xp + pl.at.c * yp + pl.at.tx, pl.at.b * xp + pl.at.d * yp + pl.at.ty};
 }
 
 void append_coord(std::string &out, double v) { pdf::append_number(&out, v); }
 
 dest_mapper::dest_mapper(const part_context &c, doc_resolver &res) : c_(c), res_(res) {
-    const auto &cells = c.job->cells;
-    for (size_t i = 0; i < cells.size(); ++i) {
-        int32_t p = cells[i];
-        if (p < 0 || p >= c.d->pages.count) continue;
+    for_each_cell(c, [&](size_t i, int32_t p) {
+        if (p < 0 || p >= c.d->pages.count) return;
         first_cell_.emplace(c.d->pages.items[p].num, static_cast<int64_t>(i));
-    }
+    });
 }
 
 const placed_page *dest_mapper::first_placement(int32_t num, int64_t *sheet_page) {
@@ -69,9 +68,8 @@ const placed_page *dest_mapper::first_placement(int32_t num, int64_t *sheet_page
     const int32_t n = c_.sn.n;
     auto pl = placed_.find(cell);
     if (pl == placed_.end()) {
-        int32_t slot = static_cast<int32_t>(cell % n);
         pl = placed_.emplace(cell, place_page(c_.d, *c_.memos, c_.job->g,
-                                              c_.job->cells[static_cast<size_t>(cell)], slot))
+                                              c_.job->cells[static_cast<size_t>(cell)], cell))
                  .first;
     }
     *sheet_page = c_.sn.page(cell / n);

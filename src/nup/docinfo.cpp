@@ -71,7 +71,7 @@ private:
 }  // namespace
 
 std::unique_ptr<extras::part> make_info_part(const part_context &c) {
-    if (!(c.job->keep & SHEETLAY_KEEP_INFO)) return nullptr;
+    if (!(c.keep & SHEETLAY_KEEP_INFO)) return nullptr;
     return std::make_unique<info_part>(c);
 }
 

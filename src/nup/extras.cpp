@@ -3,10 +3,11 @@
 
 namespace sheetlay::nup {
 
-extras::extras(const doc *d, const compose_job &job, page_memos &memos, sheet_numbers sn) {
-    if (job.keep == 0) return;
+extras::extras(const doc *d, const compose_job &job, page_memos &memos, sheet_numbers sn,
+               const std::vector<int64_t> *own, uint32_t keep) {
+    if (keep == 0) return;
     res_ = std::make_unique<doc_resolver>(d);
-    part_context c{d, &job, &memos, sn, res_.get()};
+    part_context c{d, &job, &memos, sn, res_.get(), own, keep};
     // The order fixes the numbering of the added objects.
     for (auto make : {make_annotation_part, make_link_part, make_outline_part, make_info_part})
         if (auto p = make(c)) parts_.push_back(std::move(p));

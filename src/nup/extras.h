@@ -45,6 +45,11 @@ public:
     // The whole object text of a reserved number, from "N 0 obj" through
     // "endobj\n".
     void put(int64_t num, std::string text) { texts_[num] = std::move(text); }
+    // The text put for `num`, or null.
+    std::string *text(int64_t num) {
+        auto it = texts_.find(num);
+        return it == texts_.end() ? nullptr : &it->second;
+    }
     int64_t next() const { return next_; }
     const std::map<int64_t, std::string> &texts() const { return texts_; }
 
@@ -62,12 +67,26 @@ struct additions {
     std::map<int64_t, std::string> sheet_xobjects;  // by sheet: entries of its /XObject dictionary
     // By (sheet, slot): content drawn right after the slot's placement line.
     std::map<std::pair<int64_t, int32_t>, std::string> after_slot;
+    // By sheet: the next name of an annotation's form (/A0, /A1, ...), so
+    // that the inputs of one job name theirs apart.
+    std::map<int64_t, int64_t> annot_names;
+    // The outline of a job of several inputs: the root the first input with
+    // an outline wrote, and the top-level items so far, to which each later
+    // input's top-level items are joined.
+    struct outline_join {
+        int64_t root = 0;
+        int64_t first = 0, last = 0;  // the first and last top-level items
+        int64_t count = 0;            // items shown at the top level when open
+    } outline;
 };
 
 // The parts of one call.
 class extras {
 public:
-    extras(const doc *d, const compose_job &job, page_memos &memos, sheet_numbers sn);
+    // `own`: the cells of the job that place pages of `d` (in order), null
+    // when all do; `keep` the parts wanted for this document.
+    extras(const doc *d, const compose_job &job, page_memos &memos, sheet_numbers sn,
+           const std::vector<int64_t> *own, uint32_t keep);
     ~extras();
     bool any() const;
     void plan(transfer &tr);
@@ -94,7 +113,21 @@ struct part_context {
     page_memos *memos;
     sheet_numbers sn;
     doc_resolver *res;  // shared by the parts, owned by `extras`
+    const std::vector<int64_t> *own;  // the cells placing pages of d, null: all
+    uint32_t keep;                    // SHEETLAY_KEEP_* bits of the parts wanted
 };
+
+// Calls f(cell, page) for each cell of the job that places a page of the
+// context's document (page: 0-based index into it, -1 for a blank), in order.
+template <class F>
+void for_each_cell(const part_context &c, F &&f) {
+    const auto &cells = c.job->cells;
+    if (!c.own) {
+        for (size_t i = 0; i < cells.size(); ++i) f(i, cells[i]);
+        return;
+    }
+    for (int64_t i : *c.own) f(static_cast<size_t>(i), cells[static_cast<size_t>(i)]);
+}
 
 // The parts (each in its own unit); null when its keep bit is clear or the
 // input has nothing for it.

@@ -146,13 +146,15 @@ int32_t page_turn(const doc *d, page_memos &memos, const pageinfo &p, const obj_
 }
 
 placed_page place_page(const doc *d, page_memos &memos, const grid &g, int32_t page_index,
-                       int32_t slot) {
+                       int64_t cell) {
+    const int64_t n = static_cast<int64_t>(g.cols) * g.rows;
+    const int32_t slot = static_cast<int32_t>(cell % n);
     placed_page pl{};
     pl.page = &d->pages.items[page_index];
     pl.entry = objvec_find(&d->objs, pl.page->num);
     if (!pl.entry) fail(kGenericFailure);
     pl.rotation = page_turn(d, memos, *pl.page, pl.entry);
-    pl.at = place(*pl.page, pl.rotation, g, slot);
+    pl.at = place(*pl.page, pl.rotation, g, slot, sheet_upside_down(g, cell / n));
     return pl;
 }
 

@@ -81,9 +81,11 @@ struct placed_page {
     placement at;
 };
 
-// Places input page `page_index` in slot `slot` of the grid.
+// Places input page `page_index` in cell `cell` of the job (0-based over
+// all sheets: its slot is cell mod the grid's cells, its sheet the
+// quotient).
 placed_page place_page(const doc *d, page_memos &memos, const grid &g, int32_t page_index,
-                       int32_t slot);
+                       int64_t cell);
 
 // The effective rotation of a page: its own /Rotate, else the inherited one.
 int32_t page_turn(const doc *d, page_memos &memos, const pageinfo &p, const obj_entry *e);

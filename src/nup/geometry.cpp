@@ -91,7 +91,20 @@ bool page_sheet(const pageinfo &p, int32_t rotation, double *W, double *H) {
     return *W > 0 && *H > 0;
 }
 
-placement place(const pageinfo &p, int32_t rotation, const grid &g, int32_t slot) {
+bool turns(const grid &g, double w, double h) {
+    return g.turn != 0 && cell_scale(g, h, w) > cell_scale(g, w, h);
+}
+
+double free_scale(const grid &g, double w, double h) {
+    grid free = g;
+    free.shrink = false;
+    double s = cell_scale(free, w, h);
+    if (turns(g, w, h)) s = cell_scale(free, h, w);
+    return s;
+}
+
+placement place(const pageinfo &p, int32_t rotation, const grid &g, int32_t slot,
+                bool upside_down) {
     placement pl{};
     cell at = cell_origin(g, slot);
 
@@ -100,33 +113,73 @@ placement place(const pageinfo &p, int32_t rotation, const grid &g, int32_t slot
     bool quarter = rotation == 90 || rotation == 270;
     double pw = quarter ? b.h : b.w;
     double ph = quarter ? b.w : b.h;
-    double s = cell_scale(g, pw, ph);
+    const bool turned = turns(g, pw, ph);
+    double s = g.same_scale > 0 ? g.same_scale : turned ? cell_scale(g, ph, pw) : cell_scale(g, pw, ph);
     if (!(s > 0) || !std::isfinite(s)) fail(kGenericFailure);
     pl.s = s;
-    pl.sw = pw * s;
-    pl.sh = ph * s;
+    pl.sw = (turned ? ph : pw) * s;
+    pl.sh = (turned ? pw : ph) * s;
     pl.xoff = (g.cw - pl.sw) * 0.5 + at.x;
     pl.yoff = (g.ch - pl.sh) * 0.5 + at.y;
 
-    // Each translation puts the corner that the form matrix carries to the
-    // lower left of the turned box on the area's lower-left corner.
+    // The lower-left corner of the shown box in the form's space: the
+    // corner that the form matrix carries to the lower left of the turned
+    // box.
+    double fx, fy;
     switch (rotation) {
         case 90:
-            pl.tx = pl.xoff - b.ly * s;
-            pl.ty = pl.yoff - (p.x1 - b.ux) * s;
+            fx = b.ly;
+            fy = p.x1 - b.ux;
             break;
         case 180:
-            pl.tx = pl.xoff - (p.x1 - b.ux) * s;
-            pl.ty = pl.yoff - (p.y1 - b.uy) * s;
+            fx = p.x1 - b.ux;
+            fy = p.y1 - b.uy;
             break;
         case 270:
-            pl.tx = pl.xoff - (p.y1 - b.uy) * s;
-            pl.ty = pl.yoff - b.lx * s;
+            fx = p.y1 - b.uy;
+            fy = b.lx;
             break;
         default:
-            pl.tx = pl.xoff - b.lx * s;
-            pl.ty = pl.yoff - b.ly * s;
+            fx = b.lx;
+            fy = b.ly;
             break;
+    }
+    pl.a = s;
+    pl.b = 0;
+    pl.c = 0;
+    pl.d = s;
+    pl.tx = pl.xoff - fx * s;
+    pl.ty = pl.yoff - fy * s;
+    if (turned && g.turn == 1) {
+        // A quarter counter-clockwise: the page's top toward the cell's left.
+        pl.a = 0;
+        pl.b = s;
+        pl.c = -s;
+        pl.d = 0;
+        pl.tx = pl.xoff + (fy + ph) * s;
+        pl.ty = pl.yoff - fx * s;
+        pl.upright = false;
+    } else if (turned) {
+        // A quarter clockwise: the page's top toward the cell's right.
+        pl.a = 0;
+        pl.b = -s;
+        pl.c = s;
+        pl.d = 0;
+        pl.tx = pl.xoff - fy * s;
+        pl.ty = pl.yoff + (fx + pw) * s;
+        pl.upright = false;
+    }
+    if (upside_down) {
+        // The whole sheet half round about its centre: (x, y) -> (W - x, H - y).
+        pl.a = -pl.a;
+        pl.b = -pl.b;
+        pl.c = -pl.c;
+        pl.d = -pl.d;
+        pl.tx = g.W - pl.tx;
+        pl.ty = g.H - pl.ty;
+        pl.xoff = g.W - pl.xoff - pl.sw;
+        pl.yoff = g.H - pl.yoff - pl.sh;
+        pl.upright = false;
     }
     return pl;
 }

@@ -30,6 +30,14 @@ struct grid {
     double margin = 0, gap = 0;
     uint32_t flow = 0;
     bool shrink = false;
+    // Pages that show larger turned a quarter are turned: 0 never, 1 counter-
+    // clockwise, 2 clockwise (the public SHEETLAY_TURN_* values).
+    int32_t turn = 0;
+    // Above 0: every page at this one scale instead of its own.
+    double same_scale = 0;
+    // Every second sheet (the backs of a long-edge duplex print) is turned
+    // half round about its centre.
+    bool long_edge = false;
 };
 
 // The columns and rows of an n-up choice; false for an n not offered.
@@ -63,17 +71,34 @@ norm_box normalise(const pageinfo &p);
 // box has no area.
 bool page_sheet(const pageinfo &p, int32_t rotation, double *W, double *H);
 
-// Where one page lands in its cell: scale s, the translation (tx, ty) that
-// goes with its form's matrix, and the scaled box's lower-left corner and
-// size on the sheet (a frame is drawn there).
+// Where one page lands in its cell: scale s, the matrix [a b c d tx ty]
+// that goes after its form's matrix ([s 0 0 s tx ty] for an upright page),
+// and the placed box's lower-left corner and size on the sheet (a frame is
+// drawn there). `upright` tells the plain form of the matrix.
 struct placement {
     double s, tx, ty, xoff, yoff, sw, sh;
+    double a, b, c, d;
+    bool upright = true;
 };
 
 // The page is scaled uniformly to fit its cell (never above 1 when the grid
-// shrinks only) and centred in it. Stops composition when no finite scale
-// exists (a box without area).
-placement place(const pageinfo &p, int32_t rotation, const grid &g, int32_t slot);
+// shrinks only; the grid's one scale when it has one) and centred in it,
+// turned a quarter when the grid turns pages and this one shows larger so,
+// and turned half round with the whole sheet when `upside_down`. Stops
+// composition when no finite scale exists (a box without area).
+placement place(const pageinfo &p, int32_t rotation, const grid &g, int32_t slot,
+                bool upside_down = false);
+
+// Whether the grid turns a page of displayed size w x h a quarter.
+bool turns(const grid &g, double w, double h);
+
+// The scale a page of displayed size w x h gets in a cell when every page is
+// scaled to its cell (no shrink-only cap, no one scale), turned when the
+// grid turns it.
+double free_scale(const grid &g, double w, double h);
+
+// Whether sheet `sheet` (0-based) of the grid stands upside down.
+inline bool sheet_upside_down(const grid &g, int64_t sheet) { return g.long_edge && sheet % 2 == 1; }
 
 // The scale a page of displayed size w x h gets in a cell of the grid.
 double cell_scale(const grid &g, double w, double h);

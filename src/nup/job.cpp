@@ -1,6 +1,7 @@
 // From a job's options to its output (see job.h).
 #include "nup/job.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -23,6 +24,9 @@ double room(const job_options &o, int32_t cols, int32_t rows, double W, double H
             double h) {
     grid g = nup::make_grid(W, H, cols, rows, o.margin, o.gap);
     if (!(g.cw > 0) || !(g.ch > 0)) return 0;
+    // With turning, the page gets the better of its two ways round.
+    g.turn = o.turn;
+    if (nup::turns(g, w, h)) return nup::cell_scale(g, h, w);
     return nup::cell_scale(g, w, h);
 }
 
@@ -68,7 +72,72 @@ bool lay_out(doc *d, const job_options &o, int32_t first_page, nup::compose_job 
     }
     job->g.flow = o.booklet ? (o.flow & nup::kFlowRtl) : o.flow;
     job->g.shrink = o.fit == SHEETLAY_FIT_SHRINK;
+    job->g.turn = o.turn;
+    job->g.long_edge = o.booklet && o.duplex == SHEETLAY_DUPLEX_LONG_EDGE;
     return true;
+}
+
+// The one scale of fit SAME: the smallest of the scales the placed pages get
+// each in its cell (turned when they turn). Each page object once.
+bool one_scale(const std::vector<doc *> &docs, nup::compose_job &job) {
+    double least = 0;
+    std::vector<std::vector<bool>> seen(docs.size());
+    for (size_t k = 0; k < docs.size(); ++k) seen[k].assign(static_cast<size_t>(docs[k]->pages.count), false);
+    for (size_t c = 0; c < job.cells.size(); ++c) {
+        const int32_t page = job.cells[c];
+        if (page < 0) continue;
+        const size_t from = job.source.empty() ? 0 : static_cast<size_t>(job.source[c]);
+        doc *d = docs[from];
+        if (page >= d->pages.count || seen[from][static_cast<size_t>(page)]) continue;
+        seen[from][static_cast<size_t>(page)] = true;
+        const pageinfo &p = d->pages.items[page];
+        const obj_entry *e = objvec_find(&d->objs, p.num);
+        double w = 0, h = 0;
+        if (!e || !nup::page_sheet(p, page_rotation(d, &p, e), &w, &h)) continue;
+        const double s = nup::free_scale(job.g, w, h);
+        if (s > 0 && std::isfinite(s) && (least == 0 || s < least)) least = s;
+    }
+    job.g.same_scale = least;
+    return true;
+}
+
+// The common end of both entries: cells (and their inputs) laid out,
+// composed, and handed over.
+void run_job(const std::vector<doc *> &docs, const job_options &o, nup::compose_job &job,
+             const char *output_path, unsigned char **mem, size_t *mem_len) {
+    // The first selected page sizes the sheet, whatever order a booklet
+    // then puts the pages in.
+    size_t first = 0;
+    while (first < job.cells.size() && job.cells[first] < 0) ++first;
+    if (first == job.cells.size()) {
+        set_error("page selection selects no pages");
+        throw nup::compose_error{};
+    }
+    doc *d0 = docs[job.source.empty() ? 0 : static_cast<size_t>(job.source[first])];
+    const int32_t first_page = job.cells[first];
+    if (o.booklet) job.cells = signature_cells(job.cells, o.signature, &job.source);
+    if (!lay_out(d0, o, first_page, &job)) throw nup::compose_error{};
+    if (o.fit == SHEETLAY_FIT_SAME) one_scale(docs, job);
+    job.border = o.border;
+    job.keep = o.keep;
+    job.compress = o.compress;
+    job.repair = true;
+    job.marks = o.marks;
+    job.progress = o.progress;
+    job.progress_user = o.progress_user;
+    nup::image img;
+    nup::compose(docs, job, img);
+    if (output_path) {
+        if (!nup::write_output(output_path, img.data(), static_cast<size_t>(img.len())))
+            throw nup::compose_error{};
+        return;
+    }
+    size_t n = static_cast<size_t>(img.len());
+    void *block = std::malloc(n ? n : 1);
+    if (!block) throw std::bad_alloc();
+    std::memcpy(block, img.data(), n);
+    *mem = static_cast<unsigned char *>(block);
+    *mem_len = n;
 }
 
 }  // namespace
@@ -84,35 +153,37 @@ int nup_options(doc *d, const job_options &o, const char *output_path, unsigned 
     return nup::guarded([&] {
         nup::compose_job job;
         if (!resolve_selection(o, d->pages.count, &job.cells)) throw nup::compose_error{};
-        // The first selected page sizes the sheet, whatever order a booklet
-        // then puts the pages in.
-        int32_t first = -1;
-        for (int32_t c : job.cells)
-            if (c >= 0) {
-                first = c;
-                break;
-            }
-        if (o.booklet) job.cells = booklet_cells(job.cells);
-        if (!lay_out(d, o, first, &job)) throw nup::compose_error{};
-        job.border = o.border;
-        job.keep = o.keep;
-        job.compress = o.compress;
-        job.repair = true;
-        job.progress = o.progress;
-        job.progress_user = o.progress_user;
-        nup::image img;
-        nup::compose(d, job, img);
-        if (output_path) {
-            if (!nup::write_output(output_path, img.data(), static_cast<size_t>(img.len())))
-                throw nup::compose_error{};
-            return;
+        run_job({d}, o, job, output_path, mem, mem_len);
+    });
+}
+
+int nup_inputs(const std::vector<job_input> &inputs, const job_options &o, const char *output_path,
+               unsigned char **mem, size_t *mem_len) {
+    if (mem) *mem = nullptr;
+    if (mem_len) *mem_len = 0;
+    for (const job_input &in : inputs) {
+        if (!in.d || in.d->pages.count < 1 || !in.d->pages.items) {
+            set_error("%s has no pages", in.name.c_str());
+            return 0;
         }
-        size_t n = static_cast<size_t>(img.len());
-        void *block = std::malloc(n ? n : 1);
-        if (!block) throw std::bad_alloc();
-        std::memcpy(block, img.data(), n);
-        *mem = static_cast<unsigned char *>(block);
-        *mem_len = n;
+    }
+    return nup::guarded([&] {
+        nup::compose_job job;
+        std::vector<doc *> docs;
+        for (size_t k = 0; k < inputs.size(); ++k) {
+            const job_input &in = inputs[k];
+            docs.push_back(in.d);
+            if (!resolve_input_selection(in.selection, in.d->pages.count, in.name.c_str(), &job.cells))
+                throw nup::compose_error{};
+            if (job.cells.size() > static_cast<size_t>(kMaxCells)) {
+                set_error("page selection selects too many pages (more than %d)", static_cast<int>(kMaxCells));
+                throw nup::compose_error{};
+            }
+            job.source.resize(job.cells.size(), static_cast<int32_t>(k));
+        }
+        // One input is that input's job: the same cells, the same bytes.
+        if (docs.size() == 1) job.source.clear();
+        run_job(docs, o, job, output_path, mem, mem_len);
     });
 }
 

@@ -10,6 +10,8 @@
 #define SHEETLAY_NUP_JOB_H
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "pdf/document.h"
 #include "nup/options.h"
@@ -21,6 +23,19 @@ namespace sheetlay {
 // 0 with the error text set and nothing written.
 int nup_options(doc *d, const job_options &o, const char *output_path, unsigned char **mem,
                 size_t *mem_len);
+
+// One input of a job of several: its loaded document, its name in messages
+// and its parsed page selection (empty: every page).
+struct job_input {
+    doc *d = nullptr;
+    std::string name;
+    std::vector<sel_item> selection;
+};
+
+// The job of several inputs: their selections joined in order, then laid
+// out as one input's selection is. o's own selection is not used.
+int nup_inputs(const std::vector<job_input> &inputs, const job_options &o, const char *output_path,
+               unsigned char **mem, size_t *mem_len);
 
 }  // namespace sheetlay
 

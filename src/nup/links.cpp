@@ -104,17 +104,15 @@ public:
 
 private:
     void collect() {
-        const auto &cells = c_.job->cells;
         const int32_t n = c_.sn.n;
-        for (size_t c = 0; c < cells.size(); ++c) {
-            const int32_t page = cells[c];
-            if (page < 0 || page >= c_.d->pages.count) continue;
+        for_each_cell(c_, [&](size_t c, int32_t page) {
+            if (page < 0 || page >= c_.d->pages.count) return;
             const pdf::value *pv = res_.get(c_.d->pages.items[page].num);
             const pdf::value *annots = pdf::get_resolved(pv, "Annots", &res_);
-            if (!annots || !annots->is_array() || annots->items.empty()) continue;
+            if (!annots || !annots->is_array() || annots->items.empty()) return;
             const int64_t sheet = static_cast<int64_t>(c) / n;
             const placed_page pl =
-                place_page(c_.d, *c_.memos, c_.job->g, page, static_cast<int32_t>(c % n));
+                place_page(c_.d, *c_.memos, c_.job->g, page, static_cast<int64_t>(c));
             const size_t count = std::min(annots->items.size(), kMaxAnnotsPerPage);
             for (size_t k = 0; k < count && links_.size() < kMaxLinks; ++k) {
                 const pdf::value *a = pdf::resolve(&annots->items[k], &res_);
@@ -126,7 +124,7 @@ private:
                     links_.push_back(std::move(l));
                 }
             }
-        }
+        });
     }
 
     bool read_link(const pdf::value &a, const placed_page &pl, link_out *l) {
@@ -208,7 +206,7 @@ private:
 }  // namespace
 
 std::unique_ptr<extras::part> make_link_part(const part_context &c) {
-    if (!(c.job->keep & SHEETLAY_KEEP_LINKS)) return nullptr;
+    if (!(c.keep & SHEETLAY_KEEP_LINKS)) return nullptr;
     return std::make_unique<link_part>(c);
 }
 

@@ -2,6 +2,7 @@
 #include "nup/options.h"
 
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 
 #include "error.h"
@@ -41,14 +42,17 @@ const char *read_bound(const char *p, int32_t *out) {
     return p;
 }
 
-bool bad_selection(const char *at) {
-    set_error("bad page selection at '%s'", at);
+bool bad_selection(const char *at, const char *name) {
+    if (name)
+        set_error("bad page selection of %s at '%s'", name, at);
+    else
+        set_error("bad page selection at '%s'", at);
     return false;
 }
 
 }  // namespace
 
-bool parse_selection(const char *text, std::vector<sel_item> *out) {
+bool parse_selection(const char *text, std::vector<sel_item> *out, const char *name) {
     out->clear();
     if (!text) return true;
     const char *p = skip_spaces(text);
@@ -65,10 +69,10 @@ bool parse_selection(const char *text, std::vector<sel_item> *out) {
             p = skip_spaces(p + 1);
             it.from = 1;
             p = read_bound(p, &it.to);
-            if (!p) return bad_selection(item);
+            if (!p) return bad_selection(item, name);
         } else {
             p = read_bound(p, &it.from);
-            if (!p) return bad_selection(item);
+            if (!p) return bad_selection(item, name);
             it.to = it.from;
             const char *q = skip_spaces(p);
             if (*q == '-') {
@@ -78,14 +82,14 @@ bool parse_selection(const char *text, std::vector<sel_item> *out) {
                     p = q;
                 } else {
                     p = read_bound(q, &it.to);
-                    if (!p) return bad_selection(q);
+                    if (!p) return bad_selection(q, name);
                 }
             }
         }
         out->push_back(it);
         p = skip_spaces(p);
         if (*p == '\0') return true;
-        if (*p != ',') return bad_selection(p);
+        if (*p != ',') return bad_selection(p, name);
         ++p;
     }
 }
@@ -93,9 +97,18 @@ bool parse_selection(const char *text, std::vector<sel_item> *out) {
 bool read_options(const sheetlay_options *opt, job_options *o) {
     *o = job_options{};
     if (!opt) return true;
-    if (opt->size != sizeof(sheetlay_options)) {
+    if (opt->size != sizeof(sheetlay_options) && opt->size != kOptionsSize02) {
         set_error("options structure of unknown size %u", static_cast<unsigned>(opt->size));
         return false;
+    }
+    // A 0.2 host's structure ends before the fields added in 0.3: those are
+    // not read and keep their defaults.
+    sheetlay_options full;
+    if (opt->size != sizeof(sheetlay_options)) {
+        sheetlay_options_init_sized(&full, sizeof full);
+        std::memcpy(&full, opt, kOptionsSize02);
+        full.size = sizeof full;
+        opt = &full;
     }
     if (opt->columns < 1 || opt->columns > 32) {
         set_error("columns must be 1 to 32 (got %d)", static_cast<int>(opt->columns));
@@ -120,8 +133,8 @@ bool read_options(const sheetlay_options *opt, job_options *o) {
         set_error("orientation must be 0 to 3 (got %d)", static_cast<int>(opt->orientation));
         return false;
     }
-    if (opt->fit != 0 && opt->fit != 1) {
-        set_error("fit must be 0 or 1 (got %d)", static_cast<int>(opt->fit));
+    if (opt->fit < 0 || opt->fit > 2) {
+        set_error("fit must be 0 to 2 (got %d)", static_cast<int>(opt->fit));
         return false;
     }
     if (!finite_at_least_zero(opt->margin)) {
@@ -148,6 +161,39 @@ bool read_options(const sheetlay_options *opt, job_options *o) {
         set_error("compress must be 0 or 1 (got %d)", static_cast<int>(opt->compress));
         return false;
     }
+    if (opt->signature < 0 || opt->signature > 256) {
+        set_error("signature must be 0 to 256 (got %d)", static_cast<int>(opt->signature));
+        return false;
+    }
+    if (opt->duplex != 0 && opt->duplex != 1) {
+        set_error("duplex must be 0 or 1 (got %d)", static_cast<int>(opt->duplex));
+        return false;
+    }
+    if ((opt->signature != 0 || opt->duplex != 0) && opt->booklet == 0) {
+        set_error("signature and duplex are for booklets");
+        return false;
+    }
+    if (opt->turn < 0 || opt->turn > 2) {
+        set_error("turn must be 0 to 2 (got %d)", static_cast<int>(opt->turn));
+        return false;
+    }
+    const uint32_t known_marks = SHEETLAY_MARK_CROP | SHEETLAY_MARK_CUT;
+    if (opt->marks & ~known_marks) {
+        set_error("unknown marks flags 0x%x", static_cast<unsigned>(opt->marks & ~known_marks));
+        return false;
+    }
+    if (opt->trim < 0 || opt->trim > 2) {
+        set_error("trim must be 0 to 2 (got %d)", static_cast<int>(opt->trim));
+        return false;
+    }
+    if (!finite_at_least_zero(opt->trim_margin)) {
+        set_error("trim margin must be a number >= 0");
+        return false;
+    }
+    if (opt->trim != 0) {
+        set_error("trim is not built yet");
+        return false;
+    }
     if (!parse_selection(opt->pages, &o->selection)) return false;
     o->all_pages = o->selection.empty();
     o->cols = opt->columns;
@@ -167,53 +213,84 @@ bool read_options(const sheetlay_options *opt, job_options *o) {
     if (opt->password) o->password = opt->password;
     o->progress = opt->progress;
     o->progress_user = opt->progress_user;
+    o->signature = opt->signature;
+    o->duplex = opt->duplex;
+    o->turn = opt->turn;
+    o->marks = opt->marks;
+    o->trim = opt->trim;
+    o->trim_margin = opt->trim_margin;
     return true;
 }
 
-bool resolve_selection(const job_options &o, int32_t page_count, std::vector<int32_t> *cells) {
-    cells->clear();
-    if (o.all_pages) {
-        cells->reserve(static_cast<size_t>(page_count));
-        for (int32_t i = 0; i < page_count; ++i) cells->push_back(i);
-    } else {
-        int64_t total = 0;
-        auto page = [page_count](int32_t b) { return b == sel_item::kLast ? page_count : b; };
-        for (const sel_item &it : o.selection) {
-            if (it.empty) {
-                ++total;
-                continue;
-            }
-            for (int32_t b : {page(it.from), page(it.to)}) {
-                if (b < 1 || b > page_count) {
-                    set_error("page %d does not exist (the document has %d pages)", static_cast<int>(b),
-                              static_cast<int>(page_count));
-                    return false;
-                }
-            }
-            int32_t a = page(it.from), z = page(it.to);
-            total += (a <= z ? z - a : a - z) + 1;
-        }
-        if (total > kMaxCells) {
+namespace {
+
+// The cells of a selection, appended; the messages name the input when
+// `name` is given.
+bool resolve_items(const std::vector<sel_item> &selection, bool all, int32_t page_count,
+                   const char *name, std::vector<int32_t> *cells) {
+    if (all) {
+        if (static_cast<int64_t>(cells->size()) + page_count > kMaxCells) {
             set_error("page selection selects too many pages (more than %d)", static_cast<int>(kMaxCells));
             return false;
         }
-        cells->reserve(static_cast<size_t>(total));
-        for (const sel_item &it : o.selection) {
-            if (it.empty) {
-                cells->push_back(-1);
-                continue;
-            }
-            int32_t a = page(it.from), z = page(it.to);
-            if (a <= z)
-                for (int32_t p = a; p <= z; ++p) cells->push_back(p - 1);
-            else
-                for (int32_t p = a; p >= z; --p) cells->push_back(p - 1);
-        }
+        cells->reserve(cells->size() + static_cast<size_t>(page_count));
+        for (int32_t i = 0; i < page_count; ++i) cells->push_back(i);
+        return true;
     }
+    int64_t total = static_cast<int64_t>(cells->size());
+    auto page = [page_count](int32_t b) { return b == sel_item::kLast ? page_count : b; };
+    for (const sel_item &it : selection) {
+        if (it.empty) {
+            ++total;
+            continue;
+        }
+        for (int32_t b : {page(it.from), page(it.to)}) {
+            if (b < 1 || b > page_count) {
+                if (name)
+                    set_error("page %d does not exist in %s (it has %d pages)", static_cast<int>(b), name,
+                              static_cast<int>(page_count));
+                else
+                    set_error("page %d does not exist (the document has %d pages)", static_cast<int>(b),
+                              static_cast<int>(page_count));
+                return false;
+            }
+        }
+        int32_t a = page(it.from), z = page(it.to);
+        total += (a <= z ? z - a : a - z) + 1;
+    }
+    if (total > kMaxCells) {
+        set_error("page selection selects too many pages (more than %d)", static_cast<int>(kMaxCells));
+        return false;
+    }
+    cells->reserve(static_cast<size_t>(total));
+    for (const sel_item &it : selection) {
+        if (it.empty) {
+            cells->push_back(-1);
+            continue;
+        }
+        int32_t a = page(it.from), z = page(it.to);
+        if (a <= z)
+            for (int32_t p = a; p <= z; ++p) cells->push_back(p - 1);
+        else
+            for (int32_t p = a; p >= z; --p) cells->push_back(p - 1);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool resolve_selection(const job_options &o, int32_t page_count, std::vector<int32_t> *cells) {
+    cells->clear();
+    if (!resolve_items(o.selection, o.all_pages, page_count, nullptr, cells)) return false;
     for (int32_t c : *cells)
         if (c >= 0) return true;
     set_error("page selection selects no pages");
     return false;
+}
+
+bool resolve_input_selection(const std::vector<sel_item> &selection, int32_t page_count,
+                             const char *name, std::vector<int32_t> *cells) {
+    return resolve_items(selection, selection.empty(), page_count, name, cells);
 }
 
 std::vector<int32_t> booklet_cells(const std::vector<int32_t> &cells) {
@@ -236,6 +313,32 @@ std::vector<int32_t> booklet_cells(const std::vector<int32_t> &cells) {
         }
     }
     return out;
+}
+
+std::vector<int32_t> signature_cells(const std::vector<int32_t> &cells, int32_t sheets,
+                                     std::vector<int32_t> *source) {
+    const bool with_source = source && !source->empty();
+    if (cells.empty()) return {};
+    const size_t run = sheets > 0 ? static_cast<size_t>(sheets) * 4 : cells.size();
+    std::vector<int32_t> out;
+    std::vector<int32_t> idx;
+    out.reserve(cells.size() + 3);
+    // Each run is a booklet of the indices of its cells, then mapped back.
+    for (size_t at = 0; at < cells.size(); at += run) {
+        const size_t end = std::min(cells.size(), at + run);
+        idx.clear();
+        for (size_t i = at; i < end; ++i) idx.push_back(static_cast<int32_t>(i));
+        for (int32_t i : booklet_cells(idx)) out.push_back(i);
+    }
+    std::vector<int32_t> pages(out.size());
+    std::vector<int32_t> from(with_source ? out.size() : 0);
+    for (size_t k = 0; k < out.size(); ++k) {
+        const int32_t i = out[k];
+        pages[k] = i < 0 ? -1 : cells[static_cast<size_t>(i)];
+        if (with_source) from[k] = i < 0 || cells[static_cast<size_t>(i)] < 0 ? 0 : (*source)[static_cast<size_t>(i)];
+    }
+    if (with_source) *source = std::move(from);
+    return pages;
 }
 
 }  // namespace sheetlay

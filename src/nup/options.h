@@ -9,6 +9,7 @@
 #ifndef SHEETLAY_NUP_OPTIONS_H
 #define SHEETLAY_NUP_OPTIONS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,25 +48,52 @@ struct job_options {
     std::string password;
     sheetlay_progress_fn progress = nullptr;
     void *progress_user = nullptr;
+    int32_t signature = 0;  // booklet sheets per signature; 0: one booklet
+    int32_t duplex = SHEETLAY_DUPLEX_SHORT_EDGE;
+    int32_t turn = SHEETLAY_TURN_NONE;
+    uint32_t marks = 0;
+    int32_t trim = SHEETLAY_TRIM_NONE;
+    double trim_margin = 0;
 };
+
+// The size of the options structure of 0.2 hosts: everything before the
+// fields added in 0.3, which such hosts neither have nor set.
+constexpr size_t kOptionsSize02 = offsetof(sheetlay_options, signature);
+static_assert(sizeof(void *) != 8 || kOptionsSize02 == 112, "0.2 structure is 112 bytes on 64-bit");
+static_assert(sizeof(void *) != 8 || sizeof(sheetlay_options) == 144, "0.3 structure is 144 bytes on 64-bit");
 
 // Reads and checks *opt (null: the defaults). False with the error text set
 // when an option is refused.
 bool read_options(const sheetlay_options *opt, job_options *out);
 
-// Parses a selection text. False with the error text set
-// ("bad page selection at '...'").
-bool parse_selection(const char *text, std::vector<sel_item> *out);
+// Parses a selection text. False with the error text set ("bad page
+// selection at '...'", or with `name` "bad page selection of NAME at '...'").
+bool parse_selection(const char *text, std::vector<sel_item> *out, const char *name = nullptr);
 
 // The cells a selection gives for a document of `page_count` pages: 0-based
 // page indices, -1 for a blank cell. False with the error text set when a page
 // does not exist, when no page is selected, or when the selection is too long.
 bool resolve_selection(const job_options &o, int32_t page_count, std::vector<int32_t> *cells);
 
+// The cells of one input of a job of several, appended to `cells`: as
+// resolve_selection, with messages that name the input, and without the
+// check for a page (made on the joined sequence). An empty selection is
+// every page.
+bool resolve_input_selection(const std::vector<sel_item> &selection, int32_t page_count,
+                             const char *name, std::vector<int32_t> *cells);
+
 // Cells arranged for a saddle-stitched booklet printed on both sides: the
 // sequence padded with blanks to a multiple of four, then two cells per
 // sheet, in the order the folded sheets are read.
 std::vector<int32_t> booklet_cells(const std::vector<int32_t> &cells);
+
+// Booklets in signatures of `sheets` sheets (0: one booklet): the sequence
+// cut into runs of 4 x sheets cells, each laid out as its own booklet (the
+// last padded to a multiple of four only), the runs' sides one after
+// another. `source`, when not empty, names each cell's input and is
+// rearranged with the cells (its blanks take input 0).
+std::vector<int32_t> signature_cells(const std::vector<int32_t> &cells, int32_t sheets,
+                                     std::vector<int32_t> *source = nullptr);
 
 // The most cells a selection may produce.
 constexpr int64_t kMaxCells = int64_t{1} << 24;

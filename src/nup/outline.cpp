@@ -55,29 +55,66 @@ public:
     void build(const transfer &tr, added_objects &objs, additions &add) override {
         if (top_.empty()) return;
         std::vector<std::string> texts;
-        const int64_t root = objs.next();
-        const int64_t first = root + 1;  // items follow the root in read order
+        auto &join = add.outline;
+        // The first outline of a job writes the root; a later input's items
+        // join its top level after the items already there.
+        const bool joining = join.root > 0;
+        const int64_t root = joining ? join.root : objs.next();
+        const int64_t first = joining ? objs.next() : root + 1;  // items in read order
+        int64_t shown = 0;
         try {
-            texts = write_items(tr, root, first);
+            texts = write_items(tr, root, first, &shown);
         } catch (const std::bad_alloc &) {
             throw;
         } catch (...) {
             return;
         }
-        if (objs.reserve() != root) return;
+        if (!joining && objs.reserve() != root) return;
         for (size_t i = 0; i < items_.size(); ++i) objs.reserve();
-        for (size_t i = 0; i < texts.size(); ++i) {
+        auto wrap = [](int64_t num, const std::string &text) {
             std::string obj;
-            put_int(obj, root + static_cast<int64_t>(i));
+            put_int(obj, num);
             obj += " 0 obj\n";
-            obj += texts[i];
+            obj += text;
             obj += "\nendobj\n";
-            objs.put(root + static_cast<int64_t>(i), std::move(obj));
+            return obj;
+        };
+        // Adds an entry to an item already written, right after its "<<".
+        auto add_entry = [](std::string &obj, const char *key, int64_t num) {
+            const size_t at = obj.find("<<");
+            if (at == std::string::npos) return;
+            std::string e = key;
+            put_int(e, num);
+            e += " 0 R";
+            obj.insert(at + 2, e);
+        };
+        const int64_t head = first + top_.front(), tail = first + top_.back();
+        for (size_t i = 1; i < texts.size(); ++i) {
+            const int64_t num = first + static_cast<int64_t>(i) - 1;
+            std::string obj = wrap(num, texts[i]);
+            if (joining && num == head) add_entry(obj, " /Prev ", join.last);
+            objs.put(num, std::move(obj));
         }
-        add.catalog += " /Outlines ";
-        put_int(add.catalog, root);
-        add.catalog += " 0 R";
-        if (use_outlines_) add.catalog += " /PageMode /UseOutlines";
+        if (!joining) {
+            objs.put(root, wrap(root, texts[0]));
+            join = {root, head, tail, shown};
+            add.catalog += " /Outlines ";
+            put_int(add.catalog, root);
+            add.catalog += " 0 R";
+            if (use_outlines_) add.catalog += " /PageMode /UseOutlines";
+            return;
+        }
+        if (std::string *prev = objs.text(join.last)) add_entry(*prev, " /Next ", head);
+        join.last = tail;
+        join.count += shown;
+        std::string r = "<< /Type /Outlines /First ";
+        put_int(r, join.first);
+        r += " 0 R /Last ";
+        put_int(r, join.last);
+        r += " 0 R /Count ";
+        put_int(r, join.count);
+        r += " >>";
+        objs.put(root, wrap(root, r));
     }
 
 private:
@@ -150,7 +187,8 @@ private:
     }
 
     // The texts of the root (first) and of every item, numbered from `root`.
-    std::vector<std::string> write_items(const transfer &tr, int64_t root, int64_t first) const {
+    std::vector<std::string> write_items(const transfer &tr, int64_t root, int64_t first,
+                                         int64_t *shown) const {
         const size_t n = items_.size();
         // Items shown under each one when it is open; kids follow their
         // parent in read order, so one backward pass sums them.
@@ -161,6 +199,7 @@ private:
         int64_t top_visible = 0;
         for (int32_t k : top_)
             top_visible += 1 + (items_[static_cast<size_t>(k)].open ? visible[static_cast<size_t>(k)] : 0);
+        *shown = top_visible;
 
         auto ref = [&](std::string &s, const char *key, int64_t num) {
             s += key;
@@ -220,7 +259,7 @@ private:
 }  // namespace
 
 std::unique_ptr<extras::part> make_outline_part(const part_context &c) {
-    if (!(c.job->keep & SHEETLAY_KEEP_OUTLINE)) return nullptr;
+    if (!(c.keep & SHEETLAY_KEEP_OUTLINE)) return nullptr;
     return std::make_unique<outline_part>(c);
 }
 

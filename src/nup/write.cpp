@@ -31,6 +31,15 @@ struct numbering {
     int64_t page(int64_t sheet) const { return 3 + sheet * per_sheet; }
 };
 
+// One input of the job: its memos, its carried objects and its parts.
+struct source_state {
+    doc *d = nullptr;
+    std::unique_ptr<page_memos> memos;
+    std::unique_ptr<transfer> tr;
+    std::vector<int64_t> own;  // its cells (jobs of several inputs only)
+    std::unique_ptr<extras> ex;
+};
+
 // Head: version, a comment of high bytes that marks the file binary, the
 // catalog and the page tree that lists every sheet.
 void write_head(image &img, offsets &off, const numbering &num, const additions &add) {
@@ -58,39 +67,105 @@ struct sheet_style {
     std::string W, H;
     double border;
     std::string bw;
+    int64_t registration = 0;  // the registration colour space of crop marks
 };
+
+// The cut lines of a sheet: along the middle of every gap between two
+// columns and between two rows, across the whole sheet, dashed grey. They
+// go under the pages.
+std::string cut_lines(const grid &g) {
+    std::string t;
+    for (int32_t c = 1; c < g.cols; ++c) {
+        double x = g.margin + c * g.cw + (c - 1) * g.gap + g.gap * 0.5;
+        put_nums(t, {x, 0});
+        t += " m ";
+        put_nums(t, {x, g.H});
+        t += " l\n";
+    }
+    for (int32_t r = 1; r < g.rows; ++r) {
+        double y = g.margin + r * g.ch + (r - 1) * g.gap + g.gap * 0.5;
+        put_nums(t, {0, y});
+        t += " m ";
+        put_nums(t, {g.W, y});
+        t += " l\n";
+    }
+    if (t.empty()) return t;
+    return "q 0.5 G 0.25 w [4 4] 0 d\n" + t + "S Q\n";
+}
+
+// Crop marks: at each corner of each placed page two lines continuing its
+// edges outward from 3 to 12 points, in the registration colour, clipped to
+// the sheet outside every placed page (even-odd over the sheet and the
+// pages, which never overlap) so that no mark covers a page.
+std::string crop_marks(const grid &g, const std::vector<placement> &placed) {
+    std::string t = "q 0 0 ";
+    put_nums(t, {g.W, g.H});
+    t += " re\n";
+    for (const placement &p : placed) {
+        put_nums(t, {p.xoff, p.yoff, p.sw, p.sh});
+        t += " re\n";
+    }
+    t += "W* n /Reg CS 1 SC 0.25 w\n";
+    for (const placement &p : placed) {
+        const double xs[2] = {p.xoff, p.xoff + p.sw}, ys[2] = {p.yoff, p.yoff + p.sh};
+        for (int corner = 0; corner < 4; ++corner) {
+            const double x = xs[corner & 1], y = ys[corner >> 1];
+            const double hx = corner & 1 ? 1 : -1, vy = corner >> 1 ? 1 : -1;
+            put_nums(t, {x + 3 * hx, y});
+            t += " m ";
+            put_nums(t, {x + 12 * hx, y});
+            t += " l ";
+            put_nums(t, {x, y + 3 * vy});
+            t += " m ";
+            put_nums(t, {x, y + 12 * vy});
+            t += " l\n";
+        }
+    }
+    t += "S Q\n";
+    return t;
+}
 
 // One sheet: its page object, the forms of the pages placed on it and the
 // content stream that draws each form scaled into its cell (and frames it).
 // Returns the number of pages placed on it.
-int32_t write_sheet(const doc *d, const transfer &tr, page_memos &memos, image &img, offsets &off,
+int32_t write_sheet(std::vector<source_state> &src, image &img, offsets &off,
                     const numbering &num, const compose_job &job, const sheet_style &style,
                     const additions &add, int64_t sh, array<placed_page> &slots,
-                    array<bool> &filled) {
+                    array<int32_t> &filled) {
     const int32_t n = num.n;
     const int64_t cells = static_cast<int64_t>(job.cells.size());
     const int64_t P = num.page(sh);
     const int64_t first = sh * n;
     int32_t placed = 0;
+    std::vector<placement> crops;
 
     // Layout and the sheet's content text.
     std::string text;
+    if (job.marks & SHEETLAY_MARK_CUT) text += cut_lines(job.g);
     if (style.border > 0) {
         text += "0 0 0 RG ";
         text += style.bw;
         text += " w\n";
     }
     for (int32_t i = 0; i < n; ++i) {
-        int32_t page = first + i < cells ? job.cells[static_cast<size_t>(first + i)] : -1;
-        filled[static_cast<size_t>(i)] = page >= 0;
+        const int64_t c = first + i;
+        int32_t page = c < cells ? job.cells[static_cast<size_t>(c)] : -1;
+        int32_t from = page >= 0 && !job.source.empty() ? job.source[static_cast<size_t>(c)] : 0;
+        filled[static_cast<size_t>(i)] = page >= 0 ? from : -1;
         if (page < 0) continue;
         ++placed;
         placed_page &pl = slots[static_cast<size_t>(i)];
-        pl = place_page(d, memos, job.g, page, i);
+        source_state &in = src[static_cast<size_t>(from)];
+        pl = place_page(in.d, *in.memos, job.g, page, c);
         text += "q ";
-        put_num(text, pl.at.s);
-        text += " 0 0 ";
-        put_nums(text, {pl.at.s, pl.at.tx, pl.at.ty});
+        if (pl.at.upright) {
+            put_num(text, pl.at.s);
+            text += " 0 0 ";
+            put_nums(text, {pl.at.s, pl.at.tx, pl.at.ty});
+        } else {
+            // Turned: the whole matrix.
+            put_nums(text, {pl.at.a, pl.at.b, pl.at.c, pl.at.d, pl.at.tx, pl.at.ty});
+        }
         text += " cm /F";
         put_int(text, i);
         text += " Do Q\n";
@@ -100,7 +175,9 @@ int32_t write_sheet(const doc *d, const transfer &tr, page_memos &memos, image &
             put_nums(text, {pl.at.xoff, pl.at.yoff, pl.at.sw, pl.at.sh});
             text += " re S\n";
         }
+        if (job.marks & SHEETLAY_MARK_CROP) crops.push_back(pl.at);
     }
+    if (!crops.empty()) text += crop_marks(job.g, crops);
     if (text.empty()) text = "% blank sheet\n";
 
     // The sheet's page object.
@@ -115,7 +192,7 @@ int32_t write_sheet(const doc *d, const transfer &tr, page_memos &memos, image &
     put_int(s, P + n + 1);
     s += " 0 R /Resources << /XObject << ";
     for (int32_t i = 0; i < n; ++i) {
-        if (!filled[static_cast<size_t>(i)]) continue;
+        if (filled[static_cast<size_t>(i)] < 0) continue;
         s += "/F";
         put_int(s, i);
         s += ' ';
@@ -124,17 +201,26 @@ int32_t write_sheet(const doc *d, const transfer &tr, page_memos &memos, image &
     }
     auto xo = add.sheet_xobjects.find(sh);
     if (xo != add.sheet_xobjects.end()) s += xo->second;
-    s += ">> >>";
+    s += ">> ";
+    if (!crops.empty()) {
+        s += "/ColorSpace << /Reg ";
+        put_int(s, style.registration);
+        s += " 0 R >> ";
+    }
+    s += ">>";
     auto entries = add.sheet_entries.find(sh);
     if (entries != add.sheet_entries.end()) s += entries->second;
     s += " >>\nendobj\n";
     img.append(s);
 
     const bool compact = job.compress == SHEETLAY_COMPRESS_COMPACT;
-    for (int32_t i = 0; i < n; ++i)
-        if (filled[static_cast<size_t>(i)])
-            write_form(d, tr, memos, img, off, static_cast<int32_t>(P + 1 + i),
-                       slots[static_cast<size_t>(i)], compact);
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t from = filled[static_cast<size_t>(i)];
+        if (from < 0) continue;
+        source_state &in = src[static_cast<size_t>(from)];
+        write_form(in.d, *in.tr, *in.memos, img, off, static_cast<int32_t>(P + 1 + i),
+                   slots[static_cast<size_t>(i)], compact);
+    }
 
     // The content stream that draws the forms.
     if (compact) text = compressed_text(text);
@@ -186,6 +272,10 @@ void write_xref(image &img, const offsets &off, int64_t maxobj, const additions 
 }  // namespace
 
 void compose(doc *d, const compose_job &job, image &img) {
+    compose(std::vector<doc *>{d}, job, img);
+}
+
+void compose(const std::vector<doc *> &docs, const compose_job &job, image &img) {
     const int32_t n = job.g.cols * job.g.rows;
     numbering num;
     num.n = n;
@@ -194,21 +284,55 @@ void compose(doc *d, const compose_job &job, image &img) {
     num.base = num.sheets * num.per_sheet + 3;
     if (num.base > INT32_MAX) fail(kGenericFailure);
 
-    // Everything the placed pages' resources reach, breadth first.
-    transfer tr(d, num.base);
-    tr.repair = job.repair;
-    page_memos memos(d);
-    gather_page_resources(d, memos, tr, job.cells);
-    // Links, annotations, outline and information note what they carry,
-    // then number their own objects after the carried ones.
-    extras ex(d, job, memos, sheet_numbers{n});
-    ex.plan(tr);
-    tr.close();
-    const int64_t k = static_cast<int64_t>(tr.list().size());
-    if (num.base - 1 + k >= INT32_MAX) fail(kGenericFailure);
-    added_objects added(num.base + k);
+    // Each input in turn: everything its placed pages' resources reach,
+    // breadth first; then its links, annotations, outline and information
+    // note what they carry. Its carried objects are numbered after those of
+    // the inputs before it, the parts' own objects after all of them.
+    std::vector<source_state> src(docs.size());
+    const bool several = docs.size() > 1;
+    if (several) {
+        for (size_t c = 0; c < job.cells.size(); ++c)
+            if (job.cells[c] >= 0) src[static_cast<size_t>(job.source[c])].own.push_back(static_cast<int64_t>(c));
+    }
+    int64_t base = num.base;
+    for (size_t k = 0; k < docs.size(); ++k) {
+        source_state &in = src[k];
+        in.d = docs[k];
+        in.memos = std::make_unique<page_memos>(in.d);
+        in.tr = std::make_unique<transfer>(in.d, base);
+        in.tr->repair = job.repair;
+        if (several) {
+            std::vector<int32_t> pages;
+            pages.reserve(in.own.size());
+            for (int64_t c : in.own) pages.push_back(job.cells[static_cast<size_t>(c)]);
+            gather_page_resources(in.d, *in.memos, *in.tr, pages);
+        } else {
+            gather_page_resources(in.d, *in.memos, *in.tr, job.cells);
+        }
+        // The document information is the first input's.
+        const uint32_t keep = k == 0 ? job.keep : job.keep & ~uint32_t{SHEETLAY_KEEP_INFO};
+        in.ex = std::make_unique<extras>(in.d, job, *in.memos, sheet_numbers{n},
+                                         several ? &in.own : nullptr, keep);
+        in.ex->plan(*in.tr);
+        in.tr->close();
+        base += static_cast<int64_t>(in.tr->list().size());
+        if (base - 1 >= INT32_MAX) fail(kGenericFailure);
+    }
+    added_objects added(base);
     additions add;
-    ex.build(tr, added, add);
+    for (source_state &in : src) in.ex->build(*in.tr, added, add);
+
+    sheet_style style;
+    if (job.marks & SHEETLAY_MARK_CROP) {
+        // The registration colour: a separation that prints on every plate,
+        // shown as full CMYK (black).
+        style.registration = added.reserve();
+        std::string t;
+        put_int(t, style.registration);
+        t += " 0 obj\n[/Separation /All /DeviceCMYK << /FunctionType 2 /Domain [0 1] /C0 [0 0 0 0]"
+             " /C1 [1 1 1 1] /N 1 >>]\nendobj\n";
+        added.put(style.registration, std::move(t));
+    }
     const int64_t maxobj = added.next() - 1;
     if (maxobj >= INT32_MAX) fail(kGenericFailure);
 
@@ -216,7 +340,6 @@ void compose(doc *d, const compose_job &job, image &img) {
     off.at.assign(static_cast<size_t>(maxobj) + 1, -1);
     write_head(img, off, num, add);
 
-    sheet_style style;
     put_num(style.W, job.g.W);
     put_num(style.H, job.g.H);
     style.border = job.border;
@@ -226,19 +349,20 @@ void compose(doc *d, const compose_job &job, image &img) {
     for (int32_t c : job.cells) total += c >= 0;
     array<placed_page> slots;
     slots.assign(static_cast<size_t>(n), placed_page{});
-    array<bool> filled;
-    filled.assign(static_cast<size_t>(n), false);
+    array<int32_t> filled;
+    filled.assign(static_cast<size_t>(n), -1);
     if (job.progress && job.progress(job.progress_user, 0, total) != 0) fail("cancelled");
     for (int64_t sh = 0; sh < num.sheets; ++sh) {
-        done += write_sheet(d, tr, memos, img, off, num, job, style, add, sh, slots, filled);
+        done += write_sheet(src, img, off, num, job, style, add, sh, slots, filled);
         // The last report waits for the carried objects: writing them can
         // take as long as the sheets.
         if (job.progress && sh + 1 < num.sheets && job.progress(job.progress_user, done, total) != 0)
             fail("cancelled");
     }
 
-    for (size_t i = 0; i < tr.list().size(); ++i)
-        write_carried(d, tr, img, off, tr.list()[i], tr.out_num(i), tr.too_deep(i));
+    for (source_state &in : src)
+        for (size_t i = 0; i < in.tr->list().size(); ++i)
+            write_carried(in.d, *in.tr, img, off, in.tr->list()[i], in.tr->out_num(i), in.tr->too_deep(i));
     for (const auto &[m, text] : added.texts()) {
         off.record(m, img);
         img.append(text);

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "pdf/document.h"
@@ -28,11 +29,14 @@ namespace sheetlay {
 namespace nup {
 
 // A laid-out job: the grid, the frames, and the cells in order (0-based
-// page indices, -1 for a blank cell), sheet after sheet.
+// page indices, -1 for a blank cell), sheet after sheet. A job of several
+// inputs names each cell's input in `source` (empty: all from the first).
 struct compose_job {
     grid g{};
     double border = 0;
     std::vector<int32_t> cells;
+    std::vector<int32_t> source;
+    uint32_t marks = 0;  // SHEETLAY_MARK_* bits
     uint32_t keep = 0;
     int32_t compress = 0;
     bool repair = false;  // carried text made valid syntax (nup/repair)
@@ -43,6 +47,11 @@ struct compose_job {
 // Builds the whole output file into `img`. Stops by an exception: a
 // compose_error with the error text set, or an allocation failure.
 void compose(doc *d, const compose_job &job, image &img);
+
+// The same from several inputs: docs[k] is input k of job.source. Each
+// input's carried objects are numbered after the previous input's; the
+// document information is the first input's.
+void compose(const std::vector<doc *> &docs, const compose_job &job, image &img);
 
 // Runs `work`, turning what stops it into the error text; 1 when it ran
 // through (the error text then emptied), else 0.

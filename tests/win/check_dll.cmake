@@ -5,8 +5,9 @@
 cmake_minimum_required(VERSION 3.25)
 set(want_exports
   sheetlay_cleanup sheetlay_create sheetlay_create_bordered sheetlay_create_sized
-  sheetlay_free sheetlay_init sheetlay_last_error sheetlay_nup sheetlay_nup_mem
-  sheetlay_options_init sheetlay_version)
+  sheetlay_free sheetlay_init sheetlay_last_error sheetlay_nup sheetlay_nup_inputs
+  sheetlay_nup_inputs_mem sheetlay_nup_mem
+  sheetlay_options_init sheetlay_options_init_sized sheetlay_version)
 set(system_dlls KERNEL32.DLL MSVCRT.DLL UCRTBASE.DLL USER32.DLL ADVAPI32.DLL)
 
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)

@@ -1,7 +1,9 @@
-"""Tests of the ctypes module: python3 -m unittest test_sheetlay
+"""Tests of the ctypes module: python3 -m unittest test_sheetlay, or pytest.
 
-SHEETLAY_LIBRARY names the shared library under test (CTest sets it to the
-build's). pdfinfo (poppler-utils), when present, checks page counts and sizes.
+Under CTest, PYTHONPATH reaches the package in the source tree and
+SHEETLAY_LIBRARY names the build's library; in CI the same tests run with
+pytest against the installed package, which finds its own library. pdfinfo
+(poppler-utils), when present, checks page counts and sizes.
 """
 
 import ctypes
@@ -15,8 +17,7 @@ import tempfile
 import threading
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import sheetlay  # noqa: E402
+import sheetlay
 
 PDFINFO = shutil.which("pdfinfo")
 
@@ -138,13 +139,25 @@ class Success(Base):
                 self.assertEqual(got, dict(defaults, **changed))
 
     def test_structure_matches_the_library(self):
-        # sheetlay_options_init writes the C structure's size into its first
-        # field, and nothing past the structure.
-        block = ctypes.create_string_buffer(b"\xee" * 512, 512)
-        sheetlay.load_library().sheetlay_options_init(block)
-        size = ctypes.c_uint32.from_buffer(block).value
-        self.assertEqual(size, ctypes.sizeof(sheetlay._Options))
-        self.assertEqual(block.raw[size:], b"\xee" * (512 - size))
+        # The exported sheetlay_options_init fills a 0.2 structure (112
+        # bytes, as hosts built against 0.2 call it) and writes nothing past
+        # it; the sized init of a 0.3 library fills this module's 144 bytes.
+        lib = sheetlay.load_library()
+        self.assertEqual(sheetlay._SIZE_0_2, 112)
+        calls = [("sheetlay_options_init", lambda b: lib.sheetlay_options_init(b), 112)]
+        if hasattr(lib, "sheetlay_options_init_sized"):
+            calls.append(("sheetlay_options_init_sized",
+                          lambda b: lib.sheetlay_options_init_sized(b, ctypes.sizeof(sheetlay._Options)),
+                          ctypes.sizeof(sheetlay._Options)))
+            self.assertEqual(ctypes.sizeof(sheetlay._Options), 144)
+        for name, call, want in calls:
+            with self.subTest(call=name):
+                block = ctypes.create_string_buffer(b"\xee" * 512, 512)
+                call(block)
+                size = ctypes.c_uint32.from_buffer(block).value
+                self.assertEqual(size, want)
+                self.assertEqual(block.raw[size:], b"\xee" * (512 - size))
+        self.assertEqual(sheetlay._lib_options_size, calls[-1][2])
 
     def test_path_types(self):
         # str, bytes and os.PathLike all reach the library unchanged.
