@@ -104,6 +104,7 @@ int32_t run_options(const char *input_path, const void *input, size_t input_len,
         // The options interface opens encrypted files; the output is plain.
         load_options lo;
         lo.allow_encrypted = true;
+        lo.lenient = true;
         lo.password = o.has_password ? o.password.c_str() : nullptr;
         if (input_path) {
             if (doc_load(input_path, &d, lo) != 0) return 0;
@@ -174,6 +175,7 @@ int32_t run_inputs(const sheetlay_input *inputs, int32_t count, const char *outp
             job_input &j = in[static_cast<size_t>(k)];
             load_options lo;
             lo.allow_encrypted = true;
+            lo.lenient = true;
             lo.password = i.password;
             doc &d = docs.emplace_back();
             int r = i.path ? doc_load(i.path, &d, lo)

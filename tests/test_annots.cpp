@@ -6,6 +6,8 @@
 // leaves out leave the cell blank; the corpus's forms and markup show.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -143,7 +145,7 @@ TEST(Marks, BuiltMarkupFollowsItsPoints) {
     auto marks = sheetlay::nup::page_marks(&page, nullptr, &r);
     ASSERT_EQ(marks.size(), 3u);
     const double identity[6] = {1, 0, 0, 1, 0, 0}, note[6] = {1, 0, 0, 1, 100, 83};
-    const double hl_box[4] = {0, 0, 120, 40}, ink_box[4] = {0, 0, 63, 73}, note_box[4] = {0, 0, 20, 20};
+    const double hl_box[4] = {0, 0, 125, 45}, ink_box[4] = {0, 0, 63, 73}, note_box[4] = {0, 0, 20, 20};
     for (int k = 0; k < 6; ++k) {
         EXPECT_NEAR(marks[0].m[k], identity[k], 1e-9);
         EXPECT_NEAR(marks[1].m[k], identity[k], 1e-9);
@@ -445,6 +447,101 @@ TEST(CorpusAnnots, SheetShowsFormsAndMarkup) {
         EXPECT_LT(std::fabs(ink(*a) - ink(*page)), 0.25 * std::fabs(ink(*b) - ink(*page)) + 0.05)
             << name << ": ink " << ink(*a) << " / " << ink(*page) << " / " << ink(*b);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A highlight without appearance stream is drawn as viewers draw it: its
+// short sides bulge outwards. Left of the quadrilateral, at mid height, the
+// sheet shows the highlight where poppler does (square ends left it white).
+TEST(RenderedMarks, HighlightEndsAreRoundedLikePopplers) {
+    REQUIRE_PDFTOPPM();
+    pdfgen::PdfBuilder b("%PDF-1.7\n");
+    b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.add(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    b.add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 400 300] /Contents 4 0 R /Annots [5 0 R] >>");
+    b.add_stream(4, "", "");
+    b.add(5, "<< /Type /Annot /Subtype /Highlight /F 4 /Rect [70 90 330 210] /C [0 0 1]"
+             " /QuadPoints [100 200 300 200 100 100 300 100] >>");
+    std::string input = b.finish("/Root 1 0 R");
+    Laid laid = lay_out(input, SHEETLAY_KEEP_ALL, 1, 1, 0, 0);
+    ASSERT_EQ(laid.ok, 1) << laid.err;
+    std::string in_path = testtools::write_temp(input, "hlin");
+    std::string out_path = testtools::write_temp(laid.pdf, "hlout");
+    std::optional<Gray> page = testtools::render_gray(in_path, 1, 72);
+    std::optional<Gray> sheet = testtools::render_gray(out_path, 1, 72);
+    testtools::remove_file(in_path);
+    testtools::remove_file(out_path);
+    ASSERT_TRUE(page && sheet);
+    for (double x0 : {86.0, 302.0}) {  // beyond the left and the right side
+        Gray want = testtools::crop_pdf_rect(*page, 400, 300, x0, 140, x0 + 12, 160);
+        Gray got = testtools::crop_pdf_rect(*sheet, 400, 300, x0, 140, x0 + 12, 160);
+        EXPECT_LT(want.mean(), 128) << x0;  // poppler paints there
+        EXPECT_LT(testtools::mean_abs_diff(want, got), 30) << x0;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The corpus's annotated and form documents, one page per sheet at scale 1:
+// the sheet renders as poppler renders the input page with its annotations
+// (highlights with rounded ends, the push button rebuilt from /MK).
+TEST(RenderedMarks, CorpusSheetsRenderAsPopplerRendersTheInput) {
+    REQUIRE_CORPUS();
+    REQUIRE_PDFTOPPM();
+    struct File {
+        const char *name;
+        double limit;  // mean absolute grey difference, 0..255
+    } files[] = {{"pdflatex-forms.pdf", 0.02}, {"annotated_pdf.pdf", 0.07}};  // before: 0.066, 0.08
+    for (const File &f : files) {
+        std::string in_path = testtools::corpus_dir() + "/" + f.name;
+        std::optional<std::string> input = testtools::read_file(in_path);
+        ASSERT_TRUE(input) << f.name;
+        Laid laid = lay_out(*input, SHEETLAY_KEEP_ALL, 1, 1, 0, 0);
+        ASSERT_EQ(laid.ok, 1) << f.name << ": " << laid.err;
+        std::string out_path = testtools::write_temp(laid.pdf, "ancmp");
+        std::optional<Gray> page = testtools::render_gray(in_path, 1, 100);
+        std::optional<Gray> sheet = testtools::render_gray(out_path, 1, 100);
+        testtools::remove_file(out_path);
+        ASSERT_TRUE(page && sheet) << f.name;
+        double d = testtools::mean_abs_diff(*page, *sheet);
+        std::printf("%s: %.3f\n", f.name, d);
+        EXPECT_LT(d, f.limit) << f.name;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Line endings render as poppler draws them for a line without appearance
+// stream (without endings the difference is about 2.1).
+TEST(RenderedMarks, LineEndingsLikePopplers) {
+    REQUIRE_PDFTOPPM();
+    pdfgen::PdfBuilder b("%PDF-1.7\n");
+    b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.add(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    b.add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 200] /Contents 4 0 R /Annots [5 0 R 6 0 R] >>");
+    b.add_stream(4, "", "");
+    b.add(5, "<< /Type /Annot /Subtype /Line /F 4 /Rect [30 30 270 90] /L [50 60 250 60] /C [0 0 1]"
+             " /BS << /W 3 >> /LE [/OpenArrow /ClosedArrow] /IC [1 0 0] >>");
+    b.add(6, "<< /Type /Annot /Subtype /Line /F 4 /Rect [30 110 270 170] /L [50 140 250 140] /C [0 0 0]"
+             " /BS << /W 2 >> /LE [/Square /Circle] >>");
+    std::string input = b.finish("/Root 1 0 R");
+    Laid laid = lay_out(input, SHEETLAY_KEEP_ALL, 1, 1, 0, 0);
+    ASSERT_EQ(laid.ok, 1) << laid.err;
+    std::string in_path = testtools::write_temp(input, "lein");
+    std::string out_path = testtools::write_temp(laid.pdf, "leout");
+    std::optional<Gray> page = testtools::render_gray(in_path, 1, 100);
+    std::optional<Gray> sheet = testtools::render_gray(out_path, 1, 100);
+    testtools::remove_file(in_path);
+    testtools::remove_file(out_path);
+    ASSERT_TRUE(page && sheet);
+    EXPECT_LT(testtools::mean_abs_diff(*page, *sheet), 0.8);
 }
 
 }  // namespace

@@ -226,7 +226,8 @@ TEST(Appearance, MarkupKinds) {
         std::vector<std::string> pieces;
     } cases[] = {
         {"<< /Subtype /Highlight /Rect [10 10 110 30] /QuadPoints [10 30 110 30 10 10 110 10] /C [1 1 0] >>",
-         {"/GS0 gs\n1 1 0 rg\n10 30 m\n110 30 l\n110 10 l\n10 10 l h f\n"}},
+         // Rounded ends, a quarter of the height out, as viewers draw them.
+         {"/GS0 gs\n1 1 0 rg\n10 10 m\n5 15 5 25 10 30 c\n110 30 l\n115 25 115 15 110 10 c\nh f\n"}},
         {"<< /Subtype /Underline /Rect [10 10 110 24] /QuadPoints [10 24 110 24 10 10 110 10] /C [0 0 1] >>",
          {"0 0 1 RG\n", "1 w\n", "10 12 m\n110 12 l S\n"}},  // 14 high: width 1, two points up
         {"<< /Subtype /StrikeOut /Rect [10 10 110 24] /QuadPoints [10 24 110 24 10 10 110 10] >>",
@@ -252,9 +253,10 @@ TEST(Appearance, MarkupKinds) {
     }
     appearance hl = build(cases[0].annot);
     EXPECT_EQ(sheetlay::pdf::to_text(hl.resources), "<< /ExtGState << /GS0 << /Type /ExtGState /BM /Multiply >> >> >>");
-    // Geometric kinds draw in page space: the bounding box is the rectangle.
-    EXPECT_EQ(hl.bbox[0], 10);
-    EXPECT_EQ(hl.bbox[3], 30);
+    // Geometric kinds draw in page space: the bounding box is the rectangle,
+    // with room for a highlight's rounded ends (a quarter of its height).
+    EXPECT_EQ(hl.bbox[0], 5);
+    EXPECT_EQ(hl.bbox[3], 35);
     appearance pl = build(cases[9].annot);
     EXPECT_EQ(sheetlay::pdf::to_text(pl.resources), "<< /ExtGState << /GS0 << /Type /ExtGState /CA 0.5 /ca 0.5 >> >> >>");
     appearance ft = build(cases[10].annot);
@@ -301,7 +303,8 @@ TEST(Appearance, SelectionHelpers) {
         {"<< /Subtype /Widget /FT /Btn /F 4 /AS /On /AP << /N << /On 50 0 R /Off 51 0 R >> >> >>", true, 50, true, false},
         {"<< /Subtype /Widget /FT /Btn /F 4 /AS /Off /AP << /N << /On 50 0 R /Off 51 0 R >> >> >>", true, 51, true, false},
         {"<< /Subtype /Widget /FT /Btn /F 4 /AS /Off /AP << /N << /Yes << >> >> >> >>", true, 0, true, true},
-        {"<< /Subtype /Widget /FT /Btn /Ff 65536 /F 4 /AP << /N 50 0 R >> >>", true, 50, false, false},
+        // A push button is rebuilt from /MK under /NeedAppearances, as viewers do.
+        {"<< /Subtype /Widget /FT /Btn /Ff 65536 /F 4 /AP << /N 50 0 R >> >>", true, 50, true, false},
         {"<< /Subtype /Widget /FT /Tx /F 4 /AP << /N 50 0 R >> >>", true, 50, true, false},
         {"<< /Subtype /Widget /FT /Tx /F 4 /AP << /N 7 0 R >> >>", true, 0, true, true},  // not a stream
         {"<< /Subtype /Widget /FT /Sig /F 4 >>", true, 0, false, false},
@@ -445,7 +448,7 @@ TEST(Appearance, CorpusAnnotationsBuild) {
     struct File {
         const char *name;
         int expect_built;
-    } files[] = {{"pdflatex-forms.pdf", 2}, {"annotated_pdf.pdf", 3}};
+    } files[] = {{"pdflatex-forms.pdf", 3}, {"annotated_pdf.pdf", 3}};  // forms: the push button too
     for (const auto &f : files) {
         std::string in = testtools::corpus_dir() + "/" + f.name;
         if (!testtools::file_exists(in)) continue;
@@ -480,6 +483,68 @@ TEST(Appearance, CorpusAnnotationsBuild) {
         }
         EXPECT_EQ(built, f.expect_built) << f.name;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// /RD insets the drawing of Square, Circle and FreeText; insets that are
+// not four non-negative numbers leaving room are ignored.
+TEST(Appearance, InsetsFromRD) {
+    struct Case {
+        const char *annot;
+        const char *piece;
+    } cases[] = {
+        {"<< /Subtype /Square /Rect [0 0 100 50] /C [0] /RD [10 5 20 15] >>", "10.5 5.5 69 29 re\n"},
+        {"<< /Subtype /Circle /Rect [0 0 100 50] /C [0] /RD [10 5 20 15] >>", "79.5 20 m\n"},
+        {"<< /Subtype /Square /Rect [0 0 100 50] /C [0] /RD [60 0 60 0] >>", "0.5 0.5 99 49 re\n"},
+        {"<< /Subtype /Square /Rect [0 0 100 50] /C [0] /RD [-1 0 0 0] >>", "0.5 0.5 99 49 re\n"},
+        {"<< /Subtype /Square /Rect [0 0 100 50] /C [0] /RD [1 2 3] >>", "0.5 0.5 99 49 re\n"},
+        {"<< /Subtype /FreeText /Rect [100 100 300 150] /DA (/Helv 12 Tf 1 0 0 rg) /RD [10 5 20 15] >>",
+         "1 0 0 1 10 5 cm\n"},
+        {"<< /Subtype /FreeText /Rect [100 100 300 150] /DA (/Helv 12 Tf 1 0 0 rg) /RD [10 5 20 15] >>",
+         "0.5 0.5 169 29 re S\n"},
+    };
+    for (const Case &c : cases) {
+        appearance ap = build(c.annot);
+        EXPECT_HAS(ap.content, c.piece);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Line and PolyLine endings (/LE), six border widths across, solid, closed
+// ones filled with /IC; unknown names and None draw nothing.
+TEST(Appearance, LineEndings) {
+    struct Case {
+        const char *annot;
+        std::vector<const char *> pieces;
+        const char *absent;
+    } cases[] = {
+        {"<< /Subtype /Line /Rect [0 0 100 10] /L [0 0 100 0] /LE [/OpenArrow /Square] >>",
+         // The line stops where the square begins; the square touches the end.
+         {"0 0 m\n94 0 l S\n", "q\n[] 0 d\n5.1962 -3 m\n0 0 l\n5.1962 3 l\nS\n",
+          "94 -3 m\n100 -3 l\n100 3 l\n94 3 l\ns\nQ\n"}, nullptr},
+        {"<< /Subtype /Line /Rect [0 0 100 10] /L [0 0 100 0] /LE [/None /ClosedArrow] /IC [1 0 0] >>",
+         {"1 0 0 rg\n", "94.8038 3 m\n100 0 l\n94.8038 -3 l\nb\n"}, "5.1962"},
+        {"<< /Subtype /Line /Rect [0 0 100 10] /L [0 0 100 0] /BS << /W 2 >> /LE [/Butt /Diamond] >>",
+         {"0 -6 m\n0 6 l\nS\n", "100 0 m\n94 6 l\n88 0 l\n94 -6 l\ns\n"}, nullptr},
+        {"<< /Subtype /PolyLine /Rect [0 0 100 100] /Vertices [0 0 50 50 100 50] /LE [/Slash /ROpenArrow] >>",
+         {"105.1962 53 m\n100 50 l\n105.1962 47 l\nS\n", "0.7765 -2.8978 m\n-0.7765 2.8978 l\nS\n"}, nullptr},
+        {"<< /Subtype /Line /Rect [0 0 100 10] /L [0 0 100 0] /LE [/Bogus /None] >>", {"0 0 m\n100 0 l S\n"}, "q\n[] 0 d"},
+    };
+    for (const Case &c : cases) {
+        appearance ap = build(c.annot);
+        for (const char *p : c.pieces) EXPECT_HAS(ap.content, p);
+        if (c.absent) EXPECT_EQ(ap.content.find(c.absent), std::string::npos) << c.annot << "\n" << ap.content;
+    }
+    // The box makes room for the endings.
+    appearance line = build(cases[0].annot);
+    EXPECT_GE(line.bbox[2], 100);
+    EXPECT_LE(line.bbox[1], -3);
 }
 
 }  // namespace

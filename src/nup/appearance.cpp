@@ -367,13 +367,6 @@ const value *normal_appearance(const value &annot, pdf::resolver *res) {
 
 namespace {
 
-bool is_push_button(const value &annot, pdf::resolver *res) {
-    const value *ft = detail::inherited(annot, "FT", res);
-    const value *ff = detail::inherited(annot, "Ff", res);
-    int64_t flags = ff && ff->is_number() ? static_cast<int64_t>(std::clamp(ff->r, 0.0, 4294967295.0)) : 0;
-    return ft && ft->is_name("Btn") && (flags & detail::kFlagPushButton);
-}
-
 bool is_built_kind(const value &annot, pdf::resolver *res, bool *widget) {
     const value *sub = pdf::get_resolved(&annot, "Subtype", res);
     *widget = false;
@@ -392,7 +385,9 @@ bool needs_built_appearance(const value &annot, const value *acroform, pdf::reso
     bool widget = false;
     if (!is_built_kind(annot, res, &widget)) return false;
     if (!normal_appearance(annot, res)) return true;
-    if (!widget || is_push_button(annot, res)) return false;  // a push button's look does not follow a value
+    if (!widget) return false;
+    // With /NeedAppearances viewers rebuild every field's look, push buttons
+    // too (from /MK: border, background, caption), whatever is stored.
     const value *need = pdf::get_resolved(acroform, "NeedAppearances", res);
     return need && need->k == pdf::kind::boolean && need->b;
 }

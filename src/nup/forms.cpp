@@ -321,13 +321,21 @@ std::string filter_text(const doc *d, const transfer &tr, const content &ct) {
         return h;
     // The data goes out as stored, so the viewer must decode it.
     h += " /Filter ";
-    h.append(reinterpret_cast<const char *>(d->data) + ct.sf.filter.start,
-             static_cast<size_t>(ct.sf.filter.end - ct.sf.filter.start));
+    const unsigned char *ft = d->data + ct.sf.filter.start;
+    int32_t flen = ct.sf.filter.end - ct.sf.filter.start;
+    std::string fixed;
+    repaired_view(tr, &ft, &flen, fixed);
+    h.append(reinterpret_cast<const char *>(ft), static_cast<size_t>(flen));
     std::string parms;
     if (ct.sf.parms.start >= 0 && ct.sf.parms.end > ct.sf.parms.start &&
-        ct.sf.parms.end <= d->len &&
-        renumber_into(tr, d->data + ct.sf.parms.start, ct.sf.parms.end - ct.sf.parms.start,
-                      parms)) {
+        ct.sf.parms.end <= d->len) {
+        const unsigned char *pt = d->data + ct.sf.parms.start;
+        int32_t plen = ct.sf.parms.end - ct.sf.parms.start;
+        std::string fixed_parms;
+        repaired_view(tr, &pt, &plen, fixed_parms);
+        if (!renumber_into(tr, pt, plen, parms)) parms.clear();
+    }
+    if (!parms.empty()) {
         h += " /DecodeParms ";
         h += parms;
     }
@@ -416,10 +424,16 @@ void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img,
     // Resources nested too deep to be read back are left out.
     if (!pm.res_known || pm.res_from != pl.page->res_from) {
         pm.res.clear();
-        std::string res, rtext;
-        if (page_resources_text(d, memos, pl.page, pl.entry, &res) &&
-            renumber_into(tr, reinterpret_cast<const unsigned char *>(res.data()),
-                          static_cast<int32_t>(res.size()), rtext)) {
+        std::string res, rtext, fixed;
+        const unsigned char *rt = nullptr;
+        int32_t rlen = 0;
+        bool have = page_resources_text(d, memos, pl.page, pl.entry, &res);
+        if (have) {
+            rt = reinterpret_cast<const unsigned char *>(res.data());
+            rlen = static_cast<int32_t>(res.size());
+            repaired_view(tr, &rt, &rlen, fixed);
+        }
+        if (have && renumber_into(tr, rt, rlen, rtext)) {
             pm.res = " /Resources ";
             pm.res += rtext;
         }

@@ -143,6 +143,7 @@ void run_job(const std::vector<doc *> &docs, const job_options &o, nup::compose_
     job.border = o.border;
     job.keep = o.keep;
     job.compress = o.compress;
+    job.repair = true;
     job.marks = o.marks;
     job.progress = o.progress;
     job.progress_user = o.progress_user;

@@ -82,10 +82,25 @@ void text_markup(const value &annot, std::string_view sub, pdf::resolver *res, a
         const double ux = (p1.x + p2.x - p3.x - p4.x) / 2, uy = (p1.y + p2.y - p3.y - p4.y) / 2;
         const double qh = std::hypot(ux, uy);
         if (highlight) {
-            put(&o, {p1.x, p1.y}, "m");
+            // Rounded ends, as viewers draw them: each short side bulges
+            // outwards by a curve whose control points stand a quarter of the
+            // height out, along the quadrilateral's own directions.
+            const double ax = p2.x - p1.x, ay = p2.y - p1.y, al = std::hypot(ax, ay);
+            const double h4 = qh / 4;
+            if (!(al > 0) || !std::isfinite(al) || !(h4 > 0) || !std::isfinite(h4)) {
+                put(&o, {p1.x, p1.y}, "m");
+                put(&o, {p2.x, p2.y}, "l");
+                put(&o, {p4.x, p4.y}, "l");
+                put(&o, {p3.x, p3.y}, "l h f");
+                continue;
+            }
+            const double oax = ax / al * h4, oay = ay / al * h4;  // a quarter height along
+            const double onx = ux / qh * h4, ony = uy / qh * h4;  // a quarter height up
+            put(&o, {p3.x, p3.y}, "m");
+            put(&o, {p3.x - oax + onx, p3.y - oay + ony, p1.x - oax - onx, p1.y - oay - ony, p1.x, p1.y}, "c");
             put(&o, {p2.x, p2.y}, "l");
-            put(&o, {p4.x, p4.y}, "l");
-            put(&o, {p3.x, p3.y}, "l h f");
+            put(&o, {p2.x + oax - onx, p2.y + oay - ony, p4.x + oax + onx, p4.y + oay + ony, p4.x, p4.y}, "c");
+            o += "h f\n";
             continue;
         }
         if (!(qh > 0) || !std::isfinite(qh)) continue;
@@ -144,6 +159,17 @@ paint shape_setup(const value &annot, pdf::resolver *res, double bw, bool fillab
     return p;
 }
 
+// /RD: how far the drawing stands inside the rectangle on each side (left,
+// bottom, right, top), as viewers honour it for Square, Circle and
+// FreeText. False (and nothing to inset) when absent, or when the insets are
+// not four finite non-negative numbers that leave room.
+bool read_insets(const value &annot, pdf::resolver *res, double w, double h, double rd[4]) {
+    if (read_numbers(pdf::get_resolved(&annot, "RD", res), res, rd, 4) != 4) return false;
+    for (int k = 0; k < 4; ++k)
+        if (!(rd[k] >= 0) || !std::isfinite(rd[k])) return false;
+    return rd[0] + rd[2] < w && rd[1] + rd[3] < h;
+}
+
 void ellipse(std::string *o, double cx, double cy, double rx, double ry) {
     const double k = 0.5522847498;
     put(o, {cx + rx, cy}, "m");
@@ -155,6 +181,103 @@ void ellipse(std::string *o, double cx, double cy, double rx, double ry) {
 
 void polyline(std::string *o, const std::vector<pt> &pts) {
     for (size_t k = 0; k < pts.size(); ++k) put(o, {pts[k].x, pts[k].y}, k ? "l" : "m");
+}
+
+// The size of a line ending (/LE): six border widths, at least 6.
+double ending_size(double bw) { return std::max(6 * bw, 6.0); }
+
+bool known_ending(const value *name) {
+    static const char *const kinds[] = {"Square",     "Circle",       "Diamond", "OpenArrow", "ClosedArrow",
+                                        "ROpenArrow", "RClosedArrow", "Butt",    "Slash"};
+    if (!name || !name->is_name()) return false;
+    for (const char *k : kinds)
+        if (name->s == k) return true;
+    return false;
+}
+
+// One line ending at `at`, for a line that arrives there from `from`.
+// Closed shapes are filled with /IC when `fill` (its colour already set).
+void line_ending(std::string *o, const value *name, pt from, pt at, double bw, bool fill) {
+    if (!name || !name->is_name() || name->s == "None") return;
+    const double dx = at.x - from.x, dy = at.y - from.y, len = std::hypot(dx, dy);
+    if (!(len > 0) || !std::isfinite(len)) return;
+    const double s = ending_size(bw), h = s / 2;
+    const double ux = dx / len, uy = dy / len;  // along the line, outwards
+    const double nx = -uy, ny = ux;             // across it
+    auto at_ = [&](double a, double b) { return pt{at.x + ux * a + nx * b, at.y + uy * a + ny * b}; };
+    auto shape = [&](std::initializer_list<pt> ps, bool closed) {
+        bool first = true;
+        for (const pt &p : ps) {
+            put(o, {p.x, p.y}, first ? "m" : "l");
+            first = false;
+        }
+        *o += closed ? (fill ? "b\n" : "s\n") : "S\n";
+    };
+    const double c30 = 0.8660254037844386, s30 = 0.5;
+    const std::string &n = name->s;
+    // Squares, circles and diamonds touch the end point from inside the
+    // line (which stops at them), as viewers draw them.
+    if (n == "Square") {
+        shape({at_(-s, -h), at_(0, -h), at_(0, h), at_(-s, h)}, true);
+    } else if (n == "Circle") {
+        ellipse(o, at.x - ux * h, at.y - uy * h, h, h);
+        *o += fill ? "b\n" : "s\n";
+    } else if (n == "Diamond") {
+        shape({at_(0, 0), at_(-h, h), at_(-s, 0), at_(-h, -h)}, true);
+    } else if (n == "OpenArrow" || n == "ClosedArrow") {
+        shape({at_(-s * c30, s * s30), at_(0, 0), at_(-s * c30, -s * s30)}, n == "ClosedArrow");
+    } else if (n == "ROpenArrow" || n == "RClosedArrow") {
+        shape({at_(s * c30, s * s30), at_(0, 0), at_(s * c30, -s * s30)}, n == "RClosedArrow");
+    } else if (n == "Butt") {
+        shape({at_(0, h), at_(0, -h)}, false);
+    } else if (n == "Slash") {
+        shape({at_(h * s30, h * c30), at_(-h * s30, -h * c30)}, false);
+    }
+}
+
+// How far the line itself stops short of an end point whose ending is
+// `name`: before a square, circle or diamond, and under a closed arrow.
+double ending_retreat(const value *name, double bw) {
+    if (!name || !name->is_name()) return 0;
+    const double s = ending_size(bw);
+    if (name->s == "Square" || name->s == "Circle" || name->s == "Diamond") return s;
+    if (name->s == "ClosedArrow") return s * 0.8660254037844386;
+    return 0;
+}
+
+// The points of a line whose ends stop short of their endings (/LE); the
+// points as they are when there are none or a segment is too short.
+std::vector<pt> retreated(const value &annot, pdf::resolver *res, std::vector<pt> pts, double bw) {
+    const value *le = pdf::get_resolved(&annot, "LE", res);
+    if (!le || !le->is_array() || le->size() < 2 || pts.size() < 2) return pts;
+    auto pull = [](pt &end, pt other, double by) {
+        const double dx = end.x - other.x, dy = end.y - other.y, len = std::hypot(dx, dy);
+        if (!(by > 0) || !(len > by) || !std::isfinite(len)) return;
+        end.x -= dx / len * by;
+        end.y -= dy / len * by;
+    };
+    const double a = ending_retreat(pdf::resolve(le->at(0), res), bw);
+    const double b = ending_retreat(pdf::resolve(le->at(1), res), bw);
+    if (pts.size() == 2 && a + b >= std::hypot(pts[1].x - pts[0].x, pts[1].y - pts[0].y)) return pts;
+    const pt second = pts[1], before_last = pts[pts.size() - 2];
+    pull(pts[0], second, a);
+    pull(pts.back(), before_last, b);
+    return pts;
+}
+
+// The /LE endings of a line through `pts` (its first and last segments).
+void line_endings(std::string *o, const value &annot, pdf::resolver *res, const std::vector<pt> &pts,
+                  double bw) {
+    const value *le = pdf::get_resolved(&annot, "LE", res);
+    if (!le || !le->is_array() || le->size() < 2 || pts.size() < 2) return;
+    if (!known_ending(pdf::resolve(le->at(0), res)) && !known_ending(pdf::resolve(le->at(1), res))) return;
+    std::string fill;
+    const bool filled = put_color(&fill, pdf::get_resolved(&annot, "IC", res), res, false);
+    *o += "q\n[] 0 d\n";  // endings are drawn solid
+    *o += fill;
+    line_ending(o, pdf::resolve(le->at(0), res), pts[1], pts[0], bw, filled);
+    line_ending(o, pdf::resolve(le->at(1), res), pts[pts.size() - 2], pts.back(), bw, filled);
+    *o += "Q\n";
 }
 
 void shapes(const value &annot, std::string_view sub, pdf::resolver *res, const double r[4], appearance *out) {
@@ -179,8 +302,11 @@ void shapes(const value &annot, std::string_view sub, pdf::resolver *res, const 
         double l[4];
         paint p = shape_setup(annot, res, bw, false, out);
         if (!p.stroke || read_numbers(pdf::get_resolved(&annot, "L", res), res, l, 4) != 4) return;
-        put(&o, {l[0], l[1]}, "m");
-        put(&o, {l[2], l[3]}, "l S");
+        const std::vector<pt> ends = {{l[0], l[1]}, {l[2], l[3]}};
+        const std::vector<pt> drawn = retreated(annot, res, ends, bw);
+        put(&o, {drawn[0].x, drawn[0].y}, "m");
+        put(&o, {drawn[1].x, drawn[1].y}, "l S");
+        line_endings(&o, annot, res, ends, bw);
         return;
     }
     if (sub == "Polygon" || sub == "PolyLine") {
@@ -188,16 +314,21 @@ void shapes(const value &annot, std::string_view sub, pdf::resolver *res, const 
         paint p = shape_setup(annot, res, bw, closed, out);
         std::vector<pt> pts = read_points(pdf::get_resolved(&annot, "Vertices", res), res, &budget);
         if (pts.size() < 2 || (!p.stroke && !p.fill)) return;
-        polyline(&o, pts);
+        polyline(&o, closed || !p.stroke ? pts : retreated(annot, res, pts, bw));
         o += p.op(closed);
         o += '\n';
+        if (!closed && p.stroke) line_endings(&o, annot, res, pts, bw);
         return;
     }
-    // Square and Circle: inside the rectangle by half the border, so the stroke stays within it.
+    // Square and Circle: inside the rectangle by half the border, so the
+    // stroke stays within it, and by /RD where it is given.
     paint p = shape_setup(annot, res, bw, true, out);
     if (!p.stroke && !p.fill) return;
+    double rd[4] = {0, 0, 0, 0};
+    if (!read_insets(annot, res, r[2] - r[0], r[3] - r[1], rd)) rd[0] = rd[1] = rd[2] = rd[3] = 0;
     const double half = p.stroke ? bw / 2 : 0;
-    const double x0 = r[0] + half, y0 = r[1] + half, w = r[2] - r[0] - 2 * half, h = r[3] - r[1] - 2 * half;
+    const double x0 = r[0] + rd[0] + half, y0 = r[1] + rd[1] + half;
+    const double w = r[2] - r[0] - rd[0] - rd[2] - 2 * half, h = r[3] - r[1] - rd[1] - rd[3] - 2 * half;
     if (!(w > 0) || !(h > 0)) return;
     if (sub == "Square") {
         put(&o, {x0, y0, w, h}, "re");
@@ -276,10 +407,21 @@ void take_in(double box[4], const std::vector<pt> &pts, double margin) {
 void points_box(const value &annot, std::string_view sub, pdf::resolver *res, double box[4]) {
     size_t budget = kMaxPoints;
     if (sub == "Highlight" || sub == "Underline" || sub == "StrikeOut" || sub == "Squiggly") {
-        take_in(box, read_points(annot.get("QuadPoints"), res, &budget), 0);
+        std::vector<pt> q = read_points(annot.get("QuadPoints"), res, &budget);
+        // A highlight's rounded ends reach 3/16 of its height past the
+        // quadrilateral; a quarter leaves room.
+        double margin = 0;
+        for (size_t k = 0; sub == "Highlight" && k + 3 < q.size(); k += 4) {
+            double h = std::hypot((q[k].x + q[k + 1].x - q[k + 2].x - q[k + 3].x) / 2,
+                                  (q[k].y + q[k + 1].y - q[k + 2].y - q[k + 3].y) / 2);
+            if (std::isfinite(h)) margin = std::max(margin, std::min(h, 1e6) / 4);
+        }
+        take_in(box, q, margin);
         return;
     }
-    const double margin = std::min(border_width(annot, res), 1000.0) + 1;
+    const double bw = std::min(border_width(annot, res), 1000.0);
+    // Line endings reach up to their size past the points.
+    const double margin = bw + 1 + (pdf::get_resolved(&annot, "LE", res) ? ending_size(bw) : 0);
     if (sub == "Ink") {
         const value *list = pdf::get_resolved(&annot, "InkList", res);
         for (size_t k = 0; list && list->is_array() && k < list->items.size() && budget >= 2; ++k)
@@ -319,6 +461,13 @@ bool build_markup(const value &annot, std::string_view sub, const value *acrofor
     if (sub == "FreeText") {
         out->bbox[2] = w;
         out->bbox[3] = h;
+        double rd[4];
+        if (read_insets(annot, res, w, h, rd)) {
+            // Frame, background and text in the box /RD leaves.
+            put(&out->content, {1, 0, 0, 1, rd[0], rd[1]}, "cm");
+            free_text(annot, acroform, res, w - rd[0] - rd[2], h - rd[1] - rd[3], out);
+            return true;
+        }
         free_text(annot, acroform, res, w, h, out);
         return true;
     }

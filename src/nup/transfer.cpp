@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "nup/repair.h"
 #include "nup/scan.h"
 #include "pdf/decrypt.h"
 
@@ -67,7 +68,9 @@ void transfer::note(int64_t num) {
         const obj_entry *e = objvec_find(&d_->objs, static_cast<int32_t>(num));
         // Pages are not carried, nor the /Encrypt dictionary (the output
         // is plain).
-        if ((e && obj_type(d_->data, d_->len, e) != 0) ||
+        bool tree_member = static_cast<size_t>(num) < d_->page_tree.size() &&
+                           d_->page_tree[static_cast<size_t>(num)] != 0;
+        if ((e && obj_type(d_->data, d_->len, e) != 0) || tree_member ||
             (d_->crypt && num == d_->crypt->encrypt_num)) {
             slot = -1;
             return;
@@ -176,6 +179,13 @@ void renumber_into(const transfer &tr, const unsigned char *t, int32_t len, imag
     renumber(tr, t, len, [&img](const void *p, size_t n) { img.append(p, n); });
 }
 
+void repaired_view(const transfer &tr, const unsigned char **t, int32_t *len, std::string &hold) {
+    if (tr.repair && repair_text(*t, *len, &hold, kMaxNesting)) {
+        *t = reinterpret_cast<const unsigned char *>(hold.data());
+        *len = static_cast<int32_t>(hold.size());
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Carried objects
 
@@ -272,6 +282,8 @@ void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, i
             t = reinterpret_cast<const unsigned char *>(plain_dict.data());
             len = static_cast<int32_t>(plain_dict.size());
         }
+        std::string fixed_dict;
+        repaired_view(tr, &t, &len, fixed_dict);
         bool decrypted = decrypt_stream(d, e, data, static_cast<size_t>(actual), &plain_data);
         if (decrypted) {
             data = plain_data.data();
@@ -299,6 +311,8 @@ void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, i
         body = reinterpret_cast<const unsigned char *>(plain.data());
         blen = static_cast<int32_t>(plain.size());
     }
+    std::string fixed;
+    repaired_view(tr, &body, &blen, fixed);
     img.append(head);
     renumber_into(tr, body, blen, img);
     // A body left open by a damaged input is closed before its endobj.

@@ -44,6 +44,11 @@ public:
     // Carried objects nested too deep to be written: they become null.
     bool too_deep(size_t i) const { return deep_[i]; }
 
+    // Whether carried text is repaired into valid syntax (nup/repair)
+    // before it is written. The fixed-grid functions keep their bytes: only
+    // the options interface sets it.
+    bool repair = false;
+
 private:
     void note(int64_t num);
     bool own_text(const obj_entry *e, const unsigned char **t, int32_t *len) const;
@@ -62,6 +67,10 @@ private:
 // appended is then incomplete).
 bool renumber_into(const transfer &tr, const unsigned char *t, int32_t len, std::string &out);
 void renumber_into(const transfer &tr, const unsigned char *t, int32_t len, image &img);
+
+// Points *t, *len at the text to write for t[0, *len): as it stands, or,
+// when the transfer repairs and the text needs it, its repair kept in `hold`.
+void repaired_view(const transfer &tr, const unsigned char **t, int32_t *len, std::string &hold);
 
 // Writes carried object n (input number) as object m, or a null object when
 // it is gone or `too_deep`; records its offset. The text and stream data go

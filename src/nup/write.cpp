@@ -308,6 +308,7 @@ void compose(const std::vector<doc *> &docs, const compose_job &job, image &img)
         in.d = docs[k];
         in.memos = std::make_unique<page_memos>(in.d);
         in.tr = std::make_unique<transfer>(in.d, base);
+        in.tr->repair = job.repair;
         if (several) {
             std::vector<int32_t> pages;
             pages.reserve(in.own.size());

@@ -39,6 +39,7 @@ struct compose_job {
     uint32_t marks = 0;  // SHEETLAY_MARK_* bits
     uint32_t keep = 0;
     int32_t compress = 0;
+    bool repair = false;  // carried text made valid syntax (nup/repair)
     sheetlay_progress_fn progress = nullptr;
     void *progress_user = nullptr;
 };

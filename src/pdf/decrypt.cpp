@@ -98,6 +98,7 @@ bool read_encrypt_info(const doc *d, security::EncryptInfo *info, int32_t *encry
     info->v = int_of(enc->get("V"), 0);
     info->r = int_of(enc->get("R"), 0);
     info->length = int_of(enc->get("Length"), 40);
+    info->length_given = enc->get("Length") != nullptr;
     info->p = static_cast<int32_t>(static_cast<uint32_t>(int_of(enc->get("P"), 0)));
     info->o = str_of(enc->get("O"));
     info->u = str_of(enc->get("U"));

@@ -110,6 +110,9 @@ struct doc {
     std::vector<obj_entry> obj_store;       // `objs.items`; the work list while loading
     std::vector<int32_t> num_index;         // `objs.by_num`
     std::vector<pageinfo> page_store;       // `pages.items`
+    // Per object number, 1 for the page tree's nodes and pages as a lenient
+    // walk met them (typed or not); empty otherwise.
+    std::vector<unsigned char> page_tree;
 };
 
 void buf_reserve(buf *b, uint64_t n);

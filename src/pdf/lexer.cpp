@@ -206,9 +206,9 @@ int32_t find_name_top(const unsigned char *t, int32_t len, int32_t start, int32_
     return -1;
 }
 
-char *dict_text_at(const unsigned char *t, int32_t len, int32_t pos) {
+int32_t dict_end_at(const unsigned char *t, int32_t len, int32_t pos) {
     if (pos < 0 || static_cast<int64_t>(pos) + 1 >= len || t[pos] != '<' || t[pos + 1] != '<')
-        return nullptr;
+        return -1;
     int32_t depth = 0;
     int32_t i = pos;
     while (i < len) {
@@ -218,23 +218,27 @@ char *dict_text_at(const unsigned char *t, int32_t len, int32_t pos) {
         } else if (i + 1 < len && t[i] == '>' && t[i + 1] == '>') {
             --depth;
             i += 2;
-            if (depth == 0) {
-                size_t n = static_cast<size_t>(i - pos);
-                char *out = static_cast<char *>(std::malloc(n + 1));
-                if (!out) return nullptr;
-                std::memcpy(out, t + pos, n);
-                out[n] = '\0';
-                return out;
-            }
+            if (depth == 0) return i;
         } else if (t[i] == '(') {
             int32_t j = closed_literal_end(t, i, len);
-            if (j < 0) return nullptr;
+            if (j < 0) return -1;
             i = j;
         } else {
             ++i;
         }
     }
-    return nullptr;
+    return -1;
+}
+
+char *dict_text_at(const unsigned char *t, int32_t len, int32_t pos) {
+    int32_t i = dict_end_at(t, len, pos);
+    if (i < 0) return nullptr;
+    size_t n = static_cast<size_t>(i - pos);
+    char *out = static_cast<char *>(std::malloc(n + 1));
+    if (!out) return nullptr;
+    std::memcpy(out, t + pos, n);
+    out[n] = '\0';
+    return out;
 }
 
 int32_t dict_stream_kw(const unsigned char *t, int32_t len, int32_t pos) {

@@ -75,6 +75,9 @@ int32_t find_name_top(const unsigned char *t, int32_t len, int32_t start, int32_
 // A copy (malloc'd, NUL-terminated; free() it) of the dictionary that opens
 // at t[pos] == '<' '<', or null when it does not close.
 char *dict_text_at(const unsigned char *t, int32_t len, int32_t pos);
+// The position after the ">>" that closes the dictionary opening at t[pos],
+// or -1 when it does not close.
+int32_t dict_end_at(const unsigned char *t, int32_t len, int32_t pos);
 
 // The "stream" keyword right after the dictionary that opens at t[pos], or
 // -1 when the dictionary does not close or no stream follows it.

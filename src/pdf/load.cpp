@@ -169,6 +169,16 @@ int open_encrypted(doc *d, const char *name, const load_options &lo) {
     }
     auto c = std::make_shared<doc_crypt>();
     c->auth = security::authenticate(info, lo.password);
+    if (lo.lenient && c->auth.status == security::AuthStatus::wrong_password && !info.length_given &&
+        info.v >= 2 && info.v <= 3) {
+        // No /Length: 40 bits is the default, but writers that leave it out
+        // have used 128 bits, as other readers then assume. The password
+        // tells which one holds.
+        security::EncryptInfo wide = info;
+        wide.length = 128;
+        security::Authentication again = security::authenticate(wide, lo.password);
+        if (again.status == security::AuthStatus::ok) c->auth = std::move(again);
+    }
     c->encrypt_num = encrypt_num;
     switch (c->auth.status) {
         case security::AuthStatus::ok:
@@ -210,7 +220,7 @@ int load_stages(doc *d, const char *name, const load_options &lo) {
     }
     int32_t tree = find_page_tree(d);
     if (tree < 0) return -1;
-    return collect_pages(d, tree);
+    return collect_pages(d, tree, lo.lenient);
 }
 
 int run_stages(doc *d, const char *name, const load_options &lo) {

@@ -21,6 +21,12 @@ namespace sheetlay {
 struct load_options {
     const char *password = nullptr;
     bool allow_encrypted = false;
+    // Reads what other readers read where that is safe (the options
+    // interface): page-tree nodes and pages without /Type, a node met again
+    // left out instead of refused, pages written inside /Kids, an
+    // encryption dictionary without /Length. The fixed-grid functions keep
+    // refusing these.
+    bool lenient = false;
 };
 
 // Fills *d from the file at path. 0 on success; -1 on failure with the

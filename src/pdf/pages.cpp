@@ -311,13 +311,37 @@ struct tree_walk {
     // Per object number: 0 not yet classified, else obj_type + 1.
     std::vector<unsigned char> kinds;
     pos_map<own_boxes> boxes;
+    // Lenient reading (the options interface): untyped nodes and pages, a
+    // node met again left out, pages written inside /Kids.
+    bool lenient = false;
+    bool may_inline = false;             // lenient and not encrypted
+    std::vector<obj_entry> *inline_pages = nullptr;  // numbered from max_num + 1
+    std::vector<unsigned char> *met = nullptr;       // per object number: in the tree
 
     int kind(const obj_entry *e) {
         int32_t n = e->num;
-        if (n < 0 || n > max_num) return obj_type(t, len, e);
+        if (n < 0 || n > max_num) return classify(e);
         if (kinds.empty()) kinds.assign(static_cast<size_t>(max_num) + 1, 0);
-        if (!kinds[n]) kinds[n] = static_cast<unsigned char>(obj_type(t, len, e) + 1);
+        if (!kinds[n]) kinds[n] = static_cast<unsigned char>(classify(e) + 1);
         return kinds[n] - 1;
+    }
+
+    // obj_type, and when lenient, for a dictionary without /Type: a node
+    // when it has /Kids, else a page (as other readers take them).
+    int classify(const obj_entry *e) {
+        int k = obj_type(t, len, e);
+        if (k != 0 || !lenient || (e->is_stream && !e->in_objstm)) return k;
+        const unsigned char *dt;
+        int32_t dtlen, ds, de;
+        if (!dict_range(t, len, e, &dt, &dtlen, &ds, &de)) return 0;
+        ds = skip_ws(dt, ds, de);
+        if (ds + 1 >= de || dt[ds] != '<' || dt[ds + 1] != '<') return 0;
+        if (find_name_top(dt, de, ds, de, "Type") >= 0) return 0;
+        return find_name_top(dt, de, ds, de, "Kids") >= 0 ? 2 : 1;
+    }
+
+    void mark(int32_t n) {
+        if (met && n >= 0 && static_cast<size_t>(n) < met->size()) (*met)[static_cast<size_t>(n)] = 1;
     }
 
     const own_boxes &page_boxes(const obj_entry *e) {
@@ -362,12 +386,17 @@ int32_t tree_walk::walk(int32_t node, const inherited &inh, int depth) {
     if (!e) return -1;
     int k = kind(e);
     if (k == 1) {
+        mark(node);
         add_page(e, node, inh);
         return 1;
     }
     if (k != 2) return -1;
-    if (node < 0 || node > max_num || visited[node]) return -1;
+    if (node < 0 || node > max_num) return -1;
+    // A node met again closes a loop (or repeats a subtree): an error, or
+    // when lenient, the repeat is left out.
+    if (visited[node]) return lenient ? 0 : -1;
     visited[node] = 1;
+    mark(node);
 
     const unsigned char *dt;
     int32_t dtlen, ds, de;
@@ -407,11 +436,31 @@ int32_t tree_walk::walk(int32_t node, const inherited &inh, int depth) {
     std::vector<int32_t> kids;
     kids.reserve(std::min<size_t>(kcap, 65536));
 
+    // Pages written inside /Kids, by their place in `kids` (as -1 - index
+    // into inline_here).
+    std::vector<obj_entry> inline_here;
     p = skip_ws(at, p + 1, at_end);
     while (p < at_end) {
         unsigned char c = at[p];
         if (c == ']') break;
-        if (c == '<' && p + 1 < at_end && at[p + 1] == '<') return -2;
+        if (c == '<' && p + 1 < at_end && at[p + 1] == '<') {
+            int32_t q = may_inline ? dict_end_at(at, at_end, p) : -1;
+            if (q < 0) return -2;
+            // An entry of its own, as an object stream's member is: its
+            // text is the dictionary.
+            obj_entry ie{};
+            ie.num = -1;
+            ie.hdr_pos = ie.dict_pos = ie.stream_pos = ie.data_start = ie.data_end = ie.endobj_pos = -1;
+            ie.in_objstm = 1;
+            ie.text = at + p;
+            ie.text_len = q - p;
+            if (kids.size() < kcap) {
+                kids.push_back(-1 - static_cast<int32_t>(inline_here.size()));
+                inline_here.push_back(ie);
+            }
+            p = skip_ws(at, q, at_end);
+            continue;
+        }
         if (is_dec_digit(c)) {
             int32_t kid = parse_int_at(at, at_end, &p);
             if (kid > 0 && kids.size() < kcap) kids.push_back(kid);
@@ -442,6 +491,18 @@ int32_t tree_walk::walk(int32_t node, const inherited &inh, int depth) {
     }
 
     for (int32_t kid : kids) {
+        if (kid < 0) {
+            // A page dictionary written in place: numbered after the file's
+            // objects, once it is known to be a page.
+            obj_entry ie = inline_here[static_cast<size_t>(-1 - kid)];
+            if (classify(&ie) != 1) return -1;
+            int64_t num = static_cast<int64_t>(max_num) + 1 + static_cast<int64_t>(inline_pages->size());
+            if (num >= INT32_MAX) return -1;
+            ie.num = static_cast<int32_t>(num);
+            inline_pages->push_back(ie);
+            add_page(&inline_pages->back(), ie.num, mine);
+            continue;
+        }
         const obj_entry *ke = objvec_find(objs, kid);
         if (!ke) return -1;
         int kk = kind(ke);
@@ -458,13 +519,32 @@ int32_t tree_walk::walk(int32_t node, const inherited &inh, int depth) {
 
 }  // namespace
 
-int collect_pages(doc *d, int32_t tree) {
+int collect_pages(doc *d, int32_t tree, bool lenient) {
     inherited inh{};
     inh.rotate = 0;
     inh.res_from = -1;
     tree_walk w{d->data, d->len, &d->objs, d->max_num, &d->page_store,
                 std::vector<unsigned char>(static_cast<size_t>(d->max_num) + 1, 0), {}, {}};
+    std::vector<obj_entry> inline_pages;
+    w.lenient = lenient;
+    w.may_inline = lenient && !d->encrypted;
+    w.inline_pages = &inline_pages;
+    if (lenient) {
+        d->page_tree.assign(static_cast<size_t>(d->max_num) + 1, 0);
+        w.met = &d->page_tree;
+    }
     int32_t r = w.walk(tree, inh, 0);
+    if (r > 0 && !inline_pages.empty()) {
+        // The pages written inside /Kids join the index under their new
+        // numbers; the walk's entries are copies, so the store may move.
+        for (const obj_entry &ie : inline_pages) {
+            d->num_index.push_back(static_cast<int32_t>(d->obj_store.size()));
+            d->obj_store.push_back(ie);
+            d->page_tree.push_back(1);
+        }
+        d->max_num = inline_pages.back().num;
+        doc_publish_objects(d);
+    }
     d->pages.items = d->page_store.empty() ? nullptr : d->page_store.data();
     d->pages.count = static_cast<int32_t>(d->page_store.size());
     if (r == -2) {

@@ -17,7 +17,11 @@ namespace sheetlay {
 // into d->page_store and points d->pages at it. 0 on success; -1 with the
 // error text set when the tree cannot be resolved (broken, cyclic, too
 // deep, an inline page dictionary in /Kids) or holds no page.
-int collect_pages(doc *d, int32_t tree);
+// `lenient` (the options interface): a dictionary without /Type is a node
+// when it has /Kids, else a page; a node met again is left out; a page
+// dictionary written inside /Kids becomes an entry of its own, numbered
+// after the file's objects (not in an encrypted file).
+int collect_pages(doc *d, int32_t tree, bool lenient = false);
 
 // The page box from the object's own /CropBox, else /MediaBox, else A4.
 void fill_pageinfo(const unsigned char *t, int32_t len, const objvec *objs,

@@ -42,6 +42,7 @@ struct EncryptInfo {
     int64_t v = 0;                    // /V (0 when absent)
     int64_t r = 0;                    // /R
     int64_t length = 40;              // /Length in bits (40 when absent)
+    bool length_given = true;         // whether /Length was there at all
     // /P: the permission bits as a signed 32-bit number. A file that writes
     // them unsigned (4294967292) wraps to the same 32 bits.
     int32_t p = 0;

@@ -1,0 +1,161 @@
+// Carried object text made valid: the repair rules one by one, and each
+// through the options interface's output judged by qpdf, while the
+// fixed-grid functions keep carrying the text as it stands.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "nup/repair.h"
+#include "sheetlay.h"
+#include "support/pdfgen.h"
+#include "support/tools.h"
+
+namespace {
+
+std::string repaired(const std::string &in) {
+    std::string out = "untouched";
+    bool changed = sheetlay::nup::repair_text(reinterpret_cast<const unsigned char *>(in.data()),
+                                              static_cast<int32_t>(in.size()), &out);
+    return changed ? out : in;
+}
+
+bool changes(const std::string &in) {
+    std::string out;
+    return sheetlay::nup::repair_text(reinterpret_cast<const unsigned char *>(in.data()),
+                                      static_cast<int32_t>(in.size()), &out);
+}
+
+TEST(Repair, ValidTextIsNeverTouched) {
+    const char *valid[] = {
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        "[1 0 R 2 0 R (a(b)c) <0a1B> /A#20B -3.5 +.5 4. true false null]",
+        "<< /D [3 0 R /XYZ 0 792 null] /S /GoTo >>\n",
+        "% a comment\n<< /A [<< /B (x\\)) >>] >> % after\n",
+        "12",
+        "<<>>",
+        "  (unbalanced \\( escaped)  ",
+    };
+    for (const char *v : valid) EXPECT_FALSE(changes(v)) << v;
+}
+
+TEST(Repair, EachRuleGivesValidSyntax) {
+    struct Case {
+        const char *in, *out;
+    } cases[] = {
+        // A '#' that starts no escape keeps its byte, escaped itself.
+        {"<< /A#zz 1 /B# 2 /C#4 3 /D#41 4 >>", "<< /A#23zz 1 /B#23 2 /C#234 3 /D#41 4 >>"},
+        // Keys that are no names are left out, whatever they are.
+        {"<< /A 1 2 /B 3 >>", "<< /A 1   /B 3 >>"},
+        {"<< (k) /V /W 1 >>", "<<   /V /W   >>"},
+        {"<< [1 2] /A 1 >>", "<<   /A 1 >>"},
+        {"<< 4 0 R /A 1 >>", "<<   /A 1 >>"},
+        // Words that are no object become null where a value stands...
+        {"[1 foo R }]", "[1 null null  null ]"},
+        {"<< /B)foo >>", "<< /B null   >>"},
+        {"[7 R\xc9" "3]", "[7 null]"},  // "R" that does not end its token
+        {"<< /A bar /B 1.2.3 >>", "<< /A null /B null >>"},
+        // ...and are left out where a key stands.
+        {"<< /A 1 junk >>", "<< /A 1   >>"},
+        // A repeated key goes with its value: the first one counts.
+        {"<< /A 1 /B [2] /A [3 (x)] /#41 4 /C 5 >>", "<< /A 1 /B [2]     /C 5 >>"},
+        {"<< /D << /A 1 >> /A 2 /D 3 >>", "<< /D << /A 1 >> /A 2   >>"},
+        {"<< /A 1 /A >>", "<< /A 1  >>"},
+        // Hex strings keep their hex digits only.
+        {"<0a zz 1B>", "<0a    1B>"},
+        {"<0a1", "<0a1>"},
+        // Brackets: stray closers go, inner ones close before outer ones,
+        // whatever is still open is closed at the end.
+        {"[1 2]]", "[1 2] "},
+        {"<< /A [1 2 >>", "<< /A [1 2 ]>>"},
+        {"[1 << /A 2 ]", "[1 << /A 2 >>]"},
+        {"<< /A >>", "<< /A  null >>"},
+        {"<< /A/B/C>>", "<< /A/B/C null >>"},
+        {"<< /K [1 2", "<< /K [1 2]>>"},
+        {"<< /K (open", "<< /K (open)>>"},
+        {"<< /K (open\\", "<< /K (open\\\\)>>"},
+        {"<< /A 1 % cut", "<< /A 1 % cut\n>>"},
+        {"<< /A", "<< /A null >>"},
+        // One value per object; nothing is null.
+        {"<< /A 1 >> 5 0 obj << /B 2 >>", "<< /A 1 >>  "},
+        {"", "null"},
+        {" ]", "  null"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(repaired(c.in), c.out) << c.in;
+        // A repair is final: repairing its result changes nothing.
+        EXPECT_FALSE(changes(repaired(c.in))) << c.in;
+    }
+}
+
+TEST(Repair, DeepNestingIsLeftToTheCaller) {
+    std::string deep(300, '[');
+    std::string out;
+    EXPECT_FALSE(sheetlay::nup::repair_text(reinterpret_cast<const unsigned char *>(deep.data()),
+                                            static_cast<int32_t>(deep.size()), &out, 256));
+}
+
+// ---------------------------------------------------------------------------
+// Through the output
+
+// One page whose resources reach object 5, written as `body`.
+std::string page_with(const std::string &body) {
+    pdfgen::PdfBuilder b;
+    b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.add(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    b.add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R"
+             " /Resources << /ExtGState << /G0 5 0 R >> >> >>");
+    b.add_stream(4, "", "/G0 gs 0 0 1 rg 10 10 80 80 re f");
+    b.add(5, body);
+    return b.finish("/Root 1 0 R");
+}
+
+std::string nup_mem(const std::string &input, int32_t compress) {
+    sheetlay_options o;
+    sheetlay_options_init(&o);
+    o.compress = compress;
+    void *out = nullptr;
+    size_t n = 0;
+    char err[256] = {0};
+    if (!sheetlay_nup_mem(input.data(), input.size(), &out, &n, &o, err, sizeof err)) {
+        ADD_FAILURE() << err;
+        return "";
+    }
+    std::string s(static_cast<const char *>(out), n);
+    sheetlay_free(out);
+    return s;
+}
+
+TEST(RepairOutput, OptionsOutputIsCleanUnderQpdfFixedGridKeepsTheText) {
+    REQUIRE_QPDF();
+    struct Case {
+        const char *body, *mark;
+    } cases[] = {
+        {"<< /Type /ExtGState /CA 1 /Stray#Name true >>", "/Stray#Name"},
+        {"<< /Type /ExtGState 7 /CA 1 >>", "ExtGState 7 /CA"},  // a key that is no name
+        {"<< /Type /ExtGState /CA 1 /BM unknownword >>", "unknownword"},
+        {"<< /Type /ExtGState /CA 1 /D [[3] 0", "/D [[3] 0"},  // unbalanced, cut
+    };
+    for (const Case &c : cases) {
+        const char *body = c.body;
+        std::string in = page_with(body);
+        for (int32_t compress : {SHEETLAY_COMPRESS_COMPACT, SHEETLAY_COMPRESS_NONE}) {
+            std::string out = nup_mem(in, compress);
+            ASSERT_FALSE(out.empty()) << body;
+            std::string path = testtools::write_temp(out, "repair");
+            testtools::QpdfResult q = testtools::qpdf_check(path);
+            EXPECT_EQ(q.status, 0) << body << " compress " << compress << "\n" << q.out;
+            testtools::remove_file(path);
+        }
+        // The fixed-grid functions carry the object's text as it stands.
+        std::string in_path = testtools::write_temp(in, "repair-in");
+        std::string out_path = testtools::tmp_path("repair-out");
+        ASSERT_EQ(sheetlay_create(in_path.c_str(), out_path.c_str(), 2, 0), 1);
+        std::string classic = testtools::read_file(out_path).value_or("");
+        EXPECT_NE(classic.find(c.mark), std::string::npos) << body;
+        testtools::remove_file(in_path);
+        testtools::remove_file(out_path);
+    }
+}
+
+}  // namespace
