@@ -120,6 +120,8 @@ double font_info::width(uint32_t code) const {
     return 1000;
 }
 
+std::shared_ptr<font_cache> make_font_cache() { return std::make_shared<font_cache>(); }
+
 font_info read_font(const pdf::value *font, pdf::resolver *res) {
     font_info f;
     if (!font || !font->is_dict()) return f;

@@ -32,7 +32,7 @@ public:
         int32_t len = 0;
         stream_filter sf{};
         const unsigned char *p = doc_stream(d_, e, true, &b, &len, &sf);
-        const bool ok = p && !sf.still_encoded && len >= 0;
+        bool ok = p && !sf.still_encoded && len >= 0;
         if (ok) out->assign(reinterpret_cast<const char *>(p), static_cast<size_t>(len));
         buf_free(&b);
         return ok;
@@ -102,7 +102,7 @@ void add_generated_appearance(const value *a, pdf::resolver *res, const value *s
 }  // namespace
 
 result page_box(const doc *d, doc_resolver &res, const pageinfo &p, bool annotations,
-                const limits &lim) {
+                const limits &lim, font_cache *fonts) {
     box page{std::min(p.x0, p.x1), std::min(p.y0, p.y1), std::max(p.x0, p.x1), std::max(p.y0, p.y1)};
     result whole;
     whole.ok = false;
@@ -113,6 +113,7 @@ result page_box(const doc *d, doc_resolver &res, const pageinfo &p, bool annotat
     if (!resources && p.res_from > 0) resources = pdf::get_resolved(res.get(p.res_from), "Resources", &res);
 
     doc_source src(d, res);
+    src.fonts = fonts;
     std::string data, part;
     const value *contents = pv->get("Contents");
     auto read_part = [&](const value *v) {
