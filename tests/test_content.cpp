@@ -259,6 +259,22 @@ TEST(ContentBox, AnnotationsWithoutAppearance) {
         }
         sheetlay::doc_free(&d);
     }
+    // A blank page whose content stream holds no bytes draws nothing (it is
+    // read, not unreadable), so it does not hold a common box open.
+    pdfgen::PdfBuilder b;
+    b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.add(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /MediaBox [0 0 600 800] >>");
+    b.add(3, "<< /Type /Page /Parent 2 0 R /Contents [5 0 R 6 0 R] >>");
+    b.add_stream(5, "", "", {});
+    b.add_stream(6, "", "", {.flate = true});
+    const std::string pdf = b.finish("/Root 1 0 R");
+    sheetlay::doc d{};
+    ASSERT_EQ(sheetlay::doc_load_mem(reinterpret_cast<const unsigned char *>(pdf.data()), pdf.size(), "t", &d), 0);
+    sheetlay::doc_resolver res(&d);
+    auto r = sheetlay::content::page_box(&d, res, d.pages.items[0], true);
+    EXPECT_TRUE(r.ok);
+    EXPECT_TRUE(r.ink.empty());
+    sheetlay::doc_free(&d);
 }
 
 // Ink of a rendered page: the box of pixels darker than 200, in pixels.

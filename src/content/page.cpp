@@ -34,6 +34,12 @@ public:
         const unsigned char *p = doc_stream(d_, e, true, &b, &len, &sf);
         bool ok = p && !sf.still_encoded && len >= 0;
         if (ok) out->assign(reinterpret_cast<const char *>(p), static_cast<size_t>(len));
+        // A stream with no data at all (a blank page's contents) draws
+        // nothing; it is read, not unreadable.
+        if (!p && e->data_start >= 0 && e->data_end == e->data_start) {
+            out->clear();
+            ok = true;
+        }
         buf_free(&b);
         return ok;
     }
