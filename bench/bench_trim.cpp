@@ -159,12 +159,13 @@ std::vector<page_box> boxes_of(const std::string &path, double *seconds) {
     return out;
 }
 
-// Ghostscript's per-page boxes (%%HiResBoundingBox, relative to the media
-// box's lower-left corner).
+// Ghostscript's per-page boxes (%%HiResBoundingBox). With -dUseCropBox they
+// are relative to the visible box's lower-left corner, and like the render
+// they are in the page's displayed frame (after /Rotate), y upwards.
 std::vector<std::vector<double>> gs_boxes(const std::string &path, double *seconds) {
     std::vector<std::vector<double>> out;
     auto t0 = std::chrono::steady_clock::now();
-    std::string cmd = "gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=bbox " + quote(path) + " 2>&1";
+    std::string cmd = "gs -q -dNOPAUSE -dBATCH -dSAFER -dUseCropBox -sDEVICE=bbox " + quote(path) + " 2>&1";
     FILE *f = popen(cmd.c_str(), "r");
     if (!f) return out;
     char line[512];
@@ -284,16 +285,19 @@ int main(int argc, char **argv) {
                             mine.y0, mine.x1, mine.y1);
             if (k < gb.size()) {
                 ++gs_pages;
-                // Ghostscript's box is relative to the media box origin; ours
-                // is in user space: compare them in the same frame.
+                // Both in the displayed frame, from the top-left corner:
+                // Ghostscript's box counts y up from the bottom edge.
                 const std::vector<double> &q = gb[k];
-                const double in = std::max({(b.x0 - b.lx) - q[0], (b.y0 - b.ly) - q[1], q[2] - (b.x1 - b.lx), q[3] - (b.y1 - b.ly)});
+                const double dh = (b.rot == 90 || b.rot == 270) ? b.ux - b.lx : b.uy - b.ly;
+                const dbox theirs{q[0], dh - q[3], q[2], dh - q[1]};
+                const double in = std::max({mine.x0 - theirs.x0, mine.y0 - theirs.y0, theirs.x1 - mine.x1,
+                                            theirs.y1 - mine.y1});
                 if (in > 1) {
                     ++gs_inside;
                     if (std::getenv("BENCH_TRIM_VERBOSE"))
                         std::printf("    gs %s p%zu: gs %.1f %.1f %.1f %.1f ours %.1f %.1f %.1f %.1f\n",
-                                    fs::path(f).filename().c_str(), k + 1, q[0], q[1], q[2], q[3], b.x0 - b.lx,
-                                    b.y0 - b.ly, b.x1 - b.lx, b.y1 - b.ly);
+                                    fs::path(f).filename().c_str(), k + 1, theirs.x0, theirs.y0, theirs.x1,
+                                    theirs.y1, mine.x0, mine.y0, mine.x1, mine.y1);
                 }
                 gs_worst = std::max(gs_worst, in);
             }

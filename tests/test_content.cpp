@@ -9,6 +9,8 @@
 #include <string>
 
 #include "content/bbox.h"
+#include "pdf/load.h"
+#include "pdf/resolve.h"
 #include "sheetlay.h"
 #include "support/map_resolver.h"
 #include "support/pdfgen.h"
@@ -37,6 +39,10 @@ const char *kResources =
     "  /F2 << /Subtype /Type1 /BaseFont /Helvetica >>"
     "  /F3 << /Subtype /Type0 /Encoding /Identity-H /DescendantFonts [<< /DW 1000 /W [1 [250 750]]"
     "       /FontDescriptor << /Ascent 800 /Descent -200 >> >>] >>"
+    "  /F5 << /Subtype /TrueType /FirstChar 65 /Widths [500]"
+    "       /FontDescriptor << /FontBBox [0 -50 500 400] /Ascent 900 /Descent -250 >> >>"
+    "  /F6 << /Subtype /TrueType /FirstChar 65 /Widths [500]"
+    "       /FontDescriptor << /FontBBox [-100 -300 500 950] /Ascent 700 /Descent -200 >> >>"
     "  /F4 << /Subtype /Type3 /FontMatrix [0.001 0 0 0.001 0 0] /CharProcs << /a 20 0 R >>"
     "       /Encoding << /Differences [97 /a] >> /FirstChar 97 /Widths [1000] >> >>"
     " /XObject << /Im1 5 0 R /Fm1 10 0 R /Fm2 11 0 R /Loop 12 0 R /Chain 13 0 R /Bad 14 0 R >>"
@@ -160,6 +166,10 @@ TEST(ContentBox, Text) {
         {"BT /F2 10 Tf (A) Tj ET", true, {0, -3, 6.67, 10}},
         {"BT /F3 10 Tf <00010002> Tj ET", true, {0, -2, 10, 8}},
         {"BT /F4 10 Tf (a) Tj ET", true, {0, 0, 5, 7}},
+        // The font's extent: the wider of its box and its ascent and descent
+        // (a subset font's box may be narrower than its glyphs).
+        {"BT /F5 10 Tf (A) Tj ET", true, {0, -2.5, 5, 9}},
+        {"BT /F6 10 Tf (A) Tj ET", true, {-1, -3, 5, 9.5}},
         {"1 g BT /F1 10 Tf (A) Tj ET", true, kNone},
         {"BT /F1 10 Tf 0 1 -1 0 50 0 Tm (A) Tj ET", true, {42, 0, 52, 5}},  // turned text
     };
@@ -194,6 +204,77 @@ TEST(ContentBox, FormsAndHostileContent) {
         {"BI /W 1 /H 1 ID no end", false, kNone},
     };
     for (const Case &c : cases) check(c, kPage);
+}
+
+// Annotations without an appearance stream count where viewers draw them,
+// even where their /Rect does not say so; with an appearance, the /Rect.
+TEST(ContentBox, AnnotationsWithoutAppearance) {
+    struct AnnotCase {
+        const char *annot;
+        box want;
+    };
+    const AnnotCase cases[] = {
+        {"<< /Subtype /Square /F 4 /Rect [10 20 30 40] >>", {10, 20, 30, 40}},
+        // Not printed, hidden, links: not on the sheet.
+        {"<< /Subtype /Square /Rect [10 20 30 40] >>", {}},
+        {"<< /Subtype /Square /F 6 /Rect [10 20 30 40] >>", {}},
+        {"<< /Subtype /Link /F 4 /Rect [10 20 30 40] >>", {}},
+        // A highlight's rounded ends reach a quarter of its height out.
+        {"<< /Subtype /Highlight /F 4 /Rect [0 0 1 1] /QuadPoints [100 140 200 140 100 100 200 100] >>",
+         {0, 0, 211, 151}},
+        {"<< /Subtype /Highlight /F 4 /Rect [0 0 1 1] /QuadPoints [100 140 200 140 100 100 200 100]"
+         " /AP << /N 9 0 R >> >>",
+         {0, 0, 1, 1}},
+        {"<< /Subtype /Ink /F 4 /Rect [0 0 1 1] /BS << /W 4 >> /InkList [[50 60 70 80] [90 10]] >>",
+         {0, 0, 94, 84}},
+        {"<< /Subtype /Line /F 4 /Rect [0 0 1 1] /L [300 300 310 320] >>", {0, 0, 311, 321}},
+        // A note is an icon hanging from its rectangle's top-left corner.
+        {"<< /Subtype /Text /F 4 /Rect [170 782 173 785] >>", {170, 761, 194, 785}},
+        // Broken points count for nothing; the page cuts what passes it.
+        {"<< /Subtype /Ink /F 4 /Rect [10 10 20 20] /InkList [[50 (x)] 7] >>", {10, 10, 20, 20}},
+        {"<< /Subtype /Ink /F 4 /Rect [10 10 20 20] /InkList [[-50 -50 900 900]] >>", {0, 0, 600, 800}},
+    };
+    for (const AnnotCase &c : cases) {
+        pdfgen::PdfBuilder b;
+        b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+        b.add(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /MediaBox [0 0 600 800] >>");
+        b.add(3, std::string("<< /Type /Page /Parent 2 0 R /Contents 5 0 R /Annots [") + c.annot + "] >>");
+        b.add_stream(5, "", "q Q", {});
+        b.add_stream(9, "/Subtype /Form /BBox [0 0 1 1]", "0 0 1 1 re f", {});
+        const std::string pdf = b.finish("/Root 1 0 R");
+        sheetlay::doc d{};
+        ASSERT_EQ(sheetlay::doc_load_mem(reinterpret_cast<const unsigned char *>(pdf.data()), pdf.size(), "t", &d),
+                  0)
+            << c.annot;
+        sheetlay::doc_resolver res(&d);
+        ASSERT_EQ(d.pages.count, 1);
+        auto r = sheetlay::content::page_box(&d, res, d.pages.items[0], true);
+        EXPECT_TRUE(r.ok) << c.annot;
+        ASSERT_EQ(r.ink.empty(), c.want.empty()) << c.annot;
+        if (!c.want.empty()) {
+            EXPECT_NEAR(r.ink.x0, c.want.x0, 0.02) << c.annot;
+            EXPECT_NEAR(r.ink.y0, c.want.y0, 0.02) << c.annot;
+            EXPECT_NEAR(r.ink.x1, c.want.x1, 0.02) << c.annot;
+            EXPECT_NEAR(r.ink.y1, c.want.y1, 0.02) << c.annot;
+        }
+        sheetlay::doc_free(&d);
+    }
+    // A blank page whose content stream holds no bytes draws nothing (it is
+    // read, not unreadable), so it does not hold a common box open.
+    pdfgen::PdfBuilder b;
+    b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.add(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /MediaBox [0 0 600 800] >>");
+    b.add(3, "<< /Type /Page /Parent 2 0 R /Contents [5 0 R 6 0 R] >>");
+    b.add_stream(5, "", "", {});
+    b.add_stream(6, "", "", {.flate = true});
+    const std::string pdf = b.finish("/Root 1 0 R");
+    sheetlay::doc d{};
+    ASSERT_EQ(sheetlay::doc_load_mem(reinterpret_cast<const unsigned char *>(pdf.data()), pdf.size(), "t", &d), 0);
+    sheetlay::doc_resolver res(&d);
+    auto r = sheetlay::content::page_box(&d, res, d.pages.items[0], true);
+    EXPECT_TRUE(r.ok);
+    EXPECT_TRUE(r.ink.empty());
+    sheetlay::doc_free(&d);
 }
 
 // Ink of a rendered page: the box of pixels darker than 200, in pixels.

@@ -13,6 +13,7 @@
 #define SHEETLAY_CONTENT_BBOX_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "pdf/object.h"
@@ -34,8 +35,15 @@ struct box {
     void clip(const box &b);  // intersection
 };
 
+// Fonts read once for the pages of one document: a caller that reads many
+// pages keeps one for as long as its resolver lives, so that the fonts the
+// pages share are read once.
+struct font_cache;
+std::shared_ptr<font_cache> make_font_cache();
+
 // Where the interpreter finds objects and the decoded data of streams.
 struct source {
+    font_cache *fonts = nullptr;  // optional: fonts kept beyond one call
     virtual ~source() = default;
     virtual pdf::resolver *objects() = 0;
     // The decoded data of stream object `num`; false when it cannot be read.
@@ -65,7 +73,7 @@ result content_box(const unsigned char *data, size_t len, const pdf::value *reso
 // visible box; with `annotations`, the rectangles of the printable
 // annotations a sheet draws count as ink.
 result page_box(const doc *d, doc_resolver &res, const pageinfo &p, bool annotations,
-                const limits &lim = {});
+                const limits &lim = {}, font_cache *fonts = nullptr);
 
 }  // namespace sheetlay::content
 

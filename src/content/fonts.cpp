@@ -15,10 +15,16 @@ double num(const value *v, pdf::resolver *res, double def) {
     return v && v->is_number() && std::isfinite(v->r) ? v->r : def;
 }
 
-// The vertical extent from a font descriptor: /FontBBox when it has
-// height, else /Ascent and /Descent when they make sense.
+// The vertical extent from a font descriptor: the wider of /FontBBox and
+// /Ascent../Descent, each taken where it makes sense. Neither alone can be
+// trusted to hold every glyph: producers that subset fonts often write a
+// /FontBBox computed from a few glyphs (or none), narrower than the glyphs
+// drawn, while /Ascent and /Descent are the typographic extent the font was
+// designed for, which accents and deep descenders may pass.
 void vertical_extent(const value *desc, pdf::resolver *res, font_info *f) {
     if (!desc || !desc->is_dict()) return;
+    bool have = false;
+    double lo = 0, hi = 0;
     const value *bb = pdf::get_resolved(desc, "FontBBox", res);
     if (bb && bb->is_array() && bb->items.size() == 4) {
         double y0 = num(&bb->items[1], res, 0), y1 = num(&bb->items[3], res, 0);
@@ -27,16 +33,21 @@ void vertical_extent(const value *desc, pdf::resolver *res, font_info *f) {
         const double llx = std::min(x0, x1);
         if (llx < 0 && llx > -1000) f->left = llx / 1000;
         if (y1 - y0 > 1 && y1 - y0 < 1e5) {
-            f->lo = std::min(y0, 0.0) / 1000;
-            f->hi = std::max(y1, 0.0) / 1000;
-            return;
+            lo = std::min(y0, 0.0);
+            hi = std::max(y1, 0.0);
+            have = true;
         }
     }
     const double a = num(pdf::get_resolved(desc, "Ascent", res), res, 0);
     const double d = num(pdf::get_resolved(desc, "Descent", res), res, 0);
     if (a > 0 && a < 1e5 && d <= 0 && d > -1e5) {
-        f->lo = d / 1000;
-        f->hi = a / 1000;
+        lo = have ? std::min(lo, d) : d;
+        hi = have ? std::max(hi, a) : a;
+        have = true;
+    }
+    if (have) {
+        f->lo = lo / 1000;
+        f->hi = hi / 1000;
     }
 }
 
@@ -108,6 +119,8 @@ double font_info::width(uint32_t code) const {
     if (have_simple) return simple.glyph(static_cast<unsigned char>(code));
     return 1000;
 }
+
+std::shared_ptr<font_cache> make_font_cache() { return std::make_shared<font_cache>(); }
 
 font_info read_font(const pdf::value *font, pdf::resolver *res) {
     font_info f;

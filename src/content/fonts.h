@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,11 @@ struct font_info {
 
 // Reads a font dictionary; never fails (a damaged font gets wide guesses).
 font_info read_font(const pdf::value *font, pdf::resolver *res);
+
+// Fonts by object number, kept across pages (see bbox.h).
+struct font_cache {
+    std::map<int32_t, std::unique_ptr<font_info>> by_num;
+};
 
 }  // namespace sheetlay::content
 

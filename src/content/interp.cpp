@@ -189,7 +189,7 @@ const font_info *interp::font(const value *res, const std::string &name) {
     const value *f = res_entry(res, "Font", name, &num);
     if (!f) return nullptr;
     if (num > 0) {
-        auto &slot = fonts_[num];
+        auto &slot = src_.fonts ? src_.fonts->by_num[num] : fonts_[num];
         if (!slot) slot = std::make_unique<font_info>(read_font(f, src_.objects()));
         return slot.get();
     }

@@ -32,8 +32,14 @@ public:
         int32_t len = 0;
         stream_filter sf{};
         const unsigned char *p = doc_stream(d_, e, true, &b, &len, &sf);
-        const bool ok = p && !sf.still_encoded && len >= 0;
+        bool ok = p && !sf.still_encoded && len >= 0;
         if (ok) out->assign(reinterpret_cast<const char *>(p), static_cast<size_t>(len));
+        // A stream with no data at all (a blank page's contents) draws
+        // nothing; it is read, not unreadable.
+        if (!p && e->data_start >= 0 && e->data_end == e->data_start) {
+            out->clear();
+            ok = true;
+        }
         buf_free(&b);
         return ok;
     }
@@ -43,10 +49,66 @@ private:
     doc_resolver &res_;
 };
 
+// Where a viewer draws an annotation that brings no appearance stream of
+// its own: it builds one from the annotation's geometry, which damaged or
+// careless files do not keep inside /Rect. Highlights are drawn over their
+// quadrilaterals with rounded ends reaching out a quarter of the quad's
+// height; ink and polygon strokes follow their points with the border
+// width; a text note shows a fixed icon (about 24 pt square) hanging from
+// the top-left corner of its rectangle.
+void add_generated_appearance(const value *a, pdf::resolver *res, const value *sub, const box &rect,
+                              box *out) {
+    const value *ap = pdf::get_resolved(a, "AP", res);
+    if (ap && ap->is_dict()) return;
+    auto number = [&](const value *v, double *x) {
+        const value *r = pdf::resolve(v, res);
+        if (!r || !r->is_number() || !std::isfinite(r->r)) return false;
+        *x = r->r;
+        return true;
+    };
+    double bw = 1;
+    const value *bs = pdf::get_resolved(a, "BS", res);
+    if (bs && bs->is_dict()) {
+        double w;
+        if (number(bs->get("W"), &w) && w >= 0 && w < 1000) bw = w;
+    }
+    const value *qp = pdf::get_resolved(a, "QuadPoints", res);
+    if (qp && qp->is_array()) {
+        for (size_t k = 0; k + 8 <= qp->items.size() && k < 8 * kMaxAnnots; k += 8) {
+            box q;
+            bool good = true;
+            for (size_t i = 0; i < 8 && good; i += 2) {
+                double x, y;
+                good = number(&qp->items[k + i], &x) && number(&qp->items[k + i + 1], &y);
+                if (good) q.add(x, y);
+            }
+            if (!good || q.empty()) continue;
+            const double grow = std::min(q.x1 - q.x0, q.y1 - q.y0) / 4 + bw;
+            out->add(box{q.x0 - grow, q.y0 - grow, q.x1 + grow, q.y1 + grow});
+        }
+    }
+    const value *lists = pdf::get_resolved(a, "InkList", res);
+    auto add_points = [&](const value *pts) {
+        if (!pts || !pts->is_array()) return;
+        box q;
+        for (size_t i = 0; i + 2 <= pts->items.size() && i < 2 * kMaxAnnots; i += 2) {
+            double x, y;
+            if (number(&pts->items[i], &x) && number(&pts->items[i + 1], &y)) q.add(x, y);
+        }
+        if (!q.empty()) out->add(box{q.x0 - bw, q.y0 - bw, q.x1 + bw, q.y1 + bw});
+    };
+    if (lists && lists->is_array())
+        for (size_t k = 0; k < lists->items.size() && k < kMaxAnnots; ++k)
+            add_points(pdf::resolve(&lists->items[k], res));
+    add_points(pdf::get_resolved(a, "Vertices", res));
+    add_points(pdf::get_resolved(a, "L", res));
+    if (sub && sub->is_name("Text")) out->add(box{rect.x0, rect.y1 - 24, rect.x0 + 24, rect.y1});
+}
+
 }  // namespace
 
 result page_box(const doc *d, doc_resolver &res, const pageinfo &p, bool annotations,
-                const limits &lim) {
+                const limits &lim, font_cache *fonts) {
     box page{std::min(p.x0, p.x1), std::min(p.y0, p.y1), std::max(p.x0, p.x1), std::max(p.y0, p.y1)};
     result whole;
     whole.ok = false;
@@ -57,6 +119,7 @@ result page_box(const doc *d, doc_resolver &res, const pageinfo &p, bool annotat
     if (!resources && p.res_from > 0) resources = pdf::get_resolved(res.get(p.res_from), "Resources", &res);
 
     doc_source src(d, res);
+    src.fonts = fonts;
     std::string data, part;
     const value *contents = pv->get("Contents");
     auto read_part = [&](const value *v) {
@@ -104,6 +167,7 @@ result page_box(const doc *d, doc_resolver &res, const pageinfo &p, bool annotat
                 }
                 if (!good) continue;
                 box b{std::min(v[0], v[2]), std::min(v[1], v[3]), std::max(v[0], v[2]), std::max(v[1], v[3])};
+                add_generated_appearance(a, &res, sub, box(b), &b);
                 b.clip(page);
                 r.ink.add(b);
             }

@@ -17,6 +17,155 @@ bool is_delim(unsigned char c) {
 
 bool is_regular(unsigned char c) { return !is_pdf_ws(c) && !is_delim(c); }
 
+// Fast readers for what text showing is made of: literal and hex strings,
+// and arrays of strings and numbers (TJ). They fill a value in place, so
+// its buffers are reused from operator to operator; anything else (nested
+// arrays, names, dictionaries, damage) is left to the value parser. Both
+// decode strings as that parser does.
+bool read_literal(const unsigned char *t, size_t len, size_t *pos, std::string *s) {
+    size_t p = *pos + 1;  // '('
+    s->clear();
+    int nest = 1;
+    while (p < len) {
+        const unsigned char c = t[p++];
+        if (c == '(') {
+            ++nest;
+        } else if (c == ')') {
+            if (--nest == 0) {
+                *pos = p;
+                return true;
+            }
+        } else if (c == '\r') {
+            if (p < len && t[p] == '\n') ++p;
+            s->push_back('\n');
+            continue;
+        } else if (c == '\\') {
+            if (p >= len) return false;
+            const unsigned char e = t[p++];
+            switch (e) {
+                case 'n': s->push_back('\n'); break;
+                case 'r': s->push_back('\r'); break;
+                case 't': s->push_back('\t'); break;
+                case 'b': s->push_back('\b'); break;
+                case 'f': s->push_back('\f'); break;
+                case '\r':
+                    if (p < len && t[p] == '\n') ++p;
+                    break;
+                case '\n': break;
+                default:
+                    if (e >= '0' && e <= '7') {
+                        int v = e - '0';
+                        for (int k = 0; k < 2 && p < len && t[p] >= '0' && t[p] <= '7'; ++k)
+                            v = v * 8 + (t[p++] - '0');
+                        s->push_back(static_cast<char>(v & 0xFF));
+                    } else {
+                        s->push_back(static_cast<char>(e));
+                    }
+            }
+            continue;
+        }
+        s->push_back(static_cast<char>(c));
+    }
+    return false;
+}
+
+int hex_digit(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool read_hex(const unsigned char *t, size_t len, size_t *pos, std::string *s) {
+    size_t p = *pos + 1;  // '<'
+    s->clear();
+    int hi = -1;
+    while (p < len) {
+        const unsigned char c = t[p++];
+        if (c == '>') {
+            if (hi >= 0) s->push_back(static_cast<char>(hi * 16));
+            *pos = p;
+            return true;
+        }
+        if (is_pdf_ws(c)) continue;
+        const int v = hex_digit(c);
+        if (v < 0) return false;
+        if (hi < 0) {
+            hi = v;
+        } else {
+            s->push_back(static_cast<char>(hi * 16 + v));
+            hi = -1;
+        }
+    }
+    return false;
+}
+
+void set_string(pdf::value *v) {
+    v->k = pdf::kind::string;
+    v->items.clear();
+}
+
+// An array of strings and numbers only; false (nothing consumed) otherwise.
+bool read_text_array(const unsigned char *t, size_t len, size_t *pos, pdf::value *v) {
+    size_t p = *pos + 1;  // '['
+    size_t n = 0;
+    v->k = pdf::kind::array;
+    v->s.clear();
+    while (p < len) {
+        const unsigned char c = t[p];
+        if (is_pdf_ws(c)) {
+            ++p;
+            continue;
+        }
+        if (c == ']') {
+            v->items.resize(n);
+            *pos = p + 1;
+            return true;
+        }
+        if (n == v->items.size()) {
+            if (n >= 1u << 20) return false;
+            v->items.emplace_back();
+        }
+        pdf::value &it = v->items[n];
+        if (c == '(' || (c == '<' && !(p + 1 < len && t[p + 1] == '<'))) {
+            if (!(c == '(' ? read_literal(t, len, &p, &it.s) : read_hex(t, len, &p, &it.s))) return false;
+            set_string(&it);
+            ++n;
+            continue;
+        }
+        if ((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.') {
+            bool neg = false, any = false;
+            double x = 0, scale = 0;
+            while (p < len && (t[p] == '+' || t[p] == '-')) neg = t[p++] == '-' ? !neg : neg;
+            for (; p < len; ++p) {
+                const unsigned char d = t[p];
+                if (d >= '0' && d <= '9') {
+                    any = true;
+                    if (scale == 0) {
+                        x = x * 10 + (d - '0');
+                    } else {
+                        x += (d - '0') * scale;
+                        scale /= 10;
+                    }
+                } else if (d == '.' && scale == 0) {
+                    scale = 0.1;
+                } else {
+                    break;
+                }
+            }
+            if (!any || (p < len && !is_pdf_ws(t[p]) && !is_delim(t[p]))) return false;
+            it.k = pdf::kind::real;
+            it.r = neg ? -x : x;
+            it.s.clear();
+            it.items.clear();
+            ++n;
+            continue;
+        }
+        return false;
+    }
+    return false;
+}
+
 }  // namespace
 
 operand &token_reader::push() {
@@ -104,6 +253,22 @@ bool token_reader::next() {
         if (c == '(' || c == '[' || (c == '<')) {
             operand &o = push();
             o.kind = operand::other;
+            size_t q = pos_;
+            bool fast = false;
+            if (c == '(') {
+                fast = read_literal(t_, len_, &q, &o.v.s);
+                if (fast) set_string(&o.v);
+            } else if (c == '<' && !(pos_ + 1 < len_ && t_[pos_ + 1] == '<')) {
+                fast = read_hex(t_, len_, &q, &o.v.s);
+                if (fast) set_string(&o.v);
+            } else if (c == '[') {
+                fast = read_text_array(t_, len_, &q, &o.v);
+            }
+            if (fast) {
+                *work_ -= static_cast<int64_t>((q - pos_) / 16);
+                pos_ = q;
+                continue;
+            }
             int32_t end = 0;
             if (!pdf::parse_value(t_, static_cast<int32_t>(len_), static_cast<int32_t>(pos_), &o.v,
                                   &end) ||

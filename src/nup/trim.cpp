@@ -53,6 +53,7 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
     // Pages that share their content, resources, annotations and box (a
     // document that repeats its pages) are read once.
     std::map<std::string, content::result> seen_content;
+    const std::shared_ptr<content::font_cache> fonts = content::make_font_cache();
     for (size_t k = 0; k < list.size(); ++k) {
         const pageinfo &p = d->pages.items[list[k]];
         const pdf::value *pv = res.get(p.num);
@@ -74,7 +75,7 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
                 continue;
             }
         }
-        found[k] = content::page_box(d, res, p, annotations);
+        found[k] = content::page_box(d, res, p, annotations, {}, fonts.get());
         if (!key.empty() && key.size() < 4096) seen_content.emplace(key, found[k]);
     }
     if (mode == SHEETLAY_TRIM_EACH) {
