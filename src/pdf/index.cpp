@@ -95,8 +95,17 @@ void scan_objects(doc *d, const kw_positions &endobjs) {
             e.endobj_pos = endobjs.first_at_or_after(e.dict_pos);
         }
     }
-    for (const obj_entry &e : found)
-        if (e.is_stream || e.endobj_pos >= 0) d->obj_store.push_back(e);
+    // The usable headers close up in place and the vector becomes the
+    // index: copying them into a second vector held the index twice at the
+    // largest moment of a big file's load.
+    size_t kept = 0;
+    for (size_t k = 0; k < found.size(); ++k)
+        if (found[k].is_stream || found[k].endobj_pos >= 0) found[kept++] = found[k];
+    found.resize(kept);
+    if (d->obj_store.empty())
+        d->obj_store = std::move(found);
+    else
+        d->obj_store.insert(d->obj_store.end(), found.begin(), found.end());
 }
 
 // Reads the integer value of an object such as "12 0 obj 345 endobj".
