@@ -87,7 +87,9 @@ struct doc_crypt;  // pdf/decrypt.h
 // completed. A doc owns its storage: it cannot be copied, and moving it
 // keeps the views valid (vectors and unique_ptr keep their blocks).
 struct doc {
-    unsigned char *data = nullptr;  // the whole file, not NUL-terminated
+    // The whole file, not NUL-terminated, never written to: `file` below,
+    // or the caller's bytes for a document loaded from memory.
+    const unsigned char *data = nullptr;
     int32_t len = 0;
     int32_t root = 0;       // trailer /Root, or -1
     int32_t encrypted = 0;  // 1 when any trailer holds /Encrypt
@@ -106,7 +108,7 @@ struct doc {
     int32_t max_num = 0;  // largest object number in objs
 
     // Storage behind the views.
-    std::unique_ptr<unsigned char[]> file;  // `data`
+    std::unique_ptr<unsigned char[]> file;  // `data` when read from a file
     std::vector<obj_entry> obj_store;       // `objs.items`; the work list while loading
     std::vector<int32_t> num_index;         // `objs.by_num`
     std::vector<pageinfo> page_store;       // `pages.items`

@@ -95,8 +95,17 @@ void scan_objects(doc *d, const kw_positions &endobjs) {
             e.endobj_pos = endobjs.first_at_or_after(e.dict_pos);
         }
     }
-    for (const obj_entry &e : found)
-        if (e.is_stream || e.endobj_pos >= 0) d->obj_store.push_back(e);
+    // The usable headers close up in place and the vector becomes the
+    // index: copying them into a second vector held the index twice at the
+    // largest moment of a big file's load.
+    size_t kept = 0;
+    for (size_t k = 0; k < found.size(); ++k)
+        if (found[k].is_stream || found[k].endobj_pos >= 0) found[kept++] = found[k];
+    found.resize(kept);
+    if (d->obj_store.empty())
+        d->obj_store = std::move(found);
+    else
+        d->obj_store.insert(d->obj_store.end(), found.begin(), found.end());
 }
 
 // Reads the integer value of an object such as "12 0 obj 345 endobj".
@@ -353,39 +362,46 @@ void find_objects(doc *d, int64_t dict_work) {
 }
 
 void reduce_index(doc *d, const std::vector<char> &is_objstm) {
-    const std::vector<obj_entry> &v = d->obj_store;
+    std::vector<obj_entry> &v = d->obj_store;
     const int32_t count = static_cast<int32_t>(v.size());
     int32_t M = 0;
     for (const obj_entry &e : v)
         if (e.num <= kMaxObjNum && e.num > M) M = e.num;
-    std::vector<int32_t> plain(static_cast<size_t>(M) + 1, -1), member(static_cast<size_t>(M) + 1, -1);
-    std::vector<char> objstm(static_cast<size_t>(count), 0);
-    for (int32_t i = 0; i < count; ++i) {
-        const obj_entry &e = v[i];
-        if (e.num > M || e.num < 0) continue;
-        if (e.in_objstm)
-            member[e.num] = i;
-        else if ((objstm[i] = static_cast<size_t>(i) < is_objstm.size() && is_objstm[static_cast<size_t>(i)]))
-            continue;
-        else
-            plain[e.num] = i;
+    {
+        std::vector<int32_t> plain(static_cast<size_t>(M) + 1, -1), member(static_cast<size_t>(M) + 1, -1);
+        std::vector<char> objstm(static_cast<size_t>(count), 0);
+        for (int32_t i = 0; i < count; ++i) {
+            const obj_entry &e = v[i];
+            if (e.num > M || e.num < 0) continue;
+            if (e.in_objstm)
+                member[e.num] = i;
+            else if ((objstm[i] = static_cast<size_t>(i) < is_objstm.size() && is_objstm[static_cast<size_t>(i)]))
+                continue;
+            else
+                plain[e.num] = i;
+        }
+        // The kept entries close up in place, in their order: the choice of
+        // entry i reads only entry i and the tables of positions, and entry i
+        // moves to a place at or before i, so no entry is overwritten before
+        // it is read. (A second vector would hold the index twice at once,
+        // the largest block of a big file's load.)
+        d->max_num = 0;
+        size_t kept = 0;
+        for (int32_t i = 0; i < count; ++i) {
+            const obj_entry &e = v[i];
+            if (e.num > kMaxObjNum || e.num <= 0) continue;
+            bool keep = e.in_objstm ? (plain[e.num] == -1 && member[e.num] == i)
+                                    : (!objstm[i] && plain[e.num] == i);
+            if (!keep) continue;
+            if (e.num > d->max_num) d->max_num = e.num;
+            v[kept++] = e;
+        }
+        v.resize(kept);
     }
-    std::vector<obj_entry> out;
-    d->max_num = 0;
-    for (int32_t i = 0; i < count; ++i) {
-        const obj_entry &e = v[i];
-        if (e.num > kMaxObjNum || e.num <= 0) continue;
-        bool keep = e.in_objstm ? (plain[e.num] == -1 && member[e.num] == i)
-                                : (!objstm[i] && plain[e.num] == i);
-        if (!keep) continue;
-        out.push_back(e);
-        if (e.num > d->max_num) d->max_num = e.num;
-    }
-    d->obj_store = std::move(out);
     // Look-ups by number go through a table.
     d->num_index.assign(static_cast<size_t>(d->max_num) + 1, -1);
-    for (size_t i = 0; i < d->obj_store.size(); ++i)
-        d->num_index[static_cast<size_t>(d->obj_store[i].num)] = static_cast<int32_t>(i);
+    for (size_t i = 0; i < v.size(); ++i)
+        d->num_index[static_cast<size_t>(v[i].num)] = static_cast<int32_t>(i);
     doc_publish_objects(d);
 }
 

@@ -285,7 +285,7 @@ int doc_load(const char *path, doc *d, const load_options &lo) {
     d->len = static_cast<int32_t>(size);
     d->file = new_image(static_cast<size_t>(size));
     d->data = d->file.get();
-    if (!d->data || std::fread(d->data, 1, static_cast<size_t>(size), f) != static_cast<size_t>(size)) {
+    if (!d->data || std::fread(d->file.get(), 1, static_cast<size_t>(size), f) != static_cast<size_t>(size)) {
         std::fclose(f);
         d->file.reset();
         d->data = nullptr;
@@ -310,13 +310,11 @@ int doc_load_mem(const unsigned char *bytes, size_t n, const char *name, doc *d,
         set_error("input file too large: %s", name);
         return -1;
     }
-    d->file = new_image(n);
-    d->data = d->file.get();
-    if (!d->data) {
-        set_error("read error on %s", name);
-        return -1;
-    }
-    std::memcpy(d->data, bytes, n);
+    // The caller's bytes are read where they stand, for the length of the
+    // call: nothing in loading or writing writes into the file image
+    // (decryption and decoded object streams go to storage of their own),
+    // so a copy would only double the input's memory.
+    d->data = bytes;
     d->len = static_cast<int32_t>(n);
     return run_stages(d, name, lo);
 }
