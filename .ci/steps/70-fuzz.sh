@@ -9,7 +9,7 @@ set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 cd "$repo"
 build="$repo/build-ci-fuzz"
-seconds="${SHEETLAY_FUZZ_SECONDS:-30}"
+seconds="${SHEETLAY_FUZZ_SECONDS:-20}"
 
 export DEBIAN_FRONTEND=noninteractive
 as_root=()
