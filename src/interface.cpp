@@ -109,7 +109,7 @@ int32_t run_options(const char *input_path, const void *input, size_t input_len,
         if (input_path) {
             if (doc_load(input_path, &d, lo) != 0) return 0;
         } else {
-            if (doc_load_mem(static_cast<const unsigned char *>(input), input_len, "input", &d, lo) != 0)
+            if (doc_load_view(static_cast<const unsigned char *>(input), input_len, "input", &d, lo) != 0)
                 return 0;
         }
         loaded = true;
@@ -179,8 +179,8 @@ int32_t run_inputs(const sheetlay_input *inputs, int32_t count, const char *outp
             lo.password = i.password;
             doc &d = docs.emplace_back();
             int r = i.path ? doc_load(i.path, &d, lo)
-                           : doc_load_mem(static_cast<const unsigned char *>(i.data), i.data_len,
-                                          j.name.c_str(), &d, lo);
+                           : doc_load_view(static_cast<const unsigned char *>(i.data), i.data_len,
+                                           j.name.c_str(), &d, lo);
             if (r != 0) {
                 free_all();
                 return 0;

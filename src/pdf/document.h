@@ -23,6 +23,9 @@ namespace sheetlay {
 // One object of the input. Offsets are byte positions in the file image;
 // -1 where not applicable.
 struct obj_entry {
+    // Members: the start of the object's text (first, so that the record
+    // packs into 48 bytes: a big file's index holds one per object).
+    const unsigned char *text;
     int32_t num;
     int32_t hdr_pos;     // first digit of "N G obj"; -1 for members
     int32_t dict_pos;    // '<' that opens the body; -1 when none / member
@@ -30,13 +33,12 @@ struct obj_entry {
     int32_t data_start;  // first byte of stream data; -1 when no stream
     int32_t data_end;    // one past the last byte of stream data
     int32_t endobj_pos;  // the "endobj" keyword; -1 for members
-    int32_t is_stream;
-    int32_t in_objstm;
-    const unsigned char *text;  // members: start of the object's text
-    int32_t text_len;           // members: its length
+    int32_t text_len;    // members: the length of their text
     // The generation from the header (or 0 for members): with the number it
     // selects the key that encrypts the object's strings and stream.
     int32_t gen;
+    uint8_t is_stream;  // 0 or 1
+    uint8_t in_objstm;  // 0 or 1
 };
 
 // The objects of a loaded document, as the output side reads them: a view

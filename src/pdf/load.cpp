@@ -297,8 +297,10 @@ int doc_load(const char *path, doc *d, const load_options &lo) {
     return run_stages(d, path, lo);
 }
 
-int doc_load_mem(const unsigned char *bytes, size_t n, const char *name, doc *d,
-                 const load_options &lo) {
+namespace {
+
+int load_bytes(const unsigned char *bytes, size_t n, const char *name, doc *d, const load_options &lo,
+               bool copy) {
     *d = doc{};
     d->root = -1;
     d->catalog = -1;
@@ -310,13 +312,35 @@ int doc_load_mem(const unsigned char *bytes, size_t n, const char *name, doc *d,
         set_error("input file too large: %s", name);
         return -1;
     }
-    // The caller's bytes are read where they stand, for the length of the
-    // call: nothing in loading or writing writes into the file image
-    // (decryption and decoded object streams go to storage of their own),
-    // so a copy would only double the input's memory.
-    d->data = bytes;
+    if (copy) {
+        d->file = new_image(n);
+        if (!d->file) {
+            set_error("read error on %s", name);
+            return -1;
+        }
+        std::memcpy(d->file.get(), bytes, n);
+        d->data = d->file.get();
+    } else {
+        // Read where they stand: nothing in loading or writing writes into
+        // the file image (decryption and decoded object streams go to
+        // storage of their own), so a copy would only double the input's
+        // memory.
+        d->data = bytes;
+    }
     d->len = static_cast<int32_t>(n);
     return run_stages(d, name, lo);
+}
+
+}  // namespace
+
+int doc_load_mem(const unsigned char *bytes, size_t n, const char *name, doc *d,
+                 const load_options &lo) {
+    return load_bytes(bytes, n, name, d, lo, true);
+}
+
+int doc_load_view(const unsigned char *bytes, size_t n, const char *name, doc *d,
+                  const load_options &lo) {
+    return load_bytes(bytes, n, name, d, lo, false);
 }
 
 }  // namespace sheetlay

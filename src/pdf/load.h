@@ -33,11 +33,16 @@ struct load_options {
 // error text set and nothing owned by *d.
 int doc_load(const char *path, doc *d, const load_options &lo = {});
 
-// Same, from bytes already in memory. They are not copied: *d reads them
-// where they stand, so they must stay in place and unchanged until *d is
-// freed. `name` stands for the path in messages.
+// Same, from bytes already in memory (copied). `name` stands for the path
+// in messages.
 int doc_load_mem(const unsigned char *bytes, size_t n, const char *name, doc *d,
                  const load_options &lo = {});
+
+// Same without the copy: *d reads the bytes where they stand, so they must
+// stay in place and unchanged until *d is freed (the interface's memory
+// calls, whose caller holds its PDF for the length of the call).
+int doc_load_view(const unsigned char *bytes, size_t n, const char *name, doc *d,
+                  const load_options &lo = {});
 
 }  // namespace sheetlay
 
