@@ -175,7 +175,8 @@ SHEETLAY_API void sheetlay_options_init(sheetlay_options *opt);
 SHEETLAY_API int32_t sheetlay_nup(const char *input_path, const char *output_path,
                                   const sheetlay_options *opt, char *err, size_t err_size);
 
-/* The same from a PDF in memory; the output is a block the library allocates
+/* The same from a PDF in memory, read where it stands (the bytes must stay
+ * unchanged until the call returns); the output is a block the library allocates
  * (release it with sheetlay_free). On failure *output is NULL and
  * *output_len 0. Messages name the input "input". */
 SHEETLAY_API int32_t sheetlay_nup_mem(const void *input, size_t input_len, void **output,
