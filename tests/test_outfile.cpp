@@ -221,7 +221,7 @@ TEST(OutFile, FailedCallThroughTheInterfaceKeepsTheOldFile) {
 // below the output) stops
 // the call, in either mode, with the old file intact and nothing left over.
 TEST(OutFile, DiskFullWhileStreamingKeepsTheOldFile) {
-    pdfgen::DocSpec spec;
+    pdfgen::DocSpec plan;
     uint32_t x = 12345;
     for (int i = 0; i < 400; ++i) {
         pdfgen::PageSpec p;
@@ -230,9 +230,9 @@ TEST(OutFile, DiskFullWhileStreamingKeepsTheOldFile) {
             p.content += std::to_string(x % 600) + " " + std::to_string((x >> 10) % 800) + " 3 3 re f\n";
         }
         p.flate = i % 2 == 0;
-        spec.pages.push_back(p);
+        plan.pages.push_back(p);
     }
-    std::string in = testtools::write_temp(pdfgen::make_doc(spec), "of-big");
+    std::string in = testtools::write_temp(pdfgen::make_doc(plan), "of-big");
     for (int32_t mode : {SHEETLAY_COMPRESS_COMPACT, SHEETLAY_COMPRESS_NONE}) {
         SCOPED_TRACE(mode);
         std::string dir = fresh_dir("of-full");
