@@ -316,14 +316,18 @@ bool repairer::run(int32_t max_depth) {
             continue;
         }
         if (is_regular(c)) {
+            // An integer is a number, or the start of a reference when a
+            // "gen R" follows whose "R" ends the token.
+            bool integer = false;
             if (is_digit(c)) {
-                int32_t re = ref_tail(t_, e, len_);
-                bool digits = true;
-                for (int32_t k = s; k < e; ++k) digits = digits && is_digit(t_[k]);
-                // A reference only when its "R" ends the token.
-                if (digits && re > 0 && (re == len_ || !is_regular(t_[re]))) e = re;
+                integer = true;
+                for (int32_t k = s + 1; k < e && integer; ++k) integer = is_digit(t_[k]);
+                if (integer) {
+                    int32_t re = ref_tail(t_, e, len_);
+                    if (re > 0 && (re == len_ || !is_regular(t_[re]))) e = re;
+                }
             }
-            if (!(is_number(t_, s, e) || same(t_, s, e, "true") || same(t_, s, e, "false") ||
+            if (!(integer || is_number(t_, s, e) || same(t_, s, e, "true") || same(t_, s, e, "false") ||
                   same(t_, s, e, "null") || (e > s && t_[e - 1] == 'R' && is_digit(c))))
                 replace(s, e, "null");
             value_done();
