@@ -17,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "error.h"
@@ -180,6 +181,15 @@ int open_encrypted(doc *d, const char *name, const load_options &lo) {
         if (again.status == security::AuthStatus::ok) c->auth = std::move(again);
     }
     c->encrypt_num = encrypt_num;
+    if (lo.lenient) {
+        // Streams may name a crypt filter of /CF in their own chains.
+        c->own_filters = true;
+        for (const security::CryptFilterInfo &f : info.filters) {
+            security::CryptMethod m;
+            std::string why;
+            if (security::filter_method(f, info.v, &m, &why)) c->named.emplace_back(f.name, m);
+        }
+    }
     switch (c->auth.status) {
         case security::AuthStatus::ok:
             d->crypt = std::move(c);
