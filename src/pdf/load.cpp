@@ -218,7 +218,7 @@ int load_stages(doc *d, const char *name, const load_options &lo) {
     if (d->encrypted && lo.allow_encrypted && open_encrypted(d, name, lo) != 0) return -1;
     std::vector<char> objstm;
     dict_budget budget{4 * dict_work};
-    expand_object_streams(d, budget, objstm);
+    expand_object_streams(d, budget, objstm, lo.lenient);
     reduce_index(d, objstm);
     if (d->objs.count == 0) {
         set_error("no PDF objects found — not a PDF: %s", name);
