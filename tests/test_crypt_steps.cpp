@@ -82,8 +82,9 @@ TEST(CryptStep, TakenOutOfTheChain) {
 // What a made-up revision-6 file is built from: the /Encrypt entries qpdf
 // wrote for the user password "user", and the file key they lock.
 struct R6Lock {
-    std::string entries;  // /O /U /OE /UE /Perms /P as hexadecimal strings
-    std::string key;      // 32 bytes
+    std::vector<std::pair<std::string, std::string>> strings;  // /O /U /OE /UE /Perms as hexadecimal strings
+    std::string p;                                             // /P
+    std::string key;                                           // 32 bytes
 };
 
 bool r6_lock(R6Lock *lock) {
@@ -112,11 +113,11 @@ bool r6_lock(R6Lock *lock) {
                 ok = false;
                 break;
             }
-            lock->entries += std::string(" /") + k + " <" +
-                             pdfsyntax::hex(reinterpret_cast<const uint8_t *>(s->s.data()), s->s.size()) + ">";
+            lock->strings.emplace_back(
+                k, "<" + pdfsyntax::hex(reinterpret_cast<const uint8_t *>(s->s.data()), s->s.size()) + ">");
         }
         const sheetlay::pdf::value *p = ok ? v.get("P") : nullptr;
-        if (p) lock->entries += " /P " + std::to_string(p->i);
+        if (p) lock->p = std::to_string(p->i);
         ok = ok && p && lock->key.size() == 32;
     }
     sheetlay::doc_free(&d);
@@ -157,7 +158,7 @@ struct Shape {
     const char *name;
     bool stmf_std, strf_std;  // /StmF, /StrF: /StdCF, else /Identity
     store content, form;
-    bool cf_ref;        // /CF (and /Length) written as references
+    bool cf_ref;        // /CF, /Length, /O and /U written as references
     bool encrypt_first; // the /Encrypt object written before the rest
 };
 
@@ -196,7 +197,23 @@ std::string make_file(const Shape &s, const R6Lock *lock) {
     std::string cf = "<< /StdCF << /CFM /AESV3 /AuthEvent /DocOpen /Length 32 >> /Plain << /CFM /None >> >>";
     std::string enc = "<< /Filter /Standard /V 5 /R 6 /Length " + std::string(s.cf_ref ? "9 0 R" : "256") +
                       " /CF " + (s.cf_ref ? "8 0 R" : cf) + " /StmF /" + (s.stmf_std ? "StdCF" : "Identity") +
-                      " /StrF /" + (s.strf_std ? "StdCF" : "Identity") + (lock ? lock->entries : "") + " >>";
+                      " /StrF /" + (s.strf_std ? "StdCF" : "Identity");
+    // With cf_ref, /O and /U stand in objects 10 and 11: strings that are
+    // part of the encryption dictionary, never decrypted.
+    std::vector<std::pair<int, std::string>> apart;
+    if (lock) {
+        enc += " /P " + lock->p;
+        for (const auto &[k, v] : lock->strings) {
+            if (s.cf_ref && (k == "O" || k == "U")) {
+                int num = k == "O" ? 10 : 11;
+                enc += " /" + k + " " + std::to_string(num) + " 0 R";
+                apart.emplace_back(num, v);
+            } else {
+                enc += " /" + k + " " + v;
+            }
+        }
+    }
+    enc += " >>";
     auto add_encrypt = [&] {
         if (!lock) return;
         b.add(7, enc);
@@ -204,6 +221,7 @@ std::string make_file(const Shape &s, const R6Lock *lock) {
             b.add(8, cf);
             b.add(9, "256");
         }
+        for (const auto &[num, text] : apart) b.add(num, text);
     };
     if (s.encrypt_first) add_encrypt();
     b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");

@@ -97,7 +97,8 @@ void decrypt_bytes(const doc_crypt &c, const obj_entry *e, std::string *s) {
 
 }  // namespace
 
-bool read_encrypt_info(const doc *d, security::EncryptInfo *info, int32_t *encrypt_num) {
+bool read_encrypt_info(const doc *d, security::EncryptInfo *info, int32_t *encrypt_num,
+                       std::vector<int32_t> *reached) {
     *encrypt_num = -1;
     if (d->encrypt_trailer < 0 || d->encrypt_trailer >= d->len) return false;
     pdf::value trailer;
@@ -136,21 +137,45 @@ bool read_encrypt_info(const doc *d, security::EncryptInfo *info, int32_t *encry
         }
     }
     // The /ID strings are never encrypted; a reference to them is followed.
-    const pdf::value *id = follow(d, trailer.get("ID"), &h3);
+    const pdf::value *idv = trailer.get("ID");
+    const pdf::value *id = follow(d, idv, &h3);
     if (id && id->is_array() && id->size() > 0) info->id0 = str_of(id->at(0));
+    if (reached) {
+        auto note = [reached](const pdf::value *v) {
+            if (v && v->is_ref() && v->i > 0 && v->i <= INT32_MAX) reached->push_back(static_cast<int32_t>(v->i));
+        };
+        note(idv);
+        for (const char *k : {"Filter", "V", "R", "Length", "P", "O", "U", "OE", "UE", "Perms",
+                              "EncryptMetadata", "CF", "StmF", "StrF", "EFF"})
+            note(enc->get(k));
+        if (cf && cf->is_dict())
+            for (const pdf::dict_entry &de : cf->entries) note(&de.val);
+    }
     return true;
 }
 
+namespace {
+
+// The /Encrypt dictionary and what it reaches are read as written.
+bool part_of_encrypt(const doc_crypt *c, int32_t num) {
+    if (num == c->encrypt_num) return true;
+    for (int32_t n : c->plain_objects)
+        if (n == num) return true;
+    return false;
+}
+
+}  // namespace
+
 bool strings_encrypted(const doc *d, const obj_entry *e) {
     const doc_crypt *c = d->crypt.get();
-    return c && e && !e->in_objstm && e->num != c->encrypt_num &&
-           c->auth.strings != security::CryptMethod::identity;
+    return c && e && !e->in_objstm && c->auth.strings != security::CryptMethod::identity &&
+           !part_of_encrypt(c, e->num);
 }
 
 security::CryptMethod stream_method(const doc *d, const obj_entry *e) {
     const security::CryptMethod none = security::CryptMethod::identity;
     const doc_crypt *c = d ? d->crypt.get() : nullptr;
-    if (!c || !e || !e->is_stream || e->in_objstm || e->num == c->encrypt_num) return none;
+    if (!c || !e || !e->is_stream || e->in_objstm || part_of_encrypt(c, e->num)) return none;
     // Without crypt filters of their own, streams of a file whose default
     // is identity are all plain.
     if (c->auth.streams == none && (!c->own_filters || c->named.empty())) return none;

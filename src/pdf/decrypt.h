@@ -34,13 +34,18 @@ struct doc_crypt {
     // told apart and the chain is carried as written).
     bool own_filters = false;
     std::vector<std::pair<std::string, security::CryptMethod>> named;  // /CF entries usable here
+    // Objects the /Encrypt dictionary reaches by reference: never decrypted.
+    std::vector<int32_t> plain_objects;
 };
 
 // Reads the /Encrypt dictionary of the trailer at d->encrypt_trailer (a
 // dictionary, or a reference resolved through d->obj_store) and the first
 // /ID string into *info. False when the trailer or the dictionary cannot
 // be read; *encrypt_num receives the referenced object's number or -1.
-bool read_encrypt_info(const doc *d, security::EncryptInfo *info, int32_t *encrypt_num);
+// `reached`, when given, receives the objects the dictionary's entries (and
+// /CF's, and /ID) name by reference: read as written, like the dictionary.
+bool read_encrypt_info(const doc *d, security::EncryptInfo *info, int32_t *encrypt_num,
+                       std::vector<int32_t> *reached = nullptr);
 
 // Whether the strings written in the object's text (body, or a stream's
 // dictionary) are encrypted.

@@ -164,7 +164,8 @@ std::unique_ptr<unsigned char[]> new_image(size_t n) {
 int open_encrypted(doc *d, const char *name, const load_options &lo) {
     security::EncryptInfo info;
     int32_t encrypt_num = -1;
-    if (!read_encrypt_info(d, &info, &encrypt_num)) {
+    std::vector<int32_t> reached;
+    if (!read_encrypt_info(d, &info, &encrypt_num, &reached)) {
         set_error("unsupported encryption in %s (%s)", name, "unreadable /Encrypt dictionary");
         return -1;
     }
@@ -181,6 +182,7 @@ int open_encrypted(doc *d, const char *name, const load_options &lo) {
         if (again.status == security::AuthStatus::ok) c->auth = std::move(again);
     }
     c->encrypt_num = encrypt_num;
+    c->plain_objects = std::move(reached);
     if (lo.lenient) {
         // Streams may name a crypt filter of /CF in their own chains.
         c->own_filters = true;
