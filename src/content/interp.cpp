@@ -317,14 +317,20 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
     auto stroke_box = [&] {
         const mat &m = gs.ctm;
         const double hw = std::fabs(gs.lw) / 2;
-        const double ex = hw * std::hypot(m.a, m.c), ey = hw * std::hypot(m.b, m.d);
+        // The square root of the sum of squares, hypot (several times
+        // slower) only where the squares overflow.
+        auto norm = [](double x, double y) {
+            const double n = std::sqrt(x * x + y * y);
+            return std::isfinite(n) ? n : std::hypot(x, y);
+        };
+        const double ex = hw * norm(m.a, m.c), ey = hw * norm(m.b, m.d);
         box b = pbox;
         if (b.empty()) return b;
         b.x0 -= ex;
         b.x1 += ex;
         b.y0 -= ey;
         b.y1 += ey;
-        const double rd = hw * std::max(std::hypot(m.a, m.b), std::hypot(m.c, m.d));
+        const double rd = hw * std::max(norm(m.a, m.b), norm(m.c, m.d));
         if (!(rd > 0)) return b;
         auto join = [&](pt v, pt in, pt outd) {
             if (gs.lj != 0) return;
