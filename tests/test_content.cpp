@@ -43,6 +43,8 @@ const char *kResources =
     "       /FontDescriptor << /FontBBox [0 -50 500 400] /Ascent 900 /Descent -250 >> >>"
     "  /F6 << /Subtype /TrueType /FirstChar 65 /Widths [500]"
     "       /FontDescriptor << /FontBBox [-100 -300 500 950] /Ascent 700 /Descent -200 >> >>"
+    "  /F7 << /Subtype /Type1 /BaseFont /Helvetica /Encoding << /Differences [65 /W /i /Euro /nosuch] >> >>"
+    "  /F8 << /Subtype /Type1 /BaseFont /Symbol /Encoding << /Differences [65 /W] >> >>"
     "  /F4 << /Subtype /Type3 /FontMatrix [0.001 0 0 0.001 0 0] /CharProcs << /a 20 0 R >>"
     "       /Encoding << /Differences [97 /a] >> /FirstChar 97 /Widths [1000] >> >>"
     " /XObject << /Im1 5 0 R /Fm1 10 0 R /Fm2 11 0 R /Loop 12 0 R /Chain 13 0 R /Bad 14 0 R >>"
@@ -170,6 +172,15 @@ TEST(ContentBox, Text) {
         // (a subset font's box may be narrower than its glyphs).
         {"BT /F5 10 Tf (A) Tj ET", true, {0, -2.5, 5, 9}},
         {"BT /F6 10 Tf (A) Tj ET", true, {-1, -3, 5, 9.5}},
+        // A standard font's /Differences: each code measures the glyph it
+        // names (W 944, i 222, Euro 556; a name WinAnsi lacks: a full em),
+        // codes it leaves alone keep theirs (B 667); Symbol keeps its table.
+        {"BT /F7 10 Tf (A) Tj ET", true, {0, -3, 9.44, 10}},
+        {"BT /F7 10 Tf (B) Tj ET", true, {0, -3, 2.22, 10}},
+        {"BT /F7 10 Tf (C) Tj ET", true, {0, -3, 5.56, 10}},
+        {"BT /F7 10 Tf (D) Tj ET", true, {0, -3, 10, 10}},
+        {"BT /F7 10 Tf (E) Tj ET", true, {0, -3, 6.67, 10}},
+        {"BT /F8 10 Tf (A) Tj ET", true, {0, -3, 7.22, 10}},
         {"1 g BT /F1 10 Tf (A) Tj ET", true, kNone},
         {"BT /F1 10 Tf 0 1 -1 0 50 0 Tm (A) Tj ET", true, {42, 0, 52, 5}},  // turned text
     };
