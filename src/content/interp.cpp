@@ -138,7 +138,8 @@ double bez(double p0, double p1, double p2, double p3, double t) {
 }
 
 pt unit(pt v) {
-    const double l = std::hypot(v.x, v.y);
+    double l = std::sqrt(v.x * v.x + v.y * v.y);  // hypot only where the squares overflow
+    if (!std::isfinite(l)) l = std::hypot(v.x, v.y);
     if (!(l > 1e-12)) return {0, 0};
     return {v.x / l, v.y / l};
 }
