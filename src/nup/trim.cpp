@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "content/bbox.h"
+#include "pdf/lexer.h"
 #include "pdf/resolve.h"
 #include "sheetlay.h"
 
@@ -83,10 +84,30 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
         doc_resolver &res = res0;
         // Pages that share their content, resources, annotations and box (a
         // document that repeats its pages) are read once.
-        std::map<std::string, size_t> seen_content;
+        std::map<std::string, size_t> seen_content, seen_text;
         int64_t load[kWorkers] = {};
         for (size_t k = 0; k < list.size(); ++k) {
             const pageinfo &p = d->pages.items[list[k]];
+            twin[k] = k;
+            // First by the page object's own text: pages written alike (a
+            // document made of copies of another) are found without being
+            // parsed. Not in encrypted files, whose strings decrypt by
+            // object number.
+            const std::string box = std::to_string(p.res_from) + '|' + std::to_string(p.x0) + ' ' +
+                                    std::to_string(p.y0) + ' ' + std::to_string(p.x1) + ' ' + std::to_string(p.y1);
+            const obj_entry *e = d->crypt ? nullptr : objvec_find(&d->objs, p.num);
+            const unsigned char *body = nullptr;
+            int32_t body_len = 0;
+            if (e && !e->is_stream && obj_body(d->data, d->len, e, &body, &body_len) && body_len > 0 &&
+                body_len < 4096) {
+                std::string text(reinterpret_cast<const char *>(body), static_cast<size_t>(body_len));
+                text += '|' + box;
+                auto it = seen_text.emplace(std::move(text), k);
+                if (!it.second) {
+                    twin[k] = it.first->second;
+                    continue;
+                }
+            }
             const pdf::value *pv = res.get(p.num);
             std::string key;
             if (pv && pv->is_dict()) {
@@ -95,10 +116,8 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
                     key += v ? pdf::to_text(*v) : std::string("-");
                     key += '|';
                 }
-                key += std::to_string(p.res_from) + '|' + std::to_string(p.x0) + ' ' + std::to_string(p.y0) +
-                       ' ' + std::to_string(p.x1) + ' ' + std::to_string(p.y1);
+                key += box;
             }
-            twin[k] = k;
             // Keys from short dictionaries only: a long direct value is read as it is.
             if (!key.empty() && key.size() < 4096) {
                 auto it = seen_content.emplace(key, k);
