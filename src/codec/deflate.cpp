@@ -282,16 +282,41 @@ void Encoder::fast(const unsigned char *base, size_t n, bool last) {
     // bytes go out as literals.
     const unsigned char *const limit = n >= 8 ? end - 7 : base;
     const unsigned char *block = base;  // first input byte of the open block
+    // The block's sequences and counts are kept in locals while it fills
+    // (the compiler would otherwise load and store them for every match);
+    // the block covers [block, anchor) when it is written.
     SeqBlock &blk = seqs_;
+    Seq *sq = blk.seq, *const sq_end = blk.seq + blk.capacity;
+    uint32_t *const lf = blk.litlen_freq, *const lf2 = blk.lit_freq2, *const df = blk.dist_freq;
     auto flush_seqs = [&](bool final) {
+        blk.count = static_cast<size_t>(sq - blk.seq);
+        blk.raw_len = static_cast<size_t>(anchor - block);
         write_block(blk, block, final, bits_, scratch_, sink_);
         adler_ = deflate_adler32(adler_, block, blk.raw_len);
-        block += blk.raw_len;
+        block = anchor;
         blk.clear();
+        sq = blk.seq;
     };
+    // The literals [anchor, ip), then a match unless dist is 0.
     auto add = [&](unsigned len, unsigned dist) {
-        if (blk.count == blk.capacity) flush_seqs(false);
-        blk.add(static_cast<size_t>(ip - anchor), anchor, len, dist);
+        if (sq == sq_end) flush_seqs(false);
+        const size_t k = static_cast<size_t>(ip - anchor);
+        if (k) {
+            size_t i = 0;
+            for (; i + 2 <= k; i += 2) {
+                ++lf[anchor[i]];
+                ++lf2[anchor[i + 1]];
+            }
+            if (i < k) ++lf[anchor[i]];
+        }
+        unsigned dc = 0;
+        if (dist) {
+            dc = dist_code_of(dist - 1);
+            ++lf[257 + kLenCode[len - kMinMatch]];
+            ++df[dc];
+        }
+        *sq++ = Seq{static_cast<uint32_t>(k), static_cast<uint8_t>(len - kMinMatch), static_cast<uint8_t>(dc),
+                    static_cast<uint16_t>(dist)};
     };
     for (;;) {
         const unsigned char *stop =
@@ -352,6 +377,7 @@ void Encoder::fast(const unsigned char *base, size_t n, bool last) {
     }
     ip = end;
     if (ip > anchor) add(0, 0);
+    anchor = end;
     flush_seqs(last);
 }
 

@@ -76,15 +76,6 @@ struct BlockCounts {
     // of waiting on one. The block coder adds the two.
     uint32_t lit_freq2[256] = {};
 
-    void count_literals(const unsigned char *p, size_t k) {
-        size_t i = 0;
-        for (; i + 2 <= k; i += 2) {
-            ++litlen_freq[p[i]];
-            ++lit_freq2[p[i + 1]];
-        }
-        if (i < k) ++litlen_freq[p[i]];
-        raw_len += k;
-    }
     void count_match(unsigned len, unsigned dist) {
         ++litlen_freq[257 + kLenCode[len - kMinMatch]];
         ++dist_freq[dist_code(dist)];
@@ -152,19 +143,6 @@ struct SeqBlock : BlockCounts {
     size_t capacity = 0;
     size_t count = 0;
 
-    // `lits` literals from p, then a match unless dist is 0.
-    void add(size_t lits, const unsigned char *p, unsigned len, unsigned dist) {
-        if (lits) count_literals(p, lits);
-        unsigned dc = 0;
-        if (dist) {
-            dc = dist_code_of(dist - 1);
-            ++litlen_freq[257 + kLenCode[len - kMinMatch]];
-            ++dist_freq[dc];
-            raw_len += len;
-        }
-        seq[count++] = Seq{static_cast<uint32_t>(lits), static_cast<uint8_t>(len - kMinMatch),
-                           static_cast<uint8_t>(dc), static_cast<uint16_t>(dist)};
-    }
     void clear() {
         count = 0;
         clear_counts();
