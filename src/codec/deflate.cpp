@@ -7,8 +7,9 @@
 // matches stay inside them (content streams never come near that size).
 //
 // Match finding, by level:
-//   1     one probe of a table keyed on 4 bytes, greedy, and larger steps
+//   1     one probe of a table keyed on 6 bytes, greedy, and larger steps
 //         through data where nothing matches (already compressed images);
+//         its symbols are sequences (a literal run, then a match);
 //   2-3   hash chains, greedy;
 //   4-9   hash chains, lazy: a match is kept only if the next position does
 //         not start a longer one. "good" shortens the next search once a
@@ -30,8 +31,9 @@
 // A 3-byte match farther than 4096 bytes back is dropped: its length and
 // distance codes cost about as much as three literals.
 //
-// Symbols go into blocks of a bounded number of symbols; deflate_blocks.cpp
-// writes each as the cheapest of stored, fixed and dynamic.
+// Symbols go into blocks of a bounded number of symbols (level 1: of
+// sequences, and of input bytes); deflate_blocks.cpp writes each as the
+// cheapest of stored, fixed and dynamic.
 #include "deflate.h"
 
 #include <algorithm>
