@@ -301,7 +301,8 @@ uint64_t data_bits(const uint32_t *lfreq, const uint32_t *dfreq, const uint8_t *
 // and nearly all in data that hardly compresses, take a short path without
 // the distance lookups; a match goes out as one put of at most 20 + 28 bits,
 // which fits beside the 0-7 bits the accumulator holds after a flush.
-void write_symbols(Bits &b, const SymbolBlock &blk, const Code &lit, const Code &dist) {
+void write_symbols(Bits &out, const SymbolBlock &blk, const Code &lit, const Code &dist) {
+    Bits b = out;  // in locals, as in write_seqs below
     // Literals index the code table directly; the 256 match lengths get
     // their table entries (code and extra bits) filled only where some
     // match of this block has that length.
@@ -344,12 +345,18 @@ void write_symbols(Bits &b, const SymbolBlock &blk, const Code &lit, const Code 
     b.flush();
     b.put(lit.codes[kEndOfBlock], lit.lens[kEndOfBlock]);
     b.flush();
+    out = b;
 }
 
 // The fast level's blocks: each literal run goes out three codes (at most
 // 45 bits) between stores, then its match as in write_symbols. Code and
 // length share one table entry: the length in the top byte.
-void write_seqs(Bits &b, const SeqBlock &blk, const unsigned char *raw, const Code &lit, const Code &dist) {
+void write_seqs(Bits &out, const SeqBlock &blk, const unsigned char *raw, const Code &lit, const Code &dist) {
+    // A copy in locals: stores of output bytes could alias `out` and the
+    // block as far as the compiler knows, which would send every put and
+    // every sequence through memory.
+    Bits b = out;
+    const Seq *const seqs = blk.seq;
     uint32_t ltab[256], mtab[256];
     for (unsigned v = 0; v < 256; ++v) ltab[v] = lit.codes[v] | uint32_t{lit.lens[v]} << 24;
     for (unsigned lc = 0; lc < 29; ++lc) {
@@ -369,7 +376,7 @@ void write_seqs(Bits &b, const SeqBlock &blk, const unsigned char *raw, const Co
     auto put_lit = [&](unsigned char c) { b.put(ltab[c] & 0xffffff, ltab[c] >> 24); };
     const unsigned char *p = raw;
     for (size_t i = 0, n = blk.count; i < n; ++i) {
-        const Seq s = blk.seq[i];
+        const Seq s = seqs[i];
         if (s.lits) {
             const unsigned char *e = p + s.lits;
             for (; e - p >= 3; p += 3) {
@@ -392,6 +399,7 @@ void write_seqs(Bits &b, const SeqBlock &blk, const unsigned char *raw, const Co
     }
     b.put(lit.codes[kEndOfBlock], lit.lens[kEndOfBlock]);
     b.flush_short();
+    out = b;
 }
 
 }  // namespace
