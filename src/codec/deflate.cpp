@@ -7,8 +7,9 @@
 // matches stay inside them (content streams never come near that size).
 //
 // Match finding, by level:
-//   1     one probe of a table keyed on 4 bytes, greedy, and larger steps
+//   1     one probe of a table keyed on 6 bytes, greedy, and larger steps
 //         through data where nothing matches (already compressed images);
+//         its symbols are sequences (a literal run, then a match);
 //   2-3   hash chains, greedy;
 //   4-9   hash chains, lazy: a match is kept only if the next position does
 //         not start a longer one. "good" shortens the next search once a
@@ -30,8 +31,9 @@
 // A 3-byte match farther than 4096 bytes back is dropped: its length and
 // distance codes cost about as much as three literals.
 //
-// Symbols go into blocks of a bounded number of symbols; deflate_blocks.cpp
-// writes each as the cheapest of stored, fixed and dynamic.
+// Symbols go into blocks of a bounded number of symbols (level 1: of
+// sequences, and of input bytes); deflate_blocks.cpp writes each as the
+// cheapest of stored, fixed and dynamic.
 #include "deflate.h"
 
 #include <algorithm>
@@ -50,6 +52,8 @@ constexpr size_t kBlockSymbols = size_t{1} << 15;
 constexpr size_t kSegment = size_t{1} << 30;
 constexpr uint32_t kBias = kMaxDist + 1;  // stored position = position + kBias; 0 = empty
 constexpr unsigned kTooFar = 4096;
+constexpr size_t kFastBlockBytes = size_t{1} << 17;
+constexpr size_t kFastBlockSeqs = size_t{1} << 14;
 
 uint32_t load32(const unsigned char *p) {
     uint32_t v;
@@ -118,6 +122,16 @@ struct Tables {
     size_t n32[4] = {};
     std::unique_ptr<uint16_t[]> u16;  // prev
     size_t n16 = 0;
+    std::unique_ptr<Seq[]> seq;  // level 1's sequences
+    size_t nseq = 0;
+
+    Seq *get_seq(size_t n) {
+        if (nseq < n) {
+            seq.reset(new Seq[n]);
+            nseq = n;
+        }
+        return seq.get();
+    }
 
     uint32_t *get32(int k, size_t n, bool zero) {
         if (n32[k] < n) {
@@ -169,10 +183,17 @@ private:
 
 class Encoder {
 public:
-    explicit Encoder(const ByteSink &sink, size_t total, Tables &tables) : sink_(sink), tables_(tables) {
-        size_t cap = std::min(kBlockSymbols, total + 1);
-        blk_.sym = tables_.get32(0, cap, false);
-        blk_.capacity = cap;
+    Encoder(const ByteSink &sink, size_t total, int level, Tables &tables) : sink_(sink), tables_(tables) {
+        if (level == 1) {
+            // A sequence holds a match of at least four bytes, or ends a run.
+            size_t cap = std::min(kFastBlockSeqs, total / 4 + 2);
+            seqs_.seq = tables_.get_seq(cap);
+            seqs_.capacity = cap;
+        } else {
+            size_t cap = std::min(kBlockSymbols, total + 1);
+            blk_.sym = tables_.get32(0, cap, false);
+            blk_.capacity = cap;
+        }
     }
 
     void run(const unsigned char *src, size_t len, int level) {
@@ -185,13 +206,17 @@ public:
                 write_stored(src + off, n, off + n == len, bits_, scratch_, sink_);
                 off += n;
             } while (off < len);
+        } else if (level == 1) {
+            size_t off = 0;
+            do {
+                size_t n = std::min(len - off, kSegment);
+                fast(src + off, n, off + n == len);
+                off += n;
+            } while (off < len);
         } else {
             for (size_t off = 0; off < len; off += kSegment) {
                 size_t n = std::min(len - off, kSegment);
-                if (level == 1)
-                    fast(src + off, n);
-                else
-                    chains(src + off, n, kParams[level]);
+                chains(src + off, n, kParams[level]);
             }
             flush(true);
         }
@@ -226,57 +251,136 @@ private:
         blk_.match(len, dist);
     }
 
-    void fast(const unsigned char *base, size_t n);
+    void fast(const unsigned char *base, size_t n, bool last);
     void chains(const unsigned char *base, size_t n, const Params &p);
 
     ByteSink sink_;
     Tables &tables_;
     SymbolBlock blk_;
+    SeqBlock seqs_;
     BitState bits_;
     Scratch scratch_;
     const unsigned char *raw_ = nullptr;  // first input byte of the open block
     uint32_t adler_ = 1;
 };
 
-// Level 1: one table slot per 4-byte hash, holding the last position seen.
-void Encoder::fast(const unsigned char *base, size_t n) {
+// Level 1: one table slot per hash of six bytes, holding the last position
+// seen, greedy, and sequences (a literal run, then a match) instead of
+// single symbols. Keying on six bytes although a match needs only four
+// passes over the short repeats of page content (" Td (", "0 0 ") whose
+// last occurrence seldom continues, for the last place where six agree,
+// which usually goes on further: fewer and longer matches, faster and
+// smaller. A block ends after kFastBlockBytes of input or when its
+// sequences fill the buffer; a run of literals is cut there too, so that
+// a block of data that does not compress stays bounded.
+void Encoder::fast(const unsigned char *base, size_t n, bool last) {
     const unsigned bits = table_bits(n, 8, 14);
     uint32_t *const table = tables_.get32(1, size_t{1} << bits, true);
-    auto hash = [bits](uint32_t v) { return (v * 2654435761u) >> (32 - bits); };
+    auto hash = [bits](const unsigned char *q) {
+        return static_cast<uint32_t>(((load64(q) << 16) * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+    };
     const unsigned char *ip = base, *anchor = base, *const end = base + n;
-    // Positions before `limit` have four readable bytes.
-    const unsigned char *const limit = n >= 4 ? end - 3 : base;
-    unsigned misses = 0;
-    while (ip < limit) {
-        uint32_t cur = load32(ip);
-        uint32_t &slot = table[hash(cur)];
-        uint32_t pos = static_cast<uint32_t>(ip - base) + kBias, cand = slot;
-        slot = pos;
-        if (pos - cand <= kMaxDist && load32(base + (cand - kBias)) == cur) {
+    // Positions before `limit` have eight readable bytes; the last seven
+    // bytes go out as literals.
+    const unsigned char *const limit = n >= 8 ? end - 7 : base;
+    const unsigned char *block = base;  // first input byte of the open block
+    // The block's sequences and counts are kept in locals while it fills
+    // (the compiler would otherwise load and store them for every match);
+    // the block covers [block, anchor) when it is written.
+    SeqBlock &blk = seqs_;
+    Seq *sq = blk.seq, *const sq_end = blk.seq + blk.capacity;
+    uint32_t *const lf = blk.litlen_freq, *const lf2 = blk.lit_freq2, *const df = blk.dist_freq;
+    auto flush_seqs = [&](bool final) {
+        blk.count = static_cast<size_t>(sq - blk.seq);
+        blk.raw_len = static_cast<size_t>(anchor - block);
+        write_block(blk, block, final, bits_, scratch_, sink_);
+        adler_ = deflate_adler32(adler_, block, blk.raw_len);
+        block = anchor;
+        blk.clear();
+        sq = blk.seq;
+    };
+    // The literals [anchor, ip), then a match unless dist is 0.
+    auto add = [&](unsigned len, unsigned dist) {
+        if (sq == sq_end) flush_seqs(false);
+        const size_t k = static_cast<size_t>(ip - anchor);
+        if (k) {
+            size_t i = 0;
+            for (; i + 2 <= k; i += 2) {
+                ++lf[anchor[i]];
+                ++lf2[anchor[i + 1]];
+            }
+            if (i < k) ++lf[anchor[i]];
+        }
+        unsigned dc = 0;
+        if (dist) {
+            dc = dist_code_of(dist - 1);
+            ++lf[257 + kLenCode[len - kMinMatch]];
+            ++df[dc];
+        }
+        *sq++ = Seq{static_cast<uint32_t>(k), static_cast<uint8_t>(len - kMinMatch), static_cast<uint8_t>(dc),
+                    static_cast<uint16_t>(dist)};
+    };
+    for (;;) {
+        const unsigned char *stop =
+            limit - block > static_cast<ptrdiff_t>(kFastBlockBytes) ? block + kFastBlockBytes : limit;
+        if (ip >= stop) {
+            if (ip >= limit) break;
+            // The block is full (matches can run past its nominal end).
+            if (ip > anchor) {
+                add(0, 0);
+                anchor = ip;
+            }
+            flush_seqs(false);
+            continue;
+        }
+        unsigned misses = 0;
+        while (ip < stop) {
+            uint32_t cur = load32(ip);
+            uint32_t &slot = table[hash(ip)];
+            uint32_t pos = static_cast<uint32_t>(ip - base) + kBias, cand = slot;
+            slot = pos;
+            if (pos - cand > kMaxDist || load32(base + (cand - kBias)) != cur) {
+                // Through data that does not compress (image samples), the
+                // step grows with every 32 misses in a row.
+                size_t step = 1 + (misses++ >> 5);
+                ip = static_cast<size_t>(stop - ip) > step ? ip + step : stop;
+                continue;
+            }
             const unsigned char *m = base + (cand - kBias);
-            unsigned max = static_cast<unsigned>(std::min<size_t>(kMaxMatch, static_cast<size_t>(end - ip)));
-            unsigned len = 4 + match_length(ip + 4, m + 4, max - 4);
+            unsigned len;
+            if (end - ip >= 12) {
+                // Most matches end within the next eight bytes.
+                uint64_t x = load64(ip + 4) ^ load64(m + 4);
+                if (x != 0 && std::endian::native == std::endian::little) {
+                    len = 4 + static_cast<unsigned>(std::countr_zero(x)) / 8;
+                } else {
+                    unsigned max = static_cast<unsigned>(std::min<size_t>(kMaxMatch, static_cast<size_t>(end - ip)));
+                    len = 4 + match_length(ip + 4, m + 4, max - 4);
+                }
+            } else {
+                len = 4 + match_length(ip + 4, m + 4, static_cast<unsigned>(end - ip) - 4);
+            }
             const unsigned dist = static_cast<unsigned>(ip - m);
-            literals(anchor, static_cast<size_t>(ip - anchor));
-            match(len, dist);
+            add(len, dist);
             ip += len;
             // A repeat longer than the longest match goes on at the same
             // distance; its positions were never entered into the table.
             while (len == kMaxMatch && ip < limit && load32(ip) == load32(ip - dist)) {
-                max = static_cast<unsigned>(std::min<size_t>(kMaxMatch, static_cast<size_t>(end - ip)));
+                anchor = ip;
+                unsigned max = static_cast<unsigned>(std::min<size_t>(kMaxMatch, static_cast<size_t>(end - ip)));
                 len = 4 + match_length(ip + 4, ip + 4 - dist, max - 4);
-                match(len, dist);
+                add(len, dist);
                 ip += len;
             }
             anchor = ip;
             misses = 0;
-            if (ip - 2 < limit)
-                table[hash(load32(ip - 2))] = static_cast<uint32_t>(ip - 2 - base) + kBias;
-        } else {
-            ip += 1 + (misses++ >> 6);
+            if (ip - 2 < limit) table[hash(ip - 2)] = static_cast<uint32_t>(ip - 2 - base) + kBias;
         }
     }
-    literals(anchor, static_cast<size_t>(end - anchor));
+    ip = end;
+    if (ip > anchor) add(0, 0);
+    anchor = end;
+    flush_seqs(last);
 }
 
 // Levels 2-9: chains of earlier positions with the same 3-byte hash.
@@ -455,7 +559,7 @@ void compress(Out &out, const unsigned char *src, size_t len, int level) {
     out.reserve(out.size() + len / 4 + 64);
     out.insert(out.end(), head, head + 2);
     TablesLease tables;
-    Encoder enc(ByteSink{&out, &append_bytes<Out>}, len, tables.get());
+    Encoder enc(ByteSink{&out, &append_bytes<Out>}, len, level, tables.get());
     enc.run(src, len, level);
     uint32_t a = enc.adler();
     const unsigned char tail[4] = {static_cast<unsigned char>(a >> 24), static_cast<unsigned char>(a >> 16),

@@ -261,6 +261,13 @@ struct Bits {
         acc = (n & ~7u) == 64 ? 0 : acc >> (n & ~7u);
         n &= 7;
     }
+    // The same when fewer than 64 bits are pending.
+    void flush_short() {
+        store64le(o, acc);
+        o += n >> 3;
+        acc >>= n & ~7u;
+        n &= 7;
+    }
     void align() {
         n = (n + 7) & ~7u;
         flush();
@@ -294,7 +301,8 @@ uint64_t data_bits(const uint32_t *lfreq, const uint32_t *dfreq, const uint8_t *
 // and nearly all in data that hardly compresses, take a short path without
 // the distance lookups; a match goes out as one put of at most 20 + 28 bits,
 // which fits beside the 0-7 bits the accumulator holds after a flush.
-void write_symbols(Bits &b, const SymbolBlock &blk, const Code &lit, const Code &dist) {
+void write_symbols(Bits &out, const SymbolBlock &blk, const Code &lit, const Code &dist) {
+    Bits b = out;  // in locals, as in write_seqs below
     // Literals index the code table directly; the 256 match lengths get
     // their table entries (code and extra bits) filled only where some
     // match of this block has that length.
@@ -337,16 +345,75 @@ void write_symbols(Bits &b, const SymbolBlock &blk, const Code &lit, const Code 
     b.flush();
     b.put(lit.codes[kEndOfBlock], lit.lens[kEndOfBlock]);
     b.flush();
+    out = b;
+}
+
+// The fast level's blocks: each literal run goes out three codes (at most
+// 45 bits) between stores, then its match as in write_symbols. Code and
+// length share one table entry: the length in the top byte.
+void write_seqs(Bits &out, const SeqBlock &blk, const unsigned char *raw, const Code &lit, const Code &dist) {
+    // A copy in locals: stores of output bytes could alias `out` and the
+    // block as far as the compiler knows, which would send every put and
+    // every sequence through memory.
+    Bits b = out;
+    const Seq *const seqs = blk.seq;
+    uint32_t ltab[256], mtab[256];
+    for (unsigned v = 0; v < 256; ++v) ltab[v] = lit.codes[v] | uint32_t{lit.lens[v]} << 24;
+    for (unsigned lc = 0; lc < 29; ++lc) {
+        unsigned sym = 257 + lc;
+        if (lit.lens[sym] == 0) continue;
+        unsigned hi = lc + 1 < 29 ? kLenBase[lc + 1] : 259u;
+        for (unsigned len = kLenBase[lc]; len < hi; ++len)
+            mtab[len - 3] = (lit.codes[sym] | (len - kLenBase[lc]) << lit.lens[sym]) |
+                            static_cast<uint32_t>(lit.lens[sym] + kLenExtra[lc]) << 24;
+    }
+    struct DistEntry {
+        uint32_t code, base;
+        uint8_t len, count;
+    } dtab[kNumDist];
+    for (unsigned c = 0; c < kNumDist; ++c)
+        dtab[c] = {dist.codes[c], kDistBase[c], dist.lens[c], static_cast<uint8_t>(dist.lens[c] + kDistExtra[c])};
+    auto put_lit = [&](unsigned char c) { b.put(ltab[c] & 0xffffff, ltab[c] >> 24); };
+    const unsigned char *p = raw;
+    for (size_t i = 0, n = blk.count; i < n; ++i) {
+        const Seq s = seqs[i];
+        if (s.lits) {
+            const unsigned char *e = p + s.lits;
+            for (; e - p >= 3; p += 3) {
+                put_lit(p[0]);
+                put_lit(p[1]);
+                put_lit(p[2]);
+                b.flush_short();
+            }
+            for (; p < e; ++p) put_lit(*p);
+            b.flush_short();
+        }
+        if (s.dist) {
+            const uint32_t m = mtab[s.len3];
+            const DistEntry &d = dtab[s.dcode];
+            uint64_t dbits = d.code | uint64_t{s.dist - d.base} << d.len;
+            b.put((m & 0xffffff) | dbits << (m >> 24), (m >> 24) + d.count);
+            b.flush_short();
+            p += s.len3 + 3u;
+        }
+    }
+    b.put(lit.codes[kEndOfBlock], lit.lens[kEndOfBlock]);
+    b.flush_short();
+    out = b;
 }
 
 }  // namespace
 
-void SymbolBlock::clear() {
-    count = 0;
+void BlockCounts::clear_counts() {
     raw_len = 0;
     std::memset(litlen_freq, 0, sizeof litlen_freq);
     std::memset(lit_freq2, 0, sizeof lit_freq2);
     std::memset(dist_freq, 0, sizeof dist_freq);
+}
+
+void SymbolBlock::clear() {
+    count = 0;
+    clear_counts();
 }
 
 unsigned char *Scratch::room(size_t n) {
@@ -360,8 +427,13 @@ unsigned char *Scratch::room(size_t n) {
     return data;
 }
 
-void write_block(const SymbolBlock &blk, const unsigned char *raw, bool final, BitState &bs, Scratch &scratch,
-                 const ByteSink &sink) {
+namespace {
+
+// Prices the block that `blk` counts three ways and writes the cheapest;
+// `body` writes the symbols with the codes chosen.
+template <class Body>
+void write_counted(const BlockCounts &blk, const unsigned char *raw, bool final, BitState &bs, Scratch &scratch,
+                   const ByteSink &sink, Body body) {
     uint32_t lfreq[kNumLitLen];
     std::memcpy(lfreq, blk.litlen_freq, sizeof lfreq);
     for (unsigned c = 0; c < 256; ++c) lfreq[c] += blk.lit_freq2[c];
@@ -401,7 +473,7 @@ void write_block(const SymbolBlock &blk, const unsigned char *raw, bool final, B
         put_stored(b, raw, blk.raw_len, final);
     } else if (best == fix) {
         b.put(final ? 3 : 2, 3);  // BFINAL, then type 01 LSB first
-        write_symbols(b, blk, flit, fdist);
+        body(b, flit, fdist);
     } else {
         build_codes(lit.lens, kNumLitLen, lit.codes);
         build_codes(dist.lens, kNumDist, dist.codes);
@@ -419,11 +491,25 @@ void write_block(const SymbolBlock &blk, const unsigned char *raw, bool final, B
             b.put(cl_codes[s] | x << cl_lens[s], cl_lens[s] + kCodeLenExtra[s]);
             b.flush();
         }
-        write_symbols(b, blk, lit, dist);
+        body(b, lit, dist);
     }
     bs.acc = b.acc;
     bs.bits = b.n;
     sink.append(sink.ctx, start, static_cast<size_t>(b.o - start));
+}
+
+}  // namespace
+
+void write_block(const SymbolBlock &blk, const unsigned char *raw, bool final, BitState &bs, Scratch &scratch,
+                 const ByteSink &sink) {
+    write_counted(blk, raw, final, bs, scratch, sink,
+                  [&](Bits &b, const Code &lit, const Code &dist) { write_symbols(b, blk, lit, dist); });
+}
+
+void write_block(const SeqBlock &blk, const unsigned char *raw, bool final, BitState &bs, Scratch &scratch,
+                 const ByteSink &sink) {
+    write_counted(blk, raw, final, bs, scratch, sink,
+                  [&](Bits &b, const Code &lit, const Code &dist) { write_seqs(b, blk, raw, lit, dist); });
 }
 
 void write_stored(const unsigned char *raw, size_t len, bool final, BitState &bs, Scratch &scratch,

@@ -10,6 +10,7 @@
 #define SHEETLAY_CODEC_DEFLATE_BLOCKS_H
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -64,12 +65,9 @@ inline unsigned dist_code(unsigned dist) {
     return d < 256 ? kDistCode[d] : kDistCode[256 + (d >> 7)];
 }
 
-// The symbols of one block. A literal is stored as its byte; a match as
-// (length - 3) | distance << 8, so that a distance of 0 marks a literal.
-struct SymbolBlock {
-    uint32_t *sym = nullptr;  // room for `capacity` symbols
-    size_t capacity = 0;
-    size_t count = 0;
+// What every block kind is priced from: the symbol frequencies of the block
+// and the number of input bytes it stands for.
+struct BlockCounts {
     size_t raw_len = 0;  // input bytes the symbols stand for
     uint32_t litlen_freq[kNumLitLen] = {};
     uint32_t dist_freq[kNumDist] = {};
@@ -77,6 +75,21 @@ struct SymbolBlock {
     // equal bytes (spaces, zeros) then updates two counters in turn instead
     // of waiting on one. The block coder adds the two.
     uint32_t lit_freq2[256] = {};
+
+    void count_match(unsigned len, unsigned dist) {
+        ++litlen_freq[257 + kLenCode[len - kMinMatch]];
+        ++dist_freq[dist_code(dist)];
+        raw_len += len;
+    }
+    void clear_counts();
+};
+
+// The symbols of one block. A literal is stored as its byte; a match as
+// (length - 3) | distance << 8, so that a distance of 0 marks a literal.
+struct SymbolBlock : BlockCounts {
+    uint32_t *sym = nullptr;  // room for `capacity` symbols
+    size_t capacity = 0;
+    size_t count = 0;
 
     void literal(unsigned char c) {
         sym[count++] = c;
@@ -101,11 +114,39 @@ struct SymbolBlock {
     }
     void match(unsigned len, unsigned dist) {
         sym[count++] = (len - kMinMatch) | dist << 8;
-        ++litlen_freq[257 + kLenCode[len - kMinMatch]];
-        ++dist_freq[dist_code(dist)];
-        raw_len += len;
+        count_match(len, dist);
     }
     void clear();
+};
+
+// The fast level's symbols: a run of literals, which stay in the input and
+// are read from there again when the block is written, then one match (or
+// none, len == 0, at the end of the input). Storing runs instead of single
+// literals saves a store per literal, and the writer a test per literal.
+struct Seq {
+    uint32_t lits;
+    uint8_t len3;   // match length - 3
+    uint8_t dcode;  // distance code
+    uint16_t dist;  // 0: no match
+};
+
+// The distance code of distance d1 + 1 without a table: from 4 on, two codes
+// per power of two, told apart by the bit below the highest.
+inline unsigned dist_code_of(uint32_t d1) {
+    unsigned lg = static_cast<unsigned>(std::bit_width(d1 | 1)) - 1;
+    unsigned c = 2 * lg + ((d1 >> ((lg - 1) & 31)) & 1);
+    return d1 < 4 ? d1 : c;
+}
+
+struct SeqBlock : BlockCounts {
+    Seq *seq = nullptr;  // room for `capacity` sequences
+    size_t capacity = 0;
+    size_t count = 0;
+
+    void clear() {
+        count = 0;
+        clear_counts();
+    }
 };
 
 // Bits still to be written and the bytes the block coder has produced.
@@ -127,6 +168,9 @@ struct ByteSink {
 };
 struct Scratch;
 void write_block(const SymbolBlock &blk, const unsigned char *raw, bool final, BitState &bs, Scratch &scratch,
+                 const ByteSink &sink);
+// The same for the fast level's sequences.
+void write_block(const SeqBlock &blk, const unsigned char *raw, bool final, BitState &bs, Scratch &scratch,
                  const ByteSink &sink);
 
 // Writes raw[0, len) as stored blocks (as many as its length needs).
