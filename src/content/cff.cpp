@@ -73,8 +73,22 @@ public:
         return code < 256 ? encoding_[code] : -1;
     }
     int32_t glyph_by_name(std::string_view name) const override {
-        auto it = by_name_.find(std::string(name));
-        return it == by_name_.end() ? -1 : it->second;
+        if (cid_keyed_) return -1;
+        if (!names_done_) {
+            // Names are needed only by fonts whose dictionary names glyphs:
+            // sorted on first use, pointing into the program's strings.
+            names_done_ = true;
+            for (size_t g = 0; g < sid_of_.size(); ++g) {
+                if (sid_of_[g] < 0) continue;
+                const std::string_view nm = name_of(sid_of_[g]);
+                if (!nm.empty()) by_name_.push_back({nm, static_cast<int32_t>(g)});
+            }
+            std::stable_sort(by_name_.begin(), by_name_.end(),
+                             [](const auto &a, const auto &b) { return a.first < b.first; });
+        }
+        auto it = std::lower_bound(by_name_.begin(), by_name_.end(), name,
+                                   [](const auto &a, std::string_view n) { return a.first < n; });
+        return it != by_name_.end() && it->first == name ? it->second : -1;
     }
     int32_t glyph_by_cid(uint32_t cid) const override {
         if (!cid_keyed_) return font_program::glyph_by_cid(cid);
@@ -113,7 +127,8 @@ private:
     bool cid_keyed_ = false;
     std::vector<int32_t> sid_of_;  // glyph -> SID (CID when CID-keyed)
     std::map<int32_t, int32_t> by_sid_;
-    std::map<std::string, int32_t> by_name_;
+    mutable std::vector<std::pair<std::string_view, int32_t>> by_name_;
+    mutable bool names_done_ = false;
     int32_t encoding_[256];
 };
 
@@ -270,14 +285,8 @@ bool cff_font::read_charset(size_t off) {
             return false;
         }
     }
-    for (uint32_t g = 0; g < n; ++g) {
-        if (sid_of_[g] < 0) continue;
-        by_sid_.emplace(sid_of_[g], static_cast<int32_t>(g));
-        if (!cid_keyed_) {
-            const std::string_view nm = name_of(sid_of_[g]);
-            if (!nm.empty()) by_name_.emplace(std::string(nm), static_cast<int32_t>(g));
-        }
-    }
+    for (uint32_t g = 0; g < n; ++g)
+        if (sid_of_[g] >= 0) by_sid_.emplace(sid_of_[g], static_cast<int32_t>(g));
     return true;
 }
 
@@ -467,14 +476,18 @@ void charstring::curve(double dx1, double dy1, double dx2, double dy2, double dx
                  x3 = x2 + dx3, y3 = y2 + dy3;
     point(x0, y0);
     point(x3, y3);
+    x_ = x3;
+    y_ = y3;
+    // A curve whose control points lie within the box so far stays in it.
+    if (std::min(x1, x2) >= out.x0 && std::max(x1, x2) <= out.x1 && std::min(y1, y2) >= out.y0 &&
+        std::max(y1, y2) <= out.y1)
+        return;
     auto eval = [](double p0, double p1, double p2, double p3, double t) {
         const double u = 1 - t;
         return u * u * u * p0 + 3 * u * u * t * p1 + 3 * u * t * t * p2 + t * t * t * p3;
     };
     cubic_extrema(x0, x1, x2, x3, [&](double t) { point(eval(x0, x1, x2, x3, t), eval(y0, y1, y2, y3, t)); });
     cubic_extrema(y0, y1, y2, y3, [&](double t) { point(eval(x0, x1, x2, x3, t), eval(y0, y1, y2, y3, t)); });
-    x_ = x3;
-    y_ = y3;
 }
 
 bool charstring::run(int32_t gid, int seac) {

@@ -7,8 +7,8 @@
 // glyph's outline: reading it gives the box of the glyph actually shown.
 //
 // Read here: compact font programs (/FontFile3 /Type1C and /CIDFontType0C,
-// simple and CID-keyed, with Type 2 charstrings) and TrueType programs
-// (/FontFile2: head, loca, glyf, cmap, post). Every read is bounded by the
+// simple and CID-keyed, with Type 2 charstrings); fonts of other kinds keep
+// the font's whole box for every glyph. Every read is bounded by the
 // program's length; subroutine nesting, operand stacks and the work per
 // glyph are bounded too. A glyph that cannot be read says so, and the
 // caller falls back to the font's whole box for it: nothing here ever
@@ -41,9 +41,8 @@ public:
     // Glyph space to text space at size 1.
     double fm[6] = {0.001, 0, 0, 0.001, 0, 0};
     int32_t glyph_count() const { return count_; }
-    // The glyph a code selects through the program's own encoding (CFF:
-    // built-in encoding; TrueType: its cmap, as PDF reads it for simple
-    // fonts), -1 when none.
+    // The glyph a code selects through the program's own (built-in)
+    // encoding, -1 when none.
     virtual int32_t builtin_glyph(uint32_t code) const = 0;
     // The glyph of a PostScript glyph name, -1 when none.
     virtual int32_t glyph_by_name(std::string_view name) const = 0;
@@ -65,11 +64,6 @@ private:
 // A compact font program (the bytes of a /FontFile3 /Type1C or
 // /CIDFontType0C stream); null when its tables cannot be read.
 std::unique_ptr<font_program> read_cff(std::string data);
-
-// A TrueType program (a /FontFile2 stream); null when unreadable.
-// `symbolic`: the font descriptor's flags say symbolic, which selects the
-// cmap a simple font's codes go through.
-std::unique_ptr<font_program> read_truetype(std::string data, bool symbolic);
 
 // The standard glyph names of compact font programs (string ids below 391),
 // "" where this reader does not name them.

@@ -127,6 +127,7 @@ std::shared_ptr<font_program> read_program(const value *desc, pdf::resolver *res
 void map_simple_codes(const value *font, pdf::resolver *res, font_info *f) {
     font_program &p = *f->prog;
     f->gids.assign(256, -1);
+    f->by_code.resize(256);
     const value *enc = pdf::get_resolved(font, "Encoding", res);
     const value *base = enc && enc->is_name() ? enc : pdf::get_resolved(enc, "BaseEncoding", res);
     const bool named = base && base->is_name();
@@ -153,8 +154,18 @@ void map_simple_codes(const value *font, pdf::resolver *res, font_info *f) {
 
 }  // namespace
 
-glyph_status font_info::outline(uint32_t code, double *x0, double *y0, double *x1, double *y1) const {
-    if (!prog) return glyph_status::unreadable;
+glyph_status font_info::first_outline(uint32_t code, double *x0, double *y0, double *x1, double *y1) const {
+    if (code < by_code.size()) {
+        code_outline &c = by_code[code];
+        c.st = glyph_outline(code, &c.x0, &c.y0, &c.x1, &c.y1);
+        c.done = true;
+        *x0 = c.x0, *y0 = c.y0, *x1 = c.x1, *y1 = c.y1;
+        return c.st;
+    }
+    return glyph_outline(code, x0, y0, x1, y1);
+}
+
+glyph_status font_info::glyph_outline(uint32_t code, double *x0, double *y0, double *x1, double *y1) const {
     int32_t gid = -1;
     if (cid_glyphs) gid = prog->glyph_by_cid(code);
     else if (code < gids.size()) gid = gids[code];
