@@ -92,8 +92,7 @@ public:
     }
     int32_t glyph_by_cid(uint32_t cid) const override {
         if (!cid_keyed_) return font_program::glyph_by_cid(cid);
-        auto it = by_sid_.find(static_cast<int32_t>(std::min<uint32_t>(cid, 0x7fffffff)));
-        return it == by_sid_.end() ? -1 : it->second;
+        return gid_of_sid(static_cast<int32_t>(std::min<uint32_t>(cid, 0x7fffffff)));
     }
 
 protected:
@@ -115,8 +114,8 @@ private:
     bool read_charset(size_t off);
     void read_encoding(size_t off);
     int32_t gid_of_sid(int32_t sid) const {
-        auto it = by_sid_.find(sid);
-        return it == by_sid_.end() ? -1 : it->second;
+        auto it = std::lower_bound(by_sid_.begin(), by_sid_.end(), std::pair<int32_t, int32_t>{sid, -1});
+        return it != by_sid_.end() && it->first == sid ? it->second : -1;
     }
     friend class charstring;
 
@@ -126,7 +125,7 @@ private:
     std::vector<uint8_t> fd_of_;   // CID-keyed: glyph -> FD
     bool cid_keyed_ = false;
     std::vector<int32_t> sid_of_;  // glyph -> SID (CID when CID-keyed)
-    std::map<int32_t, int32_t> by_sid_;
+    std::vector<std::pair<int32_t, int32_t>> by_sid_;  // (SID, glyph), sorted; the first glyph wins
     mutable std::vector<std::pair<std::string_view, int32_t>> by_name_;
     mutable bool names_done_ = false;
     int32_t encoding_[256];
@@ -285,8 +284,10 @@ bool cff_font::read_charset(size_t off) {
             return false;
         }
     }
+    by_sid_.reserve(n);
     for (uint32_t g = 0; g < n; ++g)
-        if (sid_of_[g] >= 0) by_sid_.emplace(sid_of_[g], static_cast<int32_t>(g));
+        if (sid_of_[g] >= 0) by_sid_.push_back({sid_of_[g], static_cast<int32_t>(g)});
+    std::sort(by_sid_.begin(), by_sid_.end());
     return true;
 }
 
