@@ -36,6 +36,7 @@ namespace {
 constexpr int kMaxSubrDepth = 10;
 constexpr int kMaxStack = 96;
 constexpr int64_t kMaxOps = 50000;  // operators and operands per glyph
+constexpr int64_t kMaxFontOps = 20'000'000;  // and for all glyphs of one program
 
 // One INDEX: `count` items whose data lie between offsets read on demand.
 struct index {
@@ -128,6 +129,7 @@ private:
     std::vector<std::pair<int32_t, int32_t>> by_sid_;  // (SID, glyph), sorted; the first glyph wins
     mutable std::vector<std::pair<std::string_view, int32_t>> by_name_;
     mutable bool names_done_ = false;
+    int64_t budget_ = kMaxFontOps;  // charstring work left for this program
     int32_t encoding_[256];
 };
 
@@ -379,9 +381,12 @@ bool cff_font::parse() {
             const uint32_t nr = be(p, 2);
             p += 2;
             if (!have(p, 3 * static_cast<size_t>(nr) + 2)) return false;
+            uint32_t end = 0;  // ranges follow each other: work stays within the glyph count
             for (uint32_t k = 0; k < nr; ++k) {
                 const uint32_t first = be(p + 3 * k, 2), fd = u8(p + 3 * k + 2);
                 const uint32_t next = be(p + 3 * k + 3, 2);
+                if (first < end || next < first) return false;
+                end = next;
                 for (uint32_t g = first; g < next && g < static_cast<uint32_t>(count_); ++g) fd_of_[g] = static_cast<uint8_t>(fd);
             }
         } else {
@@ -410,6 +415,7 @@ class charstring {
 public:
     charstring(const cff_font &f, const priv &p) : f_(f), p_(p) {}
     bool run(int32_t gid, int depth_of_seac);
+    int64_t ops() const { return ops_ + seac_ops_; }
     glyph_extent out;
 
 private:
@@ -449,8 +455,7 @@ private:
     double x_ = 0, y_ = 0;
     int stems_ = 0;
     bool width_done_ = false, drawn_ = false, ended_ = false;
-    int64_t ops_ = 0;
-    double dx_ = 0, dy_ = 0;  // offset of an accent drawn by endchar
+    int64_t ops_ = 0, seac_ops_ = 0;
     int seac_ = 0;
 };
 
@@ -639,7 +644,9 @@ bool charstring::exec(size_t a, size_t b, int depth) {
                 if (base < 0 || accent < 0) return false;
                 for (int k = 0; k < 2; ++k) {
                     charstring part(f_, p_);
-                    if (!part.run(k == 0 ? base : accent, 1)) return false;
+                    const bool read = part.run(k == 0 ? base : accent, 1);
+                    seac_ops_ += part.ops();
+                    if (!read) return false;
                     if (part.out.status != glyph_status::drawn) continue;
                     const double ox = k == 0 ? 0 : adx, oy = k == 0 ? 0 : ady;
                     point(part.out.x0 + ox, part.out.y0 + oy);
@@ -697,9 +704,11 @@ bool charstring::exec(size_t a, size_t b, int depth) {
 
 glyph_extent cff_font::compute(int32_t gid) {
     const size_t fd = cid_keyed_ && static_cast<size_t>(gid) < fd_of_.size() ? fd_of_[static_cast<size_t>(gid)] : 0;
-    if (fd >= privs_.size()) return {};
+    if (fd >= privs_.size() || budget_ <= 0) return {};
     charstring cs(*this, privs_[fd]);
-    if (!cs.run(gid, 0)) return {};
+    const bool ok = cs.run(gid, 0);
+    budget_ -= cs.ops();
+    if (!ok) return {};
     glyph_extent e = cs.out;
     for (double v : {e.x0, e.y0, e.x1, e.y1})
         if (!std::isfinite(v)) return {};
