@@ -153,6 +153,53 @@ void read_all(const std::string &bytes) {
     (void)p->glyph_by_name("A");
 }
 
+// CID-keyed: glyphs found by CID through the charset, each glyph's local
+// subroutines those of its FD.
+TEST(FontProgram, CidKeyedGlyphs) {
+    TestFont f;
+    f.glyphs = {"endchar", "0 0 rmoveto -107 callsubr endchar", "0 0 rmoveto -107 callsubr endchar",
+                "5 5 rmoveto -107 callsubr endchar"};
+    f.sids = {100, 7, 300};  // CIDs of glyphs 1, 2, 3
+    f.fd_of = {0, 0, 1, 1};
+    f.subrs = {"10 20 rlineto return"};
+    f.fd_subrs = {{"-30 40 rlineto return"}};
+    const std::string bytes = build(f);
+    auto p = sheetlay::content::read_cff(bytes);
+    ASSERT_TRUE(p);
+    struct {
+        uint32_t cid;
+        int32_t gid;
+        double x0, y0, x1, y1;
+    } cases[] = {{100, 1, 0, 0, 10, 20}, {7, 2, -30, 0, 0, 40}, {300, 3, -25, 5, 5, 45}};
+    for (const auto &c : cases) {
+        ASSERT_EQ(p->glyph_by_cid(c.cid), c.gid) << c.cid;
+        const auto &e = p->glyph(c.gid);
+        ASSERT_EQ(e.status, glyph_status::drawn) << c.cid;
+        EXPECT_DOUBLE_EQ(e.x0, c.x0);
+        EXPECT_DOUBLE_EQ(e.y0, c.y0);
+        EXPECT_DOUBLE_EQ(e.x1, c.x1);
+        EXPECT_DOUBLE_EQ(e.y1, c.y1);
+    }
+    EXPECT_EQ(p->glyph_by_cid(1), -1);  // no glyph has CID 1
+    EXPECT_EQ(p->glyph_by_cid(0), 0);
+    EXPECT_EQ(p->glyph_by_name("A"), -1);  // CID-keyed programs name no glyphs
+    EXPECT_EQ(p->builtin_glyph(65), -1);
+    // An FD past the FDArray, and FDSelect ranges out of order: refused.
+    int found = 0;
+    for (size_t k = 0; k + 1 < bytes.size(); ++k)
+        if (bytes[k] == '\x03' && bytes.size() - k == 1 + 2 + 3 * 4 + 2) {
+            ++found;
+            std::string bad = bytes;
+            bad[k + 3 + 3 * 3 + 2] = 5;  // glyph 3's FD
+            EXPECT_FALSE(sheetlay::content::read_cff(bad));
+            bad = bytes;
+            bad[k + 3 + 3 * 2 + 1] = 0;  // glyph 2's range starts before glyph 1's ends
+            EXPECT_FALSE(sheetlay::content::read_cff(bad));
+        }
+    EXPECT_EQ(found, 1);  // the FDSelect ends the program
+    for (size_t n = 0; n < bytes.size(); ++n) read_all(bytes.substr(0, n));
+}
+
 TEST(FontProgram, DamagedProgramsAreRefusedOrBounded) {
     const std::string good = build(test_font());
     // Cut short anywhere.

@@ -77,8 +77,10 @@ std::string build(const TestFont &f) {
     }
     const std::string charstrings = cff_index(compile(f.glyphs));
     const std::string priv_size_probe = dint(0) + "\x14" + dint(0) + "\x15" + dint(0) + "\x13";
+    const bool cid = !f.fd_of.empty();
+    const std::string cid_probe = cid ? "\x8b\x8b\x8b\x0c\x1e" + dint(0) + "\x0c\x24" + dint(0) + "\x0c\x25" : "";
     const std::string top_probe = dint(0) + "\x0f" + dint(0) + "\x10" + dint(0) + "\x11" + dint(0) + dint(0) +
-                                  "\x12" + f.matrix;
+                                  "\x12" + f.matrix + cid_probe;
     const size_t top_len = cff_index({top_probe}).size();
     const size_t at_charset = header.size() + names.size() + top_len + strings.size() + gsubrs.size();
     const size_t at_encoding = at_charset + charset.size();
@@ -86,13 +88,34 @@ std::string build(const TestFont &f) {
     const size_t at_private = at_charstrings + charstrings.size();
     const std::string priv = dint(f.dflt) + "\x14" + dint(f.nominal) + "\x15" +
                              dint(static_cast<int32_t>(priv_size_probe.size())) + "\x13";
+    const std::string local = priv + cff_index(compile(f.subrs));
+    // CID-keyed: one Private DICT (and local subroutines) per FD after the
+    // first, then the FDArray and a format 3 FDSelect.
+    std::string tail, cid_part;
+    if (cid) {
+        std::vector<std::string> fds;
+        size_t at = at_private;
+        for (size_t k = 0; k < f.fd_subrs.size() + 1; ++k) {
+            const std::string part = k == 0 ? local : priv + cff_index(compile(f.fd_subrs[k - 1]));
+            fds.push_back(dint(static_cast<int32_t>(priv.size())) + dint(static_cast<int32_t>(at)) + "\x12");
+            if (k > 0) tail += part;
+            at += part.size();
+        }
+        const std::string fdarray = cff_index(fds);
+        std::string fdselect = "\x03" + be(static_cast<uint32_t>(f.fd_of.size()), 2);
+        for (size_t g = 0; g < f.fd_of.size(); ++g)
+            fdselect += be(static_cast<uint32_t>(g), 2) + static_cast<char>(f.fd_of[g]);
+        fdselect += be(static_cast<uint32_t>(f.fd_of.size()), 2);
+        cid_part = "\x8b\x8b\x8b\x0c\x1e" + dint(static_cast<int32_t>(at)) + "\x0c\x24" +
+                   dint(static_cast<int32_t>(at + fdarray.size())) + "\x0c\x25";
+        tail += fdarray + fdselect;
+    }
     const std::string top = dint(static_cast<int32_t>(at_charset)) + "\x0f" +
                             dint(encoding.empty() ? 0 : static_cast<int32_t>(at_encoding)) + "\x10" +
                             dint(static_cast<int32_t>(at_charstrings)) + "\x11" +
                             dint(static_cast<int32_t>(priv.size())) + dint(static_cast<int32_t>(at_private)) +
-                            "\x12" + f.matrix;
-    return header + names + cff_index({top}) + strings + gsubrs + charset + encoding + charstrings + priv +
-           cff_index(compile(f.subrs));
+                            "\x12" + f.matrix + cid_part;
+    return header + names + cff_index({top}) + strings + gsubrs + charset + encoding + charstrings + local + tail;
 }
 
 }  // namespace cffgen

@@ -20,6 +20,10 @@ struct TestFont {
     std::vector<int> codes;  // glyph k+1 gets codes[k]; empty: the standard encoding
     std::string matrix;      // DICT bytes of a FontMatrix, or ""
     int dflt = 250, nominal = 450;
+    // CID-keyed when fd_of is given: each glyph's FD, the charset's ids are
+    // CIDs; FD 0 uses `subrs`, FD k > 0 fd_subrs[k - 1].
+    std::vector<int> fd_of;
+    std::vector<std::vector<std::string>> fd_subrs;
 };
 
 // A charstring from text.
