@@ -8,7 +8,8 @@
 // few damaged ones, and the small cases of the robustness tests. Encoder
 // seeds are a level byte and data: page content, runs, binary samples. Font
 // program seeds are small compact font programs using every outline
-// operator, hint masks, subroutines, accents and a custom encoding.
+// operator, hint masks, subroutines, accents, a custom encoding, and a
+// CID-keyed one with two FDs.
 #include <cctype>
 #include <cstdio>
 #include <initializer_list>
@@ -309,6 +310,14 @@ std::vector<std::pair<std::string, std::string>> fontprog_seeds() {
     v.push_back({"custom-encoding", cffgen::build(f)});
     f.codes.clear();
     v.push_back({"standard-encoding", cffgen::build(f)});
+    cffgen::TestFont c;
+    c.glyphs = {"endchar", "0 0 rmoveto -107 callsubr endchar", "5 5 rmoveto -107 callsubr -107 callgsubr"};
+    c.sids = {100, 7};
+    c.fd_of = {0, 0, 1};
+    c.subrs = {"10 20 rlineto return"};
+    c.fd_subrs = {{"-30 40 rlineto return"}};
+    c.gsubrs = {"1 1 rlineto endchar"};
+    v.push_back({"cid-keyed", cffgen::build(c)});
     return v;
 }
 
