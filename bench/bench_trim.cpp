@@ -137,6 +137,8 @@ std::vector<page_box> boxes_of(const std::string &path, double *seconds) {
     if (sheetlay::doc_load(path.c_str(), &d, lo) != 0) return out;
     sheetlay::doc_resolver res(&d);
     auto t0 = std::chrono::steady_clock::now();
+    // Fonts read once per document, as the trim reads them.
+    const auto fonts = sheetlay::content::make_font_cache();
     for (int32_t i = 0; i < d.pages.count; ++i) {
         const sheetlay::pageinfo &p = d.pages.items[i];
         page_box b{};
@@ -146,7 +148,7 @@ std::vector<page_box> boxes_of(const std::string &path, double *seconds) {
         b.uy = std::max(p.y0, p.y1);
         const sheetlay::obj_entry *e = sheetlay::objvec_find(&d.objs, p.num);
         b.rot = e ? sheetlay::page_rotation(&d, &p, e) : 0;
-        auto r = sheetlay::content::page_box(&d, res, p, true);
+        auto r = sheetlay::content::page_box(&d, res, p, true, {}, fonts.get());
         if (r.ok && !r.ink.empty()) {
             b.x0 = r.ink.x0, b.y0 = r.ink.y0, b.x1 = r.ink.x1, b.y1 = r.ink.y1;
         } else {

@@ -1,11 +1,15 @@
 // Writes small seed inputs for the fuzz targets:
-//   fuzz_make_seeds <inflate-seed-dir> <nup-seed-dir> [<deflate-seed-dir> [<filters-seed-dir>]]
+//   fuzz_make_seeds <inflate-seed-dir> <nup-seed-dir> [<deflate-seed-dir> [<filters-seed-dir>
+//                   [<fontprog-seed-dir>]]]
 // Inflate seeds are three bytes of area size and a zlib stream; document
 // seeds are generated PDF files of every shape the reader knows (classic
 // and stream cross-references, object streams, nested page trees, inherited
 // attributes, carried resources, content arrays, incremental updates), a
 // few damaged ones, and the small cases of the robustness tests. Encoder
-// seeds are a level byte and data: page content, runs, binary samples.
+// seeds are a level byte and data: page content, runs, binary samples. Font
+// program seeds are small compact font programs using every outline
+// operator, hint masks, subroutines, accents, a custom encoding, and a
+// CID-keyed one with two FDs.
 #include <cctype>
 #include <cstdio>
 #include <initializer_list>
@@ -13,6 +17,7 @@
 #include <vector>
 
 #include "hostile.h"
+#include "support/cffgen.h"
 #include "support/pdfgen.h"
 
 #ifdef SHEETLAY_HAVE_ZLIB
@@ -282,11 +287,47 @@ std::vector<std::pair<std::string, std::string>> filter_seeds() {
     return v;
 }
 
+std::vector<std::pair<std::string, std::string>> fontprog_seeds() {
+    cffgen::TestFont f;
+    f.glyphs = {"endchar",
+                "50 100 100 rmoveto 200 0 rlineto 0 300 rlineto endchar",
+                "0 0 rmoveto 0 100 100 0 0 -100 rrcurveto 50 50 50 50 hvcurveto -50 50 -50 50 10 vhcurveto endchar",
+                "0 10 20 10 40 10 60 10 80 10 100 10 120 10 140 10 hstemhm 5 10 hintmask #ff #0e 10 20 rmoveto 30 "
+                "40 rlineto 1 2 cntrmask #80 endchar",
+                "10 10 -107 callsubr 0 30 rlineto -107 callgsubr",
+                "0 0 rmoveto 10 20 30 40 50 60 70 hflex 1 2 3 4 5 6 7 8 9 10 11 12 13 flex 1 2 3 4 5 6 7 8 9 hflex1 "
+                "1 2 3 4 5 6 7 8 9 10 11 flex1 endchar",
+                "0 100 400 65 194 endchar",
+                "0 0 rmoveto 50 0 rlineto 0 50 rlineto endchar",
+                "0.5 -20.25 rmoveto 100 vlineto 40 hlineto 10 22 hmoveto 3 4 5 6 7 8 9 10 rcurveline "
+                "1 2 3 4 5 6 7 8 rlinecurve 1 2 3 4 5 vvcurveto 1 2 3 4 5 hhcurveto endchar"};
+    f.sids = {34, 35, 36, 37, 38, 173, 125, 391};
+    f.strings = {"pi"};
+    f.subrs = {"rmoveto 20 0 rlineto return", "-106 callsubr"};
+    f.gsubrs = {"-5 -5 rlineto endchar"};
+    f.codes = {65, 66, 67, 68, 69, 70, 71, 72};
+    std::vector<std::pair<std::string, std::string>> v;
+    v.push_back({"custom-encoding", cffgen::build(f)});
+    f.codes.clear();
+    v.push_back({"standard-encoding", cffgen::build(f)});
+    cffgen::TestFont c;
+    c.glyphs = {"endchar", "0 0 rmoveto -107 callsubr endchar", "5 5 rmoveto -107 callsubr -107 callgsubr"};
+    c.sids = {100, 7};
+    c.fd_of = {0, 0, 1};
+    c.subrs = {"10 20 rlineto return"};
+    c.fd_subrs = {{"-30 40 rlineto return"}};
+    c.gsubrs = {"1 1 rlineto endchar"};
+    v.push_back({"cid-keyed", cffgen::build(c)});
+    return v;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 3 || argc > 5) {
-        std::fprintf(stderr, "usage: %s <inflate-seed-dir> <nup-seed-dir> [<deflate-seed-dir> [<filters-seed-dir>]]\n",
+    if (argc < 3 || argc > 6) {
+        std::fprintf(stderr,
+                     "usage: %s <inflate-seed-dir> <nup-seed-dir> [<deflate-seed-dir> [<filters-seed-dir> "
+                     "[<fontprog-seed-dir>]]]\n",
                      argv[0]);
         return 2;
     }
@@ -297,5 +338,7 @@ int main(int argc, char **argv) {
         for (const auto &[name, bytes] : deflate_seeds()) ok = put(argv[3], name, bytes) && ok;
     if (argc >= 5)
         for (const auto &[name, bytes] : filter_seeds()) ok = put(argv[4], name, bytes) && ok;
+    if (argc >= 6)
+        for (const auto &[name, bytes] : fontprog_seeds()) ok = put(argv[5], name, bytes) && ok;
     return ok ? 0 : 1;
 }

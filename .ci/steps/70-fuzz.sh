@@ -21,18 +21,18 @@ clang++ --version | head -n 1
 cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DSHEETLAY_FUZZ=ON -DSHEETLAY_BUILD_TESTS=OFF -DSHEETLAY_BUILD_TOOLS=OFF
 cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_options fuzz_object \
-  fuzz_decimal fuzz_content fuzz_repair fuzz_make_seeds
+  fuzz_decimal fuzz_content fuzz_repair fuzz_fontprog fuzz_make_seeds
 
 # Seeds: generated files, plus the corpus (../shared/corpus beside the clone).
 rm -rf "$build/seeds" "$build/work" "$build/artifacts"
 targets=(fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_options fuzz_object fuzz_decimal
-  fuzz_content fuzz_repair)
+  fuzz_content fuzz_repair fuzz_fontprog)
 for target in "${targets[@]}"; do
   mkdir -p "$build/seeds/${target#fuzz_}" "$build/work/${target#fuzz_}"
 done
 mkdir -p "$build/artifacts"
 "$build/fuzz/fuzz_make_seeds" "$build/seeds/inflate" "$build/seeds/nup" "$build/seeds/deflate" \
-  "$build/seeds/filters"
+  "$build/seeds/filters" "$build/seeds/fontprog"
 cp fuzz/seeds/security/* "$build/seeds/security/"
 # Object texts with each kind of damage the repair mends.
 cp fuzz/seeds/repair/* "$build/seeds/repair/"

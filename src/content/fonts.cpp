@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "content/bbox.h"
+
 namespace sheetlay::content {
 
 namespace {
@@ -133,7 +135,93 @@ void apply_differences(const value *font, pdf::resolver *res, font_info *f) {
     f->simple.first_char = 0;
 }
 
+// The embedded program of a font descriptor, when this reader reads its
+// kind; null otherwise or when it cannot be read.
+std::shared_ptr<font_program> read_program(const value *desc, pdf::resolver *res, source *src) {
+    if (!src || !desc || !desc->is_dict()) return nullptr;
+    const value *raw = desc->get("FontFile3");
+    if (!raw || !raw->is_ref() || raw->i <= 0 || raw->i > INT32_MAX) return nullptr;
+    const value *sub = pdf::get_resolved(pdf::resolve(raw, res), "Subtype", res);
+    if (!sub || !(sub->is_name("Type1C") || sub->is_name("CIDFontType0C"))) return nullptr;
+    std::string data;
+    if (!src->stream_data(static_cast<int32_t>(raw->i), &data)) return nullptr;
+    return read_cff(std::move(data));
+}
+
+// Codes to glyphs for a simple font with an embedded program: the
+// /Differences names over the base encoding, which is the program's own
+// unless the dictionary names one. Of the named bases, only codes whose
+// glyph name is certain here are mapped (the standard encoding's, and the
+// printable ASCII codes the Windows and Mac encodings share with it); the
+// others stay unknown and fall back to the font's whole box.
+void map_simple_codes(const value *font, pdf::resolver *res, font_info *f) {
+    font_program &p = *f->prog;
+    f->gids.assign(256, -1);
+    f->by_code.resize(256);
+    const value *enc = pdf::get_resolved(font, "Encoding", res);
+    const value *base = enc && enc->is_name() ? enc : pdf::get_resolved(enc, "BaseEncoding", res);
+    const bool named = base && base->is_name();
+    const bool std_enc = named && base->is_name("StandardEncoding");
+    const bool ascii_enc = named && (base->is_name("WinAnsiEncoding") || base->is_name("MacRomanEncoding"));
+    for (uint32_t c = 0; c < 256; ++c) {
+        int32_t g = -1;
+        if (!named) g = p.builtin_glyph(c);
+        else if (std_enc || (ascii_enc && c >= 32 && c <= 126 && c != 39 && c != 96))
+            if (const int32_t sid = standard_encoding_sid(c)) g = p.glyph_by_name(cff_standard_name(sid));
+        f->gids[c] = g;
+    }
+    const value *diff = enc && enc->is_dict() ? pdf::get_resolved(enc, "Differences", res) : nullptr;
+    if (diff && diff->is_array()) {
+        int code = 256;
+        for (const value &x : diff->items) {
+            const value *v = pdf::resolve(&x, res);
+            if (!v) continue;
+            if (v->is_number()) code = v->r >= 0 && v->r < 256 ? static_cast<int>(v->r) : 256;
+            else if (v->is_name() && code < 256) f->gids[static_cast<size_t>(code++)] = p.glyph_by_name(v->s);
+        }
+    }
+}
+
 }  // namespace
+
+glyph_status font_info::first_outline(uint32_t code, double *x0, double *y0, double *x1, double *y1) const {
+    if (code < by_code.size()) {
+        code_outline &c = by_code[code];
+        c.st = glyph_outline(code, &c.x0, &c.y0, &c.x1, &c.y1);
+        c.done = true;
+        *x0 = c.x0, *y0 = c.y0, *x1 = c.x1, *y1 = c.y1;
+        return c.st;
+    }
+    return glyph_outline(code, x0, y0, x1, y1);
+}
+
+glyph_status font_info::glyph_outline(uint32_t code, double *x0, double *y0, double *x1, double *y1) const {
+    int32_t gid = -1;
+    if (cid_glyphs) gid = prog->glyph_by_cid(code);
+    else if (code < gids.size()) gid = gids[code];
+    if (gid < 0) return glyph_status::unreadable;
+    const glyph_extent &e = prog->glyph(gid);
+    if (e.status == glyph_status::unreadable) return e.status;
+    const double *m = prog->fm;
+    // The program's advance against the dictionary's, where it gives one.
+    const bool listed = cid_glyphs ? !cid_w.empty() : have_simple && !simple.widths.empty();
+    if (listed && std::isfinite(e.width) && m[1] == 0 && m[2] == 0) {
+        const double mine = e.width * m[0] * 1000, theirs = width(code);
+        if (std::fabs(mine - theirs) > 2 + 0.01 * std::fabs(theirs)) return glyph_status::unreadable;
+    }
+    if (e.status == glyph_status::blank) return e.status;
+    bool first = true;
+    for (double gx : {e.x0, e.x1})
+        for (double gy : {e.y0, e.y1}) {
+            const double tx = gx * m[0] + gy * m[2] + m[4], ty = gx * m[1] + gy * m[3] + m[5];
+            if (first || tx < *x0) *x0 = tx;
+            if (first || tx > *x1) *x1 = tx;
+            if (first || ty < *y0) *y0 = ty;
+            if (first || ty > *y1) *y1 = ty;
+            first = false;
+        }
+    return glyph_status::drawn;
+}
 
 double font_info::width(uint32_t code) const {
     if (bytes == 2 || !cid_w.empty()) {
@@ -152,7 +240,7 @@ double font_info::width(uint32_t code) const {
 
 std::shared_ptr<font_cache> make_font_cache() { return std::make_shared<font_cache>(); }
 
-font_info read_font(const pdf::value *font, pdf::resolver *res) {
+font_info read_font(const pdf::value *font, pdf::resolver *res, source *src) {
     font_info f;
     if (!font || !font->is_dict()) return f;
     const value *sub = pdf::get_resolved(font, "Subtype", res);
@@ -179,12 +267,19 @@ font_info read_font(const pdf::value *font, pdf::resolver *res) {
             }
             if (f.bytes == 2) read_cid_widths(pdf::get_resolved(cid, "W", res), res, &f);
             else f.dw = std::max(f.dw, 1000.0);
-            vertical_extent(pdf::get_resolved(cid, "FontDescriptor", res), res, &f);
+            const value *cdesc = pdf::get_resolved(cid, "FontDescriptor", res);
+            vertical_extent(cdesc, res, &f);
+            // Identity encodings make the code the CID.
+            if (enc && (enc->is_name("Identity-H") || enc->is_name("Identity-V")) && !f.vertical)
+                if ((f.prog = read_program(cdesc, res, src))) f.cid_glyphs = true;
         }
         return f;
     }
     const value *desc = pdf::get_resolved(font, "FontDescriptor", res);
-    if (!f.type3) vertical_extent(desc, res, &f);
+    if (!f.type3) {
+        vertical_extent(desc, res, &f);
+        if ((f.prog = read_program(desc, res, src))) map_simple_codes(font, res, &f);
+    }
     const value *widths = pdf::get_resolved(font, "Widths", res);
     if (widths && widths->is_array() && !widths->items.empty()) {
         f.have_simple = true;

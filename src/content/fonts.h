@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "content/fontprog.h"
 #include "nup/fontmetrics.h"
 #include "pdf/object.h"
 
@@ -44,12 +45,46 @@ struct font_info {
     const pdf::value *resources = nullptr;
     std::map<int, std::string> names;  // /Differences: code -> glyph name
 
+    // The embedded program, when it can be read, and the glyph each code
+    // shows: simple fonts through `gids` (-1: not known), composite fonts
+    // with Identity encodings through the CID (cid_glyphs).
+    std::shared_ptr<font_program> prog;
+    std::vector<int32_t> gids;
+    bool cid_glyphs = false;
+    // Simple fonts: each code's outline in em, worked out on first use.
+    struct code_outline {
+        glyph_status st = glyph_status::unreadable;
+        bool done = false;
+        double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    };
+    mutable std::vector<code_outline> by_code;
+
     // The advance of one code in 1/1000 em (Type 3: in glyph space units).
     double width(uint32_t code) const;
+    // The outline box of the glyph a code shows, in text space at size 1
+    // (em): drawn, blank (the glyph has no outline), or unreadable, in which
+    // case the caller takes the font's whole extent. A program whose advance
+    // for the glyph disagrees with the font dictionary's is not trusted for
+    // it (the code may not show the glyph this reader picked).
+    glyph_status outline(uint32_t code, double *x0, double *y0, double *x1, double *y1) const {
+        if (!prog) return glyph_status::unreadable;
+        if (code < by_code.size() && by_code[code].done) {
+            const code_outline &c = by_code[code];
+            *x0 = c.x0, *y0 = c.y0, *x1 = c.x1, *y1 = c.y1;
+            return c.st;
+        }
+        return first_outline(code, x0, y0, x1, y1);
+    }
+
+private:
+    glyph_status first_outline(uint32_t code, double *x0, double *y0, double *x1, double *y1) const;
+    glyph_status glyph_outline(uint32_t code, double *x0, double *y0, double *x1, double *y1) const;
 };
 
+struct source;
 // Reads a font dictionary; never fails (a damaged font gets wide guesses).
-font_info read_font(const pdf::value *font, pdf::resolver *res);
+// With `src`, the embedded font program is read for per-glyph boxes.
+font_info read_font(const pdf::value *font, pdf::resolver *res, source *src = nullptr);
 
 // Fonts by object number, kept across pages (see bbox.h).
 struct font_cache {

@@ -67,6 +67,40 @@ namespace {
 
 using pdf::value;
 
+// One glyph of horizontal text, at `pos` along the baseline, into the
+// text-space extent `e` (x0 y0 x1 y1; x0 > x1 while empty). Where the font
+// program gives the glyph's outline: its advance joined with the outline
+// across, the outline up and down; a glyph with no outline (a space) inks
+// nothing. Otherwise the advance, reaching left as far as the font's box
+// does, over the font's whole height.
+inline void horizontal_glyph(const font_info &f, uint32_t code, double pos, double w0, double size, double th,
+                             double rise, double *e) {
+    double gx0 = 0, gy0 = 0, gx1 = 0, gy1 = 0;
+    const glyph_status st = f.outline(code, &gx0, &gy0, &gx1, &gy1);
+    if (st == glyph_status::blank) return;
+    const double z = pos + w0 * size * th;
+    double xa = pos + f.left * size * th, xb = z, ya = f.lo * size + rise, yb = f.hi * size + rise;
+    if (st == glyph_status::drawn) {
+        // The outline is exact, but a viewer's rasterizer rounds glyph
+        // positions to whole pixels and hints edges to the pixel grid, so
+        // at screen resolutions its ink reaches up to about a pixel beyond
+        // the outline: allow 0.08 em around it (most of a pixel at text
+        // sizes on a 72 dpi screen).
+        constexpr double kPad = 0.08;
+        xa = pos + (gx0 - kPad) * size * th;
+        xb = pos + (gx1 + kPad) * size * th;
+        ya = (gy0 - kPad) * size + rise;
+        yb = (gy1 + kPad) * size + rise;
+    }
+    const double lx = std::min({pos, z, xa, xb}), hx = std::max({pos, z, xa, xb});
+    const double ly = std::min(ya, yb), hy = std::max(ya, yb);
+    if (e[0] > e[2]) {
+        e[0] = lx, e[1] = ly, e[2] = hx, e[3] = hy;
+        return;
+    }
+    e[0] = std::min(e[0], lx), e[1] = std::min(e[1], ly), e[2] = std::max(e[2], hx), e[3] = std::max(e[3], hy);
+}
+
 enum class space : uint8_t { gray, rgb, cmyk, tint, other };
 
 struct gstate {
@@ -227,11 +261,11 @@ const font_info *interp::font(const value *res, const std::string &name) {
     if (!f) return nullptr;
     if (num > 0) {
         auto &slot = src_.fonts ? src_.fonts->by_num[num] : fonts_[num];
-        if (!slot) slot = std::make_unique<font_info>(read_font(f, src_.objects()));
+        if (!slot) slot = std::make_unique<font_info>(read_font(f, src_.objects(), &src_));
         return slot.get();
     }
     auto &slot = direct_fonts_[f];
-    if (!slot) slot = std::make_unique<font_info>(read_font(f, src_.objects()));
+    if (!slot) slot = std::make_unique<font_info>(read_font(f, src_.objects(), &src_));
     return slot.get();
 }
 
@@ -436,9 +470,9 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
         work_ -= static_cast<int64_t>(bytes.size());
         if (work_ < 0) throw stop{};
         const double size = gs.tfs, th = gs.th;
-        // Glyph positions along the baseline, in text space.
-        double pos = 0, lo = 0, hi = 0;
-        bool any = false;
+        // Glyph positions along the baseline, and the glyphs' box, in text space.
+        double pos = 0;
+        double ext[4] = {1, 1, 0, 0};
         const mat base = mul(tm, gs.ctm);
         for (size_t k = 0; k + step <= bytes.size(); k += step) {
             uint32_t code = static_cast<unsigned char>(bytes[k]);
@@ -464,10 +498,7 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
                     }
                 }
             } else if (!f->vertical) {
-                const double a = pos + f->left * size * th, z = pos + w0 * size * th;
-                lo = any ? std::min(lo, std::min(a, z)) : std::min(a, z);
-                hi = any ? std::max(hi, std::max(a, z)) : std::max(a, z);
-                any = true;
+                horizontal_glyph(*f, code, pos, w0, size, th, gs.rise, ext);
             } else {
                 const double y = pos;
                 box g{(-w0 / 2) * size * th, y + (f->lo - f->vy / 1000) * size, (w0 / 2) * size * th,
@@ -480,11 +511,7 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             if (f->vertical) pos += f->vadv / 1000 * size + spacing;
             else pos += (w0 * size + spacing) * th;
         }
-        if (any) {
-            box g{lo, f->lo * size + gs.rise, hi, f->hi * size + gs.rise};
-            if (g.y0 > g.y1) std::swap(g.y0, g.y1);
-            text_ink(map_box(g, base));
-        }
+        if (ext[0] <= ext[2]) text_ink(map_box(box{ext[0], ext[1], ext[2], ext[3]}, base));
         if (f->vertical) tm = mul(mat{1, 0, 0, 1, 0, pos}, tm);
         else tm = mul(mat{1, 0, 0, 1, pos, 0}, tm);
     };
