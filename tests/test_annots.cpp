@@ -290,6 +290,17 @@ std::vector<DrawCase> draw_cases() {
     v.push_back({"turned90", {"[0 0 400 300]", "90", "[" + stamp + "]"}, "", true, true});
     v.push_back({"turned180", {"[0 0 300 400]", "180", "[" + stamp + "]"}, "", true, true});
     v.push_back({"turned270", {"[0 0 400 300]", "270", "[" + stamp + "]"}, "", true, true});
+    // NoRotate: on a turned page, viewers show the appearance upright,
+    // turned about the upper-left corner of /Rect. NoZoom (8) changes
+    // nothing in print: the appearance scales with the page.
+    auto stamp_flags = [](int f, const char *rect) {
+        return "[<< /Type /Annot /Subtype /Stamp /F " + std::to_string(f) + " /Rect " + rect +
+               " /AP << /N 100 0 R >> >>]";
+    };
+    v.push_back({"no_rotate90", {"[0 0 400 300]", "90", stamp_flags(20, "[40 50 190 140]")}, "", true, true});
+    v.push_back({"no_rotate180", {"[0 0 300 400]", "180", stamp_flags(20, "[150 100 300 190]")}, "", true, true});
+    v.push_back({"no_rotate270", {"[0 0 400 300]", "270", stamp_flags(28, "[140 150 290 240]")}, "", true, true});
+    v.push_back({"no_zoom_upright", {"[0 0 300 400]", "", stamp_flags(28, "[40 150 190 240]")}, "", true, true});
     v.push_back({"box_not_at_origin", {"[50 60 450 360]", "90", "[<< /Subtype /Square /F 4 /Rect [60 200 200 340] /IC [0 0 0] /C [0 0 0] /BS << /W 4 >> >>]"}, "", true, true});
     v.push_back({"state_on", {"[0 0 300 400]", "", "[<< /Subtype /Widget /F 4 /Rect [100 100 200 200] /AS /On /AP << /N << /On 101 0 R /Off 102 0 R >> >> >>]"}, "", true, true});
     v.push_back({"state_off", {"[0 0 300 400]", "", "[<< /Subtype /Widget /F 4 /Rect [100 100 200 200] /AS /Off /AP << /N << /On 101 0 R /Off 102 0 R >> >> >>]"}, "", true, false});

@@ -227,6 +227,45 @@ TEST(CompactContent, PageObjectPlacedTwiceSharesItsCompressedContent) {
     expect_qpdf_clean(out);
 }
 
+// A page's resources text is let go after its last placement: every
+// placement of a page listed several times still carries it, whether the
+// page names its resources or inherits them, in either mode.
+TEST(CompactContent, PagePlacedThreeTimesKeepsItsResourcesInEveryForm) {
+    const struct {
+        const char *pages, *page;
+    } cases[] = {
+        {"<< /Type /Pages /Kids [3 0 R 3 0 R 3 0 R] /Count 3 >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Resources << /Font << /F1 5 0 R >> >> "
+         "/Contents 4 0 R >>"},
+        {"<< /Type /Pages /Kids [3 0 R 3 0 R 3 0 R] /Count 3 /Resources << /Font << /F1 5 0 R >> >> >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R >>"},
+    };
+    for (const auto &c : cases) {
+        for (int mode : {SHEETLAY_COMPRESS_NONE, SHEETLAY_COMPRESS_COMPACT}) {
+            PdfBuilder b;
+            b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+            b.add(2, c.pages);
+            b.add(3, c.page);
+            b.add_stream(4, "", "BT /F1 12 Tf (x) Tj ET");
+            b.add(5, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+            std::string out = compose(b.finish("/Root 1 0 R"), mode, 2, 2);
+            ASSERT_FALSE(out.empty()) << c.page;
+            // The forms' dictionaries stand at the top level in both modes.
+            std::vector<std::string> res;
+            for (size_t at = out.find("/Subtype /Form"); at != std::string::npos;
+                 at = out.find("/Subtype /Form", at + 1)) {
+                size_t r = out.find("/Resources", at), e = out.find("stream", at);
+                ASSERT_NE(e, std::string::npos);
+                res.push_back(r < e ? out.substr(r, e - r) : "");
+            }
+            ASSERT_EQ(res.size(), 3u) << c.page << " mode " << mode;
+            EXPECT_NE(res[0].find("/Font"), std::string::npos) << res[0];
+            EXPECT_EQ(res[1], res[0]);
+            EXPECT_EQ(res[2], res[0]);
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Object streams and the cross-reference stream
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "content/bbox.h"
+#include "nup/trim.h"
 #include "pdf/load.h"
 #include "pdf/resolve.h"
 #include "sheetlay.h"
@@ -43,6 +44,8 @@ const char *kResources =
     "       /FontDescriptor << /FontBBox [0 -50 500 400] /Ascent 900 /Descent -250 >> >>"
     "  /F6 << /Subtype /TrueType /FirstChar 65 /Widths [500]"
     "       /FontDescriptor << /FontBBox [-100 -300 500 950] /Ascent 700 /Descent -200 >> >>"
+    "  /F7 << /Subtype /Type1 /BaseFont /Helvetica /Encoding << /Differences [65 /W /i /Euro /nosuch] >> >>"
+    "  /F8 << /Subtype /Type1 /BaseFont /Symbol /Encoding << /Differences [65 /W] >> >>"
     "  /F4 << /Subtype /Type3 /FontMatrix [0.001 0 0 0.001 0 0] /CharProcs << /a 20 0 R >>"
     "       /Encoding << /Differences [97 /a] >> /FirstChar 97 /Widths [1000] >> >>"
     " /XObject << /Im1 5 0 R /Fm1 10 0 R /Fm2 11 0 R /Loop 12 0 R /Chain 13 0 R /Bad 14 0 R >>"
@@ -170,6 +173,15 @@ TEST(ContentBox, Text) {
         // (a subset font's box may be narrower than its glyphs).
         {"BT /F5 10 Tf (A) Tj ET", true, {0, -2.5, 5, 9}},
         {"BT /F6 10 Tf (A) Tj ET", true, {-1, -3, 5, 9.5}},
+        // A standard font's /Differences: each code measures the glyph it
+        // names (W 944, i 222, Euro 556; a name WinAnsi lacks: a full em),
+        // codes it leaves alone keep theirs (B 667); Symbol keeps its table.
+        {"BT /F7 10 Tf (A) Tj ET", true, {0, -3, 9.44, 10}},
+        {"BT /F7 10 Tf (B) Tj ET", true, {0, -3, 2.22, 10}},
+        {"BT /F7 10 Tf (C) Tj ET", true, {0, -3, 5.56, 10}},
+        {"BT /F7 10 Tf (D) Tj ET", true, {0, -3, 10, 10}},
+        {"BT /F7 10 Tf (E) Tj ET", true, {0, -3, 6.67, 10}},
+        {"BT /F8 10 Tf (A) Tj ET", true, {0, -3, 7.22, 10}},
         {"1 g BT /F1 10 Tf (A) Tj ET", true, kNone},
         {"BT /F1 10 Tf 0 1 -1 0 50 0 Tm (A) Tj ET", true, {42, 0, 52, 5}},  // turned text
     };
@@ -275,6 +287,40 @@ TEST(ContentBox, AnnotationsWithoutAppearance) {
     EXPECT_TRUE(r.ok);
     EXPECT_TRUE(r.ink.empty());
     sheetlay::doc_free(&d);
+}
+
+// Pages read on two threads, pages written alike read once: each page
+// gets its own box whatever the order the workers meet them in, and a page
+// listed twice or copied word for word gets the box of the first.
+TEST(ContentBox, TrimmedPagesOnWorkersAndCopies) {
+    pdfgen::PdfBuilder b;
+    b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.add(2, "<< /Type /Pages /Kids [3 0 R 4 0 R 6 0 R 8 0 R 9 0 R] /Count 5 /MediaBox [0 0 600 800] >>");
+    b.add(3, "<< /Type /Page /Parent 2 0 R /Contents 5 0 R >>");
+    b.add(4, "<< /Type /Page /Parent 2 0 R /Contents 5 0 R >>");  // a copy of 3
+    b.add(6, "<< /Type /Page /Parent 2 0 R /Contents 7 0 R >>");
+    b.add(8, "<< /Type /Page /Parent 2 0 R  /Contents 5 0 R >>");  // alike but for a space
+    b.add(9, "<< /Type /Page /Parent 2 0 R /Contents 10 0 R /MediaBox [0 0 300 300] >>");
+    b.add_stream(5, "", "10 20 30 40 re f", {.flate = true});
+    b.add_stream(7, "", "100 200 m 300 400 l 2 w S", {});
+    b.add_stream(10, "", "1 1 1 rg 0 0 300 300 re f 0 g 250 250 10 10 re f", {});
+    const std::string pdf = b.finish("/Root 1 0 R");
+    const box kEach[] = {{10, 20, 40, 60}, {10, 20, 40, 60}, {99, 199, 301, 401}, {10, 20, 40, 60}, {250, 250, 260, 260}};
+    for (const std::vector<int32_t> &pages : {std::vector<int32_t>{0, 1, 2, 3, 4}, std::vector<int32_t>{4, 3, 2, 1, 0, 0, 7, -1}}) {
+        sheetlay::doc d{};
+        ASSERT_EQ(sheetlay::doc_load_mem(reinterpret_cast<const unsigned char *>(pdf.data()), pdf.size(), "t", &d), 0);
+        ASSERT_EQ(d.pages.count, 5);
+        sheetlay::nup::trim_pages(&d, SHEETLAY_TRIM_EACH, 0, true, pages);
+        for (int32_t i = 0; i < 5; ++i) {
+            const sheetlay::pageinfo &p = d.pages.items[i];
+            SCOPED_TRACE(i);
+            EXPECT_NEAR(p.x0, kEach[i].x0, 0.02);
+            EXPECT_NEAR(p.y0, kEach[i].y0, 0.02);
+            EXPECT_NEAR(p.x1, kEach[i].x1, 0.02);
+            EXPECT_NEAR(p.y1, kEach[i].y1, 0.02);
+        }
+        sheetlay::doc_free(&d);
+    }
 }
 
 // Ink of a rendered page: the box of pixels darker than 200, in pixels.

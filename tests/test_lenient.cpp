@@ -119,6 +119,94 @@ TEST(LenientTree, StillRefused) {
     }
 }
 
+// Object streams and where a cross-reference stream may hide.
+
+// An object stream's data holding `members`, and its /First.
+std::string objstm_data(const std::vector<std::pair<int, std::string>> &members, int *first) {
+    std::string head, body;
+    for (const auto &[num, text] : members) {
+        head += std::to_string(num) + " " + std::to_string(body.size()) + " ";
+        body += text + "\n";
+    }
+    *first = static_cast<int>(head.size());
+    return head + body;
+}
+
+TEST(LenientObjects, ObjectStreamsAndCrossReferenceInsideThem) {
+    const std::vector<std::pair<int, std::string>> tree = {
+        {1, "<< /Type /Catalog /Pages 2 0 R >>"},
+        {2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"},
+        {3, std::string("<< /Type /Page /Parent 2 0 R ") + kPage + " >>"},
+    };
+    auto with_xref_dict = tree;
+    with_xref_dict.push_back({11, "<< /Type /XRef /Size 12 /Root 1 0 R /W [1 2 1] >>"});
+    struct Case {
+        const char *name;
+        std::string type;  // the object stream's /Type entry
+        const std::vector<std::pair<int, std::string>> *members;
+        int ending;  // 0 table and trailer, 1 startxref at the object stream, 2 no cross-reference at all
+        bool strict_reads;  // the default loader reads it too
+    } cases[] = {
+        {"object stream typed otherwise", "/Type /Potato", &tree, 0, false},
+        {"object stream without /Type", "", &tree, 0, false},
+        {"cross-reference dictionary inside an object stream, startxref at the stream",
+         "/Type /ObjStm", &with_xref_dict, 1, true},
+        {"cross-reference dictionary inside an object stream, no startxref", "/Type /ObjStm", &with_xref_dict,
+         2, true},
+        {"both", "/Type /Potato", &with_xref_dict, 1, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        PdfBuilder b("%PDF-1.5\n");
+        int first = 0;
+        std::string data = objstm_data(*c.members, &first);
+        b.add_stream(9, "", "0 0 1 rg 10 10 80 80 re f");
+        const int64_t at = b.size();
+        b.add_stream(10, c.type + " /N " + std::to_string(c.members->size()) + " /First " + std::to_string(first),
+                     data);
+        std::string pdf;
+        if (c.ending == 0) {
+            pdf = b.finish("/Root 1 0 R");
+        } else {
+            b.raw("startxref\n" + std::to_string(c.ending == 1 ? at : 0) + "\n%%EOF\n");
+            pdf = b.bytes();
+        }
+        Loaded strict = load(pdf, false);
+        EXPECT_EQ(strict.rc == 0, c.strict_reads) << strict.err;
+        Loaded lenient = load(pdf, true);
+        ASSERT_EQ(lenient.rc, 0) << lenient.err;
+        EXPECT_EQ(lenient.pages, std::vector<int>{3});
+        std::string err;
+        std::string out = nup_mem(pdf, &err);
+        ASSERT_FALSE(out.empty()) << err;
+        if (testtools::have_qpdf()) {
+            std::string path = testtools::write_temp(out, "lenobj");
+            testtools::QpdfResult q = testtools::qpdf_check(path);
+            EXPECT_EQ(q.status, 0) << q.out;
+            testtools::remove_file(path);
+        }
+    }
+}
+
+// A stream with /N alone (a colour profile) stays a stream.
+TEST(LenientObjects, ProfileIsNoObjectStream) {
+    PdfBuilder b("%PDF-1.5\n");
+    b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.add(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    b.add(3, std::string("<< /Type /Page /Parent 2 0 R /Resources << /ColorSpace << /C [/ICCBased 4 0 R] >> >> ") +
+                 kPage + " >>");
+    b.add_stream(4, "/N 3", "5 0 6 0 7 0 garbage");
+    b.add_stream(9, "", "0 0 1 rg 10 10 80 80 re f");
+    std::string pdf = b.finish("/Root 1 0 R");
+    Loaded lenient = load(pdf, true);
+    ASSERT_EQ(lenient.rc, 0) << lenient.err;
+    EXPECT_EQ(lenient.pages, std::vector<int>{3});
+    std::string err;
+    std::string out = nup_mem(pdf, &err);
+    ASSERT_FALSE(out.empty()) << err;
+    EXPECT_NE(out.find("/ICCBased"), std::string::npos);
+}
+
 // An untyped page is a page-tree member: an annotation's /P pointing at it
 // does not drag the page (and through /Parent the tree) into the output.
 TEST(LenientTree, UntypedPagesAreNotCarried) {

@@ -560,6 +560,37 @@ TEST(LinksKeep, EachBitAddsOnlyItsPart) {
     }
 }
 
+// A trimmed page leaves out the links that lie wholly outside its box
+// (here the ink, 100..200 on both axes), and keeps those that reach into
+// it, however little; untrimmed, all are kept.
+TEST(LinksTrim, WhollyOutsideTheTrimmedBoxLeftOut) {
+    struct {
+        const char *annot;
+        bool kept;
+    } rows[] = {
+        {"/Subtype /Link /Rect [120 120 150 150]", true},
+        {"/Subtype /Link /Rect [190 190 250 250]", true},   // overlaps a corner
+        {"/Subtype /Link /Rect [250 150 200 120]", true},   // touches the right edge, corners reversed
+        {"/Subtype /Link /Rect [201 120 250 150]", false},  // right of the box
+        {"/Subtype /Link /Rect [100 10 200 99]", false},    // below
+        {"/Subtype /Link /Rect [0 0 99 400]", false},       // left, the page's full height
+        {"/Subtype /Link /Rect [120 201 150 300]", false},  // above
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.annot);
+        pdfgen::DocSpec plan = square_doc(2);
+        plan.pages[0].content = "100 100 100 100 re f";
+        plan.pages[0].extra = "/Annots [1000 0 R]";
+        plan.objects.push_back({1000, std::string("<< ") + r.annot + " /Dest [" + page_ref(1) + " /Fit] >>"});
+        const std::string in = pdfgen::make_doc(plan);
+        const char *kind = "/Link";
+        sheetlay_options o = square_opts();
+        EXPECT_NE(compose(in, o).find(kind), std::string::npos) << "untrimmed";
+        o.trim = SHEETLAY_TRIM_EACH;
+        EXPECT_EQ(compose(in, o).find(kind) != std::string::npos, r.kept) << "trimmed";
+    }
+}
+
 TEST(LinksDamage, UnreadableAnnotationsAreLeftOut) {
     const char *annots[] = {
         "/Annots 7",

@@ -2,6 +2,7 @@
 // every later stage of loading depends on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -85,6 +86,38 @@ TEST(ScanKeywords, FindKw) {
     };
     for (const Case &c : cases)
         EXPECT_EQ(find_kw(U(c.text), L(c.text), c.start, c.kw), c.want) << c.text;
+}
+
+// find_kw looks for a keyword by its rarest letter, not its first: it must
+// still give the first whole-word occurrence at or after the start, as a
+// byte-by-byte scan does, also where occurrences overlap, stand at either
+// end of the text or where the length cuts one off.
+TEST(ScanKeywords, FindKwMatchesBytewiseScan) {
+    auto bytewise = [](const std::string &t, int32_t len, int32_t start, const char *kw) {
+        for (int32_t i = std::max(start, 0); i + static_cast<int32_t>(std::strlen(kw)) <= len; ++i)
+            if (kw_at(U(t), i, len, kw)) return i;
+        return -1;
+    };
+    const char *kws[] = {"obj", "endobj", "endstream", "stream", "xref", "startxref", "trailer", "R"};
+    std::vector<std::string> texts = {
+        "endobj",         "xendobj endobj", "endendobj endobjendobj",  "stream\nendstream\nendobj",
+        "jjj obj",        "1 0 obj<<>>endobj", "startxref\n12\n%%EOF", "(endobj) endstreamx endstream",
+        "mmmm endstrea",  "trailer<</Root 1 0 R>>", "objobj obj", "xrefxref xref",
+    };
+    // Texts from a small alphabet, seeded: many near misses and overlaps.
+    std::mt19937 rng(22);
+    const std::string alpha = "endobjstrmaxfilR \n";
+    for (int k = 0; k < 300; ++k) {
+        std::string t;
+        for (int n = static_cast<int>(rng() % 40); n > 0; --n) t += alpha[rng() % alpha.size()];
+        texts.push_back(t);
+    }
+    for (const std::string &t : texts)
+        for (const char *kw : kws)
+            for (int32_t len : {L(t), std::max(0, L(t) - 2)})
+                for (int32_t start = -1; start <= len; ++start)
+                    ASSERT_EQ(find_kw(U(t), len, start, kw), bytewise(t, len, start, kw))
+                        << '"' << t << "\" len " << len << " start " << start << " kw " << kw;
 }
 
 TEST(ScanKeywords, KwAt) {

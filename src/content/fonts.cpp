@@ -103,6 +103,36 @@ void read_type3(const value *font, pdf::resolver *res, font_info *f) {
     (void)bb;
 }
 
+// A standard text font whose /Encoding moves glyphs to other codes: the
+// table is indexed by WinAnsi code, so each code the /Differences names
+// takes the width of that glyph's WinAnsi code (the widest usual glyph
+// where WinAnsi has no such name). Symbol and ZapfDingbats, with codes of
+// their own, keep their tables.
+void apply_differences(const value *font, pdf::resolver *res, font_info *f) {
+    const nup::font_metrics *m = f->simple.builtin;
+    if (m == &nup::standard_metrics(nup::std_font::symbol) ||
+        m == &nup::standard_metrics(nup::std_font::zapf_dingbats))
+        return;
+    const value *enc = pdf::get_resolved(font, "Encoding", res);
+    const value *diff = pdf::get_resolved(enc, "Differences", res);
+    if (!diff || !diff->is_array()) return;
+    std::vector<double> w(256);
+    for (int c = 0; c < 256; ++c) w[static_cast<size_t>(c)] = m->widths[c] ? m->widths[c] : f->simple.missing_width;
+    int code = 256;
+    for (const value &x : diff->items) {
+        const value *v = pdf::resolve(&x, res);
+        if (!v) continue;
+        if (v->is_number()) {
+            code = v->r >= 0 && v->r < 256 ? static_cast<int>(v->r) : 256;
+        } else if (v->is_name() && code < 256) {
+            const unsigned char to = nup::winansi_from_glyph_name(v->s);
+            w[static_cast<size_t>(code++)] = to && m->widths[to] ? m->widths[to] : f->simple.missing_width;
+        }
+    }
+    f->simple.widths = std::move(w);
+    f->simple.first_char = 0;
+}
+
 }  // namespace
 
 double font_info::width(uint32_t code) const {
@@ -172,6 +202,7 @@ font_info read_font(const pdf::value *font, pdf::resolver *res) {
             f.simple.builtin = m;
             // Codes the table lacks advance by the widest usual glyph.
             f.simple.missing_width = 1000;
+            apply_differences(font, res, &f);
         }
     }
     return f;

@@ -7,6 +7,8 @@
 #include "content/interp.h"
 
 #include <algorithm>
+#include <array>
+#include <functional>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -136,7 +138,8 @@ double bez(double p0, double p1, double p2, double p3, double t) {
 }
 
 pt unit(pt v) {
-    const double l = std::hypot(v.x, v.y);
+    double l = std::sqrt(v.x * v.x + v.y * v.y);  // hypot only where the squares overflow
+    if (!std::isfinite(l)) l = std::hypot(v.x, v.y);
     if (!(l > 1e-12)) return {0, 0};
     return {v.x / l, v.y / l};
 }
@@ -150,6 +153,7 @@ public:
 private:
     // Resources.
     const value *res_entry(const value *res, const char *cat, const std::string &name, int32_t *num);
+    const value *res_lookup(const value *res, const char *cat, const std::string &name, int32_t *num);
     const font_info *font(const value *res, const std::string &name);
     space color_space(const value *res, const std::string &name);
 
@@ -171,11 +175,44 @@ private:
     std::map<const value *, std::unique_ptr<font_info>> direct_fonts_;
     std::map<std::tuple<int32_t, bool, bool, double, const font_info *, double, int>, box> memo_;
     std::set<int32_t> active_;
+    struct res_slot {
+        bool used = false;
+        const value *res = nullptr;
+        const char *cat = nullptr;
+        std::string name;
+        const value *v = nullptr;
+        int32_t num = 0;
+    };
+    std::array<res_slot, 64> res_memo_;
     friend struct runner;
 };
 
 const value *interp::res_entry(const value *res, const char *cat, const std::string &name,
                                int32_t *num) {
+    // Pages select the same few fonts and states again and again: the
+    // answers are kept in a small table by resource dictionary, category
+    // and name (the resolver keeps the values they point to).
+    size_t h = std::hash<std::string>{}(name) ^ (reinterpret_cast<uintptr_t>(res) >> 4) * 31 ^
+               reinterpret_cast<uintptr_t>(cat);
+    res_slot &slot = res_memo_[h % res_memo_.size()];
+    if (slot.used && slot.res == res && slot.cat == cat && slot.name == name) {
+        if (num) *num = slot.num;
+        return slot.v;
+    }
+    int32_t found = 0;
+    const value *v = res_lookup(res, cat, name, &found);
+    slot.used = true;
+    slot.res = res;
+    slot.cat = cat;
+    slot.name = name;
+    slot.v = v;
+    slot.num = found;
+    if (num) *num = found;
+    return v;
+}
+
+const value *interp::res_lookup(const value *res, const char *cat, const std::string &name,
+                                int32_t *num) {
     pdf::resolver *r = src_.objects();
     const value *group = pdf::get_resolved(res, cat, r);
     if (!group || !group->is_dict()) return nullptr;
@@ -317,14 +354,20 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
     auto stroke_box = [&] {
         const mat &m = gs.ctm;
         const double hw = std::fabs(gs.lw) / 2;
-        const double ex = hw * std::hypot(m.a, m.c), ey = hw * std::hypot(m.b, m.d);
+        // The square root of the sum of squares, hypot (several times
+        // slower) only where the squares overflow.
+        auto norm = [](double x, double y) {
+            const double n = std::sqrt(x * x + y * y);
+            return std::isfinite(n) ? n : std::hypot(x, y);
+        };
+        const double ex = hw * norm(m.a, m.c), ey = hw * norm(m.b, m.d);
         box b = pbox;
         if (b.empty()) return b;
         b.x0 -= ex;
         b.x1 += ex;
         b.y0 -= ey;
         b.y1 += ey;
-        const double rd = hw * std::max(std::hypot(m.a, m.b), std::hypot(m.c, m.d));
+        const double rd = hw * std::max(norm(m.a, m.b), norm(m.c, m.d));
         if (!(rd > 0)) return b;
         auto join = [&](pt v, pt in, pt outd) {
             if (gs.lj != 0) return;

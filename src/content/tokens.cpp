@@ -5,68 +5,82 @@
 #include <cstring>
 
 #include "pdf/lexer.h"
+#include "pdf/literal.h"
 
 namespace sheetlay::content {
 
 namespace {
 
-bool is_delim(unsigned char c) {
-    return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' ||
-           c == '}' || c == '/' || c == '%';
-}
+// Byte classes: what may start or end a token, looked up in one step.
+enum : uint8_t { kRegular = 0, kSpace = 1, kDelim = 2 };
 
-bool is_regular(unsigned char c) { return !is_pdf_ws(c) && !is_delim(c); }
+struct class_table {
+    uint8_t c[256];
+    constexpr class_table() : c{} {
+        for (unsigned char w : {0, 9, 10, 12, 13, 32}) c[w] = kSpace;
+        for (unsigned char d : {'(', ')', '<', '>', '[', ']', '{', '}', '/', '%'}) c[d] = kDelim;
+    }
+};
+constexpr class_table kClass;
+
+inline bool is_delim(unsigned char c) { return kClass.c[c] == kDelim; }
+inline bool is_regular(unsigned char c) { return kClass.c[c] == kRegular; }
+inline bool is_space(unsigned char c) { return kClass.c[c] == kSpace; }
 
 // Fast readers for what text showing is made of: literal and hex strings,
 // and arrays of strings and numbers (TJ). They fill a value in place, so
 // its buffers are reused from operator to operator; anything else (nested
 // arrays, names, dictionaries, damage) is left to the value parser. Both
-// decode strings as that parser does.
+// decode strings as that parser does (literals by the same decoder).
 bool read_literal(const unsigned char *t, size_t len, size_t *pos, std::string *s) {
-    size_t p = *pos + 1;  // '('
-    s->clear();
-    int nest = 1;
-    while (p < len) {
-        const unsigned char c = t[p++];
-        if (c == '(') {
-            ++nest;
-        } else if (c == ')') {
-            if (--nest == 0) {
-                *pos = p;
-                return true;
-            }
-        } else if (c == '\r') {
-            if (p < len && t[p] == '\n') ++p;
-            s->push_back('\n');
-            continue;
-        } else if (c == '\\') {
-            if (p >= len) return false;
-            const unsigned char e = t[p++];
-            switch (e) {
-                case 'n': s->push_back('\n'); break;
-                case 'r': s->push_back('\r'); break;
-                case 't': s->push_back('\t'); break;
-                case 'b': s->push_back('\b'); break;
-                case 'f': s->push_back('\f'); break;
-                case '\r':
-                    if (p < len && t[p] == '\n') ++p;
-                    break;
-                case '\n': break;
-                default:
-                    if (e >= '0' && e <= '7') {
-                        int v = e - '0';
-                        for (int k = 0; k < 2 && p < len && t[p] >= '0' && t[p] <= '7'; ++k)
-                            v = v * 8 + (t[p++] - '0');
-                        s->push_back(static_cast<char>(v & 0xFF));
-                    } else {
-                        s->push_back(static_cast<char>(e));
-                    }
-            }
-            continue;
+    return pdf::decode_literal(t, len, pos, s);
+}
+
+// The place value of each digit after the point, 0.1 divided by ten again
+// and again: the very doubles the running division gives, taken from a
+// table instead of a division per digit.
+struct scale_table {
+    double v[24];
+    constexpr scale_table() : v{} {
+        double s = 0.1;
+        for (double &x : v) {
+            x = s;
+            s /= 10;
         }
-        s->push_back(static_cast<char>(c));
     }
-    return false;
+};
+constexpr scale_table kScale;
+
+// A number at t[*pos]: signs (each '-' turns it), digits, one point and
+// digits, summed digit by digit in doubles (so a value beyond a double's
+// range becomes infinite and is caught where it is used). Sets *any when
+// a digit was seen; leaves *pos on the first byte after the number.
+inline double read_number(const unsigned char *t, size_t len, size_t *pos, bool *any) {
+    size_t p = *pos;
+    bool neg = false;
+    while (p < len && (t[p] == '+' || t[p] == '-')) neg = t[p++] == '-' ? !neg : neg;
+    const size_t first = p;
+    double v = 0;
+    while (p < len && static_cast<unsigned>(t[p] - '0') < 10) v = v * 10 + (t[p++] - '0');
+    bool seen = p > first;
+    if (p < len && t[p] == '.') {
+        ++p;
+        size_t k = 0;
+        double scale = 0;
+        for (; p < len && static_cast<unsigned>(t[p] - '0') < 10; ++p, ++k) {
+            if (k < 24) {
+                v += (t[p] - '0') * kScale.v[k];
+            } else {
+                if (k == 24) scale = kScale.v[23] / 10;
+                v += (t[p] - '0') * scale;
+                scale /= 10;
+            }
+            seen = true;
+        }
+    }
+    *pos = p;
+    *any = seen;
+    return neg ? -v : v;
 }
 
 int hex_digit(unsigned char c) {
@@ -87,7 +101,7 @@ bool read_hex(const unsigned char *t, size_t len, size_t *pos, std::string *s) {
             *pos = p;
             return true;
         }
-        if (is_pdf_ws(c)) continue;
+        if (is_space(c)) continue;
         const int v = hex_digit(c);
         if (v < 0) return false;
         if (hi < 0) {
@@ -113,7 +127,7 @@ bool read_text_array(const unsigned char *t, size_t len, size_t *pos, pdf::value
     v->s.clear();
     while (p < len) {
         const unsigned char c = t[p];
-        if (is_pdf_ws(c)) {
+        if (is_space(c)) {
             ++p;
             continue;
         }
@@ -134,28 +148,11 @@ bool read_text_array(const unsigned char *t, size_t len, size_t *pos, pdf::value
             continue;
         }
         if ((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.') {
-            bool neg = false, any = false;
-            double x = 0, scale = 0;
-            while (p < len && (t[p] == '+' || t[p] == '-')) neg = t[p++] == '-' ? !neg : neg;
-            for (; p < len; ++p) {
-                const unsigned char d = t[p];
-                if (d >= '0' && d <= '9') {
-                    any = true;
-                    if (scale == 0) {
-                        x = x * 10 + (d - '0');
-                    } else {
-                        x += (d - '0') * scale;
-                        scale /= 10;
-                    }
-                } else if (d == '.' && scale == 0) {
-                    scale = 0.1;
-                } else {
-                    break;
-                }
-            }
-            if (!any || (p < len && !is_pdf_ws(t[p]) && !is_delim(t[p]))) return false;
+            bool any = false;
+            const double x = read_number(t, len, &p, &any);
+            if (!any || (p < len && !is_space(t[p]) && !is_delim(t[p]))) return false;
             it.k = pdf::kind::real;
-            it.r = neg ? -x : x;
+            it.r = x;
             it.s.clear();
             it.items.clear();
             ++n;
@@ -168,143 +165,144 @@ bool read_text_array(const unsigned char *t, size_t len, size_t *pos, pdf::value
 
 }  // namespace
 
-operand &token_reader::push() {
-    if (n_ >= static_cast<size_t>(max_ops_)) throw stop{};
-    if (n_ == ops_.size()) ops_.emplace_back();
-    operand &o = ops_[n_++];
-    return o;
-}
-
 double token_reader::num_back(size_t from_end, double def) const {
     if (from_end >= n_) return def;
     const operand &o = ops_[n_ - 1 - from_end];
     return o.kind == operand::number ? o.num : def;
 }
 
+operand &token_reader::grow() {
+    if (n_ >= static_cast<size_t>(max_ops_)) throw stop{};
+    if (n_ == ops_.size()) ops_.emplace_back();
+    return ops_[n_++];
+}
+
+// The loop keeps its position and work count in locals (the stores a
+// member or a counter behind a pointer would need could alias the data
+// bytes) and writes them back on leaving.
 bool token_reader::next() {
     n_ = 0;
-    while (pos_ < len_) {
-        if (--*work_ < 0) throw stop{};
-        const unsigned char c = t_[pos_];
-        if (is_pdf_ws(c)) {
-            ++pos_;
+    const unsigned char *const t = t_;
+    const size_t len = len_;
+    size_t p = pos_;
+    int64_t work = *work_;
+    struct sync {
+        token_reader *r;
+        size_t &p;
+        int64_t &work;
+        ~sync() {
+            r->pos_ = p;
+            *r->work_ = work;
+        }
+    } keep{this, p, work};
+    auto push = [&]() -> operand & {
+        if (n_ < ops_.size() && n_ < static_cast<size_t>(max_ops_)) [[likely]]
+            return ops_[n_++];
+        return grow();
+    };
+    while (p < len) {
+        const unsigned char c = t[p];
+        const uint8_t cls = kClass.c[c];
+        if (cls == kSpace) {
+            ++p;
             continue;
         }
-        if (c == '%') {
-            while (pos_ < len_ && t_[pos_] != '\n' && t_[pos_] != '\r') ++pos_;
-            continue;
-        }
+        if (--work < 0) throw stop{};
         if ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.') {
-            // A number: sign, digits, one point. Values beyond a double's
-            // range become infinite and are caught where they are used.
-            bool neg = false;
-            size_t p = pos_;
-            while (p < len_ && (t_[p] == '+' || t_[p] == '-')) neg = t_[p++] == '-' ? !neg : neg;
-            double v = 0, scale = 0;
             bool any = false;
-            for (; p < len_; ++p) {
-                const unsigned char d = t_[p];
-                if (d >= '0' && d <= '9') {
-                    any = true;
-                    if (scale == 0) {
-                        v = v * 10 + (d - '0');
-                    } else {
-                        v += (d - '0') * scale;
-                        scale /= 10;
-                    }
-                } else if (d == '.' && scale == 0) {
-                    scale = 0.1;
-                } else {
-                    break;
-                }
-            }
-            pos_ = p;
-            if (!any && p < len_ && is_regular(t_[p])) {
+            const double v = read_number(t, len, &p, &any);
+            if (!any && p < len && is_regular(t[p])) {
                 // "-" or "." followed by letters: a damaged keyword.
-                while (pos_ < len_ && is_regular(t_[pos_])) ++pos_;
+                while (p < len && is_regular(t[p])) ++p;
                 continue;
             }
             operand &o = push();
             o.kind = operand::number;
-            o.num = neg ? -v : v;
+            o.num = v;
             continue;
         }
+        if (cls == kRegular) {
+            const size_t s = p;
+            while (p < len && kClass.c[t[p]] == kRegular) ++p;
+            const size_t n = p - s;
+            if (n <= 3) {
+                op_[0] = static_cast<char>(t[s]);
+                op_[1] = n > 1 ? static_cast<char>(t[s + 1]) : 0;
+                op_[2] = n > 2 ? static_cast<char>(t[s + 2]) : 0;
+                op_[3] = 0;
+                return true;
+            }
+            if (n == 4 && std::memcmp(t + s, "true", 4) == 0) {
+                operand &o = push();
+                o.kind = operand::other;
+                o.v = pdf::value::make_bool(true);
+            } else if (n == 5 && std::memcmp(t + s, "false", 5) == 0) {
+                operand &o = push();
+                o.kind = operand::other;
+                o.v = pdf::value::make_bool(false);
+            } else if (n == 4 && std::memcmp(t + s, "null", 4) == 0) {
+                operand &o = push();
+                o.kind = operand::other;
+                o.v = pdf::value::make_null();
+            } else {
+                std::memcpy(op_, "?\0\0", 4);  // an operator this reader does not tell apart
+                return true;
+            }
+            continue;
+        }
+        // A delimiter.
         if (c == '/') {
-            size_t p = pos_ + 1;
+            const size_t s = p + 1;
             bool escaped = false;
-            while (p < len_ && is_regular(t_[p])) escaped |= t_[p++] == '#';
+            p = s;
+            while (p < len && kClass.c[t[p]] == kRegular) escaped |= t[p++] == '#';
             operand &o = push();
             o.kind = operand::text_name;
             if (escaped) {
                 pdf::value v;
                 int32_t end = 0;
-                if (pdf::parse_value(t_, static_cast<int32_t>(len_), static_cast<int32_t>(pos_), &v,
-                                     &end) &&
+                if (pdf::parse_value(t, static_cast<int32_t>(len), static_cast<int32_t>(s - 1), &v, &end) &&
                     v.is_name())
                     o.name = std::move(v.s);
                 else
-                    o.name.assign(reinterpret_cast<const char *>(t_ + pos_ + 1), p - pos_ - 1);
+                    o.name.assign(reinterpret_cast<const char *>(t + s), p - s);
             } else {
-                o.name.assign(reinterpret_cast<const char *>(t_ + pos_ + 1), p - pos_ - 1);
+                o.name.assign(reinterpret_cast<const char *>(t + s), p - s);
             }
-            pos_ = p;
             continue;
         }
-        if (c == '(' || c == '[' || (c == '<')) {
+        if (c == '%') {
+            while (p < len && t[p] != '\n' && t[p] != '\r') ++p;
+            continue;
+        }
+        if (c == '(' || c == '[' || c == '<') {
             operand &o = push();
             o.kind = operand::other;
-            size_t q = pos_;
+            size_t q = p;
             bool fast = false;
             if (c == '(') {
-                fast = read_literal(t_, len_, &q, &o.v.s);
+                fast = read_literal(t, len, &q, &o.v.s);
                 if (fast) set_string(&o.v);
-            } else if (c == '<' && !(pos_ + 1 < len_ && t_[pos_ + 1] == '<')) {
-                fast = read_hex(t_, len_, &q, &o.v.s);
+            } else if (c == '<' && !(p + 1 < len && t[p + 1] == '<')) {
+                fast = read_hex(t, len, &q, &o.v.s);
                 if (fast) set_string(&o.v);
             } else if (c == '[') {
-                fast = read_text_array(t_, len_, &q, &o.v);
+                fast = read_text_array(t, len, &q, &o.v);
             }
             if (fast) {
-                *work_ -= static_cast<int64_t>((q - pos_) / 16);
-                pos_ = q;
+                work -= static_cast<int64_t>((q - p) / 16);
+                p = q;
                 continue;
             }
             int32_t end = 0;
-            if (!pdf::parse_value(t_, static_cast<int32_t>(len_), static_cast<int32_t>(pos_), &o.v,
-                                  &end) ||
-                end <= static_cast<int32_t>(pos_))
+            if (!pdf::parse_value(t, static_cast<int32_t>(len), static_cast<int32_t>(p), &o.v, &end) ||
+                end <= static_cast<int32_t>(p))
                 throw stop{};  // a string or array that does not close
-            *work_ -= (end - static_cast<int32_t>(pos_)) / 16;
-            pos_ = static_cast<size_t>(end);
+            work -= (end - static_cast<int32_t>(p)) / 16;
+            p = static_cast<size_t>(end);
             continue;
         }
-        if (is_delim(c)) {
-            ++pos_;  // a stray ')', ']', '>', '{' or '}'
-            continue;
-        }
-        size_t p = pos_;
-        while (p < len_ && is_regular(t_[p])) ++p;
-        const size_t n = p - pos_;
-        if (n == 4 && std::memcmp(t_ + pos_, "true", 4) == 0) {
-            operand &o = push();
-            o.kind = operand::other;
-            o.v = pdf::value::make_bool(true);
-        } else if (n == 5 && std::memcmp(t_ + pos_, "false", 5) == 0) {
-            operand &o = push();
-            o.kind = operand::other;
-            o.v = pdf::value::make_bool(false);
-        } else if (n == 4 && std::memcmp(t_ + pos_, "null", 4) == 0) {
-            operand &o = push();
-            o.kind = operand::other;
-            o.v = pdf::value::make_null();
-        } else {
-            std::memset(op_, 0, sizeof op_);
-            if (n <= 3) std::memcpy(op_, t_ + pos_, n);
-            else std::memcpy(op_, "?", 1);
-            pos_ = p;
-            return true;
-        }
-        pos_ = p;
+        ++p;  // a stray ')', ']', '>', '{' or '}'
     }
     return false;
 }
@@ -333,10 +331,10 @@ bool ends_here(const unsigned char *t, size_t len, size_t q) {
     // "EI" standing alone: white space before, white space, a delimiter or
     // the end after, and then text rather than binary data.
     if (q + 2 > len || t[q] != 'E' || t[q + 1] != 'I') return false;
-    if (q + 2 < len && !is_pdf_ws(t[q + 2]) && !is_delim(t[q + 2])) return false;
+    if (q + 2 < len && !is_space(t[q + 2]) && !is_delim(t[q + 2])) return false;
     for (size_t k = q + 2; k < len && k < q + 34; ++k) {
         const unsigned char c = t[k];
-        if (c >= 0x7F || (c < 0x20 && !is_pdf_ws(c))) return false;
+        if (c >= 0x7F || (c < 0x20 && !is_space(c))) return false;
     }
     return true;
 }
@@ -344,7 +342,7 @@ bool ends_here(const unsigned char *t, size_t len, size_t q) {
 }  // namespace
 
 bool token_reader::skip_inline_image(const std::vector<operand> &dict) {
-    size_t start = pos_ < len_ && is_pdf_ws(t_[pos_]) ? pos_ + 1 : pos_;
+    size_t start = pos_ < len_ && is_space(t_[pos_]) ? pos_ + 1 : pos_;
     const operand *filter = dict_get(dict, "F", "Filter");
     const operand *mask = dict_get(dict, "IM", "ImageMask");
     const bool is_mask = mask && mask->kind == operand::other && mask->v.k == pdf::kind::boolean &&
@@ -359,7 +357,7 @@ bool token_reader::skip_inline_image(const std::vector<operand> &dict) {
         const double size = row * h->num;
         if (size >= 0 && size <= static_cast<double>(len_ - start)) {
             size_t q = start + static_cast<size_t>(size);
-            while (q < len_ && is_pdf_ws(t_[q])) ++q;
+            while (q < len_ && is_space(t_[q])) ++q;
             if (q + 2 <= len_ && t_[q] == 'E' && t_[q + 1] == 'I' &&
                 (q + 2 == len_ || !is_regular(t_[q + 2]))) {
                 pos_ = q + 2;
@@ -369,7 +367,7 @@ bool token_reader::skip_inline_image(const std::vector<operand> &dict) {
     }
     for (size_t q = start; q + 2 <= len_; ++q) {
         if ((q & 63) == 0 && --*work_ < 0) throw stop{};
-        if (q > start && !is_pdf_ws(t_[q - 1])) continue;
+        if (q > start && !is_space(t_[q - 1])) continue;
         if (ends_here(t_, len_, q)) {
             pos_ = q + 2;
             return true;

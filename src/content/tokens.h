@@ -51,7 +51,7 @@ public:
     bool skip_inline_image(const std::vector<operand> &dict);
 
 private:
-    operand &push();
+    operand &grow();  // a new operand past the reused ones, or stop at the bound
     const unsigned char *t_;
     size_t len_;
     size_t pos_ = 0;

@@ -2,6 +2,8 @@
 // builds their appearances and draws them on the sheets (see annots.h).
 #include "nup/annots.h"
 
+#include <algorithm>
+
 #include <climits>
 #include <map>
 #include <memory>
@@ -38,6 +40,8 @@ bool mark_of(const value &annot, const value *acroform, pdf::resolver *res, anno
     double rect[4];
     if (numbers(annot.get("Rect"), res, rect, 4) != 4) return false;
     for (int k = 0; k < 4; ++k) out->rect[k] = rect[k];
+    const value *f = pdf::get_resolved(&annot, "F", res);
+    out->no_rotate = f && f->k == pdf::kind::integer && (f->i & 16) != 0;
     if (needs_built_appearance(annot, acroform, res)) {
         if (!build_appearance(annot, acroform, res, &out->built)) return false;
         // An unchecked box without background draws nothing.
@@ -237,7 +241,13 @@ private:
                 put_int(xo, form);
                 xo += " 0 R ";
                 body += "q ";
-                put_six(body, m.m);
+                if (m.no_rotate && pl.rotation % 360 != 0) {
+                    double up[6];
+                    upright_matrix(m.m, m.rect, pl.rotation, up);
+                    put_six(body, up);
+                } else {
+                    put_six(body, m.m);
+                }
                 body += "cm /A";
                 put_int(body, name);
                 body += " Do Q\n";
@@ -257,6 +267,25 @@ private:
 };
 
 }  // namespace
+
+void upright_matrix(const double m[6], const double rect[4], int32_t rotation, double out[6]) {
+    // The page is shown turned clockwise; the appearance turns the other
+    // way (counter-clockwise in user space) about its pinned corner.
+    int32_t r = ((rotation % 360) + 360) % 360;
+    double c = 1, s = 0;
+    if (r == 90) c = 0, s = 1;
+    else if (r == 180) c = -1, s = 0;
+    else if (r == 270) c = 0, s = -1;
+    const double px = std::min(rect[0], rect[2]), py = std::max(rect[1], rect[3]);
+    const double t[6] = {c, s, -s, c, px - (px * c - py * s), py - (px * s + py * c)};
+    // out = m then t (row vectors: out = m x t).
+    out[0] = m[0] * t[0] + m[1] * t[2];
+    out[1] = m[0] * t[1] + m[1] * t[3];
+    out[2] = m[2] * t[0] + m[3] * t[2];
+    out[3] = m[2] * t[1] + m[3] * t[3];
+    out[4] = m[4] * t[0] + m[5] * t[2] + t[4];
+    out[5] = m[4] * t[1] + m[5] * t[3] + t[5];
+}
 
 std::vector<annot_mark> page_marks(const value *page, const value *acroform, pdf::resolver *res) {
     std::vector<annot_mark> out;

@@ -34,7 +34,17 @@ struct annot_mark {
     appearance built;    // the built appearance, when stream is 0
     double m[6] = {1, 0, 0, 1, 0, 0};  // the form's space onto the page's user space
     double rect[4] = {0, 0, 0, 0};     // its /Rect, as written
+    // NoRotate (bit 5 of /F): on a page shown turned, viewers draw the
+    // appearance upright, turned about the upper-left corner of /Rect.
+    // (NoZoom is not honoured when printing: poppler and MuPDF scale such
+    // an appearance with the page, and so does the sheet.)
+    bool no_rotate = false;
 };
+
+// m[6] for a NoRotate mark on a page shown turned by `rotation` degrees
+// (clockwise, as /Rotate): the appearance turned back about the upper-left
+// corner of rect, so that it stands upright as the page is shown.
+void upright_matrix(const double m[6], const double rect[4], int32_t rotation, double out[6]);
 
 // The marks of a page dictionary, in /Annots order: printable annotations
 // with a usable appearance (written or built) and a rectangle with area.

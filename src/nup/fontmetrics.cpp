@@ -107,6 +107,50 @@ double text_width(const font_widths &f, std::string_view bytes, double size) {
     return w * size / 1000.0;
 }
 
+namespace {
+
+// The glyph names of WinAnsiEncoding from code 32 on; null where the
+// encoding has no glyph of its own (a second space and hyphen included).
+const char *const kWinAnsiNames[224] = {
+    "space", "exclam", "quotedbl", "numbersign", "dollar", "percent", "ampersand", "quotesingle",  // 32
+    "parenleft", "parenright", "asterisk", "plus", "comma", "hyphen", "period", "slash",  // 40
+    "zero", "one", "two", "three", "four", "five", "six", "seven",  // 48
+    "eight", "nine", "colon", "semicolon", "less", "equal", "greater", "question",  // 56
+    "at", "A", "B", "C", "D", "E", "F", "G",  // 64
+    "H", "I", "J", "K", "L", "M", "N", "O",  // 72
+    "P", "Q", "R", "S", "T", "U", "V", "W",  // 80
+    "X", "Y", "Z", "bracketleft", "backslash", "bracketright", "asciicircum", "underscore",  // 88
+    "grave", "a", "b", "c", "d", "e", "f", "g",  // 96
+    "h", "i", "j", "k", "l", "m", "n", "o",  // 104
+    "p", "q", "r", "s", "t", "u", "v", "w",  // 112
+    "x", "y", "z", "braceleft", "bar", "braceright", "asciitilde", nullptr,  // 120
+    "Euro", nullptr, "quotesinglbase", "florin", "quotedblbase", "ellipsis", "dagger", "daggerdbl",  // 128
+    "circumflex", "perthousand", "Scaron", "guilsinglleft", "OE", nullptr, "Zcaron", nullptr,  // 136
+    nullptr, "quoteleft", "quoteright", "quotedblleft", "quotedblright", "bullet", "endash", "emdash",  // 144
+    "tilde", "trademark", "scaron", "guilsinglright", "oe", nullptr, "zcaron", "Ydieresis",  // 152
+    nullptr, "exclamdown", "cent", "sterling", "currency", "yen", "brokenbar", "section",  // 160
+    "dieresis", "copyright", "ordfeminine", "guillemotleft", "logicalnot", nullptr, "registered", "macron",  // 168
+    "degree", "plusminus", "twosuperior", "threesuperior", "acute", "mu", "paragraph", "periodcentered",  // 176
+    "cedilla", "onesuperior", "ordmasculine", "guillemotright", "onequarter", "onehalf", "threequarters", "questiondown",  // 184
+    "Agrave", "Aacute", "Acircumflex", "Atilde", "Adieresis", "Aring", "AE", "Ccedilla",  // 192
+    "Egrave", "Eacute", "Ecircumflex", "Edieresis", "Igrave", "Iacute", "Icircumflex", "Idieresis",  // 200
+    "Eth", "Ntilde", "Ograve", "Oacute", "Ocircumflex", "Otilde", "Odieresis", "multiply",  // 208
+    "Oslash", "Ugrave", "Uacute", "Ucircumflex", "Udieresis", "Yacute", "Thorn", "germandbls",  // 216
+    "agrave", "aacute", "acircumflex", "atilde", "adieresis", "aring", "ae", "ccedilla",  // 224
+    "egrave", "eacute", "ecircumflex", "edieresis", "igrave", "iacute", "icircumflex", "idieresis",  // 232
+    "eth", "ntilde", "ograve", "oacute", "ocircumflex", "otilde", "odieresis", "divide",  // 240
+    "oslash", "ugrave", "uacute", "ucircumflex", "udieresis", "yacute", "thorn", "ydieresis",  // 248
+};
+
+}  // namespace
+
+unsigned char winansi_from_glyph_name(std::string_view name) {
+    if (name.empty()) return 0;
+    for (int k = 0; k < 224; ++k)
+        if (kWinAnsiNames[k] && name == kWinAnsiNames[k]) return static_cast<unsigned char>(32 + k);
+    return 0;
+}
+
 unsigned char winansi_from_unicode(uint32_t cp) {
     if ((cp >= 0x20 && cp <= 0x7E) || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<unsigned char>(cp);
     if (cp == 0) return 0;

@@ -59,6 +59,11 @@ struct font_widths {
 // Width in points of `bytes` (one code per byte) at `size` points.
 double text_width(const font_widths &f, std::string_view bytes, double size);
 
+// A glyph name (as a font's /Differences gives it) to its WinAnsiEncoding
+// byte, by which the text fonts' tables are indexed; 0 when WinAnsi has
+// no glyph of that name.
+unsigned char winansi_from_glyph_name(std::string_view name);
+
 // Unicode code point to a WinAnsiEncoding byte; 0 when WinAnsi has none.
 unsigned char winansi_from_unicode(uint32_t cp);
 

@@ -43,6 +43,23 @@ page_memo &page_memos::get(int32_t num) {
     return memos_[static_cast<size_t>(k)];
 }
 
+const page_memo *page_memos::find(int32_t num) const {
+    if (num < 0 || static_cast<size_t>(num) >= index_.size()) return nullptr;
+    int32_t k = index_[static_cast<size_t>(num)];
+    return k < 0 ? nullptr : &memos_[static_cast<size_t>(k)];
+}
+
+namespace {
+
+// Whether the content stream `num` gave nothing before; asked of every
+// content stream, so it makes no memo of its own.
+bool known_empty(const page_memos &memos, int32_t num) {
+    const page_memo *m = memos.find(num);
+    return m && m->stream_empty;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Resources
 
@@ -124,6 +141,7 @@ void gather_page_resources(const doc *d, page_memos &memos, transfer &tr,
         const obj_entry *e = objvec_find(&d->objs, p.num);
         if (!e) continue;
         page_memo &pm = memos.get(p.num);
+        if (pm.placements_left < INT32_MAX) ++pm.placements_left;
         if (pm.gathered_from == p.res_from) continue;  // seen in this listing before
         pm.gathered_from = p.res_from;
         std::string res;
@@ -192,7 +210,7 @@ void gather_array(const doc *d, page_memos &memos, image &img, const unsigned ch
         }
         if (p < end && t[p] == 'R') p = skip_ws(t, p + 1, end);
         const obj_entry *e = num > 0 ? objvec_find(&d->objs, num) : nullptr;
-        if (!e || memos.get(num).stream_empty) continue;
+        if (!e || known_empty(memos, num)) continue;
         uint64_t before = img.len();
         if (any) img.append("\n", 1);
         uint64_t at = img.len();
@@ -274,7 +292,7 @@ content gather_content(const doc *d, page_memos &memos, image &img, const obj_en
     }
     // A stream that gave nothing for another page (a Flate bomb shared by
     // many pages) is not decoded again.
-    if (memos.get(num).stream_empty) {
+    if (known_empty(memos, num)) {
         ct.in_image = true;  // empty
         return ct;
     }
@@ -457,6 +475,14 @@ void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img,
         pm.content_len = clen;
     }
     img.append("\nendstream\nendobj\n");
+    if (pm.placements_left > 0 && --pm.placements_left == 0) {
+        // Its last placement: the texts go, and the flags with them, so that
+        // a placement after all reads them again (the same text).
+        std::string().swap(pm.res);
+        std::string().swap(pm.own_res);
+        pm.res_known = false;
+        pm.own_state = 0;
+    }
 }
 
 }  // namespace sheetlay::nup

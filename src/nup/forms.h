@@ -53,6 +53,11 @@ struct page_memo {
     std::string node_res;
     // As a content stream: decoding it gave nothing (it will not next time).
     bool stream_empty = false;
+    // As a page: the placements gather_page_resources counted and
+    // write_form has not made yet. The last one lets the resources texts
+    // go (they are read again should the page come once more), so that a
+    // long job does not hold every page's resources to its end.
+    int32_t placements_left = 0;
 };
 
 // The memos of one call, by object number.
@@ -60,6 +65,8 @@ class page_memos {
 public:
     explicit page_memos(const doc *d);
     page_memo &get(int32_t num);
+    // The memo of `num` when one was made, else null (makes none).
+    const page_memo *find(int32_t num) const;
 
 private:
     array<int32_t> index_;

@@ -229,8 +229,15 @@ void image::route() {
         if (pk_ && base_ == 0 && b_.len >= 8 && std::memcmp(b_.data, "%PDF-1.", 7) == 0 &&
             b_.data[7] >= '0' && b_.data[7] < '5')
             b_.data[7] = '5';
-        piece_at_.push_back(base_);
-        piece_out_.push_back(out_->pos());
+        // A piece that follows the previous one at the same distance
+        // between image and output (nothing was packed in between) extends
+        // it: one entry per run, not one per object.
+        const uint64_t o = out_->pos();
+        const size_t k = piece_at_.size();
+        if (k == 0 || base_ - piece_at_[k - 1] != o - piece_out_[k - 1]) {
+            piece_at_.push_back(base_);
+            piece_out_.push_back(o);
+        }
     }
     out_->put(b_.data, static_cast<size_t>(b_.len));
     base_ += b_.len;

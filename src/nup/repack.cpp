@@ -148,9 +148,14 @@ void frame(const unsigned char *t, item &it) {
     if (e == p) return;
     // A stream ends in "endstream"; anything that names "stream" at all
     // stays where it is.
-    static const char kw[] = "stream";
-    for (uint64_t i = p; i + 6 <= e; ++i)
-        if (t[i] == 's' && std::memcmp(t + i, kw, 6) == 0) return;
+    // Looked for by its 'm', rarer in dictionaries than its 's'.
+    for (uint64_t i = p + 5; i < e;) {
+        const void *hit = std::memchr(t + i, 'm', static_cast<size_t>(e - i));
+        if (!hit) break;
+        const uint64_t m = static_cast<uint64_t>(static_cast<const unsigned char *>(hit) - t);
+        if (std::memcmp(t + m - 5, "stream", 6) == 0) return;
+        i = m + 1;
+    }
     it.body = p;
     it.body_end = e;
     it.packed = true;

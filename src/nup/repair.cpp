@@ -5,6 +5,7 @@
 // place that needs a change, so valid text costs no copy.
 #include "nup/repair.h"
 
+#include <cstring>
 #include <vector>
 
 #include "nup/scan.h"
@@ -63,13 +64,47 @@ std::string name_bytes(const unsigned char *t, int32_t s, int32_t e) {
     return n;
 }
 
+// A key as met: where its token stands in the text, and a hash of its
+// bytes with escapes decoded, so that most comparisons end at the hash and
+// no key is copied (every carried object's keys are compared).
+struct key_seen {
+    int32_t s, e;
+    uint64_t hash;
+};
+
+uint64_t name_hash(const unsigned char *t, int32_t s, int32_t e) {
+    uint64_t h = 1469598103934665603ull;
+    for (int32_t i = s + 1; i < e; ++i) {
+        unsigned char c = t[i];
+        if (c == '#' && i + 2 < e && is_hex(t[i + 1]) && is_hex(t[i + 2])) {
+            auto hv = [](unsigned char x) { return x <= '9' ? x - '0' : (x | 32) - 'a' + 10; };
+            c = static_cast<unsigned char>(hv(t[i + 1]) * 16 + hv(t[i + 2]));
+            i += 2;
+        }
+        h = (h ^ c) * 1099511628211ull;
+    }
+    return h;
+}
+
+// The open frames and keys of one call, kept per thread between calls so
+// that an object costs no allocation.
+struct repair_scratch {
+    std::vector<frame> stack;
+    std::vector<key_seen> keys;
+};
+thread_local repair_scratch t_scratch;
+
 // Keys compared for repeats per dictionary; beyond this many a dictionary
 // is not searched (the cost would grow with the square of its size).
 constexpr size_t kMaxKeysCompared = 512;
 
 class repairer {
 public:
-    repairer(const unsigned char *t, int32_t len, std::string *out) : t_(t), len_(len), out_(out) {}
+    repairer(const unsigned char *t, int32_t len, std::string *out)
+        : t_(t), len_(len), out_(out), stack_(t_scratch.stack), keys_(t_scratch.keys) {
+        stack_.clear();
+        keys_.clear();
+    }
 
     bool run(int32_t max_depth);
 
@@ -135,9 +170,9 @@ private:
     int32_t repeated_key(int32_t s, int32_t e) {
         size_t from = stack_.back().first_key;
         if (keys_.size() - from >= kMaxKeysCompared) return -1;
-        std::string k = name_bytes(t_, s, e);
+        const key_seen k{s, e, name_hash(t_, s, e)};
         for (size_t i = from; i < keys_.size(); ++i) {
-            if (keys_[i] == k) {
+            if (keys_[i].hash == k.hash && name_bytes(t_, keys_[i].s, keys_[i].e) == name_bytes(t_, s, e)) {
                 int32_t v = skip_ws(t_, e, len_);
                 int32_t ve = v < len_ && (t_[v] == ']' || (t_[v] == '>' && v + 1 < len_ && t_[v + 1] == '>'))
                                  ? v
@@ -147,13 +182,17 @@ private:
                 return ve;
             }
         }
-        keys_.push_back(std::move(k));
+        keys_.push_back(k);
         return -1;
     }
 
     void name(int32_t s, int32_t e) {
+        // Most names hold no '#' at all: memchr finds that at once.
         for (int32_t i = s + 1; i < e; ++i) {
-            if (t_[i] == '#' && !(i + 2 < e && is_hex(t_[i + 1]) && is_hex(t_[i + 2]))) replace(i, i + 1, "#23");
+            const void *h = std::memchr(t_ + i, '#', static_cast<size_t>(e - i));
+            if (!h) return;
+            i = static_cast<int32_t>(static_cast<const unsigned char *>(h) - t_);
+            if (!(i + 2 < e && is_hex(t_[i + 1]) && is_hex(t_[i + 2]))) replace(i, i + 1, "#23");
         }
     }
 
@@ -172,8 +211,8 @@ private:
     bool changed_ = false;
     bool top_done_ = false;
     std::string str_tail_;  // what a literal string cut by the end lacks
-    std::vector<frame> stack_;
-    std::vector<std::string> keys_;  // keys of the open dictionaries, outer first
+    std::vector<frame> &stack_;
+    std::vector<key_seen> &keys_;  // keys of the open dictionaries, outer first
 };
 
 bool repairer::run(int32_t max_depth) {
@@ -277,14 +316,18 @@ bool repairer::run(int32_t max_depth) {
             continue;
         }
         if (is_regular(c)) {
+            // An integer is a number, or the start of a reference when a
+            // "gen R" follows whose "R" ends the token.
+            bool integer = false;
             if (is_digit(c)) {
-                int32_t re = ref_tail(t_, e, len_);
-                bool digits = true;
-                for (int32_t k = s; k < e; ++k) digits = digits && is_digit(t_[k]);
-                // A reference only when its "R" ends the token.
-                if (digits && re > 0 && (re == len_ || !is_regular(t_[re]))) e = re;
+                integer = true;
+                for (int32_t k = s + 1; k < e && integer; ++k) integer = is_digit(t_[k]);
+                if (integer) {
+                    int32_t re = ref_tail(t_, e, len_);
+                    if (re > 0 && (re == len_ || !is_regular(t_[re]))) e = re;
+                }
             }
-            if (!(is_number(t_, s, e) || same(t_, s, e, "true") || same(t_, s, e, "false") ||
+            if (!(integer || is_number(t_, s, e) || same(t_, s, e, "true") || same(t_, s, e, "false") ||
                   same(t_, s, e, "null") || (e > s && t_[e - 1] == 'R' && is_digit(c))))
                 replace(s, e, "null");
             value_done();

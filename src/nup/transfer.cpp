@@ -282,6 +282,12 @@ void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, i
             t = reinterpret_cast<const unsigned char *>(plain_dict.data());
             len = static_cast<int32_t>(plain_dict.size());
         }
+        // A stream's own /Crypt step is done here: the output is plain.
+        std::string no_crypt;
+        if (drops_crypt_step(d) && without_crypt_step(t, len, &no_crypt)) {
+            t = reinterpret_cast<const unsigned char *>(no_crypt.data());
+            len = static_cast<int32_t>(no_crypt.size());
+        }
         std::string fixed_dict;
         repaired_view(tr, &t, &len, fixed_dict);
         bool decrypted = decrypt_stream(d, e, data, static_cast<size_t>(actual), &plain_data);

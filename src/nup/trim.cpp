@@ -4,9 +4,13 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <exception>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "content/bbox.h"
+#include "pdf/lexer.h"
 #include "pdf/resolve.h"
 #include "sheetlay.h"
 
@@ -35,6 +39,30 @@ void apply(pageinfo &p, content::box b, double margin) {
     p.trimmed = 1;
 }
 
+// How many bytes of stored (compressed) content a page has: the measure by
+// which pages are shared out between the workers.
+int64_t content_size(const doc *d, doc_resolver *res, const pdf::value *pv) {
+    if (!pv || !pv->is_dict()) return 0;
+    const pdf::value *c = pv->get("Contents");
+    int64_t n = 0;
+    auto one = [&](const pdf::value *v) {
+        if (!v || !v->is_ref() || v->i <= 0 || v->i > INT32_MAX) return;
+        const obj_entry *e = objvec_find(&d->objs, static_cast<int32_t>(v->i));
+        if (e && e->is_stream && e->data_end > e->data_start) n += e->data_end - e->data_start;
+    };
+    if (c && c->is_ref() && res->is_stream(static_cast<int32_t>(c->i))) {
+        one(c);
+    } else if (const pdf::value *arr = pdf::resolve(c, res); arr && arr->is_array()) {
+        for (const pdf::value &it : arr->items) one(&it);
+    }
+    return n;
+}
+
+// Pages are read on two threads: a page's box depends on nothing read for
+// another page, and interpreting content is most of a trimmed job's work.
+// (On one core the second thread costs only its start.)
+constexpr size_t kWorkers = 2;
+
 }  // namespace
 
 void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
@@ -48,36 +76,100 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
             list.push_back(i);
         }
     std::sort(list.begin(), list.end());
-    doc_resolver res(d);
     std::vector<content::result> found(list.size());
-    // Pages that share their content, resources, annotations and box (a
-    // document that repeats its pages) are read once.
-    std::map<std::string, content::result> seen_content;
-    const std::shared_ptr<content::font_cache> fonts = content::make_font_cache();
-    for (size_t k = 0; k < list.size(); ++k) {
-        const pageinfo &p = d->pages.items[list[k]];
-        const pdf::value *pv = res.get(p.num);
-        std::string key;
-        if (pv && pv->is_dict()) {
-            for (const char *name : {"Contents", "Resources", "Annots"}) {
-                const pdf::value *v = pv->get(name);
-                key += v ? pdf::to_text(*v) : std::string("-");
-                key += '|';
+    std::vector<size_t> twin(list.size());  // the page read in this one's stead
+    std::vector<std::vector<size_t>> work(kWorkers);
+    doc_resolver res0(d);  // worker 0's, which reads the page dictionaries first
+    {
+        doc_resolver &res = res0;
+        // Pages that share their content, resources, annotations and box (a
+        // document that repeats its pages) are read once.
+        std::map<std::string, size_t> seen_content, seen_text;
+        int64_t load[kWorkers] = {};
+        for (size_t k = 0; k < list.size(); ++k) {
+            const pageinfo &p = d->pages.items[list[k]];
+            twin[k] = k;
+            // First by the page object's own text: pages written alike (a
+            // document made of copies of another) are found without being
+            // parsed. Not in encrypted files, whose strings decrypt by
+            // object number.
+            const std::string box = std::to_string(p.res_from) + '|' + std::to_string(p.x0) + ' ' +
+                                    std::to_string(p.y0) + ' ' + std::to_string(p.x1) + ' ' + std::to_string(p.y1);
+            const obj_entry *e = d->crypt ? nullptr : objvec_find(&d->objs, p.num);
+            const unsigned char *body = nullptr;
+            int32_t body_len = 0;
+            if (e && !e->is_stream && obj_body(d->data, d->len, e, &body, &body_len) && body_len > 0 &&
+                body_len < 4096) {
+                std::string text(reinterpret_cast<const char *>(body), static_cast<size_t>(body_len));
+                text += '|' + box;
+                auto it = seen_text.emplace(std::move(text), k);
+                if (!it.second) {
+                    twin[k] = it.first->second;
+                    continue;
+                }
             }
-            key += std::to_string(p.res_from) + '|' + std::to_string(p.x0) + ' ' + std::to_string(p.y0) + ' ' +
-                   std::to_string(p.x1) + ' ' + std::to_string(p.y1);
-        }
-        // Keys from short dictionaries only: a long direct value is read as it is.
-        if (!key.empty() && key.size() < 4096) {
-            auto it = seen_content.find(key);
-            if (it != seen_content.end()) {
-                found[k] = it->second;
-                continue;
+            const pdf::value *pv = res.get(p.num);
+            std::string key;
+            if (pv && pv->is_dict()) {
+                for (const char *name : {"Contents", "Resources", "Annots"}) {
+                    const pdf::value *v = pv->get(name);
+                    key += v ? pdf::to_text(*v) : std::string("-");
+                    key += '|';
+                }
+                key += box;
             }
+            // Keys from short dictionaries only: a long direct value is read as it is.
+            if (!key.empty() && key.size() < 4096) {
+                auto it = seen_content.emplace(key, k);
+                if (!it.second) {
+                    twin[k] = it.first->second;
+                    continue;
+                }
+            }
+            // Pages go to the worker with the least stored content so far:
+            // the split depends on the file alone, never on timing.
+            const int64_t size = content_size(d, &res, pv);
+            size_t w = 0;
+            for (size_t i = 1; i < kWorkers; ++i)
+                if (load[i] < load[w]) w = i;
+            load[w] += size + 1024;
+            work[w].push_back(k);
         }
-        found[k] = content::page_box(d, res, p, annotations, {}, fonts.get());
-        if (!key.empty() && key.size() < 4096) seen_content.emplace(key, found[k]);
     }
+    // Each worker has its own resolver and font cache (the document itself
+    // is only read), so the boxes are what one reader would find.
+    auto run = [&](size_t w) {
+        doc_resolver own(d);
+        doc_resolver &res = w == 0 ? res0 : own;
+        const std::shared_ptr<content::font_cache> fonts = content::make_font_cache();
+        for (size_t k : work[w]) found[k] = content::page_box(d, res, d->pages.items[list[k]], annotations, {}, fonts.get());
+    };
+    std::exception_ptr failed;
+    std::thread helper;
+    if (work[1].size() > 0) {
+        try {
+            helper = std::thread([&] {
+                try {
+                    run(1);
+                } catch (...) {
+                    failed = std::current_exception();
+                }
+            });
+        } catch (const std::system_error &) {
+            work[0].insert(work[0].end(), work[1].begin(), work[1].end());  // no thread to be had
+            work[1].clear();
+        }
+    }
+    try {
+        run(0);
+    } catch (...) {
+        if (helper.joinable()) helper.join();
+        throw;
+    }
+    if (helper.joinable()) helper.join();
+    if (failed) std::rethrow_exception(failed);
+    for (size_t k = 0; k < list.size(); ++k)
+        if (twin[k] != k) found[k] = found[twin[k]];
     if (mode == SHEETLAY_TRIM_EACH) {
         for (size_t k = 0; k < list.size(); ++k) {
             // A page that draws nothing keeps its whole box.

@@ -2,6 +2,7 @@
 // trailer, and the checks of the layout choices (see write.h).
 #include "nup/write.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <functional>
@@ -249,13 +250,15 @@ std::string trailer_dict(int64_t maxobj, const additions &add) {
 
 // Cross-reference table (fixed 20-byte entries, objects never written are
 // free) and trailer.
+constexpr size_t kXrefChunk = size_t{64} << 10;
+
 void write_xref(image &img, const offsets &off, int64_t maxobj, const additions &add) {
     if (img.len() > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
     const int64_t xref_at = static_cast<int64_t>(img.len());
     std::string s = "xref\n0 ";
     put_int(s, maxobj + 1);
     s += "\n0000000000 65535 f \n";
-    s.reserve(s.size() + static_cast<size_t>(maxobj) * 20 + 128);
+    s.reserve(std::min<size_t>(static_cast<size_t>(maxobj) * 20, kXrefChunk) + 128);
     for (int64_t i = 1; i <= maxobj; ++i) {
         int64_t o = off.at[static_cast<size_t>(i)];
         if (o < 0) {
@@ -269,6 +272,13 @@ void write_xref(image &img, const offsets &off, int64_t maxobj, const additions 
         std::memcpy(e + 10 - nd, digits, nd);
         std::memcpy(e + 10, " 00000 n \n", 10);
         s.append(e, 20);
+        if (s.size() >= kXrefChunk) {
+            // A streamed image passes the table on as it grows (next_object
+            // hands over what was appended) instead of holding it whole.
+            img.append(s);
+            img.next_object(-1);
+            s.clear();
+        }
     }
     s += trailer_dict(maxobj, add);
     s += "startxref ";
@@ -349,8 +359,10 @@ void compose(const std::vector<doc *> &docs, const compose_job &job, image &img)
     // Streamed compact output packs objects as they are written; the
     // object streams and the cross-reference stream follow the last one.
     const bool compact = job.compress == SHEETLAY_COMPRESS_COMPACT;
-    packer pk(static_cast<uint64_t>(maxobj) + 1);
-    if (compact && img.streaming()) img.pack_into(&pk);
+    // (Its rows, 16 bytes an object, are made only when it packs.)
+    const bool packs = compact && img.streaming();
+    packer pk(packs ? static_cast<uint64_t>(maxobj) + 1 : 0);
+    if (packs) img.pack_into(&pk);
     write_head(img, off, num, add);
 
     put_num(style.W, job.g.W);

@@ -12,6 +12,14 @@ namespace sheetlay {
 
 namespace {
 
+// The bytes a plain walk acts on: "<<", ">>" and the "(" of a string start
+// with them; every other byte is stepped over.
+struct walk_stops {
+    bool v[256] = {};
+    constexpr walk_stops() { v['<'] = v['>'] = v['('] = true; }
+};
+constexpr walk_stops kWalkStop{};
+
 // Answers dict_stream_kw for many starting positions in one text.
 //
 // The walk of dict_stream_kw moves from byte to byte the same way whatever
@@ -220,7 +228,9 @@ private:
                 }
                 i = j + 1;
             } else {
+                // Up to the next byte that can change the walk.
                 ++i;
+                while (i < stop && !kWalkStop.v[t_[i]]) ++i;
             }
         }
         if (i >= len_) return spend(i, -1);

@@ -44,10 +44,21 @@ void scan_objects(doc *d, const kw_positions &endobjs) {
     // when it knows all the places it will be asked about.
     std::vector<obj_entry> found;
     std::vector<int32_t> dict_starts;
+    // Room for about one header per "endobj", so that the vector does not
+    // grow by doubling into up to twice the index it becomes (the largest
+    // block of a big file's load). Capped by the file's length: a file of
+    // bare "endobj" keywords holds no objects to make room for.
+    {
+        const size_t guess = endobjs.pos.size() + endobjs.pos.size() / 32 + 16;
+        const size_t cap = static_cast<size_t>(len) / 32 + 16;
+        found.reserve(std::min(guess, cap));
+        dict_starts.reserve(std::min(guess, cap));
+    }
     for (int32_t P = 1; P <= len - 4; ++P) {
-        const void *hit = std::memchr(t + P, 'o', static_cast<size_t>(len - 4 - P + 1));
+        // "obj" is looked for by its 'j', the rarer letter in text.
+        const void *hit = std::memchr(t + P + 2, 'j', static_cast<size_t>(len - 4 - P + 1));
         if (!hit) break;
-        P = static_cast<int32_t>(static_cast<const unsigned char *>(hit) - t);
+        P = static_cast<int32_t>(static_cast<const unsigned char *>(hit) - t) - 2;
         if (!kw_at(t, P, len, "obj")) continue;
         int32_t num = 0;
         int32_t first = header_before(t, P, &num);

@@ -107,10 +107,21 @@ int32_t next_header(const unsigned char *t, int32_t len, int32_t from, int32_t s
 // ===========================================================================
 // Scanning primitives
 
+namespace {
+
+// is_pdf_ws as a table: skip_ws runs before nearly every token read.
+struct ws_table {
+    bool v[256] = {};
+    constexpr ws_table() { v[0] = v[9] = v[10] = v[12] = v[13] = v[32] = true; }
+};
+constexpr ws_table kWs{};
+
+}  // namespace
+
 int32_t skip_ws(const unsigned char *t, int32_t pos, int32_t end) {
     if (pos >= end) return pos;
     if (pos < 0) pos = 0;
-    while (pos < end && is_pdf_ws(t[pos])) ++pos;
+    while (pos < end && kWs.v[t[pos]]) ++pos;
     return pos;
 }
 
@@ -123,15 +134,41 @@ int kw_at(const unsigned char *t, int32_t pos, int32_t len, const char *kw) {
     return 1;
 }
 
+namespace {
+
+// How rare a letter is in the text of PDF files (dictionary keys, names,
+// operators), lower rarer: the search for a keyword looks for its rarest
+// letter, so that memchr stops seldom ('e', which "endobj" and "endstream"
+// begin with, is among the commonest letters of dictionaries).
+constexpr char kRareFirst[] = "jqzxJQZXkvwyKVWYbgfpBGFPhmHMucUCdlDLiIrRaAnNsStToOeE";
+
+size_t anchor_of(const char *kw, size_t klen) {
+    size_t best = 0, best_rank = sizeof kRareFirst;
+    for (size_t k = 0; k < klen; ++k) {
+        const char *at = std::strchr(kRareFirst, kw[k]);
+        size_t rank = (at && kw[k]) ? static_cast<size_t>(at - kRareFirst) : sizeof kRareFirst - 1;
+        if (rank < best_rank) {
+            best_rank = rank;
+            best = k;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
 int32_t find_kw(const unsigned char *t, int32_t len, int32_t start, const char *kw) {
     size_t klen = std::strlen(kw);
     if (klen == 0) return -1;
     if (start < 0) start = 0;
+    // Candidates in order: each start i whose anchor letter kw[a] stands at
+    // t[i + a].
+    const size_t a = anchor_of(kw, klen);
     int64_t i = start;
     while (i + static_cast<int64_t>(klen) <= len) {
-        const void *hit = std::memchr(t + i, kw[0], static_cast<size_t>(len - i - klen + 1));
+        const void *hit = std::memchr(t + i + a, kw[a], static_cast<size_t>(len - i - klen + 1));
         if (!hit) return -1;
-        i = static_cast<const unsigned char *>(hit) - t;
+        i = static_cast<const unsigned char *>(hit) - t - static_cast<int64_t>(a);
         if (kw_at(t, static_cast<int32_t>(i), len, kw)) return static_cast<int32_t>(i);
         ++i;
     }

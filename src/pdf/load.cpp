@@ -17,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "error.h"
@@ -163,7 +164,8 @@ std::unique_ptr<unsigned char[]> new_image(size_t n) {
 int open_encrypted(doc *d, const char *name, const load_options &lo) {
     security::EncryptInfo info;
     int32_t encrypt_num = -1;
-    if (!read_encrypt_info(d, &info, &encrypt_num)) {
+    std::vector<int32_t> reached;
+    if (!read_encrypt_info(d, &info, &encrypt_num, &reached)) {
         set_error("unsupported encryption in %s (%s)", name, "unreadable /Encrypt dictionary");
         return -1;
     }
@@ -180,6 +182,16 @@ int open_encrypted(doc *d, const char *name, const load_options &lo) {
         if (again.status == security::AuthStatus::ok) c->auth = std::move(again);
     }
     c->encrypt_num = encrypt_num;
+    c->plain_objects = std::move(reached);
+    if (lo.lenient) {
+        // Streams may name a crypt filter of /CF in their own chains.
+        c->own_filters = true;
+        for (const security::CryptFilterInfo &f : info.filters) {
+            security::CryptMethod m;
+            std::string why;
+            if (security::filter_method(f, info.v, &m, &why)) c->named.emplace_back(f.name, m);
+        }
+    }
     switch (c->auth.status) {
         case security::AuthStatus::ok:
             d->crypt = std::move(c);
@@ -208,7 +220,7 @@ int load_stages(doc *d, const char *name, const load_options &lo) {
     if (d->encrypted && lo.allow_encrypted && open_encrypted(d, name, lo) != 0) return -1;
     std::vector<char> objstm;
     dict_budget budget{4 * dict_work};
-    expand_object_streams(d, budget, objstm);
+    expand_object_streams(d, budget, objstm, lo.lenient);
     reduce_index(d, objstm);
     if (d->objs.count == 0) {
         set_error("no PDF objects found — not a PDF: %s", name);

@@ -11,6 +11,7 @@
 #include "pdf/object.h"
 
 #include "pdf/decimal.h"
+#include "pdf/literal.h"
 
 #include <cmath>
 #include <cstdio>
@@ -81,52 +82,16 @@ struct parser {
     }
 
     bool literal(value *out) {
-        ++p;  // '('
         std::string s;
-        int nest = 1;
-        while (p < len) {
-            unsigned char c = t[p++];
-            if (c == '(') {
-                ++nest;
-            } else if (c == ')') {
-                if (--nest == 0) {
-                    *out = value::make_string("");
-                    out->s = std::move(s);
-                    return true;
-                }
-            } else if (c == '\r') {
-                // An end of line inside a string reads as one newline.
-                if (p < len && t[p] == '\n') ++p;
-                s.push_back('\n');
-                continue;
-            } else if (c == '\\') {
-                if (p >= len) return false;
-                unsigned char e = t[p++];
-                switch (e) {
-                    case 'n': s.push_back('\n'); break;
-                    case 'r': s.push_back('\r'); break;
-                    case 't': s.push_back('\t'); break;
-                    case 'b': s.push_back('\b'); break;
-                    case 'f': s.push_back('\f'); break;
-                    case '\r':  // backslash before an end of line: the line continues
-                        if (p < len && t[p] == '\n') ++p;
-                        break;
-                    case '\n': break;
-                    default:
-                        if (e >= '0' && e <= '7') {
-                            int v = e - '0';
-                            for (int k = 0; k < 2 && p < len && t[p] >= '0' && t[p] <= '7'; ++k)
-                                v = v * 8 + (t[p++] - '0');
-                            s.push_back(static_cast<char>(v & 0xFF));
-                        } else {
-                            s.push_back(static_cast<char>(e));  // \( \) \\ and unknown escapes
-                        }
-                }
-                continue;
-            }
-            s.push_back(static_cast<char>(c));
+        size_t q = static_cast<size_t>(p);
+        if (!decode_literal(t, static_cast<size_t>(len), &q, &s)) {
+            p = len;
+            return false;  // cut before the closing parenthesis
         }
-        return false;  // cut before the closing parenthesis
+        p = static_cast<int32_t>(q);
+        *out = value::make_string("");
+        out->s = std::move(s);
+        return true;
     }
 
     bool hex(value *out) {

@@ -33,10 +33,15 @@ std::unique_ptr<unsigned char[]> new_block(uint64_t n) {
     return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[static_cast<size_t>(n ? n : 1)]);
 }
 
-bool is_object_stream(const unsigned char *t, int32_t len, const obj_entry &e) {
+bool is_object_stream(const unsigned char *t, int32_t len, const obj_entry &e, bool by_structure) {
     if (e.in_objstm || !e.is_stream || e.dict_pos < 0) return false;
     int32_t b = e.stream_pos > 0 ? e.stream_pos : len;
-    return find_name(t, len, e.dict_pos, b, "ObjStm") >= 0;
+    if (find_name(t, len, e.dict_pos, b, "ObjStm") >= 0) return true;
+    // Some writers give object streams another /Type (or none); what makes
+    // one is its member count and the offset of its first member, which no
+    // other stream carries together.
+    return by_structure && find_name_top(t, b, e.dict_pos, b, "N") >= 0 &&
+           find_name_top(t, b, e.dict_pos, b, "First") >= 0;
 }
 
 
@@ -108,7 +113,7 @@ bool decode_objstm(const unsigned char *t, int32_t len, const obj_entry &e, int3
 
 }  // namespace
 
-void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objstm) {
+void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objstm, bool by_structure) {
     const unsigned char *t = d->data;
     int32_t len = d->len;
     std::vector<obj_entry> &objs = d->obj_store;
@@ -127,7 +132,7 @@ void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objst
     uint64_t room_left = kInflateMax;
     for (int32_t idx = 0; idx < count; ++idx) {
         obj_entry e = objs[idx];  // copy: pushes below may move the array
-        if (!allowed[static_cast<size_t>(idx)] || !is_object_stream(t, len, e)) continue;
+        if (!allowed[static_cast<size_t>(idx)] || !is_object_stream(t, len, e, by_structure)) continue;
         int32_t b = e.stream_pos > 0 ? e.stream_pos : len;
         objstm[static_cast<size_t>(idx)] = 1;
         int64_t R = static_cast<int64_t>(e.data_end) - e.data_start;

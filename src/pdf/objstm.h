@@ -17,8 +17,10 @@ namespace sheetlay {
 // Marks in `objstm` the entries of d->objs that are object streams, and
 // appends their members. `objstm` covers the entries present before the
 // members. The decoded bytes of all streams together get no more room than
-// the decoder gives one stream.
-void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objstm);
+// the decoder gives one stream. With by_structure (the options interface),
+// a stream whose dictionary holds /N and /First is one whatever its /Type.
+void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objstm,
+                           bool by_structure = false);
 
 }  // namespace sheetlay
 

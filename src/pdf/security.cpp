@@ -66,8 +66,8 @@ Authentication unsupported(std::string what) {
     return a;
 }
 
-// The method of a crypt filter under /V 4 or 5; false with *why set when
-// the filter is missing or its method is not one this handler knows.
+}  // namespace
+
 bool filter_method(const CryptFilterInfo &cf, int64_t v, CryptMethod *m, std::string *why) {
     if (cf.name == "Identity") {
         *m = CryptMethod::identity;
@@ -94,6 +94,8 @@ bool filter_method(const CryptFilterInfo &cf, int64_t v, CryptMethod *m, std::st
     }
     return true;
 }
+
+namespace {
 
 // Checks the dictionary's kind and entries; false with *why when this
 // handler cannot decrypt the file whatever the password.

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace sheetlay::security {
 
@@ -50,6 +51,9 @@ struct EncryptInfo {
     bool encrypt_metadata = true;     // /EncryptMetadata
     std::string id0;                  // first string of the trailer's /ID ("" when absent)
     CryptFilterInfo stmf, strf;       // /StmF and /StrF with their /CF entries (V 4 and 5)
+    // Every entry of /CF (V 4 and 5), in the dictionary's order: a stream
+    // may name one of them in its own filter chain (/Crypt).
+    std::vector<CryptFilterInfo> filters;
 };
 
 // The file key: 5 to 16 bytes for revisions 2 to 4, 32 for 5 and 6.
@@ -91,6 +95,11 @@ struct Authentication {
 // to 127 bytes (no SASLprep normalization).
 Authentication authenticate(const EncryptInfo &info, const char *password);
 Authentication authenticate(const EncryptInfo &info, const char *password, size_t password_len);
+
+// The method of a crypt filter under /V 4 or 5 (Identity and /CFM /None:
+// identity). False, with *why set, when /CF has no such entry or its
+// method is not one this handler knows for that /V.
+bool filter_method(const CryptFilterInfo &cf, int64_t v, CryptMethod *m, std::string *why);
 
 // The key that encrypts the strings and streams of object num gen: for RC4
 // and AES-128, the MD5 of the file key, the low 3 bytes of num and 2 of gen

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "codec/filters.h"
@@ -148,7 +149,7 @@ stored_kind classify_filters(const obj_entry *e, const unsigned char *text, int3
 
 const unsigned char *stream_core(const obj_entry *e, const unsigned char *text, int32_t text_len,
                                  const unsigned char *data, int64_t L, bool copied, bool decode_all,
-                                 buf *out, int32_t *out_len, stream_filter *sf) {
+                                 bool drop_crypt, buf *out, int32_t *out_len, stream_filter *sf) {
     const unsigned char *in_place = data;
     rng fv, pv;
     // A lone predictor-free /FlateDecode is decoded below; other filter
@@ -156,6 +157,31 @@ const unsigned char *stream_core(const obj_entry *e, const unsigned char *text, 
     // (decode_all), else they go out still encoded, with their parameters,
     // for the viewer to decode.
     stored_kind kind = classify_filters(e, text, text_len, &fv, &pv);
+    std::string no_crypt;
+    if (kind == stored_kind::other && drop_crypt && e->dict_pos >= 0 && e->stream_pos > e->dict_pos &&
+        e->stream_pos <= text_len &&
+        without_crypt_step(text + e->dict_pos, e->stream_pos - e->dict_pos, &no_crypt)) {
+        // The stream's own /Crypt step is done (decrypted, or Identity):
+        // the rest of its chain is what remains to decode. When that rest
+        // is more than plain Flate it is decoded here, since the ranges the
+        // caller would copy still name the /Crypt step.
+        obj_entry bare = *e;
+        bare.dict_pos = 0;
+        bare.stream_pos = static_cast<int32_t>(no_crypt.size());
+        bare.endobj_pos = -1;
+        const auto *nt = reinterpret_cast<const unsigned char *>(no_crypt.data());
+        rng nfv, npv;
+        kind = classify_filters(&bare, nt, bare.stream_pos, &nfv, &npv);
+        if (kind == stored_kind::other) {
+            filter_chain chain;
+            bool has_parms = npv.start >= 0;
+            if (parse_filter_chain(nt + nfv.start, static_cast<size_t>(nfv.end - nfv.start),
+                                   has_parms ? nt + npv.start : nullptr,
+                                   has_parms ? static_cast<size_t>(npv.end - npv.start) : 0,
+                                   &chain) == filter_status::ok)
+                return decode_chain(chain, data, L, out, out_len);
+        }
+    }
     if (kind == stored_kind::other) {
         filter_chain chain;
         bool has_parms = pv.start >= 0;
@@ -229,9 +255,10 @@ const unsigned char *stream_entry(const doc *d, const obj_entry *e, const unsign
     if (d && decrypt_stream(d, e, stored, static_cast<size_t>(L), &plain)) {
         if (plain.empty()) return nullptr;
         return stream_core(e, text, text_len, plain.data(), static_cast<int64_t>(plain.size()), true,
-                           decode_all, out, out_len, sf);
+                           decode_all, drops_crypt_step(d), out, out_len, sf);
     }
-    return stream_core(e, text, text_len, stored, L, false, decode_all, out, out_len, sf);
+    return stream_core(e, text, text_len, stored, L, false, decode_all, drops_crypt_step(d), out,
+                       out_len, sf);
 }
 
 }  // namespace

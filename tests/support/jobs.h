@@ -24,9 +24,20 @@ namespace testjobs {
 struct Job {
     std::string input;
     int32_t n, order, size, border;
+    int32_t trim = 0;  // SHEETLAY_TRIM_*: then 2 x 2 on A4 through sheetlay_nup
 };
 
 inline int32_t run(const Job &j, const std::string &out) {
+    if (j.trim) {
+        sheetlay_options o;
+        sheetlay_options_init(&o);
+        o.columns = 2;
+        o.rows = 2;
+        o.sheet_width = 595.276;
+        o.sheet_height = 841.89;
+        o.trim = j.trim;
+        return sheetlay_nup(j.input.c_str(), out.c_str(), &o, nullptr, 0);
+    }
     if (j.border > 0) return sheetlay_create_bordered(j.input.c_str(), out.c_str(), j.n, j.order, j.border);
     if (j.size >= 0) return sheetlay_create_sized(j.input.c_str(), out.c_str(), j.n, j.order, j.size);
     return sheetlay_create(j.input.c_str(), out.c_str(), j.n, j.order);

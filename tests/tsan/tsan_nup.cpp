@@ -1,5 +1,6 @@
 // Threads composing files at the same moment through the exported
-// functions, under ThreadSanitizer: every source of the library is built
+// functions (trimmed jobs among them, which start threads of their own),
+// under ThreadSanitizer: every source of the library is built
 // with the sanitizer. Each output must equal the one a lone call writes.
 //
 //   tsan_nup <temporary folder> [corpus folder]
@@ -58,7 +59,10 @@ int main(int argc, char **argv) {
         inputs.insert(inputs.end(), found.begin(), found.end());
     }
 
-    const std::vector<testjobs::Job> jobs = testjobs::layouts(inputs);
+    std::vector<testjobs::Job> jobs = testjobs::layouts(inputs);
+    // Trimmed jobs: each reads its pages on threads of its own as well.
+    for (size_t i = 0; i < inputs.size(); i += 2)
+        jobs.push_back({inputs[i], 4, 0, -1, 0, i % 4 == 0 ? SHEETLAY_TRIM_EACH : SHEETLAY_TRIM_SAME});
 
     std::vector<int32_t> want_rc(jobs.size());
     std::vector<std::string> want(jobs.size());

@@ -1,0 +1,144 @@
+// The content tokeniser's numbers and the literal-string decoder it shares
+// with the value parser: numbers as digit-by-digit sums (signs, one point,
+// digits past what a table holds, damage), and strings read alike by both
+// readers (escapes, nesting, ends of line, strings that never close).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "content/tokens.h"
+#include "nup/fontmetrics.h"
+#include "pdf/literal.h"
+#include "pdf/object.h"
+
+namespace {
+
+using sheetlay::content::operand;
+using sheetlay::content::token_reader;
+
+// The operands before the first operator of `text`.
+std::vector<operand> operands(const std::string &text) {
+    int64_t work = 1000;
+    token_reader rd(reinterpret_cast<const unsigned char *>(text.data()), text.size(), 64, &work);
+    std::vector<operand> out;
+    if (rd.next()) out.assign(rd.ops().begin(), rd.ops().begin() + static_cast<std::ptrdiff_t>(rd.count()));
+    return out;
+}
+
+TEST(ContentTokens, Numbers) {
+    struct Case {
+        std::string text;
+        std::vector<double> want;
+    };
+    const std::string long_fraction = "0." + std::string(30, '0') + "1 x";
+    const std::string long_int = std::string(25, '9') + " x";
+    const Case cases[] = {
+        {"1 -2 +3 x", {1, -2, 3}},
+        {"0.5 .25 -.75 5. x", {0.5, 0.25, -0.75, 5}},
+        {"--2 +-3 -+-4 x", {2, -3, 4}},
+        {"1.2.3 x", {1.2, 0.3}},  // one point per number
+        {"12.3456789012345678901234567 x", {12.3456789012345678901234567}},
+        {long_fraction, {1e-31}},
+        {long_int, {1e25}},
+        {"00017.50 x", {17.5}},
+        {"-abc 3 x", {3}},  // a damaged keyword: passed over
+        {"1%comment\n2 x", {1, 2}},
+        {std::string("1\0" "2\f3 x", 7), {1, 2, 3}},  // NUL and form feed are white space
+    };
+    for (const Case &c : cases) {
+        std::vector<operand> got = operands(c.text);
+        ASSERT_EQ(got.size(), c.want.size()) << c.text;
+        for (size_t k = 0; k < got.size(); ++k) {
+            EXPECT_EQ(got[k].kind, operand::number) << c.text;
+            EXPECT_NEAR(got[k].num, c.want[k], std::fabs(c.want[k]) * 1e-12) << c.text << " #" << k;
+        }
+    }
+}
+
+TEST(ContentTokens, OperatorsAndBounds) {
+    // Operators are told apart by up to three bytes; longer ones read as "?".
+    int64_t work = 1000;
+    const std::string text = "q 1 0 0 1 5 5 cm BDC EMCX T* Q";
+    token_reader rd(reinterpret_cast<const unsigned char *>(text.data()), text.size(), 64, &work);
+    std::vector<std::string> ops;
+    while (rd.next()) ops.push_back(rd.op());
+    EXPECT_EQ(ops, (std::vector<std::string>{"q", "cm", "BDC", "?", "T*", "Q"}));
+    // More operands than the bound, or more tokens than the work allows: stop.
+    std::string many;
+    for (int k = 0; k < 100; ++k) many += "1 ";
+    work = 1000;
+    token_reader a(reinterpret_cast<const unsigned char *>(many.data()), many.size(), 64, &work);
+    EXPECT_THROW(a.next(), sheetlay::content::stop);
+    work = 10;
+    token_reader b(reinterpret_cast<const unsigned char *>(many.data()), many.size(), 1000, &work);
+    EXPECT_THROW(b.next(), sheetlay::content::stop);
+}
+
+TEST(LiteralStrings, OneDecoderForValuesAndContent) {
+    struct Case {
+        std::string text;  // from its '('
+        bool closes;
+        std::string want;
+        size_t end;  // where reading stops when it closes
+    };
+    const Case cases[] = {
+        {"(plain) rest", true, "plain", 7},
+        {"(a(b)c)", true, "a(b)c", 7},
+        {"(a\\)b)", true, "a)b", 6},
+        {"(\\n\\r\\t\\b\\f\\\\)", true, "\n\r\t\b\f\\", 14},
+        {"(\\053\\0533\\7)", true, "++3\x07", 13},
+        {"(\\400)", true, std::string(1, '\0'), 6},  // high bits past a byte dropped
+        {"(a\\\r\nb\\\nc)", true, "abc", 10},         // escaped ends of line vanish
+        {"(a\r\nb\rc\nd)", true, "a\nb\nc\nd", 10},  // ends of line read as LF
+        {"(\\q)", true, "q", 4},                       // unknown escape: the character
+        {"()", true, "", 2},
+        {"(never closes", false, "", 0},
+        {"(a(b)", false, "", 0},
+        {"(ends in \\", false, "", 0},
+    };
+    for (const Case &c : cases) {
+        const auto *t = reinterpret_cast<const unsigned char *>(c.text.data());
+        std::string got = "stale";
+        size_t pos = 0;
+        ASSERT_EQ(sheetlay::pdf::decode_literal(t, c.text.size(), &pos, &got), c.closes) << c.text;
+        sheetlay::pdf::value v;
+        int32_t end = 0;
+        const bool parsed = sheetlay::pdf::parse_value(t, static_cast<int32_t>(c.text.size()), 0, &v, &end);
+        // The content tokeniser reads strings through the same decoder.
+        const std::string content = c.text + " Tj";
+        std::vector<operand> ops;
+        bool stopped = false;
+        try {
+            ops = operands(content);
+        } catch (const sheetlay::content::stop &) {
+            stopped = true;
+        }
+        if (!c.closes) {
+            EXPECT_EQ(pos, 0u) << c.text;
+            EXPECT_FALSE(parsed) << c.text;
+            EXPECT_TRUE(stopped) << c.text;
+            continue;
+        }
+        EXPECT_EQ(got, c.want) << c.text;
+        EXPECT_EQ(pos, c.end) << c.text;
+        ASSERT_TRUE(parsed && v.is_string()) << c.text;
+        EXPECT_EQ(v.s, c.want) << c.text;
+        EXPECT_EQ(end, static_cast<int32_t>(c.end)) << c.text;
+        ASSERT_FALSE(stopped) << c.text;
+        ASSERT_FALSE(ops.empty()) << c.text;
+        EXPECT_EQ(ops[0].v.s, c.want) << c.text;
+    }
+}
+
+TEST(FontMetrics, WinAnsiGlyphNames) {
+    const std::pair<const char *, int> cases[] = {
+        {"space", 32}, {"A", 65}, {"z", 122}, {"asciitilde", 126}, {"Euro", 128}, {"bullet", 149},
+        {"Ydieresis", 159}, {"exclamdown", 161}, {"registered", 174}, {"germandbls", 223}, {"ydieresis", 255},
+        {"hyphen", 45}, {"fi", 0}, {"nosuch", 0}, {"", 0}, {"a ", 0},
+    };
+    for (auto &[name, code] : cases) EXPECT_EQ(sheetlay::nup::winansi_from_glyph_name(name), code) << name;
+}
+
+}  // namespace
