@@ -2,7 +2,10 @@
 // for a run under a leak checker (valgrind): every success and every failure
 // path must give back all it took.
 //
-//   leak_driver <temporary folder> [--hostile] [file.pdf ...]
+//   leak_driver <temporary folder> [--hostile[=K/N]] [file.pdf ...]
+//
+// --hostile=K/N drives only every N-th hostile case, starting at case K
+// (0 <= K < N), so that N processes under the checker share the set.
 //
 // Each input is composed 2-up and 4-up (framed right to left for the
 // latter), and once with a bad n, which fails after loading. The hostile
@@ -57,7 +60,19 @@ int main(int argc, char **argv) {
     sheetlay_init();
     size_t count = 0;
     for (int i = 2; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--hostile") == 0) {
+        if (std::strncmp(argv[i], "--hostile", 9) == 0) {
+            unsigned part = 0, parts = 1;
+            if (argv[i][9] == '=') {
+                char slash = 0, end = 0;
+                if (std::sscanf(argv[i] + 10, "%u%c%u%c", &part, &slash, &parts, &end) != 3 || slash != '/' ||
+                    parts == 0 || part >= parts) {
+                    std::fprintf(stderr, "bad part: %s (want --hostile=K/N, 0 <= K < N)\n", argv[i]);
+                    return 2;
+                }
+            } else if (argv[i][9] != '\0') {
+                std::fprintf(stderr, "unknown argument: %s\n", argv[i]);
+                return 2;
+            }
             std::vector<hostile::Case> cases;
             auto add = [&](std::vector<hostile::Case> v) {
                 for (auto &c : v) cases.push_back(std::move(c));
@@ -74,7 +89,8 @@ int main(int argc, char **argv) {
             cases.push_back({"big-page-parents", hostile::big_page_many_parents(50, 1000), hostile::Expect::any, ""});
             cases.push_back({"shared-bomb", hostile::shared_bomb(5, 20000), hostile::Expect::any, ""});
             cases.push_back({"bomb-array", hostile::bomb_array(5, 20000), hostile::Expect::any, ""});
-            for (const hostile::Case &c : cases) {
+            for (size_t k = part; k < cases.size(); k += parts) {
+                const hostile::Case &c = cases[k];
                 std::FILE *f = std::fopen(in.c_str(), "wb");
                 if (!f || std::fwrite(c.bytes.data(), 1, c.bytes.size(), f) != c.bytes.size()) {
                     std::fprintf(stderr, "cannot write %s\n", in.c_str());

@@ -9,7 +9,19 @@ set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 cd "$repo"
 jobs="$(nproc 2>/dev/null || echo 2)"
-build="${SHEETLAY_INSTALL_BUILD_DIR:-$repo/build-ci-install}"
+build="${SHEETLAY_INSTALL_BUILD_DIR:-}"
+if [[ -z "$build" ]]; then
+  # The benchmark stage of .ci/run builds the same Release library and program configured for
+  # /usr; that build serves here when it is there (configuring it below with the same values
+  # changes nothing and builds nothing). Otherwise the step builds its own.
+  build="$repo/build-ci-install"
+  bench="$repo/build-ci-bench/CMakeCache.txt"
+  if [[ -f "$bench" ]] && grep -qx 'CMAKE_INSTALL_PREFIX:PATH=/usr' "$bench" &&
+    grep -qx 'CMAKE_BUILD_TYPE:STRING=Release' "$bench" && grep -qx 'SHEETLAY_BUILD_TOOLS:BOOL=ON' "$bench"; then
+    build="$repo/build-ci-bench"
+  fi
+fi
+echo "build: $build"
 
 export DEBIAN_FRONTEND=noninteractive
 as_root=()

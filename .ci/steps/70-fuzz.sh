@@ -8,8 +8,9 @@ set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 cd "$repo"
-build="$repo/build-ci-fuzz"
+build="${SHEETLAY_FUZZ_BUILD_DIR:-$repo/build-ci-fuzz}"
 seconds="${SHEETLAY_FUZZ_SECONDS:-20}"
+jobs="$(nproc 2>/dev/null || echo 2)"
 
 export DEBIAN_FRONTEND=noninteractive
 as_root=()
@@ -20,11 +21,11 @@ clang++ --version | head -n 1
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DSHEETLAY_FUZZ=ON -DSHEETLAY_BUILD_TESTS=OFF -DSHEETLAY_BUILD_TOOLS=OFF
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_options fuzz_object \
+cmake --build "$build" -j "$jobs" --target fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_options fuzz_object \
   fuzz_decimal fuzz_content fuzz_repair fuzz_fontprog fuzz_make_seeds
 
 # Seeds: generated files, plus the corpus (../shared/corpus beside the clone).
-rm -rf "$build/seeds" "$build/work" "$build/artifacts"
+rm -rf "$build/seeds" "$build/work" "$build/artifacts" "$build"/fuzz_*.rc
 targets=(fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_options fuzz_object fuzz_decimal
   fuzz_content fuzz_repair fuzz_fontprog)
 for target in "${targets[@]}"; do
@@ -90,17 +91,32 @@ for target in "${targets[@]}"; do
 done
 
 export TMPDIR="$build/work"
-failed=0
-for target in "${targets[@]}"; do
-  name="${target#fuzz_}"
-  log="$build/$target.log"
-  echo "+ $target for ${seconds}s"
-  set +e
+# Each libFuzzer run uses one core, so the targets run $jobs (the number of processors) at a
+# time, each for its own full ${seconds}s; the reports follow in the targets' order. Every
+# run writes its output file under its own process id, so runs at once do not collide.
+fuzz_one() { # target: runs it, leaves its exit status in $build/<target>.rc
+  local target="$1" name="${1#fuzz_}" rc=0
   "$build/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
     -print_final_stats=1 -artifact_prefix="$build/artifacts/$target-" \
-    "$build/work/$name" "$build/seeds/$name" >"$log" 2>&1
-  rc=$?
-  set -e
+    "$build/work/$name" "$build/seeds/$name" >"$build/$target.log" 2>&1 || rc=$?
+  echo "$rc" >"$build/$target.rc"
+}
+running=0
+for target in "${targets[@]}"; do
+  if ((running >= jobs)); then
+    wait -n || true
+    running=$((running - 1))
+  fi
+  echo "+ $target for ${seconds}s"
+  fuzz_one "$target" &
+  running=$((running + 1))
+done
+wait
+failed=0
+for target in "${targets[@]}"; do
+  log="$build/$target.log"
+  rc="$(cat "$build/$target.rc" 2>/dev/null || echo missing)"
+  echo "= $target"
   grep -E '^(Done|stat::)' "$log" || true
   shopt -s nullglob
   found=("$build/artifacts/$target-"*)

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The Python package: installs it with pip into a fresh virtual environment of Debian's
-# interpreter (no network: --no-build-isolation uses Debian's setuptools and wheel), runs
-# the Python tests with pytest against that installation from a folder outside the
-# clone, then builds the Linux wheel and the Windows wheel (cross-built with mingw-w64)
-# and checks their names and listings.
+# The Python package: builds the Linux wheel (no network: --no-isolation uses Debian's
+# setuptools and wheel), installs that wheel with pip into a fresh virtual environment of
+# Debian's interpreter and runs the Python tests with pytest against the installation from a
+# folder outside the clone; builds the Windows wheel (cross-built with mingw-w64); checks both
+# wheels' names and listings. The Linux library is built once: the wheel pip installs is the
+# one whose listing is checked (a pip install from the source folder would only build the
+# same wheel again).
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -27,9 +29,14 @@ version="$(sed -n 's/^project(sheetlay VERSION \([0-9.]*\).*/\1/p' CMakeLists.tx
 export SHEETLAY_JOBS="${SHEETLAY_JOBS:-$(nproc 2>/dev/null || echo 2)}"
 unset SHEETLAY_LIBRARY PYTHONPATH
 
-# --- pip install into a fresh environment, tests from outside the clone --------------
+# --- the Linux wheel, pip-installed into a fresh environment, tests from outside the clone ---
+/usr/bin/python3 -m build --wheel --no-isolation --outdir "$tmp/dist" "$repo" >"$tmp/build.log" 2>&1 ||
+  { cat "$tmp/build.log"; exit 1; }
+linux_wheel="$tmp/dist/sheetlay-$version-py3-none-linux_x86_64.whl"
+[[ -f "$linux_wheel" ]] || { ls -l "$tmp/dist" >&2; echo "missing wheel: $linux_wheel" >&2; exit 1; }
 /usr/bin/python3 -m venv --system-site-packages "$tmp/venv"
-"$tmp/venv/bin/python" -m pip install --no-build-isolation "$repo"
+# --no-index: the wheel needs nothing from a package index (it has no dependencies).
+"$tmp/venv/bin/python" -m pip install --no-index "$linux_wheel"
 mkdir "$tmp/tests"
 cp python/tests/*.py "$tmp/tests/"
 (
@@ -37,9 +44,7 @@ cp python/tests/*.py "$tmp/tests/"
   SHEETLAY_TEST_INSTALLED=1 "$tmp/venv/bin/python" -m pytest -q -p no:cacheprovider .
 )
 
-# --- the wheels -------------------------------------------------------------------------
-/usr/bin/python3 -m build --wheel --no-isolation --outdir "$tmp/dist" "$repo" >"$tmp/build.log" 2>&1 ||
-  { cat "$tmp/build.log"; exit 1; }
+# --- the Windows wheel, then both wheels' listings ---------------------------------------
 SHEETLAY_WHEEL_TARGET=win_amd64 \
   /usr/bin/python3 -m build --wheel --no-isolation --outdir "$tmp/dist" "$repo" >"$tmp/build-win.log" 2>&1 ||
   { cat "$tmp/build-win.log"; exit 1; }
