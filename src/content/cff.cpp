@@ -13,6 +13,7 @@
 #include <map>
 
 #include "content/fontprog.h"
+#include "content/geom.h"
 
 namespace sheetlay::content {
 
@@ -459,24 +460,6 @@ private:
     int seac_ = 0;
 };
 
-// The extrema of one axis of a cubic within 0 < t < 1.
-template <class F>
-void cubic_extrema(double p0, double p1, double p2, double p3, F &&at) {
-    const double a = -p0 + 3 * p1 - 3 * p2 + p3, b = 2 * (p0 - 2 * p1 + p2), c = p1 - p0;
-    auto take = [&](double t) {
-        if (t > 0 && t < 1) at(t);
-    };
-    if (std::fabs(a) < 1e-12) {
-        if (std::fabs(b) > 1e-12) take(-c / b);
-        return;
-    }
-    const double disc = b * b - 4 * a * c;
-    if (disc < 0) return;
-    const double r = std::sqrt(disc);
-    take((-b + r) / (2 * a));
-    take((-b - r) / (2 * a));
-}
-
 void charstring::curve(double dx1, double dy1, double dx2, double dy2, double dx3, double dy3) {
     const double x0 = x_, y0 = y_, x1 = x0 + dx1, y1 = y0 + dy1, x2 = x1 + dx2, y2 = y1 + dy2,
                  x3 = x2 + dx3, y3 = y2 + dy3;
@@ -488,12 +471,9 @@ void charstring::curve(double dx1, double dy1, double dx2, double dy2, double dx
     if (std::min(x1, x2) >= out.x0 && std::max(x1, x2) <= out.x1 && std::min(y1, y2) >= out.y0 &&
         std::max(y1, y2) <= out.y1)
         return;
-    auto eval = [](double p0, double p1, double p2, double p3, double t) {
-        const double u = 1 - t;
-        return u * u * u * p0 + 3 * u * u * t * p1 + 3 * u * t * t * p2 + t * t * t * p3;
-    };
-    cubic_extrema(x0, x1, x2, x3, [&](double t) { point(eval(x0, x1, x2, x3, t), eval(y0, y1, y2, y3, t)); });
-    cubic_extrema(y0, y1, y2, y3, [&](double t) { point(eval(x0, x1, x2, x3, t), eval(y0, y1, y2, y3, t)); });
+    auto at = [&](double t) { point(cubic_at(x0, x1, x2, x3, t), cubic_at(y0, y1, y2, y3, t)); };
+    cubic_turns(x0, x1, x2, x3, at);
+    cubic_turns(y0, y1, y2, y3, at);
 }
 
 bool charstring::run(int32_t gid, int seac) {

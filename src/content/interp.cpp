@@ -1,10 +1,12 @@
-// The content interpreter (see bbox.h and interp.h).
+// The content interpreter (see bbox.h): graphics state, paths, clipping,
+// colour (as far as white or not), text, images, shadings, forms and Type 3
+// glyphs, each reduced to the box it inks.
 //
 // Coordinates are taken to device space (the space of the outermost
 // stream) as paths are built, so that a box is a plain min/max there.
 // The clip is kept as a box too: the box around the true clip path, which
 // only ever lets more count, never less.
-#include "content/interp.h"
+#include "content/geom.h"
 
 #include <algorithm>
 #include <array>
@@ -20,48 +22,6 @@
 #include "content/tokens.h"
 
 namespace sheetlay::content {
-
-void box::add(double x, double y) {
-    if (!(std::isfinite(x) && std::isfinite(y))) {
-        // A point out of range (an overflowing matrix): it may stand
-        // anywhere, so the box covers everything and the clip decides.
-        x0 = y0 = -1e300;
-        x1 = y1 = 1e300;
-        return;
-    }
-    if (empty()) {
-        x0 = x1 = x;
-        y0 = y1 = y;
-        return;
-    }
-    x0 = std::min(x0, x);
-    y0 = std::min(y0, y);
-    x1 = std::max(x1, x);
-    y1 = std::max(y1, y);
-}
-
-void box::add(const box &b) {
-    if (b.empty()) return;
-    add(b.x0, b.y0);
-    add(b.x1, b.y1);
-}
-
-void box::clip(const box &b) {
-    x0 = std::max(x0, b.x0);
-    y0 = std::max(y0, b.y0);
-    x1 = std::min(x1, b.x1);
-    y1 = std::min(y1, b.y1);
-}
-
-box map_box(const box &b, const mat &m) {
-    box r;
-    if (b.empty()) return r;
-    const double xs[2] = {b.x0, b.x1}, ys[2] = {b.y0, b.y1};
-    for (double x : xs)
-        for (double y : ys) r.add(m.a * x + m.c * y + m.e, m.b * x + m.d * y + m.f);
-    if (!usable(r)) return unbounded();
-    return r;
-}
 
 namespace {
 
@@ -146,29 +106,6 @@ bool whiteish(space s, const double *v, size_t n) {
         default:
             return false;
     }
-}
-
-// The extrema of one coordinate of a cubic Bezier inside (0, 1).
-void cubic_extrema(double p0, double p1, double p2, double p3, double *t, int *n) {
-    const double a = -p0 + 3 * p1 - 3 * p2 + p3, b = 2 * (p0 - 2 * p1 + p2), c = p1 - p0;
-    *n = 0;
-    if (std::fabs(a) < 1e-12) {
-        if (std::fabs(b) > 1e-12) {
-            double r = -c / b;
-            if (r > 0 && r < 1) t[(*n)++] = r;
-        }
-        return;
-    }
-    const double disc = b * b - 4 * a * c;
-    if (disc < 0) return;
-    const double s = std::sqrt(disc);
-    for (double r : {(-b + s) / (2 * a), (-b - s) / (2 * a)})
-        if (r > 0 && r < 1) t[(*n)++] = r;
-}
-
-double bez(double p0, double p1, double p2, double p3, double t) {
-    const double u = 1 - t;
-    return u * u * u * p0 + 3 * u * u * t * p1 + 3 * u * t * t * p2 + t * t * t * p3;
 }
 
 pt unit(pt v) {
@@ -356,14 +293,7 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
         if (!have_cur) move_to(p1);
         if (subs.empty()) subs.push_back({segs.size(), 0, false});
         const pt p0 = cur;
-        double ts[2];
-        int n;
-        cubic_extrema(p0.x, p1.x, p2.x, p3.x, ts, &n);
-        for (int k = 0; k < n; ++k)
-            pbox.add(bez(p0.x, p1.x, p2.x, p3.x, ts[k]), bez(p0.y, p1.y, p2.y, p3.y, ts[k]));
-        cubic_extrema(p0.y, p1.y, p2.y, p3.y, ts, &n);
-        for (int k = 0; k < n; ++k)
-            pbox.add(bez(p0.x, p1.x, p2.x, p3.x, ts[k]), bez(p0.y, p1.y, p2.y, p3.y, ts[k]));
+        add_cubic_turns(&pbox, p0.x, p0.y, p1.x, p1.y, p2.x, p2.y, p3.x, p3.y);
         pbox.add(p3.x, p3.y);
         // Tangents at the ends: toward the nearest distinct control point.
         pt t0{p1.x - p0.x, p1.y - p0.y};
