@@ -39,21 +39,41 @@ void apply(pageinfo &p, content::box b, double margin) {
     p.trimmed = 1;
 }
 
-// How many bytes of stored (compressed) content a page has: the measure by
-// which pages are shared out between the workers.
-int64_t content_size(const doc *d, doc_resolver *res, const pdf::value *pv) {
+// An estimate of the work a page's box takes, in bytes of stored
+// (compressed) content: its content streams, the form XObjects its
+// resources name (figures are often forms, read as content too; images
+// cost nothing to read past), and a share for what every page costs
+// whatever its size (its dictionary, resources, fonts looked up), which
+// measures about as much as 2 KB of content. Pages are shared out between
+// the workers by this measure.
+constexpr int64_t kPageCost = 2048;
+
+int64_t stored_size(const doc *d, const pdf::value *v) {
+    if (!v || !v->is_ref() || v->i <= 0 || v->i > INT32_MAX) return 0;
+    const obj_entry *e = objvec_find(&d->objs, static_cast<int32_t>(v->i));
+    return e && e->is_stream && e->data_end > e->data_start ? e->data_end - e->data_start : 0;
+}
+
+int64_t content_size(const doc *d, doc_resolver *res, const pdf::value *pv, const pdf::value *resources) {
     if (!pv || !pv->is_dict()) return 0;
     const pdf::value *c = pv->get("Contents");
-    int64_t n = 0;
-    auto one = [&](const pdf::value *v) {
-        if (!v || !v->is_ref() || v->i <= 0 || v->i > INT32_MAX) return;
-        const obj_entry *e = objvec_find(&d->objs, static_cast<int32_t>(v->i));
-        if (e && e->is_stream && e->data_end > e->data_start) n += e->data_end - e->data_start;
-    };
+    int64_t n = kPageCost;
     if (c && c->is_ref() && res->is_stream(static_cast<int32_t>(c->i))) {
-        one(c);
+        n += stored_size(d, c);
     } else if (const pdf::value *arr = pdf::resolve(c, res); arr && arr->is_array()) {
-        for (const pdf::value &it : arr->items) one(&it);
+        for (const pdf::value &it : arr->items) n += stored_size(d, &it);
+    }
+    const pdf::value *xobjects = pdf::get_resolved(resources, "XObject", res);
+    if (xobjects && xobjects->is_dict()) {
+        size_t k = 0;
+        for (const pdf::dict_entry &en : xobjects->entries) {
+            const pdf::value &v = en.val;
+            if (++k > 1000) break;  // an estimate: a bounded look is enough
+            const int64_t size = stored_size(d, &v);
+            if (size <= 0) continue;
+            const pdf::value *sub = pdf::get_resolved(pdf::resolve(&v, res), "Subtype", res);
+            if (sub && sub->is_name("Form")) n += size;
+        }
     }
     return n;
 }
@@ -85,7 +105,7 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
         // Pages that share their content, resources, annotations and box (a
         // document that repeats its pages) are read once.
         std::map<std::string, size_t> seen_content, seen_text;
-        int64_t load[kWorkers] = {};
+        std::vector<std::pair<int64_t, size_t>> sized;  // estimated work, page
         for (size_t k = 0; k < list.size(); ++k) {
             const pageinfo &p = d->pages.items[list[k]];
             twin[k] = k;
@@ -126,15 +146,25 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
                     continue;
                 }
             }
-            // Pages go to the worker with the least stored content so far:
-            // the split depends on the file alone, never on timing.
-            const int64_t size = content_size(d, &res, pv);
+            const pdf::value *resources = pdf::get_resolved(pv, "Resources", &res);
+            if (!resources && p.res_from > 0) resources = pdf::get_resolved(res.get(p.res_from), "Resources", &res);
+            sized.push_back({content_size(d, &res, pv, resources), k});
+        }
+        // The largest pages first, each to the worker with the least work
+        // so far, so that the last pages shared out are small ones and the
+        // workers end close together. The split depends on the file alone,
+        // never on timing; each worker then reads its pages in page order.
+        std::stable_sort(sized.begin(), sized.end(),
+                         [](const auto &a, const auto &b) { return a.first > b.first; });
+        int64_t load[kWorkers] = {};
+        for (const auto &[size, k] : sized) {
             size_t w = 0;
             for (size_t i = 1; i < kWorkers; ++i)
                 if (load[i] < load[w]) w = i;
-            load[w] += size + 1024;
+            load[w] += size;
             work[w].push_back(k);
         }
+        for (std::vector<size_t> &list_w : work) std::sort(list_w.begin(), list_w.end());
     }
     // Each worker has its own resolver and font cache (the document itself
     // is only read), so the boxes are what one reader would find.
