@@ -473,7 +473,44 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             return k < n && rd.arg(k).kind == operand::text_name ? &rd.arg(k).name : nullptr;
         };
         const char o0 = op[0], o1 = op[1], o2 = op[2];
-        if (o0 == 'q' && !o1) {
+        // Text operators first: they are most of a page's operators.
+        if (o0 == 'T') {
+            if (o1 == 'j' && !o2) {
+                if (n) show(rd.arg(n - 1).v);
+            } else if (o1 == 'J' && !o2) {
+                const value *arr = n ? &rd.arg(n - 1).v : nullptr;
+                if (arr && arr->is_array())
+                    for (const value &it : arr->items) {
+                        if (it.is_number()) adjust(it.r);
+                        else show(it);
+                    }
+            } else if (o1 == 'f' && !o2) {
+                const std::string *nm = name(n >= 2 ? n - 2 : 0);
+                gs.font = nm ? font(res, *nm) : nullptr;
+                gs.tfs = rd.num_back(0, 0);
+            } else if (o1 == 'c' && !o2) {
+                gs.tc = rd.num_back(0, 0);
+            } else if (o1 == 'w' && !o2) {
+                gs.tw = rd.num_back(0, 0);
+            } else if (o1 == 'z' && !o2) {
+                gs.th = rd.num_back(0, 100) / 100;
+            } else if (o1 == 'L' && !o2) {
+                gs.tl = rd.num_back(0, 0);
+            } else if (o1 == 's' && !o2) {
+                gs.rise = rd.num_back(0, 0);
+            } else if (o1 == 'r' && !o2) {
+                gs.tr = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 7.0));
+            } else if (o1 == 'd' && !o2) {
+                next_line(num(0), num(1));
+            } else if (o1 == 'D' && !o2) {
+                gs.tl = -num(1);
+                next_line(num(0), num(1));
+            } else if (o1 == 'm' && !o2) {
+                if (n >= 6) tm = tlm = mat{num(n - 6), num(n - 5), num(n - 4), num(n - 3), num(n - 2), num(n - 1)};
+            } else if (o1 == '*' && !o2) {
+                next_line(0, -gs.tl);
+            }
+        } else if (o0 == 'q' && !o1) {
             if (stack.size() >= static_cast<size_t>(lim_.q_depth)) throw stop{};
             stack.push_back(gs);
         } else if (o0 == 'Q' && !o1) {
@@ -576,42 +613,6 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
         } else if (o0 == 'E' && o1 == 'T' && !o2) {
             if (text_clips && usable(text_clip)) gs.clip.clip(text_clip);
             text_clips = false;
-        } else if (o0 == 'T') {
-            if (o1 == 'f' && !o2) {
-                const std::string *nm = name(n >= 2 ? n - 2 : 0);
-                gs.font = nm ? font(res, *nm) : nullptr;
-                gs.tfs = rd.num_back(0, 0);
-            } else if (o1 == 'c' && !o2) {
-                gs.tc = rd.num_back(0, 0);
-            } else if (o1 == 'w' && !o2) {
-                gs.tw = rd.num_back(0, 0);
-            } else if (o1 == 'z' && !o2) {
-                gs.th = rd.num_back(0, 100) / 100;
-            } else if (o1 == 'L' && !o2) {
-                gs.tl = rd.num_back(0, 0);
-            } else if (o1 == 's' && !o2) {
-                gs.rise = rd.num_back(0, 0);
-            } else if (o1 == 'r' && !o2) {
-                gs.tr = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 7.0));
-            } else if (o1 == 'd' && !o2) {
-                next_line(num(0), num(1));
-            } else if (o1 == 'D' && !o2) {
-                gs.tl = -num(1);
-                next_line(num(0), num(1));
-            } else if (o1 == 'm' && !o2) {
-                if (n >= 6) tm = tlm = mat{num(n - 6), num(n - 5), num(n - 4), num(n - 3), num(n - 2), num(n - 1)};
-            } else if (o1 == '*' && !o2) {
-                next_line(0, -gs.tl);
-            } else if (o1 == 'j' && !o2) {
-                if (n) show(rd.arg(n - 1).v);
-            } else if (o1 == 'J' && !o2) {
-                const value *arr = n ? &rd.arg(n - 1).v : nullptr;
-                if (arr && arr->is_array())
-                    for (const value &it : arr->items) {
-                        if (it.is_number()) adjust(it.r);
-                        else show(it);
-                    }
-            }
         } else if (o0 == '\'' && !o1) {
             next_line(0, -gs.tl);
             if (n) show(rd.arg(n - 1).v);
