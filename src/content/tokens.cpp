@@ -23,6 +23,18 @@ struct class_table {
 };
 constexpr class_table kClass;
 
+// The same classes for the first byte of a token, with what starts a
+// number (digits, signs, the point) told apart from other regular bytes.
+enum : uint8_t { kNumberStart = 3 };
+struct start_table {
+    uint8_t c[256];
+    constexpr start_table() : c{} {
+        for (int i = 0; i < 256; ++i) c[i] = kClass.c[i];
+        for (unsigned char d : {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '+', '-', '.'}) c[d] = kNumberStart;
+    }
+};
+constexpr start_table kStart;
+
 inline bool is_delim(unsigned char c) { return kClass.c[c] == kDelim; }
 inline bool is_regular(unsigned char c) { return kClass.c[c] == kRegular; }
 inline bool is_space(unsigned char c) { return kClass.c[c] == kSpace; }
@@ -65,18 +77,18 @@ inline double read_number(const unsigned char *t, size_t len, size_t *pos, bool 
     bool seen = p > first;
     if (p < len && t[p] == '.') {
         ++p;
-        size_t k = 0;
-        double scale = 0;
-        for (; p < len && static_cast<unsigned>(t[p] - '0') < 10; ++p, ++k) {
-            if (k < 24) {
-                v += (t[p] - '0') * kScale.v[k];
-            } else {
-                if (k == 24) scale = kScale.v[23] / 10;
+        // The first 24 places from the table (all a content stream ever
+        // writes), any further ones by dividing on.
+        const size_t frac = p, table_end = len - p > 24 ? p + 24 : len;
+        for (; p < table_end && static_cast<unsigned>(t[p] - '0') < 10; ++p) v += (t[p] - '0') * kScale.v[p - frac];
+        if (p == frac + 24) {
+            double scale = kScale.v[23] / 10;
+            for (; p < len && static_cast<unsigned>(t[p] - '0') < 10; ++p) {
                 v += (t[p] - '0') * scale;
                 scale /= 10;
             }
-            seen = true;
         }
+        seen = seen || p > frac;
     }
     *pos = p;
     *any = seen;
@@ -202,13 +214,13 @@ bool token_reader::next() {
     };
     while (p < len) {
         const unsigned char c = t[p];
-        const uint8_t cls = kClass.c[c];
+        const uint8_t cls = kStart.c[c];
         if (cls == kSpace) {
             ++p;
             continue;
         }
         if (--work < 0) throw stop{};
-        if ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.') {
+        if (cls == kNumberStart) {
             bool any = false;
             const double v = read_number(t, len, &p, &any);
             if (!any && p < len && is_regular(t[p])) {
