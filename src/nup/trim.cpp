@@ -44,9 +44,9 @@ void apply(pageinfo &p, content::box b, double margin) {
 // resources name (figures are often forms, read as content too; images
 // cost nothing to read past), and a share for what every page costs
 // whatever its size (its dictionary, resources, fonts looked up), which
-// measures about as much as 2 KB of content. Pages are shared out between
+// measures about as much as 3 KB of content. Pages are shared out between
 // the workers by this measure.
-constexpr int64_t kPageCost = 2048;
+constexpr int64_t kPageCost = 3072;
 
 int64_t stored_size(const doc *d, const pdf::value *v) {
     if (!v || !v->is_ref() || v->i <= 0 || v->i > INT32_MAX) return 0;
