@@ -6,6 +6,7 @@
 #include <map>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -71,8 +72,15 @@ int64_t content_size(const doc *d, doc_resolver *res, const pdf::value *pv, cons
             if (++k > 1000) break;  // an estimate: a bounded look is enough
             const int64_t size = stored_size(d, &v);
             if (size <= 0) continue;
-            const pdf::value *sub = pdf::get_resolved(pdf::resolve(&v, res), "Subtype", res);
-            if (sub && sub->is_name("Form")) n += size;
+            // A form says so in its dictionary's text; looked for there
+            // rather than parsed (the estimate is made before the workers
+            // start, so it should cost little).
+            const obj_entry *e = objvec_find(&d->objs, static_cast<int32_t>(v.i));
+            const unsigned char *t = nullptr;
+            int32_t tlen = 0, start = 0, end = 0;
+            if (!e || !dict_range(d->data, d->len, e, &t, &tlen, &start, &end) || end <= start) continue;
+            const std::string_view text(reinterpret_cast<const char *>(t) + start, static_cast<size_t>(end - start));
+            if (text.find("/Form") != std::string_view::npos) n += size;
         }
     }
     return n;
