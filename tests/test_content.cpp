@@ -21,18 +21,7 @@ namespace {
 
 using sheetlay::content::box;
 
-// Objects by text, stream data by number.
-struct MapSource : sheetlay::content::source {
-    testtools::MapResolver objs;
-    std::map<int32_t, std::string> data;
-    sheetlay::pdf::resolver *objects() override { return &objs; }
-    bool stream_data(int32_t num, std::string *out) override {
-        auto it = data.find(num);
-        if (it == data.end()) return false;
-        *out = it->second;
-        return true;
-    }
-};
+using testtools::MapSource;
 
 const char *kResources =
     "<< /Font << /F1 << /Subtype /TrueType /FirstChar 65 /Widths [500 600]"

@@ -268,18 +268,7 @@ TEST(FontProgram, RunawayGlyphsAreUnreadable) {
     }
 }
 
-// Stream data by object number.
-struct MapSource : sheetlay::content::source {
-    testtools::MapResolver objs;
-    std::map<int32_t, std::string> data;
-    sheetlay::pdf::resolver *objects() override { return &objs; }
-    bool stream_data(int32_t num, std::string *out) override {
-        auto it = data.find(num);
-        if (it == data.end()) return false;
-        *out = it->second;
-        return true;
-    }
-};
+using testtools::MapSource;
 
 TEST(FontProgram, TextThroughEmbeddedPrograms) {
     MapSource src;
