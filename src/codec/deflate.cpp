@@ -341,8 +341,8 @@ void Encoder::fast(const unsigned char *base, size_t n, bool last) {
             slot = pos;
             if (pos - cand > kMaxDist || load32(base + (cand - kBias)) != cur) {
                 // Through data that does not compress (image samples), the
-                // step grows with every 32 misses in a row.
-                size_t step = 1 + (misses++ >> 5);
+                // step grows with every 8 misses in a row.
+                size_t step = 1 + (misses++ >> 3);
                 ip = static_cast<size_t>(stop - ip) > step ? ip + step : stop;
                 continue;
             }
