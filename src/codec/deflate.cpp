@@ -54,6 +54,7 @@ constexpr uint32_t kBias = kMaxDist + 1;  // stored position = position + kBias;
 constexpr unsigned kTooFar = 4096;
 constexpr size_t kFastBlockBytes = size_t{1} << 17;
 constexpr size_t kFastBlockSeqs = size_t{1} << 14;
+constexpr unsigned kFastBits = 14;  // level 1's table has at most 2^14 slots
 
 uint32_t load32(const unsigned char *p) {
     uint32_t v;
@@ -118,12 +119,35 @@ constexpr Params kParams[10] = {
 // pages are faulted in once, not on every call. Each is handed out at the
 // size asked for, zeroed where the encoder needs it zeroed.
 struct Tables {
-    std::unique_ptr<uint32_t[]> u32[4];  // symbols; head (or level 1's table); near; near4
+    std::unique_ptr<uint32_t[]> u32[4];  // symbols; head; near; near4
     size_t n32[4] = {};
     std::unique_ptr<uint16_t[]> u16;  // prev
     size_t n16 = 0;
     std::unique_ptr<Seq[]> seq;  // level 1's sequences
     size_t nseq = 0;
+    // Level 1's table is never cleared between calls: each call stores its
+    // positions from an offset beyond the last call's end by more than the
+    // window, so whatever an earlier call left is out of reach and fails the
+    // distance test like an empty slot (0). Clearing 64 KiB for every small
+    // stream cost more than compressing it.
+    static constexpr size_t kFastSlots = size_t{1} << kFastBits;
+    std::unique_ptr<uint32_t[]> fast;
+    uint32_t fast_off = 0;
+
+    // The table and the offset for a call over n bytes.
+    uint32_t *get_fast(size_t n, uint32_t &off) {
+        constexpr uint64_t kGap = kMaxDist + 1;
+        if (!fast) {
+            fast.reset(new uint32_t[kFastSlots]());
+            fast_off = static_cast<uint32_t>(kGap);
+        } else if (fast_off + uint64_t{n} + kGap > UINT32_MAX) {
+            std::memset(fast.get(), 0, kFastSlots * sizeof(uint32_t));
+            fast_off = static_cast<uint32_t>(kGap);
+        }
+        off = fast_off;
+        fast_off = static_cast<uint32_t>(fast_off + uint64_t{n} + kGap);
+        return fast.get();
+    }
 
     Seq *get_seq(size_t n) {
         if (nseq < n) {
@@ -274,8 +298,9 @@ private:
 // sequences fill the buffer; a run of literals is cut there too, so that
 // a block of data that does not compress stays bounded.
 void Encoder::fast(const unsigned char *base, size_t n, bool last) {
-    const unsigned bits = table_bits(n, 8, 14);
-    uint32_t *const table = tables_.get32(1, size_t{1} << bits, true);
+    const unsigned bits = table_bits(n, 8, kFastBits);
+    uint32_t off = 0;  // stored position = position + off (see Tables::get_fast)
+    uint32_t *const table = tables_.get_fast(n, off);
     auto hash = [bits](const unsigned char *q) {
         return static_cast<uint32_t>(((load64(q) << 16) * 0x9E3779B97F4A7C15ull) >> (64 - bits));
     };
@@ -337,16 +362,16 @@ void Encoder::fast(const unsigned char *base, size_t n, bool last) {
         while (ip < stop) {
             uint32_t cur = load32(ip);
             uint32_t &slot = table[hash(ip)];
-            uint32_t pos = static_cast<uint32_t>(ip - base) + kBias, cand = slot;
+            uint32_t pos = static_cast<uint32_t>(ip - base) + off, cand = slot;
             slot = pos;
-            if (pos - cand > kMaxDist || load32(base + (cand - kBias)) != cur) {
+            if (pos - cand > kMaxDist || load32(base + (cand - off)) != cur) {
                 // Through data that does not compress (image samples), the
                 // step grows with every 8 misses in a row.
                 size_t step = 1 + (misses++ >> 3);
                 ip = static_cast<size_t>(stop - ip) > step ? ip + step : stop;
                 continue;
             }
-            const unsigned char *m = base + (cand - kBias);
+            const unsigned char *m = base + (cand - off);
             unsigned len;
             if (end - ip >= 12) {
                 // Most matches end within the next eight bytes.
@@ -374,7 +399,7 @@ void Encoder::fast(const unsigned char *base, size_t n, bool last) {
             }
             anchor = ip;
             misses = 0;
-            if (ip - 2 < limit) table[hash(ip - 2)] = static_cast<uint32_t>(ip - 2 - base) + kBias;
+            if (ip - 2 < limit) table[hash(ip - 2)] = static_cast<uint32_t>(ip - 2 - base) + off;
         }
     }
     ip = end;
