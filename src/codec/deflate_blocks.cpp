@@ -348,17 +348,31 @@ void write_symbols(Bits &out, const SymbolBlock &blk, const Code &lit, const Cod
     out = b;
 }
 
-// The fast level's blocks: each literal run goes out three codes (at most
-// 45 bits) between stores, then its match as in write_symbols. Code and
-// length share one table entry: the length in the top byte.
+// The fast level's blocks: literal runs, then their match as in
+// write_symbols. Literals are put straight from the code's own arrays, four
+// between stores when no literal's code is longer than 14 bits (4 x 14 bits
+// beside the 0-7 pending), else three. Match lengths share one table entry
+// for code and extra bits: the bit count in the top byte.
+template <unsigned Per>
+const unsigned char *put_literals(Bits &b, const unsigned char *p, const unsigned char *e, const uint16_t *codes,
+                                  const uint8_t *lens) {
+    for (; e - p >= static_cast<ptrdiff_t>(Per); p += Per) {
+        for (unsigned k = 0; k < Per; ++k) b.put(codes[p[k]], lens[p[k]]);
+        b.flush_short();
+    }
+    for (; p < e; ++p) b.put(codes[*p], lens[*p]);
+    b.flush_short();
+    return p;
+}
+
+template <unsigned Per>
 void write_seqs(Bits &out, const SeqBlock &blk, const unsigned char *raw, const Code &lit, const Code &dist) {
     // A copy in locals: stores of output bytes could alias `out` and the
     // block as far as the compiler knows, which would send every put and
     // every sequence through memory.
     Bits b = out;
     const Seq *const seqs = blk.seq;
-    uint32_t ltab[256], mtab[256];
-    for (unsigned v = 0; v < 256; ++v) ltab[v] = lit.codes[v] | uint32_t{lit.lens[v]} << 24;
+    uint32_t mtab[256];
     for (unsigned lc = 0; lc < 29; ++lc) {
         unsigned sym = 257 + lc;
         if (lit.lens[sym] == 0) continue;
@@ -373,21 +387,12 @@ void write_seqs(Bits &out, const SeqBlock &blk, const unsigned char *raw, const 
     } dtab[kNumDist];
     for (unsigned c = 0; c < kNumDist; ++c)
         dtab[c] = {dist.codes[c], kDistBase[c], dist.lens[c], static_cast<uint8_t>(dist.lens[c] + kDistExtra[c])};
-    auto put_lit = [&](unsigned char c) { b.put(ltab[c] & 0xffffff, ltab[c] >> 24); };
+    const uint16_t *const lcodes = lit.codes;
+    const uint8_t *const llens = lit.lens;
     const unsigned char *p = raw;
     for (size_t i = 0, n = blk.count; i < n; ++i) {
         const Seq s = seqs[i];
-        if (s.lits) {
-            const unsigned char *e = p + s.lits;
-            for (; e - p >= 3; p += 3) {
-                put_lit(p[0]);
-                put_lit(p[1]);
-                put_lit(p[2]);
-                b.flush_short();
-            }
-            for (; p < e; ++p) put_lit(*p);
-            b.flush_short();
-        }
+        if (s.lits) p = put_literals<Per>(b, p, p + s.lits, lcodes, llens);
         if (s.dist) {
             const uint32_t m = mtab[s.len3];
             const DistEntry &d = dtab[s.dcode];
@@ -400,6 +405,15 @@ void write_seqs(Bits &out, const SeqBlock &blk, const unsigned char *raw, const 
     b.put(lit.codes[kEndOfBlock], lit.lens[kEndOfBlock]);
     b.flush_short();
     out = b;
+}
+
+void write_seqs(Bits &out, const SeqBlock &blk, const unsigned char *raw, const Code &lit, const Code &dist) {
+    uint8_t longest = 0;
+    for (unsigned v = 0; v < 256; ++v) longest = std::max(longest, lit.lens[v]);
+    if (longest <= 14)
+        write_seqs<4>(out, blk, raw, lit, dist);
+    else
+        write_seqs<3>(out, blk, raw, lit, dist);
 }
 
 }  // namespace
