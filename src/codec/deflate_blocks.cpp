@@ -84,10 +84,10 @@ void min_redundancy_lengths(uint32_t *w, unsigned m) {
 // unused symbols get 0. At least two symbols get a code, so the code is
 // always complete (a lone used symbol is paired with a neighbour).
 void build_lengths(const uint32_t *freq, unsigned n, unsigned limit, uint8_t *lens) {
-    // The used symbols by increasing frequency, ties by symbol: a stable
-    // radix sort of the symbols on their frequency, a byte at a time (most
-    // blocks need two or three passes, cheaper than a comparison sort when
-    // the streams are short and the blocks many).
+    // The used symbols by increasing frequency, ties by symbol: up to 32 of
+    // them by insertion, more by a stable radix sort on their frequency, a
+    // byte at a time (most blocks need two or three passes, cheaper than a
+    // comparison sort when the streams are short and the blocks many).
     uint16_t buf[2][kNumLitLen];
     uint16_t *order = buf[0], *tmp = buf[1];
     unsigned m = 0;
@@ -105,18 +105,36 @@ void build_lengths(const uint32_t *freq, unsigned n, unsigned limit, uint8_t *le
         lens[a == 0 ? 1 : 0] = 1;
         return;
     }
-    for (unsigned shift = 0; shift < 32 && (most >> shift) != 0; shift += 8) {
-        unsigned start[257] = {};
-        for (unsigned i = 0; i < m; ++i) ++start[((freq[order[i]] >> shift) & 255) + 1];
-        for (unsigned d = 1; d < 257; ++d) start[d] += start[d - 1];
-        for (unsigned i = 0; i < m; ++i) tmp[start[(freq[order[i]] >> shift) & 255]++] = order[i];
-        std::swap(order, tmp);
+    if (m <= 32) {
+        // Few symbols (distance and code-length codes, small blocks): an
+        // insertion sort on frequency and symbol together.
+        uint64_t key[32];
+        for (unsigned i = 0; i < m; ++i) {
+            uint64_t k = uint64_t{freq[order[i]]} << 16 | order[i];
+            unsigned j = i;
+            for (; j > 0 && key[j - 1] > k; --j) key[j] = key[j - 1];
+            key[j] = k;
+        }
+        for (unsigned i = 0; i < m; ++i) order[i] = static_cast<uint16_t>(key[i]);
+    } else {
+        for (unsigned shift = 0; shift < 32 && (most >> shift) != 0; shift += 8) {
+            // Only as many buckets as the digit can reach: small blocks
+            // have small counts.
+            const unsigned buckets = (most >> shift) < 256 ? (most >> shift) + 1 : 256;
+            unsigned start[257];
+            std::memset(start, 0, (buckets + 1) * sizeof(unsigned));
+            for (unsigned i = 0; i < m; ++i) ++start[((freq[order[i]] >> shift) & 255) + 1];
+            for (unsigned d = 1; d < buckets; ++d) start[d] += start[d - 1];
+            for (unsigned i = 0; i < m; ++i) tmp[start[(freq[order[i]] >> shift) & 255]++] = order[i];
+            std::swap(order, tmp);
+        }
     }
     uint32_t w[kNumLitLen];
     for (unsigned i = 0; i < m; ++i) w[i] = freq[order[i]];
     min_redundancy_lengths(w, m);
 
-    unsigned count[kNumLitLen + 1] = {};
+    // Depths beyond the limit are counted at the limit.
+    unsigned count[kMaxCodeBits + 1] = {};
     for (unsigned i = 0; i < m; ++i) ++count[std::min<unsigned>(w[i], limit)];
     uint64_t kraft = 0;
     for (unsigned len = 1; len <= limit; ++len) kraft += uint64_t{count[len]} << (limit - len);
