@@ -4,7 +4,8 @@
 // Each block is priced three ways before anything is written: stored (the
 // raw bytes, for data that does not compress, such as image samples that
 // are already compressed), fixed codes (short blocks, where a code table
-// would cost more than it saves) and dynamic codes. Prices are exact bit
+// would cost more than it saves) and dynamic codes (not tried for the fast
+// level's smallest blocks, see its write_block). Prices are exact bit
 // counts, so the cheapest choice is exact too and the written block is never
 // larger than the stored form.
 //
@@ -461,11 +462,11 @@ unsigned char *Scratch::room(size_t n) {
 
 namespace {
 
-// Prices the block that `blk` counts three ways and writes the cheapest;
-// `body` writes the symbols with the codes chosen.
+// Prices the block that `blk` counts three ways (two without `dynamic`) and
+// writes the cheapest; `body` writes the symbols with the codes chosen.
 template <class Body>
 void write_counted(const BlockCounts &blk, const unsigned char *raw, bool final, BitState &bs, Scratch &scratch,
-                   const ByteSink &sink, Body body) {
+                   const ByteSink &sink, bool dynamic, Body body) {
     uint32_t lfreq[kNumLitLen];
     std::memcpy(lfreq, blk.litlen_freq, sizeof lfreq);
     for (unsigned c = 0; c < 256; ++c) lfreq[c] += blk.lit_freq2[c];
@@ -477,23 +478,24 @@ void write_counted(const BlockCounts &blk, const unsigned char *raw, bool final,
     for (unsigned c = 0; c < kNumDist; ++c) extra += uint64_t{blk.dist_freq[c]} * kDistExtra[c];
 
     Code lit, dist;
-    build_lengths(lfreq, kNumLitLen, kMaxCodeBits, lit.lens);
-    build_lengths(blk.dist_freq, kNumDist, kMaxCodeBits, dist.lens);
-    unsigned hlit = kNumLitLen, hdist = kNumDist;
-    while (hlit > 257 && lit.lens[hlit - 1] == 0) --hlit;
-    while (hdist > 1 && dist.lens[hdist - 1] == 0) --hdist;
+    unsigned hlit = kNumLitLen, hdist = kNumDist, hclen = kNumCodeLen;
     LengthTokens toks;
-    toks.encode(lit.lens, hlit);
-    toks.encode(dist.lens, hdist);
     uint8_t cl_lens[kNumCodeLen];
     uint16_t cl_codes[kNumCodeLen];
-    build_lengths(toks.freq, kNumCodeLen, kMaxCodeLenBits, cl_lens);
-    build_codes(cl_lens, kNumCodeLen, cl_codes);
-    unsigned hclen = kNumCodeLen;
-    while (hclen > 4 && cl_lens[kCodeLenOrder[hclen - 1]] == 0) --hclen;
-
-    uint64_t dyn = 3 + 5 + 5 + 4 + 3 * hclen + extra + data_bits(lfreq, blk.dist_freq, lit.lens, dist.lens);
-    for (unsigned s = 0; s < kNumCodeLen; ++s) dyn += uint64_t{toks.freq[s]} * (cl_lens[s] + kCodeLenExtra[s]);
+    uint64_t dyn = UINT64_MAX;
+    if (dynamic) {
+        build_lengths(lfreq, kNumLitLen, kMaxCodeBits, lit.lens);
+        build_lengths(blk.dist_freq, kNumDist, kMaxCodeBits, dist.lens);
+        while (hlit > 257 && lit.lens[hlit - 1] == 0) --hlit;
+        while (hdist > 1 && dist.lens[hdist - 1] == 0) --hdist;
+        toks.encode(lit.lens, hlit);
+        toks.encode(dist.lens, hdist);
+        build_lengths(toks.freq, kNumCodeLen, kMaxCodeLenBits, cl_lens);
+        build_codes(cl_lens, kNumCodeLen, cl_codes);
+        while (hclen > 4 && cl_lens[kCodeLenOrder[hclen - 1]] == 0) --hclen;
+        dyn = 3 + 5 + 5 + 4 + 3 * hclen + extra + data_bits(lfreq, blk.dist_freq, lit.lens, dist.lens);
+        for (unsigned s = 0; s < kNumCodeLen; ++s) dyn += uint64_t{toks.freq[s]} * (cl_lens[s] + kCodeLenExtra[s]);
+    }
     const Code &flit = fixed_litlen(), &fdist = fixed_dist();
     uint64_t fix = 3 + extra + data_bits(lfreq, blk.dist_freq, flit.lens, fdist.lens);
     uint64_t sto = stored_bits(blk.raw_len, bs.bits);
@@ -534,13 +536,18 @@ void write_counted(const BlockCounts &blk, const unsigned char *raw, bool final,
 
 void write_block(const SymbolBlock &blk, const unsigned char *raw, bool final, BitState &bs, Scratch &scratch,
                  const ByteSink &sink) {
-    write_counted(blk, raw, final, bs, scratch, sink,
+    write_counted(blk, raw, final, bs, scratch, sink, true,
                   [&](Bits &b, const Code &lit, const Code &dist) { write_symbols(b, blk, lit, dist); });
 }
 
 void write_block(const SeqBlock &blk, const unsigned char *raw, bool final, BitState &bs, Scratch &scratch,
                  const ByteSink &sink) {
-    write_counted(blk, raw, final, bs, scratch, sink,
+    // The fast level prices no dynamic code for blocks of under 128 input
+    // bytes (mostly whole small streams: font widths, annotation
+    // appearances): building one costs more than compressing the block, and
+    // it would save a few bytes at most (0.03 % on the corpus's streams).
+    constexpr size_t kFastDynamicMin = 128;
+    write_counted(blk, raw, final, bs, scratch, sink, blk.raw_len >= kFastDynamicMin,
                   [&](Bits &b, const Code &lit, const Code &dist) { write_seqs(b, blk, raw, lit, dist); });
 }
 
