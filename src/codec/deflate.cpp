@@ -360,18 +360,31 @@ void Encoder::fast(const unsigned char *base, size_t n, bool last) {
         }
         unsigned misses = 0;
         while (ip < stop) {
-            uint32_t cur = load32(ip);
-            uint32_t &slot = table[hash(ip)];
-            uint32_t pos = static_cast<uint32_t>(ip - base) + off, cand = slot;
-            slot = pos;
-            if (pos - cand > kMaxDist || load32(base + (cand - off)) != cur) {
+            // Positions are probed until one's slot holds an earlier position
+            // within reach whose first four bytes agree. The loop keeps only
+            // the offset and the distance: with nothing else live, every
+            // value stays in a register.
+            size_t i = static_cast<size_t>(ip - base);
+            const size_t stop_i = static_cast<size_t>(stop - base);
+            uint32_t d;
+            for (;;) {
+                const unsigned char *q = base + i;
+                uint32_t &slot = table[hash(q)];
+                const uint32_t pos = static_cast<uint32_t>(i) + off;
+                d = pos - slot;  // out of reach for an empty or an old slot
+                slot = pos;
+                if (d <= kMaxDist && load32(q - d) == load32(q)) break;
                 // Through data that does not compress (image samples), the
                 // step grows with every 8 misses in a row.
-                size_t step = 1 + (misses++ >> 3);
-                ip = static_cast<size_t>(stop - ip) > step ? ip + step : stop;
-                continue;
+                i += 1 + (misses++ >> 3);
+                if (i >= stop_i) break;
             }
-            const unsigned char *m = base + (cand - off);
+            if (i >= stop_i) {
+                ip = stop;
+                break;
+            }
+            ip = base + i;
+            const unsigned char *m = ip - d;
             unsigned len;
             if (end - ip >= 12) {
                 // Most matches end within the next eight bytes.
