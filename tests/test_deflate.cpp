@@ -230,7 +230,7 @@ TEST(DeflateFrame, AdlerMatchesZlib) {
     Bytes ff(200000, 0xff);  // largest sums: the deferred reduction must not overflow
     Bytes r = random_bytes(20000, 12);
     for (size_t n : {0u, 1u, 7u, 8u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 5535u, 5536u, 5537u, 5551u, 5552u, 5553u,
-                     11072u, 11104u, 100000u, 200000u}) {
+                     11072u, 11104u, 511u, 512u, 513u, 16383u, 16384u, 16385u, 16415u, 100000u, 200000u}) {
         EXPECT_EQ(sheetlay::deflate_adler32(1, ff.data(), n), adler32(1, ff.data(), static_cast<uInt>(n))) << n;
         size_t m = std::min<size_t>(n, r.size());
         EXPECT_EQ(sheetlay::deflate_adler32(1, r.data(), m), adler32(1, r.data(), static_cast<uInt>(m))) << m;
@@ -239,7 +239,7 @@ TEST(DeflateFrame, AdlerMatchesZlib) {
     uint32_t a = sheetlay::deflate_adler32(1, r.data(), 777);
     EXPECT_EQ(sheetlay::deflate_adler32(a, r.data() + 777, 9000), adler32(1, r.data(), 9777));
     // Both sums at their largest value before 0xff bytes: the most a run can add to.
-    for (size_t n : {16u, 31u, 5536u, 5552u, 5567u, 5569u, 20000u})
+    for (size_t n : {16u, 31u, 512u, 5536u, 5552u, 5567u, 5569u, 16384u, 16415u, 20000u})
         EXPECT_EQ(sheetlay::deflate_adler32(0xfff0fff0u, ff.data(), n), adler32(0xfff0fff0u, ff.data(), static_cast<uInt>(n)))
             << n;
 }
