@@ -594,7 +594,9 @@ void compress(Out &out, const unsigned char *src, size_t len, int level) {
     const unsigned char head[2] = {static_cast<unsigned char>(cmf), static_cast<unsigned char>(flg)};
     // Room for what text compresses to, so that the output seldom moves
     // while it grows; data that compresses less grows it a few times more.
-    out.reserve(out.size() + len / 4 + 64);
+    // Small streams (font widths, form content) compress least: they get
+    // room for their stored form, a few KiB at most.
+    out.reserve(out.size() + (len <= 4096 ? len + len / 64 + 16 : len / 4 + 64));
     out.insert(out.end(), head, head + 2);
     TablesLease tables;
     Encoder enc(ByteSink{&out, &append_bytes<Out>}, len, level, tables.get());
