@@ -542,11 +542,12 @@ void write_block(const SymbolBlock &blk, const unsigned char *raw, bool final, B
 
 void write_block(const SeqBlock &blk, const unsigned char *raw, bool final, BitState &bs, Scratch &scratch,
                  const ByteSink &sink) {
-    // The fast level prices no dynamic code for blocks of under 128 input
+    // The fast level prices no dynamic code for blocks of under 256 input
     // bytes (mostly whole small streams: font widths, annotation
-    // appearances): building one costs more than compressing the block, and
-    // it would save a few bytes at most (0.03 % on the corpus's streams).
-    constexpr size_t kFastDynamicMin = 128;
+    // appearances): building one costs several times more than compressing
+    // the block. On the corpus's streams that is 686 of 963 streams, 5 % of
+    // the encoder's instructions, for 0.6 % more output.
+    constexpr size_t kFastDynamicMin = 256;
     write_counted(blk, raw, final, bs, scratch, sink, blk.raw_len >= kFastDynamicMin,
                   [&](Bits &b, const Code &lit, const Code &dist) { write_seqs(b, blk, raw, lit, dist); });
 }
