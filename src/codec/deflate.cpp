@@ -314,7 +314,8 @@ void Encoder::fast(const unsigned char *base, size_t n, bool last) {
     // the block covers [block, anchor) when it is written.
     SeqBlock &blk = seqs_;
     Seq *sq = blk.seq, *const sq_end = blk.seq + blk.capacity;
-    uint32_t *const lf = blk.litlen_freq, *const lf2 = blk.lit_freq2, *const df = blk.dist_freq;
+    // The counts are reached through the block itself, at fixed offsets
+    // from one register, rather than through three pointers of their own.
     auto flush_seqs = [&](bool final) {
         blk.count = static_cast<size_t>(sq - blk.seq);
         blk.raw_len = static_cast<size_t>(anchor - block);
@@ -331,16 +332,16 @@ void Encoder::fast(const unsigned char *base, size_t n, bool last) {
         if (k) {
             size_t i = 0;
             for (; i + 2 <= k; i += 2) {
-                ++lf[anchor[i]];
-                ++lf2[anchor[i + 1]];
+                ++blk.litlen_freq[anchor[i]];
+                ++blk.lit_freq2[anchor[i + 1]];
             }
-            if (i < k) ++lf[anchor[i]];
+            if (i < k) ++blk.litlen_freq[anchor[i]];
         }
         unsigned dc = 0;
         if (dist) {
             dc = dist_code_of(dist - 1);
-            ++lf[257 + kLenCode[len - kMinMatch]];
-            ++df[dc];
+            ++blk.litlen_freq[257 + kLenCode[len - kMinMatch]];
+            ++blk.dist_freq[dc];
         }
         *sq++ = Seq{static_cast<uint32_t>(k), static_cast<uint8_t>(len - kMinMatch), static_cast<uint8_t>(dc),
                     static_cast<uint16_t>(dist)};
