@@ -298,11 +298,13 @@ private:
 // sequences fill the buffer; a run of literals is cut there too, so that
 // a block of data that does not compress stays bounded.
 void Encoder::fast(const unsigned char *base, size_t n, bool last) {
-    const unsigned bits = table_bits(n, 8, kFastBits);
-    uint32_t off = 0;  // stored position = position + off (see Tables::get_fast)
+    // The whole table for every input: it is not cleared (see
+    // Tables::get_fast), so a small input costs nothing more for it, and the
+    // shift is a constant.
+    uint32_t off = 0;  // stored position = position + off
     uint32_t *const table = tables_.get_fast(n, off);
-    auto hash = [bits](const unsigned char *q) {
-        return static_cast<uint32_t>(((load64(q) << 16) * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+    auto hash = [](const unsigned char *q) {
+        return static_cast<uint32_t>(((load64(q) << 16) * 0x9E3779B97F4A7C15ull) >> (64 - kFastBits));
     };
     const unsigned char *ip = base, *anchor = base, *const end = base + n;
     // Positions before `limit` have eight readable bytes; the last seven
