@@ -130,14 +130,6 @@ struct Seq {
     uint16_t dist;  // 0: no match
 };
 
-// The distance code of distance d1 + 1 without a table: from 4 on, two codes
-// per power of two, told apart by the bit below the highest.
-inline unsigned dist_code_of(uint32_t d1) {
-    unsigned lg = static_cast<unsigned>(std::bit_width(d1 | 1)) - 1;
-    unsigned c = 2 * lg + ((d1 >> ((lg - 1) & 31)) & 1);
-    return d1 < 4 ? d1 : c;
-}
-
 struct SeqBlock : BlockCounts {
     Seq *seq = nullptr;  // room for `capacity` sequences
     size_t capacity = 0;
