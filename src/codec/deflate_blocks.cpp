@@ -429,7 +429,11 @@ void write_seqs(Bits &out, const SeqBlock &blk, const unsigned char *raw, const 
 void write_seqs(Bits &out, const SeqBlock &blk, const unsigned char *raw, const Code &lit, const Code &dist) {
     uint8_t longest = 0;
     for (unsigned v = 0; v < 256; ++v) longest = std::max(longest, lit.lens[v]);
-    if (longest <= 14)
+    if (longest <= 9)
+        write_seqs<6>(out, blk, raw, lit, dist);
+    else if (longest <= 11)
+        write_seqs<5>(out, blk, raw, lit, dist);
+    else if (longest <= 14)
         write_seqs<4>(out, blk, raw, lit, dist);
     else
         write_seqs<3>(out, blk, raw, lit, dist);
