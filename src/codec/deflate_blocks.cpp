@@ -12,8 +12,9 @@
 // Code lengths come from the in-place minimum-redundancy construction of
 // Moffat and Katajainen over the symbols sorted by frequency (ties broken by
 // symbol, so the output never depends on anything but the input), then are
-// limited to 15 bits (7 for the code-length code) by moving leaves one level
-// down until the Kraft sum fits.
+// limited to 15 bits (7 for the code-length code, 11 for the fast level's
+// literal/length code) by moving leaves one level down until the Kraft sum
+// fits.
 //
 // Bits go LSB first into a 64-bit accumulator that is stored eight bytes at a
 // time after each symbol, so the output area keeps eight bytes of slack.
@@ -467,10 +468,11 @@ unsigned char *Scratch::room(size_t n) {
 namespace {
 
 // Prices the block that `blk` counts three ways (two without `dynamic`) and
-// writes the cheapest; `body` writes the symbols with the codes chosen.
+// writes the cheapest; `body` writes the symbols with the codes chosen. The
+// dynamic literal/length code has at most `lit_limit` bits.
 template <class Body>
 void write_counted(const BlockCounts &blk, const unsigned char *raw, bool final, BitState &bs, Scratch &scratch,
-                   const ByteSink &sink, bool dynamic, Body body) {
+                   const ByteSink &sink, bool dynamic, unsigned lit_limit, Body body) {
     uint32_t lfreq[kNumLitLen];
     std::memcpy(lfreq, blk.litlen_freq, sizeof lfreq);
     for (unsigned c = 0; c < 256; ++c) lfreq[c] += blk.lit_freq2[c];
@@ -488,7 +490,7 @@ void write_counted(const BlockCounts &blk, const unsigned char *raw, bool final,
     uint16_t cl_codes[kNumCodeLen];
     uint64_t dyn = UINT64_MAX;
     if (dynamic) {
-        build_lengths(lfreq, kNumLitLen, kMaxCodeBits, lit.lens);
+        build_lengths(lfreq, kNumLitLen, lit_limit, lit.lens);
         build_lengths(blk.dist_freq, kNumDist, kMaxCodeBits, dist.lens);
         while (hlit > 257 && lit.lens[hlit - 1] == 0) --hlit;
         while (hdist > 1 && dist.lens[hdist - 1] == 0) --hdist;
@@ -540,7 +542,7 @@ void write_counted(const BlockCounts &blk, const unsigned char *raw, bool final,
 
 void write_block(const SymbolBlock &blk, const unsigned char *raw, bool final, BitState &bs, Scratch &scratch,
                  const ByteSink &sink) {
-    write_counted(blk, raw, final, bs, scratch, sink, true,
+    write_counted(blk, raw, final, bs, scratch, sink, true, kMaxCodeBits,
                   [&](Bits &b, const Code &lit, const Code &dist) { write_symbols(b, blk, lit, dist); });
 }
 
@@ -552,7 +554,11 @@ void write_block(const SeqBlock &blk, const unsigned char *raw, bool final, BitS
     // the block. On the corpus's streams that is 686 of 963 streams, 5 % of
     // the encoder's instructions, for 0.6 % more output.
     constexpr size_t kFastDynamicMin = 256;
-    write_counted(blk, raw, final, bs, scratch, sink, blk.raw_len >= kFastDynamicMin,
+    // Its literal/length codes are limited to 11 bits, so that the writer
+    // puts five literals between stores (0.06 % more output on the
+    // corpus's streams, 1.3 % fewer instructions).
+    constexpr unsigned kFastLitBits = 11;
+    write_counted(blk, raw, final, bs, scratch, sink, blk.raw_len >= kFastDynamicMin, kFastLitBits,
                   [&](Bits &b, const Code &lit, const Code &dist) { write_seqs(b, blk, raw, lit, dist); });
 }
 
