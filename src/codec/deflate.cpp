@@ -329,7 +329,8 @@ void Encoder::fast(const unsigned char *base, size_t n, bool last) {
     };
     // The literals [anchor, ip), then a match unless dist is 0.
     auto add = [&](unsigned len, unsigned dist) {
-        if (sq == sq_end) flush_seqs(false);
+        if (sq == sq_end) [[unlikely]]
+            flush_seqs(false);
         const size_t k = static_cast<size_t>(ip - anchor);
         if (k) {
             // Eight literals to a load, even and odd bytes to the two
