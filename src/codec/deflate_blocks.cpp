@@ -369,10 +369,9 @@ void write_symbols(Bits &out, const SymbolBlock &blk, const Code &lit, const Cod
 }
 
 // The fast level's blocks: literal runs, then their match as in
-// write_symbols. Literals are put straight from the code's own arrays, four
-// between stores when no literal's code is longer than 14 bits (4 x 14 bits
-// beside the 0-7 pending), else three. Match lengths share one table entry
-// for code and extra bits: the bit count in the top byte.
+// write_symbols. Literals are put straight from the code's own arrays, Per
+// of them between stores, as many as fit beside the 0-7 bits pending: six
+// of at most 9 bits, five of 11, four of 14, else three.
 template <unsigned Per>
 const unsigned char *put_literals(Bits &b, const unsigned char *p, const unsigned char *e, const uint16_t *codes,
                                   const uint8_t *lens) {
@@ -385,28 +384,37 @@ const unsigned char *put_literals(Bits &b, const unsigned char *p, const unsigne
     return p;
 }
 
+// Match lengths (code and extra bits in one entry, the bit count in the
+// top byte) and distance codes of one block's codes. Fixed-code blocks,
+// most of them whole small streams, share one set made once.
+struct SeqTables {
+    uint32_t mtab[256];
+    struct DistEntry {
+        uint32_t code, base;
+        uint8_t len, count;
+    } dtab[kNumDist];
+
+    void fill(const Code &lit, const Code &dist) {
+        for (unsigned lc = 0; lc < 29; ++lc) {
+            unsigned sym = 257 + lc;
+            if (lit.lens[sym] == 0) continue;
+            unsigned hi = lc + 1 < 29 ? kLenBase[lc + 1] : 259u;
+            for (unsigned len = kLenBase[lc]; len < hi; ++len)
+                mtab[len - 3] = (lit.codes[sym] | (len - kLenBase[lc]) << lit.lens[sym]) |
+                                static_cast<uint32_t>(lit.lens[sym] + kLenExtra[lc]) << 24;
+        }
+        for (unsigned c = 0; c < kNumDist; ++c)
+            dtab[c] = {dist.codes[c], kDistBase[c], dist.lens[c], static_cast<uint8_t>(dist.lens[c] + kDistExtra[c])};
+    }
+};
+
 template <unsigned Per>
-void write_seqs(Bits &out, const SeqBlock &blk, const unsigned char *raw, const Code &lit, const Code &dist) {
+void write_seqs(Bits &out, const SeqBlock &blk, const unsigned char *raw, const Code &lit, const SeqTables &t) {
     // A copy in locals: stores of output bytes could alias `out` and the
     // block as far as the compiler knows, which would send every put and
     // every sequence through memory.
     Bits b = out;
     const Seq *const seqs = blk.seq;
-    uint32_t mtab[256];
-    for (unsigned lc = 0; lc < 29; ++lc) {
-        unsigned sym = 257 + lc;
-        if (lit.lens[sym] == 0) continue;
-        unsigned hi = lc + 1 < 29 ? kLenBase[lc + 1] : 259u;
-        for (unsigned len = kLenBase[lc]; len < hi; ++len)
-            mtab[len - 3] = (lit.codes[sym] | (len - kLenBase[lc]) << lit.lens[sym]) |
-                            static_cast<uint32_t>(lit.lens[sym] + kLenExtra[lc]) << 24;
-    }
-    struct DistEntry {
-        uint32_t code, base;
-        uint8_t len, count;
-    } dtab[kNumDist];
-    for (unsigned c = 0; c < kNumDist; ++c)
-        dtab[c] = {dist.codes[c], kDistBase[c], dist.lens[c], static_cast<uint8_t>(dist.lens[c] + kDistExtra[c])};
     const uint16_t *const lcodes = lit.codes;
     const uint8_t *const llens = lit.lens;
     const unsigned char *p = raw;
@@ -414,8 +422,8 @@ void write_seqs(Bits &out, const SeqBlock &blk, const unsigned char *raw, const 
         const Seq s = seqs[i];
         if (s.lits) p = put_literals<Per>(b, p, p + s.lits, lcodes, llens);
         if (s.dist) {
-            const uint32_t m = mtab[s.len3];
-            const DistEntry &d = dtab[s.dcode];
+            const uint32_t m = t.mtab[s.len3];
+            const SeqTables::DistEntry &d = t.dtab[s.dcode];
             uint64_t dbits = d.code | uint64_t{s.dist - d.base} << d.len;
             b.put((m & 0xffffff) | dbits << (m >> 24), (m >> 24) + d.count);
             b.flush_short();
@@ -428,16 +436,27 @@ void write_seqs(Bits &out, const SeqBlock &blk, const unsigned char *raw, const 
 }
 
 void write_seqs(Bits &out, const SeqBlock &blk, const unsigned char *raw, const Code &lit, const Code &dist) {
+    if (&lit == &fixed_litlen()) {
+        static const SeqTables fixed = [] {
+            SeqTables t;
+            t.fill(fixed_litlen(), fixed_dist());
+            return t;
+        }();
+        write_seqs<6>(out, blk, raw, lit, fixed);  // fixed literal codes have at most 9 bits
+        return;
+    }
+    SeqTables t;
+    t.fill(lit, dist);
     uint8_t longest = 0;
     for (unsigned v = 0; v < 256; ++v) longest = std::max(longest, lit.lens[v]);
     if (longest <= 9)
-        write_seqs<6>(out, blk, raw, lit, dist);
+        write_seqs<6>(out, blk, raw, lit, t);
     else if (longest <= 11)
-        write_seqs<5>(out, blk, raw, lit, dist);
+        write_seqs<5>(out, blk, raw, lit, t);
     else if (longest <= 14)
-        write_seqs<4>(out, blk, raw, lit, dist);
+        write_seqs<4>(out, blk, raw, lit, t);
     else
-        write_seqs<3>(out, blk, raw, lit, dist);
+        write_seqs<3>(out, blk, raw, lit, t);
 }
 
 }  // namespace
