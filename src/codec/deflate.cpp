@@ -213,10 +213,12 @@ public:
             size_t cap = std::min(kFastBlockSeqs, total / 4 + 2);
             seqs_.seq = tables_.get_seq(cap);
             seqs_.capacity = cap;
+            seqs_.clear();
         } else {
             size_t cap = std::min(kBlockSymbols, total + 1);
             blk_.sym = tables_.get32(0, cap, false);
             blk_.capacity = cap;
+            blk_.clear();
         }
     }
 

@@ -67,14 +67,16 @@ inline unsigned dist_code(unsigned dist) {
 
 // What every block kind is priced from: the symbol frequencies of the block
 // and the number of input bytes it stands for.
+// The counts start uninitialized: clear_counts() makes them zero, once the
+// encoder knows which of its two kinds of block it uses.
 struct BlockCounts {
     size_t raw_len = 0;  // input bytes the symbols stand for
-    uint32_t litlen_freq[kNumLitLen] = {};
-    uint32_t dist_freq[kNumDist] = {};
+    uint32_t litlen_freq[kNumLitLen];
+    uint32_t dist_freq[kNumDist];
     // A second count of literals, for every other byte of a run: a run of
     // equal bytes (spaces, zeros) then updates two counters in turn instead
     // of waiting on one. The block coder adds the two.
-    uint32_t lit_freq2[256] = {};
+    uint32_t lit_freq2[256];
 
     void count_match(unsigned len, unsigned dist) {
         ++litlen_freq[257 + kLenCode[len - kMinMatch]];
