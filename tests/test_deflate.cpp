@@ -11,6 +11,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codec/deflate.h"
@@ -387,6 +388,40 @@ TEST(DeflateFast, LimitsRoundTrip) {
 #endif
             if (::testing::Test::HasFatalFailure()) return;
         }
+    }
+}
+
+// Level 1 keeps its hash table between calls and never clears it: what
+// earlier calls left, also across the wrap of its 32-bit positions, must
+// never change an output. Each case runs on a thread of its own, whose
+// table starts empty. A call stores positions from an offset that starts at
+// 32769 and moves on by the call's length plus 32769; after 3000 bytes and
+// 131065 empty calls, the next 3000 bytes would pass 2^32: the offset starts
+// over and that call stores the very positions the first one did.
+TEST(DeflateFast, OutputIgnoresEarlierCalls) {
+    const Bytes x = from(page_content(3000, 5));
+    const Bytes ref = sheetlay::deflate_compress(x.data(), x.size(), 1);
+    struct Case {
+        const char *name;
+        Bytes between;
+        size_t calls;
+    } cases[] = {
+        {"the same input", x, 1},
+        {"other content", from(page_content(70000, 6)), 3},
+        {"empty inputs, just before the wrap", {}, 131064},
+        {"empty inputs, x at the wrap", {}, 131065},
+        {"empty inputs, the wrap among them", {}, 131066},
+    };
+    for (const Case &c : cases) {
+        Bytes first, last;
+        std::thread t([&] {
+            first = sheetlay::deflate_compress(x.data(), x.size(), 1);
+            for (size_t i = 0; i < c.calls; ++i) sheetlay::deflate_compress(c.between.data(), c.between.size(), 1);
+            last = sheetlay::deflate_compress(x.data(), x.size(), 1);
+        });
+        t.join();
+        EXPECT_TRUE(first == ref) << c.name;
+        EXPECT_TRUE(last == ref) << c.name;
     }
 }
 
