@@ -11,6 +11,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codec/deflate.h"
@@ -230,7 +231,7 @@ TEST(DeflateFrame, AdlerMatchesZlib) {
     Bytes ff(200000, 0xff);  // largest sums: the deferred reduction must not overflow
     Bytes r = random_bytes(20000, 12);
     for (size_t n : {0u, 1u, 7u, 8u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 5535u, 5536u, 5537u, 5551u, 5552u, 5553u,
-                     11072u, 11104u, 100000u, 200000u}) {
+                     11072u, 11104u, 511u, 512u, 513u, 16383u, 16384u, 16385u, 16415u, 100000u, 200000u}) {
         EXPECT_EQ(sheetlay::deflate_adler32(1, ff.data(), n), adler32(1, ff.data(), static_cast<uInt>(n))) << n;
         size_t m = std::min<size_t>(n, r.size());
         EXPECT_EQ(sheetlay::deflate_adler32(1, r.data(), m), adler32(1, r.data(), static_cast<uInt>(m))) << m;
@@ -239,7 +240,7 @@ TEST(DeflateFrame, AdlerMatchesZlib) {
     uint32_t a = sheetlay::deflate_adler32(1, r.data(), 777);
     EXPECT_EQ(sheetlay::deflate_adler32(a, r.data() + 777, 9000), adler32(1, r.data(), 9777));
     // Both sums at their largest value before 0xff bytes: the most a run can add to.
-    for (size_t n : {16u, 31u, 5536u, 5552u, 5567u, 5569u, 20000u})
+    for (size_t n : {16u, 31u, 512u, 5536u, 5552u, 5567u, 5569u, 16384u, 16415u, 20000u})
         EXPECT_EQ(sheetlay::deflate_adler32(0xfff0fff0u, ff.data(), n), adler32(0xfff0fff0u, ff.data(), static_cast<uInt>(n)))
             << n;
 }
@@ -387,6 +388,40 @@ TEST(DeflateFast, LimitsRoundTrip) {
 #endif
             if (::testing::Test::HasFatalFailure()) return;
         }
+    }
+}
+
+// Level 1 keeps its hash table between calls and never clears it: what
+// earlier calls left, also across the wrap of its 32-bit positions, must
+// never change an output. Each case runs on a thread of its own, whose
+// table starts empty. A call stores positions from an offset that starts at
+// 32769 and moves on by the call's length plus 32769; after 3000 bytes and
+// 131065 empty calls, the next 3000 bytes would pass 2^32: the offset starts
+// over and that call stores the very positions the first one did.
+TEST(DeflateFast, OutputIgnoresEarlierCalls) {
+    const Bytes x = from(page_content(3000, 5));
+    const Bytes ref = sheetlay::deflate_compress(x.data(), x.size(), 1);
+    struct Case {
+        const char *name;
+        Bytes between;
+        size_t calls;
+    } cases[] = {
+        {"the same input", x, 1},
+        {"other content", from(page_content(70000, 6)), 3},
+        {"empty inputs, just before the wrap", {}, 131064},
+        {"empty inputs, x at the wrap", {}, 131065},
+        {"empty inputs, the wrap among them", {}, 131066},
+    };
+    for (const Case &c : cases) {
+        Bytes first, last;
+        std::thread t([&] {
+            first = sheetlay::deflate_compress(x.data(), x.size(), 1);
+            for (size_t i = 0; i < c.calls; ++i) sheetlay::deflate_compress(c.between.data(), c.between.size(), 1);
+            last = sheetlay::deflate_compress(x.data(), x.size(), 1);
+        });
+        t.join();
+        EXPECT_TRUE(first == ref) << c.name;
+        EXPECT_TRUE(last == ref) << c.name;
     }
 }
 

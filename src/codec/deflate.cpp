@@ -54,6 +54,7 @@ constexpr uint32_t kBias = kMaxDist + 1;  // stored position = position + kBias;
 constexpr unsigned kTooFar = 4096;
 constexpr size_t kFastBlockBytes = size_t{1} << 17;
 constexpr size_t kFastBlockSeqs = size_t{1} << 14;
+constexpr unsigned kFastBits = 14;  // level 1's table has at most 2^14 slots
 
 uint32_t load32(const unsigned char *p) {
     uint32_t v;
@@ -118,12 +119,35 @@ constexpr Params kParams[10] = {
 // pages are faulted in once, not on every call. Each is handed out at the
 // size asked for, zeroed where the encoder needs it zeroed.
 struct Tables {
-    std::unique_ptr<uint32_t[]> u32[4];  // symbols; head (or level 1's table); near; near4
+    std::unique_ptr<uint32_t[]> u32[4];  // symbols; head; near; near4
     size_t n32[4] = {};
     std::unique_ptr<uint16_t[]> u16;  // prev
     size_t n16 = 0;
     std::unique_ptr<Seq[]> seq;  // level 1's sequences
     size_t nseq = 0;
+    // Level 1's table is never cleared between calls: each call stores its
+    // positions from an offset beyond the last call's end by more than the
+    // window, so whatever an earlier call left is out of reach and fails the
+    // distance test like an empty slot (0). Clearing 64 KiB for every small
+    // stream cost more than compressing it.
+    static constexpr size_t kFastSlots = size_t{1} << kFastBits;
+    std::unique_ptr<uint32_t[]> fast;
+    uint32_t fast_off = 0;
+
+    // The table and the offset for a call over n bytes.
+    uint32_t *get_fast(size_t n, uint32_t &off) {
+        constexpr uint64_t kGap = kMaxDist + 1;
+        if (!fast) {
+            fast.reset(new uint32_t[kFastSlots]());
+            fast_off = static_cast<uint32_t>(kGap);
+        } else if (fast_off + uint64_t{n} + kGap > UINT32_MAX) {
+            std::memset(fast.get(), 0, kFastSlots * sizeof(uint32_t));
+            fast_off = static_cast<uint32_t>(kGap);
+        }
+        off = fast_off;
+        fast_off = static_cast<uint32_t>(fast_off + uint64_t{n} + kGap);
+        return fast.get();
+    }
 
     Seq *get_seq(size_t n) {
         if (nseq < n) {
@@ -189,10 +213,12 @@ public:
             size_t cap = std::min(kFastBlockSeqs, total / 4 + 2);
             seqs_.seq = tables_.get_seq(cap);
             seqs_.capacity = cap;
+            seqs_.clear();
         } else {
             size_t cap = std::min(kBlockSymbols, total + 1);
             blk_.sym = tables_.get32(0, cap, false);
             blk_.capacity = cap;
+            blk_.clear();
         }
     }
 
@@ -274,10 +300,13 @@ private:
 // sequences fill the buffer; a run of literals is cut there too, so that
 // a block of data that does not compress stays bounded.
 void Encoder::fast(const unsigned char *base, size_t n, bool last) {
-    const unsigned bits = table_bits(n, 8, 14);
-    uint32_t *const table = tables_.get32(1, size_t{1} << bits, true);
-    auto hash = [bits](const unsigned char *q) {
-        return static_cast<uint32_t>(((load64(q) << 16) * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+    // The whole table for every input: it is not cleared (see
+    // Tables::get_fast), so a small input costs nothing more for it, and the
+    // shift is a constant.
+    uint32_t off = 0;  // stored position = position + off
+    uint32_t *const table = tables_.get_fast(n, off);
+    auto hash = [](const unsigned char *q) {
+        return static_cast<uint32_t>(((load64(q) << 16) * 0x9E3779B97F4A7C15ull) >> (64 - kFastBits));
     };
     const unsigned char *ip = base, *anchor = base, *const end = base + n;
     // Positions before `limit` have eight readable bytes; the last seven
@@ -289,7 +318,8 @@ void Encoder::fast(const unsigned char *base, size_t n, bool last) {
     // the block covers [block, anchor) when it is written.
     SeqBlock &blk = seqs_;
     Seq *sq = blk.seq, *const sq_end = blk.seq + blk.capacity;
-    uint32_t *const lf = blk.litlen_freq, *const lf2 = blk.lit_freq2, *const df = blk.dist_freq;
+    // The counts are reached through the block itself, at fixed offsets
+    // from one register, rather than through three pointers of their own.
     auto flush_seqs = [&](bool final) {
         blk.count = static_cast<size_t>(sq - blk.seq);
         blk.raw_len = static_cast<size_t>(anchor - block);
@@ -301,21 +331,31 @@ void Encoder::fast(const unsigned char *base, size_t n, bool last) {
     };
     // The literals [anchor, ip), then a match unless dist is 0.
     auto add = [&](unsigned len, unsigned dist) {
-        if (sq == sq_end) flush_seqs(false);
+        if (sq == sq_end) [[unlikely]]
+            flush_seqs(false);
         const size_t k = static_cast<size_t>(ip - anchor);
         if (k) {
+            // Eight literals to a load, even and odd bytes to the two
+            // counters.
             size_t i = 0;
-            for (; i + 2 <= k; i += 2) {
-                ++lf[anchor[i]];
-                ++lf2[anchor[i + 1]];
+            for (; i + 8 <= k; i += 8) {
+                const uint64_t v = load64(anchor + i);
+                for (unsigned b = 0; b < 64; b += 16) {
+                    ++blk.litlen_freq[(v >> b) & 255];
+                    ++blk.lit_freq2[(v >> (b + 8)) & 255];
+                }
             }
-            if (i < k) ++lf[anchor[i]];
+            for (; i + 2 <= k; i += 2) {
+                ++blk.litlen_freq[anchor[i]];
+                ++blk.lit_freq2[anchor[i + 1]];
+            }
+            if (i < k) ++blk.litlen_freq[anchor[i]];
         }
         unsigned dc = 0;
         if (dist) {
-            dc = dist_code_of(dist - 1);
-            ++lf[257 + kLenCode[len - kMinMatch]];
-            ++df[dc];
+            dc = dist_code(dist);
+            ++blk.litlen_freq[257 + kLenCode[len - kMinMatch]];
+            ++blk.dist_freq[dc];
         }
         *sq++ = Seq{static_cast<uint32_t>(k), static_cast<uint8_t>(len - kMinMatch), static_cast<uint8_t>(dc),
                     static_cast<uint16_t>(dist)};
@@ -335,18 +375,31 @@ void Encoder::fast(const unsigned char *base, size_t n, bool last) {
         }
         unsigned misses = 0;
         while (ip < stop) {
-            uint32_t cur = load32(ip);
-            uint32_t &slot = table[hash(ip)];
-            uint32_t pos = static_cast<uint32_t>(ip - base) + kBias, cand = slot;
-            slot = pos;
-            if (pos - cand > kMaxDist || load32(base + (cand - kBias)) != cur) {
+            // Positions are probed until one's slot holds an earlier position
+            // within reach whose first four bytes agree. The loop keeps only
+            // the offset and the distance: with nothing else live, every
+            // value stays in a register.
+            size_t i = static_cast<size_t>(ip - base);
+            const size_t stop_i = static_cast<size_t>(stop - base);
+            uint32_t d;
+            for (;;) {
+                const unsigned char *q = base + i;
+                uint32_t &slot = table[hash(q)];
+                const uint32_t pos = static_cast<uint32_t>(i) + off;
+                d = pos - slot;  // out of reach for an empty or an old slot
+                slot = pos;
+                if (d <= kMaxDist && load32(q - d) == load32(q)) break;
                 // Through data that does not compress (image samples), the
                 // step grows with every 8 misses in a row.
-                size_t step = 1 + (misses++ >> 3);
-                ip = static_cast<size_t>(stop - ip) > step ? ip + step : stop;
-                continue;
+                i += 1 + (misses++ >> 3);
+                if (i >= stop_i) break;
             }
-            const unsigned char *m = base + (cand - kBias);
+            if (i >= stop_i) {
+                ip = stop;
+                break;
+            }
+            ip = base + i;
+            const unsigned char *m = ip - d;
             unsigned len;
             if (end - ip >= 12) {
                 // Most matches end within the next eight bytes.
@@ -374,7 +427,7 @@ void Encoder::fast(const unsigned char *base, size_t n, bool last) {
             }
             anchor = ip;
             misses = 0;
-            if (ip - 2 < limit) table[hash(ip - 2)] = static_cast<uint32_t>(ip - 2 - base) + kBias;
+            if (ip - 2 < limit) table[hash(ip - 2)] = static_cast<uint32_t>(ip - 2 - base) + off;
         }
     }
     ip = end;
@@ -556,7 +609,9 @@ void compress(Out &out, const unsigned char *src, size_t len, int level) {
     const unsigned char head[2] = {static_cast<unsigned char>(cmf), static_cast<unsigned char>(flg)};
     // Room for what text compresses to, so that the output seldom moves
     // while it grows; data that compresses less grows it a few times more.
-    out.reserve(out.size() + len / 4 + 64);
+    // Small streams (font widths, form content) compress least: they get
+    // room for their stored form, a few KiB at most.
+    out.reserve(out.size() + (len <= 4096 ? len + len / 64 + 16 : len / 4 + 64));
     out.insert(out.end(), head, head + 2);
     TablesLease tables;
     Encoder enc(ByteSink{&out, &append_bytes<Out>}, len, level, tables.get());
@@ -575,6 +630,40 @@ uint32_t deflate_adler32(uint32_t adler, const unsigned char *src, size_t len) {
     // every sum below 2^32.
     constexpr size_t kGroup = 32, kGroups = 173;
     uint32_t s1 = adler & 0xffff, s2 = adler >> 16;
+    // Long inputs in runs of up to 32 blocks of 16 groups of 32 bytes. In a
+    // block, the 32 lanes j (bytes j, j + 32, ...) keep 16-bit sums, which
+    // the vectorizer packs twice as densely as 32-bit ones: a byte is at
+    // most 255, so a lane's sum a stays below 16 * 255 and its running
+    // total b below 136 * 255. After each block they are added to 32-bit
+    // lanes, B[j] += 16 * A[j] + b[j] and A[j] += a[j], so that, as in the
+    // loop below, a byte of group g of the run is counted in B (groups - g)
+    // times (at most 512 * 513 / 2 * 255 in all).
+    constexpr size_t kLanes = 32, kBlock = kLanes * 16, kBlocks = 32;
+    while (len >= kBlock) {
+        size_t blocks = std::min(len / kBlock, kBlocks);
+        len -= blocks * kBlock;
+        uint32_t A[kLanes] = {}, B[kLanes] = {};
+        for (size_t k = 0; k < blocks; ++k) {
+            uint16_t a[kLanes] = {}, b[kLanes] = {};
+            for (size_t g = 0; g < kBlock / kLanes; ++g, src += kLanes) {
+                for (size_t j = 0; j < kLanes; ++j) {
+                    a[j] = static_cast<uint16_t>(a[j] + src[j]);
+                    b[j] = static_cast<uint16_t>(b[j] + a[j]);
+                }
+            }
+            for (size_t j = 0; j < kLanes; ++j) {
+                B[j] += 16 * A[j] + b[j];
+                A[j] += a[j];
+            }
+        }
+        uint64_t sum = 0, twice = 0;
+        for (size_t j = 0; j < kLanes; ++j) {
+            sum += A[j];
+            twice += uint64_t{kLanes} * B[j] - uint64_t{j} * A[j];
+        }
+        s2 = static_cast<uint32_t>((s2 + uint64_t{s1} * (blocks * kBlock) + twice) % kMod);
+        s1 = static_cast<uint32_t>((s1 + sum) % kMod);
+    }
     while (len >= kGroup) {
         size_t groups = std::min(len / kGroup, kGroups);
         len -= groups * kGroup;

@@ -67,14 +67,16 @@ inline unsigned dist_code(unsigned dist) {
 
 // What every block kind is priced from: the symbol frequencies of the block
 // and the number of input bytes it stands for.
+// The counts start uninitialized: clear_counts() makes them zero, once the
+// encoder knows which of its two kinds of block it uses.
 struct BlockCounts {
     size_t raw_len = 0;  // input bytes the symbols stand for
-    uint32_t litlen_freq[kNumLitLen] = {};
-    uint32_t dist_freq[kNumDist] = {};
+    uint32_t litlen_freq[kNumLitLen];
+    uint32_t dist_freq[kNumDist];
     // A second count of literals, for every other byte of a run: a run of
     // equal bytes (spaces, zeros) then updates two counters in turn instead
     // of waiting on one. The block coder adds the two.
-    uint32_t lit_freq2[256] = {};
+    uint32_t lit_freq2[256];
 
     void count_match(unsigned len, unsigned dist) {
         ++litlen_freq[257 + kLenCode[len - kMinMatch]];
@@ -129,14 +131,6 @@ struct Seq {
     uint8_t dcode;  // distance code
     uint16_t dist;  // 0: no match
 };
-
-// The distance code of distance d1 + 1 without a table: from 4 on, two codes
-// per power of two, told apart by the bit below the highest.
-inline unsigned dist_code_of(uint32_t d1) {
-    unsigned lg = static_cast<unsigned>(std::bit_width(d1 | 1)) - 1;
-    unsigned c = 2 * lg + ((d1 >> ((lg - 1) & 31)) & 1);
-    return d1 < 4 ? d1 : c;
-}
 
 struct SeqBlock : BlockCounts {
     Seq *seq = nullptr;  // room for `capacity` sequences
