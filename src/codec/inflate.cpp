@@ -204,8 +204,23 @@ struct Decoder {
     unsigned char *out;
     size_t outcnt;
     size_t cap;
-    bool out_of_room;  // a shortage came from the output area, not the input
+    bool out_of_room;    // a shortage came from the output area, not the input
+    inflate_area *area;  // asked for more room when the output runs short, or null
 };
+
+// Makes room for n more output bytes, growing the caller's area when it has
+// one; false (and out_of_room) when there is no such room.
+bool room(Decoder &d, size_t n) {
+    if (d.cap - d.outcnt >= n) return true;
+    uint64_t need = uint64_t{d.outcnt} + n;
+    if (d.area && need <= kMaxOutput && d.area->grow(need) && d.area->cap >= need && d.area->data) {
+        d.out = d.area->data;
+        d.cap = static_cast<size_t>(d.area->cap < kMaxOutput ? d.area->cap : kMaxOutput);
+        return true;
+    }
+    d.out_of_room = true;
+    return false;
+}
 // Above the `nbits` valid bits, `bits` holds zeros or copies of the input
 // bits that follow (left there by refill_wide); either way a later refill
 // ORs the same values onto them.
@@ -457,7 +472,7 @@ Step codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
         if (st != Step::ok) return st;
         uint32_t kind = e & kKindMask;
         if (kind == kLiteral) {
-            if (d.outcnt == d.cap) return d.out_of_room = true, Step::shortage;
+            if (d.outcnt == d.cap && !room(d, 1)) return Step::shortage;
             d.out[d.outcnt++] = static_cast<unsigned char>(e >> 16);
             continue;
         }
@@ -471,7 +486,7 @@ Step codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
         if (get_bits(d, (e >> 8) & 0x0f, extra) != Step::ok) return Step::shortage;
         size_t dist = (e >> 16) + extra;
         if (dist > d.outcnt) return Step::damaged;
-        if (d.cap - d.outcnt < len) return d.out_of_room = true, Step::shortage;
+        if (!room(d, len)) return Step::shortage;
         copy_match(d.out + d.outcnt, dist, len);
         d.outcnt += len;
     }
@@ -489,7 +504,7 @@ Step stored(Decoder &d) {
     if (nlen != (~len & 0xffff)) return Step::damaged;
     d.in += 4;
     if (static_cast<size_t>(d.end - d.in) < len) return Step::shortage;
-    if (d.cap - d.outcnt < len) return d.out_of_room = true, Step::shortage;
+    if (!room(d, len)) return Step::shortage;
     if (len != 0) std::memcpy(d.out + d.outcnt, d.in, len);
     d.in += len;
     d.outcnt += len;
@@ -560,29 +575,9 @@ Step dynamic(Decoder &d, LitCode &lc, DistCode &dc) {
     return codes(d, lc, dc);
 }
 
-}  // namespace
-
-int32_t inflate_decompress(const unsigned char *src, uint64_t src_len, unsigned char *dst,
-                           uint64_t dst_cap, uint64_t *out_len) {
-    return inflate_decompress_ex(src, src_len, dst, dst_cap, out_len, nullptr);
-}
-
-int32_t inflate_decompress_ex(const unsigned char *src, uint64_t src_len, unsigned char *dst,
-                              uint64_t dst_cap, uint64_t *out_len, int *out_of_room,
-                              uint64_t *written) {
-    if (out_of_room) *out_of_room = 0;
-    if (written) *written = 0;
-    if (out_len == nullptr) return -1;
-    *out_len = 0;
-    if (src == nullptr || src_len < 2) return -1;
-    if (dst_cap > kMaxOutput || (dst == nullptr && dst_cap != 0)) return -1;
-    // Compression method 8 (deflate) and no preset dictionary: a PDF stream
-    // cannot supply one. The check value, the window size and the Adler-32
-    // trailer are not looked at.
-    if ((src[0] & 0x0f) != 8 || (src[1] & 0x20) != 0) return -1;
-    if (src_len > SIZE_MAX - reinterpret_cast<uintptr_t>(src)) return -1;  // no such buffer
-
-    Decoder d{src + 2, src + src_len, 0, 0, dst, 0, static_cast<size_t>(dst_cap), false};
+// Decodes the blocks of a checked frame; the outcomes are those of
+// inflate_decompress_ex.
+int32_t run(Decoder &d, uint64_t *out_len, int *out_of_room, uint64_t *written) {
     LitCode lc;
     DistCode dc;
     bool last;
@@ -610,6 +605,49 @@ int32_t inflate_decompress_ex(const unsigned char *src, uint64_t src_len, unsign
     *out_len = d.outcnt;
     if (written) *written = d.outcnt;
     return 0;
+}
+
+// The checks on the frame and the arguments that every entry point makes.
+bool frame_ok(const unsigned char *src, uint64_t src_len) {
+    if (src == nullptr || src_len < 2) return false;
+    // Compression method 8 (deflate) and no preset dictionary: a PDF stream
+    // cannot supply one. The check value, the window size and the Adler-32
+    // trailer are not looked at.
+    if ((src[0] & 0x0f) != 8 || (src[1] & 0x20) != 0) return false;
+    return src_len <= SIZE_MAX - reinterpret_cast<uintptr_t>(src);  // else no such buffer
+}
+
+}  // namespace
+
+int32_t inflate_decompress(const unsigned char *src, uint64_t src_len, unsigned char *dst,
+                           uint64_t dst_cap, uint64_t *out_len) {
+    return inflate_decompress_ex(src, src_len, dst, dst_cap, out_len, nullptr);
+}
+
+int32_t inflate_decompress_ex(const unsigned char *src, uint64_t src_len, unsigned char *dst,
+                              uint64_t dst_cap, uint64_t *out_len, int *out_of_room,
+                              uint64_t *written) {
+    if (out_of_room) *out_of_room = 0;
+    if (written) *written = 0;
+    if (out_len == nullptr) return -1;
+    *out_len = 0;
+    if (dst_cap > kMaxOutput || (dst == nullptr && dst_cap != 0)) return -1;
+    if (!frame_ok(src, src_len)) return -1;
+    Decoder d{src + 2, src + src_len, 0, 0, dst, 0, static_cast<size_t>(dst_cap), false, nullptr};
+    return run(d, out_len, out_of_room, written);
+}
+
+int32_t inflate_decompress_into(const unsigned char *src, uint64_t src_len, inflate_area *area,
+                                uint64_t *out_len, int *out_of_room, uint64_t *written) {
+    if (out_of_room) *out_of_room = 0;
+    if (written) *written = 0;
+    if (out_len == nullptr || area == nullptr) return -1;
+    *out_len = 0;
+    if (area->data == nullptr && area->cap != 0) return -1;
+    if (!frame_ok(src, src_len)) return -1;
+    uint64_t cap = area->cap < kMaxOutput ? area->cap : kMaxOutput;
+    Decoder d{src + 2, src + src_len, 0, 0, area->data, 0, static_cast<size_t>(cap), false, area};
+    return run(d, out_len, out_of_room, written);
 }
 
 }  // namespace sheetlay
