@@ -29,6 +29,7 @@
 // were there to read; with fewer it is a shortage.
 #include "codec/inflate.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstring>
@@ -110,25 +111,18 @@ using LitCode = Huffman<kLitBits, 288>;
 using DistCode = Huffman<kDistBits, 30>;
 using LenCode = Huffman<kLenCodeBits, 19>;
 
-constexpr unsigned reverse_bits(unsigned code, unsigned n) {
-    unsigned r = 0;
-    for (unsigned i = 0; i < n; ++i) {
-        r = (r << 1) | (code & 1);
-        code >>= 1;
-    }
-    return r;
-}
-
 // Builds h from the code lengths len[0, n). Returns 0 for a complete code or
 // for one with no codes at all (every decode with it then fails), a negative
 // number for an over-subscribed set and the number of unused codes for an
 // incomplete one. The caller decides which of these it accepts.
 template <unsigned TB, unsigned N>
 constexpr int construct(Huffman<TB, N> &h, const uint8_t *len, unsigned n, Alphabet a) {
-    for (auto &t : h.table) t = kNotInTable;
     for (auto &c : h.count) c = 0;
     for (unsigned s = 0; s < n; ++s) ++h.count[len[s]];
-    if (h.count[0] == n) return 0;
+    if (h.count[0] == n) {
+        for (auto &t : h.table) t = kNotInTable;
+        return 0;
+    }
 
     int left = 1;
     for (unsigned l = 1; l <= kMaxBits; ++l) {
@@ -143,16 +137,25 @@ constexpr int construct(Huffman<TB, N> &h, const uint8_t *len, unsigned n, Alpha
 
     // Codes of up to TB bits go into the direct table. Deflate sends codes
     // most significant bit first while the table is indexed by the bits in
-    // the order they arrive, hence the reversal; every index whose low l bits
-    // are the code gets the entry.
-    unsigned code = 0, index = 0;
+    // the order they arrive, so the running code is kept bit-reversed: the
+    // next code adds one at the top and carries downwards, and moving on to
+    // longer codes appends a zero at the top, which changes nothing. Every
+    // index whose low l bits are a code of l bits gets its entry: the table
+    // is built for 1 bit, then doubled (the upper half a copy of the lower,
+    // where a code of l - 1 bits already repeats) for each longer length
+    // before that length's codes take their own slots. Slots no code reaches
+    // keep kNotInTable.
+    h.table[0] = h.table[1] = kNotInTable;
+    unsigned rev = 0, index = 0;
     for (unsigned l = 1; l <= TB; ++l) {
+        if (l > 1) std::copy_n(h.table, 1u << (l - 1), h.table + (1u << (l - 1)));
+        const unsigned all = (1u << l) - 1;
         for (unsigned k = 0; k < h.count[l]; ++k) {
-            uint32_t e = h.entry[index + k] | l;
-            for (unsigned j = reverse_bits(code + k, l); j < (1u << TB); j += 1u << l) h.table[j] = e;
+            h.table[rev] = h.entry[index++] | l;
+            if (rev == all) break;  // the last code of a complete code
+            unsigned top = 1u << (std::bit_width(rev ^ all) - 1);  // the highest zero bit
+            rev = (rev & (top - 1)) | top;
         }
-        index += h.count[l];
-        code = (code + h.count[l]) << 1;
     }
     return left;
 }
@@ -449,7 +452,28 @@ Step fast_codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
             result = Step::damaged;
             break;
         }
-        copy_match(op, dist, len);
+        // The usual cases inline, each writing exactly len bytes: 8-byte
+        // pieces (the last one overlapping the one before) when every piece
+        // reads bytes that are already final, i.e. dist >= 8; two
+        // overlapping 4-byte pieces or three bytes for a short copy that
+        // does not overlap itself. Short periods go through copy_match.
+        const unsigned char *from = op - dist;
+        if (dist >= 8 && len >= 8) {
+            for (size_t i = 0; i + 8 < len; i += 8) copy8(op + i, from + i);
+            copy8(op + len - 8, from + len - 8);
+        } else if (dist >= len && len >= 4) {
+            uint32_t a, b;
+            std::memcpy(&a, from, 4);
+            std::memcpy(&b, from + len - 4, 4);
+            std::memcpy(op, &a, 4);
+            std::memcpy(op + len - 4, &b, 4);
+        } else if (dist >= 3 && len == 3) {
+            op[0] = from[0];
+            op[1] = from[1];
+            op[2] = from[2];
+        } else {
+            copy_match(op, dist, len);
+        }
         op += len;
     }
     d.in = in;
