@@ -53,8 +53,9 @@ enum class Step { ok, damaged, shortage, near_end };
 //               six bits so that shifting by the entry needs no masking
 //   bits 6-7    kind
 //   bits 8-11   number of extra bits that follow the code
-//   bits 16-31  value: the literal byte, the base length or distance, or the
+//   bits 16-30  value: the literal byte, the base length or distance, or the
 //               code-length symbol
+//   bit 31      set for literals of the literal/length code (kLiteralSign)
 constexpr uint32_t kLenMask = 0x3f;
 constexpr uint32_t kKindMask = 0xc0;
 constexpr uint32_t kLiteral = 0x00;  // also: distance codes, code-length symbols
@@ -64,6 +65,11 @@ constexpr uint32_t kBadSymbol = 0xc0;  // literal/length symbols 286 and 287
 // A direct-table slot no code of up to table_bits bits fills: the code is
 // longer, or there is none. Its kind keeps it off the literal path.
 constexpr uint32_t kNotInTable = kBadSymbol;
+// Literal/length entries for literals also carry the top bit (above any
+// value, which is below 2^15), so that the hot loop tells them by the sign;
+// the byte is still the low 8 bits of entry >> 16.
+constexpr uint32_t kLiteralSign = 0x80000000u;
+inline bool is_literal(uint32_t e) { return static_cast<int32_t>(e) < 0; }
 
 constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                       31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
@@ -82,7 +88,7 @@ enum class Alphabet { litlen, dist, lencode };
 constexpr uint32_t symbol_entry(Alphabet a, unsigned sym) {
     switch (a) {
         case Alphabet::litlen:
-            if (sym < 256) return kLiteral | (uint32_t{sym} << 16);
+            if (sym < 256) return kLiteral | kLiteralSign | (uint32_t{sym} << 16);
             if (sym == 256) return kEndBlock;
             if (sym < 286)
                 return kLength | (uint32_t{kLengthExtra[sym - 257]} << 8) |
@@ -386,16 +392,19 @@ Step fast_codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
         in += (63 - nbits) >> 3;
         nbits |= 56;
         uint32_t e = lc.table[bits & lit_mask];
-        if ((e & kKindMask) == kLiteral) {
+        if (is_literal(e)) {
             bits >>= e & kLenMask;
             nbits -= e & kLenMask;
             *op++ = static_cast<unsigned char>(e >> 16);
             // Codes from the direct table are at most kLitBits long, so the
             // bits of a refill hold five literals.
             static_assert(5 * kLitBits <= 56);
+#if defined(__GNUC__)
+#pragma GCC unroll 4
+#endif
             for (int k = 0; k < 4; ++k) {
                 e = lc.table[bits & lit_mask];
-                if ((e & kKindMask) != kLiteral) break;
+                if (!is_literal(e)) break;
                 bits >>= e & kLenMask;
                 nbits -= e & kLenMask;
                 *op++ = static_cast<unsigned char>(e >> 16);
