@@ -18,7 +18,7 @@
 // an area that was too small and is retried larger) gives nothing.
 //
 // Speed: Huffman symbols are looked up in a direct table indexed by the next
-// few bits (10 for literal/length codes, 8 for distance codes); longer codes
+// few bits (11 for literal/length codes, 8 for distance codes); longer codes
 // fall back to walking the canonical code one bit at a time. While at least 8
 // input bytes and 258 output bytes remain, one 64-bit refill holds every bit a
 // literal or a whole length/distance pair can need, so the hot loop checks
@@ -40,7 +40,7 @@ namespace {
 constexpr unsigned kMaxBits = 15;                // longest Huffman code
 constexpr uint64_t kMaxOutput = kInflateMaxOut;
 constexpr size_t kMaxMatch = 258;                // longest back-reference
-constexpr unsigned kLitBits = 10;                // direct-table index widths
+constexpr unsigned kLitBits = 11;                // direct-table index widths
 constexpr unsigned kDistBits = 8;
 constexpr unsigned kLenCodeBits = 7;             // code-length codes are at most 7 bits
 
@@ -51,17 +51,19 @@ enum class Step { ok, damaged, shortage, near_end };
 // A decoding-table entry:
 //   bits 0-5    code length (0: not in the direct table, see slow_lookup);
 //               six bits so that shifting by the entry needs no masking
-//   bits 6-7    kind
+//   bits 6-7    zero, so that the low byte is the code length alone and the
+//               hot loop can subtract the whole entry from its bit count
 //   bits 8-11   number of extra bits that follow the code
+//   bits 12-13  kind
 //   bits 16-30  value: the literal byte, the base length or distance, or the
 //               code-length symbol
 //   bit 31      set for literals of the literal/length code (kLiteralSign)
 constexpr uint32_t kLenMask = 0x3f;
-constexpr uint32_t kKindMask = 0xc0;
-constexpr uint32_t kLiteral = 0x00;  // also: distance codes, code-length symbols
-constexpr uint32_t kLength = 0x40;
-constexpr uint32_t kEndBlock = 0x80;
-constexpr uint32_t kBadSymbol = 0xc0;  // literal/length symbols 286 and 287
+constexpr uint32_t kKindMask = 0x3000;
+constexpr uint32_t kLiteral = 0x0000;  // also: distance codes, code-length symbols
+constexpr uint32_t kLength = 0x1000;
+constexpr uint32_t kEndBlock = 0x2000;
+constexpr uint32_t kBadSymbol = 0x3000;  // literal/length symbols 286 and 287
 // A direct-table slot no code of up to table_bits bits fills: the code is
 // longer, or there is none. Its kind keeps it off the literal path.
 constexpr uint32_t kNotInTable = kBadSymbol;
@@ -69,6 +71,7 @@ constexpr uint32_t kNotInTable = kBadSymbol;
 // value, which is below 2^15), so that the hot loop tells them by the sign;
 // the byte is still the low 8 bits of entry >> 16.
 constexpr uint32_t kLiteralSign = 0x80000000u;
+static_assert((kKindMask & 0xff) == 0 && kLenMask <= 0x3f);
 inline bool is_literal(uint32_t e) { return static_cast<int32_t>(e) < 0; }
 
 constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
@@ -384,17 +387,19 @@ Step fast_codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
     unsigned char *op = out + d.outcnt;
     unsigned char *const op_last = out + (d.cap - kMaxMatch);
     uint64_t bits = d.bits;
+    // Only the low 6 bits of nbits count here: a code is consumed by
+    // subtracting its whole entry, whose low byte is the code's length.
     unsigned nbits = d.nbits;
     Step result = Step::near_end;
 
     while (in <= in_last && op <= op_last) {
-        bits |= load_le64(in) << nbits;
-        in += (63 - nbits) >> 3;
+        bits |= load_le64(in) << (nbits & 63);
+        in += (63 - (nbits & 63)) >> 3;
         nbits |= 56;
         uint32_t e = lc.table[bits & lit_mask];
         if (is_literal(e)) {
             bits >>= e & kLenMask;
-            nbits -= e & kLenMask;
+            nbits -= e;
             *op++ = static_cast<unsigned char>(e >> 16);
             // Codes from the direct table are at most kLitBits long, so the
             // bits of a refill hold five literals.
@@ -406,7 +411,7 @@ Step fast_codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
                 e = lc.table[bits & lit_mask];
                 if (!is_literal(e)) break;
                 bits >>= e & kLenMask;
-                nbits -= e & kLenMask;
+                nbits -= e;
                 *op++ = static_cast<unsigned char>(e >> 16);
             }
             continue;  // anything else is looked up again after a refill
@@ -437,7 +442,7 @@ Step fast_codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
             }
         }
         bits >>= e & kLenMask;
-        nbits -= e & kLenMask;
+        nbits -= e;
         unsigned extra = (e >> 8) & 0x0f;
         size_t len = (e >> 16) + static_cast<size_t>(bits & ((uint64_t{1} << extra) - 1));
         bits >>= extra;
@@ -452,7 +457,7 @@ Step fast_codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
             }
         }
         bits >>= e & kLenMask;
-        nbits -= e & kLenMask;
+        nbits -= e;
         extra = (e >> 8) & 0x0f;
         size_t dist = (e >> 16) + static_cast<size_t>(bits & ((uint64_t{1} << extra) - 1));
         bits >>= extra;
@@ -487,7 +492,7 @@ Step fast_codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
     }
     d.in = in;
     d.bits = bits;
-    d.nbits = nbits;
+    d.nbits = nbits & 63;
     d.outcnt = static_cast<size_t>(op - out);
     return result;
 }
