@@ -394,7 +394,7 @@ Step fast_codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
 
     while (in <= in_last && op <= op_last) {
         bits |= load_le64(in) << (nbits & 63);
-        in += (63 - (nbits & 63)) >> 3;
+        in += (~nbits & 63) >> 3;  // the whole bytes that fit above nbits & 63 bits
         nbits |= 56;
         uint32_t e = lc.table[bits & lit_mask];
         if (is_literal(e)) {
@@ -599,7 +599,8 @@ Step dynamic(Decoder &d, LitCode &lc, DistCode &dc) {
             rep += 11;
         }
         if (index + rep > total) return Step::damaged;
-        while (rep--) lengths[index++] = rep_len;
+        std::memset(lengths + index, rep_len, rep);
+        index += rep;
     }
 
     if (lengths[256] == 0) return Step::damaged;  // no way to end the block
