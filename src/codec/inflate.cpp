@@ -370,22 +370,24 @@ inline void copy_match(unsigned char *o, size_t dist, size_t len) {
     }
 }
 
-// The hot loop of a compressed block, for as long as at least 8 input bytes
-// and kMaxMatch bytes of output room remain. A refill then leaves 56 bits,
-// which cover a literal/length code with its extra bits and a distance code
-// with its extra bits (15 + 5 + 15 + 13); so nothing is checked but the
-// data. Works on local copies of the state, which the
+// The hot loop of a compressed block, for as long as at least 16 input bytes
+// and kMaxMatch + 5 bytes of output room remain: one step may refill twice
+// (7 bytes each) and write up to five literals and then a match. A refill
+// leaves 56 bits, which cover a literal/length code with its extra bits and
+// a distance code with its extra bits (15 + 5 + 15 + 13); so nothing is
+// checked but the data. Works on local copies of the state, which the
 // compiler can keep in registers although output bytes are written through
 // a character pointer.
 Step fast_codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
     constexpr uint64_t lit_mask = (1u << kLitBits) - 1;
     constexpr uint64_t dist_mask = (1u << kDistBits) - 1;
-    if (d.end - d.in < 8 || d.cap - d.outcnt < kMaxMatch) return Step::near_end;
+    constexpr size_t kStepOut = kMaxMatch + 5;
+    if (d.end - d.in < 16 || d.cap - d.outcnt < kStepOut) return Step::near_end;
     const unsigned char *in = d.in;
-    const unsigned char *const in_last = d.end - 8;
+    const unsigned char *const in_last = d.end - 16;
     unsigned char *const out = d.out;
     unsigned char *op = out + d.outcnt;
-    unsigned char *const op_last = out + (d.cap - kMaxMatch);
+    unsigned char *const op_last = out + (d.cap - kStepOut);
     uint64_t bits = d.bits;
     // Only the low 6 bits of nbits count here: a code is consumed by
     // subtracting its whole entry, whose low byte is the code's length.
@@ -414,7 +416,14 @@ Step fast_codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
                 nbits -= e;
                 *op++ = static_cast<unsigned char>(e >> 16);
             }
-            continue;  // anything else is looked up again after a refill
+            if (is_literal(e)) continue;  // five literals: the next step
+            // The entry that ended the run was looked up with at least 12
+            // bits held (56 - 4 x 11), so it stands; a refill only adds bits
+            // above those held, and the code and what follows it are read
+            // from a full bit buffer.
+            bits |= load_le64(in) << (nbits & 63);
+            in += (~nbits & 63) >> 3;
+            nbits |= 56;
         }
         if ((e & kKindMask) != kLength) {
             if ((e & kLenMask) == 0) {  // a long code, or none
