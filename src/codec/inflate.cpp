@@ -19,10 +19,10 @@
 //
 // Speed: Huffman symbols are looked up in a direct table indexed by the next
 // few bits (11 for literal/length codes, 8 for distance codes); longer codes
-// fall back to walking the canonical code one bit at a time. While at least 8
-// input bytes and 258 output bytes remain, one 64-bit refill holds every bit a
-// literal or a whole length/distance pair can need, so the hot loop checks
-// nothing but the data. Near the end of the input or of the output area the
+// fall back to walking the canonical code one bit at a time. While at least 16
+// input bytes and 263 output bytes remain, one 64-bit refill holds every bit a
+// run of literals or a whole length/distance pair can need, so the hot loop
+// checks nothing but the data. Near the end of the input or of the output area the
 // same steps run with a check before every read, so that running out of input
 // is told apart from a bit pattern no code matches exactly as a bit-at-a-time
 // decoder would: a pattern that matches no code is damage only when 15 bits
@@ -107,6 +107,18 @@ constexpr uint32_t symbol_entry(Alphabet a, unsigned sym) {
     return kBadSymbol;
 }
 
+// Every symbol's entry, ready for construct to copy.
+template <Alphabet A, unsigned N>
+struct Entries {
+    uint32_t e[N];
+    constexpr Entries() : e() {
+        for (unsigned s = 0; s < N; ++s) e[s] = symbol_entry(A, s);
+    }
+};
+constexpr Entries<Alphabet::litlen, 288> kLitLenEntries;
+constexpr Entries<Alphabet::dist, 30> kDistEntries;
+constexpr Entries<Alphabet::lencode, 19> kLenCodeEntries;
+
 // A canonical Huffman code: the number of codes of each length, the symbols'
 // entries in code order, and a direct table for codes of up to TB bits.
 template <unsigned TB, unsigned N>
@@ -125,7 +137,7 @@ using LenCode = Huffman<kLenCodeBits, 19>;
 // number for an over-subscribed set and the number of unused codes for an
 // incomplete one. The caller decides which of these it accepts.
 template <unsigned TB, unsigned N>
-constexpr int construct(Huffman<TB, N> &h, const uint8_t *len, unsigned n, Alphabet a) {
+constexpr int construct(Huffman<TB, N> &h, const uint8_t *len, unsigned n, const uint32_t *entries) {
     for (auto &c : h.count) c = 0;
     for (unsigned s = 0; s < n; ++s) ++h.count[len[s]];
     if (h.count[0] == n) {
@@ -142,7 +154,7 @@ constexpr int construct(Huffman<TB, N> &h, const uint8_t *len, unsigned n, Alpha
     uint16_t offs[kMaxBits + 1] = {};
     for (unsigned l = 1; l < kMaxBits; ++l) offs[l + 1] = static_cast<uint16_t>(offs[l] + h.count[l]);
     for (unsigned s = 0; s < n; ++s)
-        if (len[s] != 0) h.entry[offs[len[s]]++] = symbol_entry(a, s);
+        if (len[s] != 0) h.entry[offs[len[s]]++] = entries[s];
 
     // Codes of up to TB bits go into the direct table. Deflate sends codes
     // most significant bit first while the table is indexed by the bits in
@@ -191,7 +203,7 @@ constexpr LitCode make_fixed_lit() {
     LitCode h{};
     uint8_t len[288] = {};
     for (unsigned s = 0; s < 288; ++s) len[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
-    construct(h, len, 288, Alphabet::litlen);
+    construct(h, len, 288, kLitLenEntries.e);
     return h;
 }
 
@@ -199,7 +211,7 @@ constexpr DistCode make_fixed_dist() {
     DistCode h{};
     uint8_t len[30] = {};
     for (auto &l : len) l = 5;
-    construct(h, len, 30, Alphabet::dist);
+    construct(h, len, 30, kDistEntries.e);
     return h;
 }
 
@@ -578,7 +590,7 @@ Step dynamic(Decoder &d, LitCode &lc, DistCode &dc) {
     for (; index < 19; ++index) lengths[kLenCodeOrder[index]] = 0;
 
     LenCode lenc;
-    if (construct(lenc, lengths, 19, Alphabet::lencode) != 0) return Step::damaged;
+    if (construct(lenc, lengths, 19, kLenCodeEntries.e) != 0) return Step::damaged;
 
     // The literal/length and distance code lengths, run-length coded with
     // the code-length code.
@@ -615,9 +627,9 @@ Step dynamic(Decoder &d, LitCode &lc, DistCode &dc) {
     if (lengths[256] == 0) return Step::damaged;  // no way to end the block
 
     // An incomplete code is only allowed as a single code of length 1.
-    int err = construct(lc, lengths, nlen, Alphabet::litlen);
+    int err = construct(lc, lengths, nlen, kLitLenEntries.e);
     if (err != 0 && (err < 0 || nlen != unsigned{lc.count[0]} + lc.count[1])) return Step::damaged;
-    err = construct(dc, lengths + nlen, ndist, Alphabet::dist);
+    err = construct(dc, lengths + nlen, ndist, kDistEntries.e);
     if (err != 0 && (err < 0 || ndist != unsigned{dc.count[0]} + dc.count[1])) return Step::damaged;
 
     return codes(d, lc, dc);
