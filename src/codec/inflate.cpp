@@ -635,9 +635,23 @@ Step dynamic(Decoder &d, LitCode &lc, DistCode &dc) {
     return codes(d, lc, dc);
 }
 
-// Decodes the blocks of a checked frame; the outcomes are those of
-// inflate_decompress_ex.
-int32_t run(Decoder &d, uint64_t *out_len, int *out_of_room, uint64_t *written) {
+// The checks every entry point makes, then the blocks one by one; the
+// outcomes are those of inflate_decompress_ex.
+int32_t start(const unsigned char *src, uint64_t src_len, unsigned char *dst, uint64_t cap,
+              inflate_area *area, uint64_t *out_len, int *out_of_room, uint64_t *written) {
+    if (out_of_room) *out_of_room = 0;
+    if (written) *written = 0;
+    if (out_len == nullptr) return -1;
+    *out_len = 0;
+    if (src == nullptr || src_len < 2) return -1;
+    if (cap > kMaxOutput || (dst == nullptr && cap != 0)) return -1;
+    // Compression method 8 (deflate) and no preset dictionary: a PDF stream
+    // cannot supply one. The check value, the window size and the Adler-32
+    // trailer are not looked at.
+    if ((src[0] & 0x0f) != 8 || (src[1] & 0x20) != 0) return -1;
+    if (src_len > SIZE_MAX - reinterpret_cast<uintptr_t>(src)) return -1;  // no such buffer
+
+    Decoder d{src + 2, src + src_len, 0, 0, dst, 0, static_cast<size_t>(cap), false, area};
     LitCode lc;
     DistCode dc;
     bool last;
@@ -667,47 +681,24 @@ int32_t run(Decoder &d, uint64_t *out_len, int *out_of_room, uint64_t *written) 
     return 0;
 }
 
-// The checks on the frame and the arguments that every entry point makes.
-bool frame_ok(const unsigned char *src, uint64_t src_len) {
-    if (src == nullptr || src_len < 2) return false;
-    // Compression method 8 (deflate) and no preset dictionary: a PDF stream
-    // cannot supply one. The check value, the window size and the Adler-32
-    // trailer are not looked at.
-    if ((src[0] & 0x0f) != 8 || (src[1] & 0x20) != 0) return false;
-    return src_len <= SIZE_MAX - reinterpret_cast<uintptr_t>(src);  // else no such buffer
-}
-
 }  // namespace
 
 int32_t inflate_decompress(const unsigned char *src, uint64_t src_len, unsigned char *dst,
                            uint64_t dst_cap, uint64_t *out_len) {
-    return inflate_decompress_ex(src, src_len, dst, dst_cap, out_len, nullptr);
+    return start(src, src_len, dst, dst_cap, nullptr, out_len, nullptr, nullptr);
 }
 
 int32_t inflate_decompress_ex(const unsigned char *src, uint64_t src_len, unsigned char *dst,
                               uint64_t dst_cap, uint64_t *out_len, int *out_of_room,
                               uint64_t *written) {
-    if (out_of_room) *out_of_room = 0;
-    if (written) *written = 0;
-    if (out_len == nullptr) return -1;
-    *out_len = 0;
-    if (dst_cap > kMaxOutput || (dst == nullptr && dst_cap != 0)) return -1;
-    if (!frame_ok(src, src_len)) return -1;
-    Decoder d{src + 2, src + src_len, 0, 0, dst, 0, static_cast<size_t>(dst_cap), false, nullptr};
-    return run(d, out_len, out_of_room, written);
+    return start(src, src_len, dst, dst_cap, nullptr, out_len, out_of_room, written);
 }
 
 int32_t inflate_decompress_into(const unsigned char *src, uint64_t src_len, inflate_area *area,
                                 uint64_t *out_len, int *out_of_room, uint64_t *written) {
-    if (out_of_room) *out_of_room = 0;
-    if (written) *written = 0;
-    if (out_len == nullptr || area == nullptr) return -1;
-    *out_len = 0;
-    if (area->data == nullptr && area->cap != 0) return -1;
-    if (!frame_ok(src, src_len)) return -1;
+    if (area == nullptr) return start(nullptr, 0, nullptr, 0, nullptr, out_len, out_of_room, written);
     uint64_t cap = area->cap < kMaxOutput ? area->cap : kMaxOutput;
-    Decoder d{src + 2, src + src_len, 0, 0, area->data, 0, static_cast<size_t>(cap), false, area};
-    return run(d, out_len, out_of_room, written);
+    return start(src, src_len, area->data, cap, area, out_len, out_of_room, written);
 }
 
 }  // namespace sheetlay
