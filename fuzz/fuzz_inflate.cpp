@@ -49,6 +49,25 @@ bool zlib_whole(const uint8_t *src, size_t len, unsigned char *out, uint64_t cap
 }
 #endif
 
+// An area that starts empty and grows to exactly what the decoder asks for,
+// up to `limit`, moving on every growth: decoding into it must give what a
+// fixed area of `limit` bytes gives.
+struct growing final : sheetlay::inflate_area {
+    uint64_t limit;
+    explicit growing(uint64_t l) : limit(l) {}
+    ~growing() { std::free(data); }
+    bool grow(uint64_t need) override {
+        if (need > limit) return false;
+        auto *p = static_cast<unsigned char *>(std::malloc(need ? need : 1));
+        if (!p) return false;
+        if (cap) std::memcpy(p, data, cap);
+        std::free(data);
+        data = p;
+        cap = need;
+        return true;
+    }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -64,6 +83,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (rc != 0 && rc != -1) fault("result other than 0 or -1", cap, rc, n);
     if (rc == -1 && n != 0) fault("failure with bytes reported", cap, rc, n);
     if (rc == 0 && n > cap) fault("more bytes reported than the area holds", cap, rc, n);
+
+    {
+        growing g(cap);
+        uint64_t gn = 777, gw = 777, fw = 777, fn = 777;
+        int groom = 7, froom = 7;
+        int32_t grc = sheetlay::inflate_decompress_into(src, len, &g, &gn, &groom, &gw);
+        int32_t frc = sheetlay::inflate_decompress_ex(src, len, area.get(), cap, &fn, &froom, &fw);
+        if (grc != frc || gn != fn || groom != froom || gw != fw)
+            fault("a growing area ends otherwise than a fixed one", cap, grc, gn);
+        if (gw && std::memcmp(g.data, area.get(), gw) != 0)
+            fault("a growing area holds other bytes than a fixed one", cap, grc, gn);
+    }
 
 #ifdef SHEETLAY_HAVE_ZLIB
     std::unique_ptr<unsigned char[]> ref(new unsigned char[cap + 1]);

@@ -742,6 +742,63 @@ TEST(InflateDifferential, MutatedStreams) {
     }
 }
 
+// An area that grows on demand gives what a fixed area as large as its limit
+// gives, on every kind of damage. The area moves on every growth, grows to
+// exactly what is asked (so every write near its end is a growth) or
+// fourfold, and starts empty, at one byte short of the output or larger.
+TEST(InflateDifferential, GrowingAreaMatchesFixedArea) {
+    struct moving_area final : sheetlay::inflate_area {
+        uint64_t limit, grows = 0;
+        bool exact;
+        std::vector<std::unique_ptr<unsigned char[]>> old;  // kept, so a stale pointer reads poison
+        moving_area(uint64_t l, bool e) : limit(l), exact(e) {}
+        bool grow(uint64_t need) override {
+            if (need > limit) return false;
+            uint64_t want = exact ? need : std::min(std::max(need, cap * 4), limit);
+            std::unique_ptr<unsigned char[]> p(new unsigned char[want + 1]);
+            std::memset(p.get(), 0x5A, want + 1);
+            if (cap) std::memcpy(p.get(), data, cap);
+            if (data) std::memset(data, 0xEE, cap);
+            old.push_back(std::move(p));
+            data = old.back().get();
+            cap = want;
+            ++grows;
+            return true;
+        }
+    };
+    std::mt19937 rng(777);
+    std::vector<std::pair<Bytes, size_t>> bases;
+    for (const auto &[name, data] : sample_data()) {
+        Bytes part(data.begin(), data.begin() + static_cast<long>(std::min<size_t>(data.size(), 5000)));
+        for (int level : {0, 1, 9}) bases.push_back({zcompress(part, level, Z_DEFAULT_STRATEGY), part.size()});
+    }
+    long grown = 0;
+    for (int round = 0; round < 3000; ++round) {
+        const auto &[base, size] = bases[rng() % bases.size()];
+        Bytes src = base;
+        if (rng() % 2) src[2 + rng() % (src.size() - 2)] ^= 1u << (rng() % 8);
+        if (rng() % 3 == 0) src.resize(2 + rng() % (src.size() - 1));
+        const uint64_t limits[] = {size, size ? size - 1 : 0, rng() % (size + 1), size + rng() % 300};
+        const uint64_t limit = limits[rng() % 4];
+        const uint64_t starts[] = {0, size ? size - 1 : 0, rng() % (limit + 1)};
+        const uint64_t start = std::min(starts[rng() % 3], limit);
+        moving_area area(limit, rng() % 2);
+        if (start) area.grow(start);
+        uint64_t n = 99, wn = 99, fn = 99, fw = 99;
+        int room = 7, froom = 7;
+        int32_t rc = sheetlay::inflate_decompress_into(src.data(), src.size(), &area, &n, &room, &wn);
+        Bytes fixed(limit + 1, 0x5A);
+        int32_t frc = sheetlay::inflate_decompress_ex(src.data(), src.size(), fixed.data(), limit, &fn, &froom, &fw);
+        ASSERT_EQ(rc, frc) << "round " << round;
+        ASSERT_EQ(n, fn) << "round " << round;
+        ASSERT_EQ(room, froom) << "round " << round;
+        ASSERT_EQ(wn, fw) << "round " << round;
+        ASSERT_TRUE(wn == 0 || std::memcmp(area.data, fixed.data(), wn) == 0) << "round " << round;
+        grown += area.grows > 1;
+    }
+    EXPECT_GT(grown, 500);
+}
+
 // Only a lack of output room may be answered by a larger area: a caller that
 // grows its area for data that is cut short would grow it without end.
 TEST(InflateShortage, TellsOutputRoomFromInputEnd) {

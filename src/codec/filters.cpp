@@ -15,6 +15,7 @@
 #include "codec/filters.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -241,16 +242,38 @@ filter_status lzw(const unsigned char *s, size_t len, int32_t early_change, sink
     return filter_status::ok;
 }
 
-// Flate through the library's decoder, which writes into one fixed area:
-// the area starts at eight times the input and grows fourfold while the
-// decoder reports a lack of room. Deflate cannot expand more than 1032 to 1,
-// so no larger area is ever tried.
+// An output area in heap memory that is never filled in advance: it grows
+// geometrically, never past `top`.
+class flate_area final : public inflate_area {
+public:
+    explicit flate_area(uint64_t top) : top_(top) {}
+    flate_area(const flate_area &) = delete;
+    flate_area &operator=(const flate_area &) = delete;
+    ~flate_area() { std::free(data); }
+    bool grow(uint64_t need) override {
+        if (need > top_) return false;
+        uint64_t want = std::max(need, std::min(cap > top_ / 4 ? top_ : cap * 4, top_));
+        void *p = std::realloc(data, static_cast<size_t>(want));
+        if (!p) return false;
+        data = static_cast<unsigned char *>(p);
+        cap = want;
+        return true;
+    }
+
+private:
+    uint64_t top_;
+};
+
+// Flate through the library's decoder, which writes into an area that starts
+// at eight times the input and grows (fourfold) whenever the decoder runs
+// short of room, so the data is decoded once whatever its expansion. Deflate
+// cannot expand more than 1032 to 1, so the area never grows past that.
 filter_status flate(const unsigned char *s, size_t len, uint64_t limit, std::vector<unsigned char> *v) {
     v->clear();
     // A frame the decoder refuses (not deflate, a preset dictionary) fails
     // in any area.
     if (len < 2 || (s[0] & 0x0f) != 8 || (s[1] & 0x20) != 0) return filter_status::failed;
-    const uint64_t hard_max = uint64_t{1} << 30;
+    const uint64_t hard_max = kInflateMaxOut;
     uint64_t most = len >= hard_max / 1032 ? hard_max : std::min<uint64_t>(1032 * uint64_t{len} + 4096, hard_max);
     uint64_t cap_limit = std::min<uint64_t>(limit, SIZE_MAX / 2);
     uint64_t top = std::min(most, cap_limit);
@@ -258,33 +281,21 @@ filter_status flate(const unsigned char *s, size_t len, uint64_t limit, std::vec
     // the caller's limit or the decoder's own; at the expansion bound it
     // cannot happen to deflate data.
     bool limited = top == cap_limit || top == hard_max;
-    uint64_t cap = len >= top / 8 ? top : std::min<uint64_t>(8 * uint64_t{len} + 4096, top);
-    uint64_t written = 0;
-    for (;;) {
-        // Reserved first, so that the vector's own growth never takes more
-        // than the area.
-        v->reserve(static_cast<size_t>(cap));
-        v->resize(static_cast<size_t>(cap));
-        uint64_t n = 0;
-        int room = 0;
-        int32_t rc = inflate_decompress_ex(s, len, v->data(), cap, &n, &room, &written);
-        if (rc == 0) {
-            v->resize(static_cast<size_t>(n));
-            return filter_status::ok;
-        }
-        if (room) {
-            if (cap >= top) {
-                v->clear();
-                return limited ? filter_status::too_large : filter_status::failed;
-            }
-            cap = std::min(cap * 4, top);
-            continue;
-        }
-        break;
+    uint64_t first = len >= top / 8 ? top : std::min<uint64_t>(8 * uint64_t{len} + 4096, top);
+    flate_area area(top);
+    if (first > 0 && !area.grow(first)) return filter_status::too_large;
+    uint64_t n = 0, written = 0;
+    int room = 0;
+    int32_t rc = inflate_decompress_into(s, len, &area, &n, &room, &written);
+    if (rc != 0 && room) return limited ? filter_status::too_large : filter_status::failed;
+    // The data may end before its final block: what the decoder wrote is
+    // then the true start of the data, kept as damaged data is.
+    uint64_t keep = rc == 0 ? n : written;
+    if (keep > 0) {
+        v->reserve(static_cast<size_t>(keep));
+        v->assign(area.data, area.data + keep);
     }
-    // The data ends before its final block: what the decoder wrote is the
-    // true start of the data, kept as damaged data is.
-    v->resize(static_cast<size_t>(written));
+    if (rc == 0) return filter_status::ok;
     return written > 0 ? filter_status::damaged : filter_status::failed;
 }
 

@@ -28,6 +28,28 @@ int32_t inflate_decompress_ex(const unsigned char *src, uint64_t src_len, unsign
                               uint64_t dst_cap, uint64_t *out_len, int *out_of_room,
                               uint64_t *written = nullptr);
 
+// An output area the decoder may ask to enlarge while it decodes, so that
+// data of unknown decoded size is decoded once, into room that is never
+// filled in advance.
+class inflate_area {
+public:
+    unsigned char *data = nullptr;
+    uint64_t cap = 0;
+    // Makes data[0, cap) hold at least `need` bytes, keeping the bytes
+    // already written (data may move). False when the area may not grow so
+    // far or the memory is not there; the decoder then writes no more.
+    virtual bool grow(uint64_t need) = 0;
+
+protected:
+    ~inflate_area() = default;
+};
+
+// inflate_decompress_ex into an area that grows on demand: the outcomes are
+// those of a fixed area as large as the area can grow (never beyond 2^30),
+// and *out_of_room is set when it could not grow enough.
+int32_t inflate_decompress_into(const unsigned char *src, uint64_t src_len, inflate_area *area,
+                                uint64_t *out_len, int *out_of_room, uint64_t *written = nullptr);
+
 }  // namespace sheetlay
 
 #endif

@@ -201,34 +201,44 @@ const unsigned char *stream_core(const obj_entry *e, const unsigned char *text, 
     }
     if (kind == stored_kind::plain) return give(data, L, copied, out, out_len);
 
-    // First try 20 times the stored size; very repetitive content can
-    // compress better than that, so grow the area instead of losing it.
-    // A stream so large that 20 x L + 4096 exceeds the decoder's limit still
-    // gets one attempt with the largest area the decoder accepts.
-    uint64_t bound = std::min<uint64_t>(kInflateMax, 1032 * static_cast<uint64_t>(L) + 4096);
-    uint64_t cap = std::min<uint64_t>(20 * static_cast<uint64_t>(L) + 4096, bound);
-    uint64_t entry_len = out->len;
-    for (;;) {
-        buf_reserve(out, cap);
-        if (!out->data) return nullptr;
-        uint64_t n = 0;
-        int room = 0;
-        int32_t rc = inflate_decompress_ex(in_place, static_cast<uint64_t>(L), out->data + entry_len,
-                                           cap, &n, &room);
-        if (rc == 0 && n <= static_cast<uint64_t>(INT32_MAX)) {
-            out->len = entry_len + n;
-            out->data[out->len] = 0;
-            *out_len = static_cast<int32_t>(n);
-            return out->data + entry_len;
+    // The area starts at 20 times the stored size and grows while the
+    // decoder runs short of room (very repetitive content compresses better
+    // than that), up to the most deflate data can expand to, so the data is
+    // decoded once.
+    const uint64_t bound = std::min<uint64_t>(kInflateMax, 1032 * static_cast<uint64_t>(L) + 4096);
+    const uint64_t entry_len = out->len;
+    // The decoded bytes go to out->data + entry_len; growing the buffer may
+    // move it.
+    class buf_area final : public inflate_area {
+    public:
+        buf_area(buf *b, uint64_t at, uint64_t bound) : b_(b), at_(at), bound_(bound) {}
+        bool grow(uint64_t need) override {
+            if (need > bound_) return false;
+            uint64_t want = std::max(need, std::min(cap > bound_ / 4 ? bound_ : cap * 4, bound_));
+            buf_reserve(b_, want);
+            if (!b_->data) return false;
+            data = b_->data + at_;
+            cap = want;
+            return true;
         }
-        // Only a lack of room is helped by a larger area; data that is cut
-        // short fails the same way however large the area.
-        if (rc == 0 || !room || cap >= bound) {
-            out->data[entry_len] = 0;
-            return nullptr;
-        }
-        cap = std::min(cap * 4, bound);
+
+    private:
+        buf *b_;
+        uint64_t at_, bound_;
+    } area(out, entry_len, bound);
+    if (!area.grow(std::min<uint64_t>(20 * static_cast<uint64_t>(L) + 4096, bound))) return nullptr;
+    uint64_t n = 0;
+    int room = 0;
+    int32_t rc = inflate_decompress_into(in_place, static_cast<uint64_t>(L), &area, &n, &room);
+    if (!out->data) return nullptr;
+    if (rc == 0 && n <= static_cast<uint64_t>(INT32_MAX)) {
+        out->len = entry_len + n;
+        out->data[out->len] = 0;
+        *out_len = static_cast<int32_t>(n);
+        return out->data + entry_len;
     }
+    out->data[entry_len] = 0;
+    return nullptr;
 }
 
 // Clears *sf and gives the length of the stream's stored data, or 0 when
