@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "codec/inflate.h"
@@ -254,7 +255,7 @@ public:
         if (need > top_) return false;
         uint64_t want = std::max(need, std::min(cap > top_ / 4 ? top_ : cap * 4, top_));
         void *p = std::realloc(data, static_cast<size_t>(want));
-        if (!p) return false;
+        if (!p) throw std::bad_alloc();  // out of memory, not a stream too large
         data = static_cast<unsigned char *>(p);
         cap = want;
         return true;
