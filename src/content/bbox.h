@@ -37,9 +37,18 @@ struct box {
 
 // Fonts read once for the pages of one document: a caller that reads many
 // pages keeps one for as long as its resolver lives, so that the fonts the
-// pages share are read once.
+// pages share are read once. Callers that read pages on several threads
+// give each thread its own cache and let them share a store, filled before
+// the threads start with the fonts many pages name: each font is then read
+// once in all, and each thread finds what it would have found alone.
 struct font_cache;
-std::shared_ptr<font_cache> make_font_cache();
+struct font_store;
+std::shared_ptr<font_store> make_font_store(const doc *d);
+std::shared_ptr<font_cache> make_font_cache(const font_store *shared = nullptr);
+// Reads the fonts that `resources` (resolved by `res`) names into the
+// store; returns a measure of the work, the bytes of the programs read and
+// 2 KB for each font's dictionaries.
+int64_t store_fonts(font_store *store, const doc *d, doc_resolver &res, const pdf::value *resources);
 
 // Where the interpreter finds objects and the decoded data of streams.
 struct source {

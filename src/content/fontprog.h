@@ -35,11 +35,22 @@ struct glyph_extent {
     double width = 0;
 };
 
+// What one reader has worked out of a program's glyphs: the boxes, and the
+// charstring work it may still spend. A program is only read once parsed,
+// so one program can serve readers on several threads, each with its own
+// memo: what a reader finds then never depends on what another one asked.
+struct glyph_memo {
+    std::vector<glyph_extent> boxes;
+    std::vector<uint8_t> done;
+    int64_t budget = 20'000'000;  // operators and operands for all glyphs
+};
+
 class font_program {
 public:
     virtual ~font_program() = default;
     // Glyph space to text space at size 1.
     double fm[6] = {0.001, 0, 0, 0.001, 0, 0};
+    size_t bytes = 0;  // the program's length
     int32_t glyph_count() const { return count_; }
     // The glyph a code selects through the program's own (built-in)
     // encoding, -1 when none.
@@ -49,16 +60,19 @@ public:
     // The glyph a CID selects (CID-keyed CFF through its charset; others:
     // the CID is the glyph), -1 when none.
     virtual int32_t glyph_by_cid(uint32_t cid) const { return cid < static_cast<uint32_t>(count_) ? static_cast<int32_t>(cid) : -1; }
-    // The glyph's outline box, computed once and kept.
-    const glyph_extent &glyph(int32_t gid);
+    // The glyph's outline box, computed once per memo and kept there; once
+    // the memo's budget is spent, glyphs not yet computed are unreadable.
+    const glyph_extent &glyph(int32_t gid, glyph_memo &m) const;
+    // The same with the program's own memo.
+    const glyph_extent &glyph(int32_t gid) { return glyph(gid, own_); }
 
 protected:
-    virtual glyph_extent compute(int32_t gid) = 0;
+    // The glyph's box, and the work it took in *ops.
+    virtual glyph_extent compute(int32_t gid, int64_t *ops) const = 0;
     int32_t count_ = 0;
 
 private:
-    std::vector<glyph_extent> memo_;
-    std::vector<uint8_t> done_;
+    glyph_memo own_;
 };
 
 // A compact font program (the bytes of a /FontFile3 /Type1C or

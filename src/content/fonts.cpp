@@ -137,7 +137,7 @@ void apply_differences(const value *font, pdf::resolver *res, font_info *f) {
 
 // The embedded program of a font descriptor, when this reader reads its
 // kind; null otherwise or when it cannot be read.
-std::shared_ptr<font_program> read_program(const value *desc, pdf::resolver *res, source *src) {
+std::shared_ptr<const font_program> read_program(const value *desc, pdf::resolver *res, source *src) {
     if (!src || !desc || !desc->is_dict()) return nullptr;
     const value *raw = desc->get("FontFile3");
     if (!raw || !raw->is_ref() || raw->i <= 0 || raw->i > INT32_MAX) return nullptr;
@@ -155,7 +155,7 @@ std::shared_ptr<font_program> read_program(const value *desc, pdf::resolver *res
 // printable ASCII codes the Windows and Mac encodings share with it); the
 // others stay unknown and fall back to the font's whole box.
 void map_simple_codes(const value *font, pdf::resolver *res, font_info *f) {
-    font_program &p = *f->prog;
+    const font_program &p = *f->prog;
     f->gids.assign(256, -1);
     f->by_code.resize(256);
     const value *enc = pdf::get_resolved(font, "Encoding", res);
@@ -200,7 +200,7 @@ glyph_status font_info::glyph_outline(uint32_t code, double *x0, double *y0, dou
     if (cid_glyphs) gid = prog->glyph_by_cid(code);
     else if (code < gids.size()) gid = gids[code];
     if (gid < 0) return glyph_status::unreadable;
-    const glyph_extent &e = prog->glyph(gid);
+    const glyph_extent &e = prog->glyph(gid, glyphs);
     if (e.status == glyph_status::unreadable) return e.status;
     const double *m = prog->fm;
     // The program's advance against the dictionary's, where it gives one.
@@ -238,7 +238,42 @@ double font_info::width(uint32_t code) const {
     return 1000;
 }
 
-std::shared_ptr<font_cache> make_font_cache() { return std::make_shared<font_cache>(); }
+std::shared_ptr<font_cache> make_font_cache(const font_store *shared) {
+    auto c = std::make_shared<font_cache>();
+    c->shared = shared;
+    return c;
+}
+
+std::unique_ptr<font_info> new_font(const font_store *store, int32_t num, const pdf::value *font,
+                                    pdf::resolver *res, source *src) {
+    if (store) {
+        auto it = store->by_num.find(num);
+        if (it != store->by_num.end()) return std::make_unique<font_info>(*it->second);
+    }
+    return std::make_unique<font_info>(read_font(font, res, src));
+}
+
+int64_t store_fonts(font_store *store, const pdf::value *resources, pdf::resolver *res, source *src) {
+    if (!store || !store->objects) return 0;
+    const value *fonts = pdf::get_resolved(resources, "Font", res);
+    if (!fonts || !fonts->is_dict()) return 0;
+    int64_t work = 0;
+    size_t k = 0;
+    for (const pdf::dict_entry &en : fonts->entries) {
+        if (++k > 1000) break;  // a store for the common case: the rest is read where used
+        const value &v = en.val;
+        if (!v.is_ref() || v.i <= 0 || v.i > INT32_MAX) continue;
+        const int32_t num = static_cast<int32_t>(v.i);
+        if (store->by_num.count(num)) continue;
+        const value *font = pdf::resolve(&v, store->objects.get());
+        // Only what a reader would read: a font the reader finds missing is none.
+        if (!font) continue;
+        auto f = std::make_unique<const font_info>(read_font(font, store->objects.get(), src));
+        work += 2048 + (f->prog ? static_cast<int64_t>(f->prog->bytes) : 0);
+        store->by_num.emplace(num, std::move(f));
+    }
+    return work;
+}
 
 font_info read_font(const pdf::value *font, pdf::resolver *res, source *src) {
     font_info f;

@@ -48,8 +48,9 @@ struct font_info {
     // The embedded program, when it can be read, and the glyph each code
     // shows: simple fonts through `gids` (-1: not known), composite fonts
     // with Identity encodings through the CID (cid_glyphs).
-    std::shared_ptr<font_program> prog;
+    std::shared_ptr<const font_program> prog;
     std::vector<int32_t> gids;
+    mutable glyph_memo glyphs;  // this reader's glyph boxes (see font_cache)
     bool cid_glyphs = false;
     // Simple fonts: each code's outline in em, worked out on first use.
     struct code_outline {
@@ -86,10 +87,34 @@ struct source;
 // With `src`, the embedded font program is read for per-glyph boxes.
 font_info read_font(const pdf::value *font, pdf::resolver *res, source *src = nullptr);
 
-// Fonts by object number, kept across pages (see bbox.h).
+// Fonts read once for the readers of one document on several threads:
+// filled on one thread before the readers start, only read after that.
+// Its fonts point into the values of its own resolver (Type 3 glyph
+// procedures and resources), which lives as long as the store.
+struct font_store {
+    std::unique_ptr<pdf::resolver> objects;
+    std::map<int32_t, std::unique_ptr<const font_info>> by_num;
+};
+
+// Fonts by object number, kept across pages (see bbox.h). A font the
+// store holds is copied from there rather than read again: the copy shares
+// the store's font program, and works out glyph boxes in its own memo, so
+// that each reader finds what it would have found on its own.
 struct font_cache {
+    const font_store *shared = nullptr;
     std::map<int32_t, std::unique_ptr<font_info>> by_num;
 };
+
+// Font object `num` (its value `font`) for a reader's cache: a copy of the
+// store's when it holds the font, else read.
+std::unique_ptr<font_info> new_font(const font_store *store, int32_t num, const pdf::value *font,
+                                    pdf::resolver *res, source *src);
+
+// Reads the fonts a resources dictionary names (resolved by `res`) into the
+// store, those it does not hold yet, with the store's own resolver. Returns
+// a measure of the work done: the bytes of the font programs read, and
+// 2 KB for each font's dictionaries.
+int64_t store_fonts(font_store *store, const pdf::value *resources, pdf::resolver *res, source *src);
 
 }  // namespace sheetlay::content
 

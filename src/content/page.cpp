@@ -5,6 +5,7 @@
 #include <string>
 
 #include "content/bbox.h"
+#include "content/fonts.h"
 #include "pdf/document.h"
 #include "pdf/resolve.h"
 #include "pdf/stream.h"
@@ -106,6 +107,17 @@ void add_generated_appearance(const value *a, pdf::resolver *res, const value *s
 }
 
 }  // namespace
+
+std::shared_ptr<font_store> make_font_store(const doc *d) {
+    auto s = std::make_shared<font_store>();
+    s->objects = std::make_unique<doc_resolver>(d);
+    return s;
+}
+
+int64_t store_fonts(font_store *store, const doc *d, doc_resolver &res, const pdf::value *resources) {
+    doc_source src(d, res);  // for the data of font programs
+    return store_fonts(store, resources, &res, &src);
+}
 
 result page_box(const doc *d, doc_resolver &res, const pageinfo &p, bool annotations,
                 const limits &lim, font_cache *fonts) {

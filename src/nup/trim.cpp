@@ -48,11 +48,53 @@ void apply(pageinfo &p, content::box b, double margin) {
 // measures about as much as 3 KB of content. Pages are shared out between
 // the workers by this measure.
 constexpr int64_t kPageCost = 3072;
+// Each form costs about as much as 300 bytes of content beyond its own
+// (its dictionary and resources read, its stream decoded).
+constexpr int64_t kFormCost = 300;
+
+// What worker 0's thread does before the workers start, in the same
+// measure, so that it is given that much less: the dictionaries and
+// resources of every page, read here and again by worker 1 for its own
+// pages (about 400 bytes of content a page), and the fonts the pages name,
+// read once for both (a byte of content for every 5 of store_fonts'
+// measure).
+constexpr int64_t kPreparedPage = 430;
+constexpr int64_t kFontMeasure = 5;
 
 int64_t stored_size(const doc *d, const pdf::value *v) {
     if (!v || !v->is_ref() || v->i <= 0 || v->i > INT32_MAX) return 0;
     const obj_entry *e = objvec_find(&d->objs, static_cast<int32_t>(v->i));
     return e && e->is_stream && e->data_end > e->data_start ? e->data_end - e->data_start : 0;
+}
+
+// The forms among `xobjects` (and, from the page's own, the forms these
+// name in turn: a figure is often made of many small forms), each at its
+// stored size and kFormCost; at most `left` entries are looked at.
+int64_t forms_size(const doc *d, doc_resolver *res, const pdf::value *xobjects, int depth, size_t *left) {
+    if (!xobjects || !xobjects->is_dict()) return 0;
+    int64_t n = 0;
+    for (const pdf::dict_entry &en : xobjects->entries) {
+        const pdf::value &v = en.val;
+        if (*left == 0) break;  // an estimate: a bounded look is enough
+        --*left;
+        const int64_t size = stored_size(d, &v);
+        if (size <= 0) continue;
+        // A form says so in its dictionary's text; looked for there
+        // rather than parsed (the estimate is made before the workers
+        // start, so it should cost little).
+        const obj_entry *e = objvec_find(&d->objs, static_cast<int32_t>(v.i));
+        const unsigned char *t = nullptr;
+        int32_t tlen = 0, start = 0, end = 0;
+        if (!e || !dict_range(d->data, d->len, e, &t, &tlen, &start, &end) || end <= start) continue;
+        const std::string_view text(reinterpret_cast<const char *>(t) + start, static_cast<size_t>(end - start));
+        if (text.find("/Form") == std::string_view::npos) continue;
+        n += size + kFormCost;
+        if (depth == 0 && text.find("/XObject") != std::string_view::npos) {
+            const pdf::value *fres = pdf::get_resolved(res->get(static_cast<int32_t>(v.i)), "Resources", res);
+            n += forms_size(d, res, pdf::get_resolved(fres, "XObject", res), depth + 1, left);
+        }
+    }
+    return n;
 }
 
 int64_t content_size(const doc *d, doc_resolver *res, const pdf::value *pv, const pdf::value *resources) {
@@ -64,26 +106,8 @@ int64_t content_size(const doc *d, doc_resolver *res, const pdf::value *pv, cons
     } else if (const pdf::value *arr = pdf::resolve(c, res); arr && arr->is_array()) {
         for (const pdf::value &it : arr->items) n += stored_size(d, &it);
     }
-    const pdf::value *xobjects = pdf::get_resolved(resources, "XObject", res);
-    if (xobjects && xobjects->is_dict()) {
-        size_t k = 0;
-        for (const pdf::dict_entry &en : xobjects->entries) {
-            const pdf::value &v = en.val;
-            if (++k > 1000) break;  // an estimate: a bounded look is enough
-            const int64_t size = stored_size(d, &v);
-            if (size <= 0) continue;
-            // A form says so in its dictionary's text; looked for there
-            // rather than parsed (the estimate is made before the workers
-            // start, so it should cost little).
-            const obj_entry *e = objvec_find(&d->objs, static_cast<int32_t>(v.i));
-            const unsigned char *t = nullptr;
-            int32_t tlen = 0, start = 0, end = 0;
-            if (!e || !dict_range(d->data, d->len, e, &t, &tlen, &start, &end) || end <= start) continue;
-            const std::string_view text(reinterpret_cast<const char *>(t) + start, static_cast<size_t>(end - start));
-            if (text.find("/Form") != std::string_view::npos) n += size;
-        }
-    }
-    return n;
+    size_t left = 1000;
+    return n + forms_size(d, res, pdf::get_resolved(resources, "XObject", res), 0, &left);
 }
 
 // Pages are read on two threads: a page's box depends on nothing read for
@@ -108,12 +132,15 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
     std::vector<size_t> twin(list.size());  // the page read in this one's stead
     std::vector<std::vector<size_t>> work(kWorkers);
     doc_resolver res0(d);  // worker 0's, which reads the page dictionaries first
+    // The fonts the pages name, read once here for both workers.
+    const std::shared_ptr<content::font_store> fonts = content::make_font_store(d);
     {
         doc_resolver &res = res0;
         // Pages that share their content, resources, annotations and box (a
         // document that repeats its pages) are read once.
         std::map<std::string, size_t> seen_content, seen_text;
         std::vector<std::pair<int64_t, size_t>> sized;  // estimated work, page
+        int64_t font_work = 0;
         for (size_t k = 0; k < list.size(); ++k) {
             const pageinfo &p = d->pages.items[list[k]];
             twin[k] = k;
@@ -156,6 +183,7 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
             }
             const pdf::value *resources = pdf::get_resolved(pv, "Resources", &res);
             if (!resources && p.res_from > 0) resources = pdf::get_resolved(res.get(p.res_from), "Resources", &res);
+            font_work += content::store_fonts(fonts.get(), d, res, resources);
             sized.push_back({content_size(d, &res, pv, resources), k});
         }
         // The largest pages first, each to the worker with the least work
@@ -164,23 +192,25 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
         // never on timing; each worker then reads its pages in page order.
         std::stable_sort(sized.begin(), sized.end(),
                          [](const auto &a, const auto &b) { return a.first > b.first; });
-        int64_t load[kWorkers] = {};
+        int64_t load[kWorkers] = {font_work / kFontMeasure};
         for (const auto &[size, k] : sized) {
             size_t w = 0;
             for (size_t i = 1; i < kWorkers; ++i)
                 if (load[i] < load[w]) w = i;
             load[w] += size;
+            if (w != 0) load[0] += kPreparedPage;
             work[w].push_back(k);
         }
         for (std::vector<size_t> &list_w : work) std::sort(list_w.begin(), list_w.end());
     }
-    // Each worker has its own resolver and font cache (the document itself
-    // is only read), so the boxes are what one reader would find.
+    // Each worker has its own resolver and font cache (the document and
+    // the font store are only read), so the boxes are what one reader
+    // would find.
     auto run = [&](size_t w) {
         doc_resolver own(d);
         doc_resolver &res = w == 0 ? res0 : own;
-        const std::shared_ptr<content::font_cache> fonts = content::make_font_cache();
-        for (size_t k : work[w]) found[k] = content::page_box(d, res, d->pages.items[list[k]], annotations, {}, fonts.get());
+        const std::shared_ptr<content::font_cache> cache = content::make_font_cache(fonts.get());
+        for (size_t k : work[w]) found[k] = content::page_box(d, res, d->pages.items[list[k]], annotations, {}, cache.get());
     };
     std::exception_ptr failed;
     std::thread helper;
