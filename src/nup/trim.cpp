@@ -54,11 +54,10 @@ constexpr int64_t kFormCost = 300;
 
 // What worker 0's thread does before the workers start, in the same
 // measure, so that it is given that much less: the dictionaries and
-// resources of every page, read here and again by worker 1 for its own
-// pages (about 400 bytes of content a page), and the fonts the pages name,
-// read once for both (a byte of content for every 5 of store_fonts'
-// measure).
-constexpr int64_t kPreparedPage = 430;
+// resources of every page, read here for both workers (about 320 bytes of
+// content a page), and the fonts the pages name, read once for both (a
+// byte of content for every 5 of store_fonts' measure).
+constexpr int64_t kPreparedPage = 320;
 constexpr int64_t kFontMeasure = 5;
 
 int64_t stored_size(const doc *d, const pdf::value *v) {
@@ -110,6 +109,13 @@ int64_t content_size(const doc *d, doc_resolver *res, const pdf::value *pv, cons
     return n + forms_size(d, res, pdf::get_resolved(resources, "XObject", res), 0, &left);
 }
 
+// What a page's record adds to the text that finds pages alike: where its
+// resources are inherited from, and its box.
+std::string box_text(const pageinfo &p) {
+    return std::to_string(p.res_from) + '|' + std::to_string(p.x0) + ' ' + std::to_string(p.y0) + ' ' +
+           std::to_string(p.x1) + ' ' + std::to_string(p.y1);
+}
+
 // Pages are read on two threads: a page's box depends on nothing read for
 // another page, and interpreting content is most of a trimmed job's work.
 // (On one core the second thread costs only its start.)
@@ -131,14 +137,35 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
     std::vector<content::result> found(list.size());
     std::vector<size_t> twin(list.size());  // the page read in this one's stead
     std::vector<std::vector<size_t>> work(kWorkers);
-    doc_resolver res0(d);  // worker 0's, which reads the page dictionaries first
+    doc_resolver pre(d);  // the page dictionaries, read here, then read by both workers
     // The fonts the pages name, read once here for both workers.
     const std::shared_ptr<content::font_store> fonts = content::make_font_store(d);
     {
-        doc_resolver &res = res0;
+        doc_resolver &res = pre;
         // Pages that share their content, resources, annotations and box (a
         // document that repeats its pages) are read once.
-        std::map<std::string, size_t> seen_content, seen_text;
+        std::map<std::string, std::vector<size_t>> same_text, same_contents;
+        std::vector<std::string> keys(list.size()), boxes(list.size());
+        auto box_of = [&](size_t k) -> const std::string & {
+            if (boxes[k].empty()) boxes[k] = box_text(d->pages.items[list[k]]);
+            return boxes[k];
+        };
+        // A page's key, worked out on first use (keys from short
+        // dictionaries only are compared: a long direct value is read as
+        // it is).
+        auto key_of = [&](size_t k) -> const std::string & {
+            std::string &key = keys[k];
+            if (!key.empty()) return key;
+            const pageinfo &p = d->pages.items[list[k]];
+            const pdf::value *pv = res.get(p.num);
+            for (const char *name : {"Contents", "Resources", "Annots"}) {
+                const pdf::value *v = pv->get(name);
+                key += v ? pdf::to_text(*v) : std::string("-");
+                key += '|';
+            }
+            key += box_of(k);
+            return key;
+        };
         std::vector<std::pair<int64_t, size_t>> sized;  // estimated work, page
         int64_t font_work = 0;
         for (size_t k = 0; k < list.size(); ++k) {
@@ -148,38 +175,39 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
             // document made of copies of another) are found without being
             // parsed. Not in encrypted files, whose strings decrypt by
             // object number.
-            const std::string box = std::to_string(p.res_from) + '|' + std::to_string(p.x0) + ' ' +
-                                    std::to_string(p.y0) + ' ' + std::to_string(p.x1) + ' ' + std::to_string(p.y1);
             const obj_entry *e = d->crypt ? nullptr : objvec_find(&d->objs, p.num);
             const unsigned char *body = nullptr;
             int32_t body_len = 0;
             if (e && !e->is_stream && obj_body(d->data, d->len, e, &body, &body_len) && body_len > 0 &&
                 body_len < 4096) {
-                std::string text(reinterpret_cast<const char *>(body), static_cast<size_t>(body_len));
-                text += '|' + box;
-                auto it = seen_text.emplace(std::move(text), k);
-                if (!it.second) {
-                    twin[k] = it.first->second;
-                    continue;
-                }
+                std::vector<size_t> &alike =
+                    same_text[std::string(reinterpret_cast<const char *>(body), static_cast<size_t>(body_len))];
+                for (size_t j : alike)
+                    if (box_of(j) == box_of(k)) {
+                        twin[k] = j;
+                        break;
+                    }
+                if (twin[k] != k) continue;
+                alike.push_back(k);
             }
             const pdf::value *pv = res.get(p.num);
-            std::string key;
+            // The whole key (contents, resources, annotations, box) only
+            // for pages whose contents an earlier page shows too: writing
+            // out every page's resources would cost more than the pages
+            // it finds alike in most documents.
             if (pv && pv->is_dict()) {
-                for (const char *name : {"Contents", "Resources", "Annots"}) {
-                    const pdf::value *v = pv->get(name);
-                    key += v ? pdf::to_text(*v) : std::string("-");
-                    key += '|';
+                const pdf::value *c = pv->get("Contents");
+                std::vector<size_t> &alike = same_contents[c ? pdf::to_text(*c) : std::string("-")];
+                if (!alike.empty()) {
+                    const std::string &mine = key_of(k);
+                    for (size_t j : alike)
+                        if (mine.size() < 4096 && key_of(j) == mine) {
+                            twin[k] = j;
+                            break;
+                        }
+                    if (twin[k] != k) continue;
                 }
-                key += box;
-            }
-            // Keys from short dictionaries only: a long direct value is read as it is.
-            if (!key.empty() && key.size() < 4096) {
-                auto it = seen_content.emplace(key, k);
-                if (!it.second) {
-                    twin[k] = it.first->second;
-                    continue;
-                }
+                alike.push_back(k);
             }
             const pdf::value *resources = pdf::get_resolved(pv, "Resources", &res);
             if (!resources && p.res_from > 0) resources = pdf::get_resolved(res.get(p.res_from), "Resources", &res);
@@ -192,23 +220,21 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
         // never on timing; each worker then reads its pages in page order.
         std::stable_sort(sized.begin(), sized.end(),
                          [](const auto &a, const auto &b) { return a.first > b.first; });
-        int64_t load[kWorkers] = {font_work / kFontMeasure};
+        int64_t load[kWorkers] = {font_work / kFontMeasure + static_cast<int64_t>(sized.size()) * kPreparedPage};
         for (const auto &[size, k] : sized) {
             size_t w = 0;
             for (size_t i = 1; i < kWorkers; ++i)
                 if (load[i] < load[w]) w = i;
             load[w] += size;
-            if (w != 0) load[0] += kPreparedPage;
             work[w].push_back(k);
         }
         for (std::vector<size_t> &list_w : work) std::sort(list_w.begin(), list_w.end());
     }
-    // Each worker has its own resolver and font cache (the document and
-    // the font store are only read), so the boxes are what one reader
-    // would find.
+    // Each worker has its own resolver and font cache (the document, the
+    // objects read above and the font store are only read), so the boxes
+    // are what one reader would find.
     auto run = [&](size_t w) {
-        doc_resolver own(d);
-        doc_resolver &res = w == 0 ? res0 : own;
+        doc_resolver res(d, &pre);
         const std::shared_ptr<content::font_cache> cache = content::make_font_cache(fonts.get());
         for (size_t k : work[w]) found[k] = content::page_box(d, res, d->pages.items[list[k]], annotations, {}, cache.get());
     };
