@@ -17,23 +17,6 @@
 
 namespace sheetlay::content {
 
-const glyph_extent &font_program::glyph(int32_t gid, glyph_memo &m) const {
-    static const glyph_extent none;
-    if (gid < 0 || gid >= count_) return none;
-    if (m.boxes.empty()) {
-        m.boxes.resize(static_cast<size_t>(count_));
-        m.done.assign(static_cast<size_t>(count_), 0);
-    }
-    const size_t k = static_cast<size_t>(gid);
-    if (!m.done[k]) {
-        int64_t ops = 0;
-        if (m.budget > 0) m.boxes[k] = compute(gid, &ops);
-        m.budget -= ops;
-        m.done[k] = 1;
-    }
-    return m.boxes[k];
-}
-
 namespace {
 
 constexpr int kMaxSubrDepth = 10;
@@ -72,6 +55,7 @@ class cff_font : public font_program {
 public:
     explicit cff_font(std::string d) : d_(std::move(d)) {}
     bool parse();
+    void prepare() { prepare_glyphs(); }
     int32_t builtin_glyph(uint32_t code) const override {
         return code < 256 ? encoding_[code] : -1;
     }
@@ -702,6 +686,7 @@ std::unique_ptr<font_program> read_cff(std::string data) {
     auto f = std::make_unique<cff_font>(std::move(data));
     f->bytes = bytes;
     if (!f->parse()) return nullptr;
+    f->prepare();
     return f;
 }
 
