@@ -134,12 +134,19 @@ result page_box(const doc *d, doc_resolver &res, const pageinfo &p, bool annotat
     src.fonts = fonts;
     std::string data, part;
     const value *contents = pv->get("Contents");
+    bool first = true;
     auto read_part = [&](const value *v) {
         if (!v || !v->is_ref() || v->i <= 0 || v->i > INT32_MAX) return false;
+        // The first part is read where the content is kept (most pages
+        // have one: no copy); parts break between tokens.
+        if (first) {
+            first = false;
+            return src.stream_data(static_cast<int32_t>(v->i), &data);
+        }
         part.clear();
         if (!src.stream_data(static_cast<int32_t>(v->i), &part)) return false;
+        data += '\n';
         data += part;
-        data += '\n';  // parts break between tokens
         return true;
     };
     if (contents && !contents->is_null()) {
