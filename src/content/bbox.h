@@ -45,10 +45,11 @@ struct font_cache;
 struct font_store;
 std::shared_ptr<font_store> make_font_store(const doc *d);
 std::shared_ptr<font_cache> make_font_cache(const font_store *shared = nullptr);
-// Reads the fonts that `resources` (resolved by `res`) names into the
-// store; returns a measure of the work, the bytes of the programs read and
-// 2 KB for each font's dictionaries.
-int64_t store_fonts(font_store *store, const doc *d, doc_resolver &res, const pdf::value *resources);
+// Whether a font of the cache has spent its glyph budget (glyphs asked for
+// since may have been refused).
+bool glyphs_spent(const font_cache &c);
+// Reads the fonts that `resources` (resolved by `res`) names into the store.
+void store_fonts(font_store *store, const doc *d, doc_resolver &res, const pdf::value *resources);
 
 // Where the interpreter finds objects and the decoded data of streams.
 struct source {

@@ -682,9 +682,7 @@ glyph_extent cff_font::compute(int32_t gid, int64_t *ops) const {
 }  // namespace
 
 std::unique_ptr<font_program> read_cff(std::string data) {
-    const size_t bytes = data.size();
     auto f = std::make_unique<cff_font>(std::move(data));
-    f->bytes = bytes;
     if (!f->parse()) return nullptr;
     f->prepare();
     return f;

@@ -53,7 +53,6 @@ public:
     virtual ~font_program() = default;
     // Glyph space to text space at size 1.
     double fm[6] = {0.001, 0, 0, 0.001, 0, 0};
-    size_t bytes = 0;  // the program's length
     int32_t glyph_count() const { return count_; }
     // The glyph a code selects through the program's own (built-in)
     // encoding, -1 when none.

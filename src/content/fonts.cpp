@@ -253,11 +253,16 @@ std::unique_ptr<font_info> new_font(const font_store *store, int32_t num, const 
     return std::make_unique<font_info>(read_font(font, res, src));
 }
 
-int64_t store_fonts(font_store *store, const pdf::value *resources, pdf::resolver *res, source *src) {
-    if (!store || !store->objects) return 0;
+bool glyphs_spent(const font_cache &c) {
+    for (const auto &[num, f] : c.by_num)
+        if (f && f->prog && f->glyphs.budget <= 0) return true;
+    return false;
+}
+
+void store_fonts(font_store *store, const pdf::value *resources, pdf::resolver *res, source *src) {
+    if (!store || !store->objects) return;
     const value *fonts = pdf::get_resolved(resources, "Font", res);
-    if (!fonts || !fonts->is_dict()) return 0;
-    int64_t work = 0;
+    if (!fonts || !fonts->is_dict()) return;
     size_t k = 0;
     for (const pdf::dict_entry &en : fonts->entries) {
         if (++k > 1000) break;  // a store for the common case: the rest is read where used
@@ -268,11 +273,8 @@ int64_t store_fonts(font_store *store, const pdf::value *resources, pdf::resolve
         const value *font = pdf::resolve(&v, store->objects.get());
         // Only what a reader would read: a font the reader finds missing is none.
         if (!font) continue;
-        auto f = std::make_unique<const font_info>(read_font(font, store->objects.get(), src));
-        work += 2048 + (f->prog ? static_cast<int64_t>(f->prog->bytes) : 0);
-        store->by_num.emplace(num, std::move(f));
+        store->by_num.emplace(num, std::make_unique<const font_info>(read_font(font, store->objects.get(), src)));
     }
-    return work;
 }
 
 font_info read_font(const pdf::value *font, pdf::resolver *res, source *src) {

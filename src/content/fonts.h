@@ -111,10 +111,8 @@ std::unique_ptr<font_info> new_font(const font_store *store, int32_t num, const 
                                     pdf::resolver *res, source *src);
 
 // Reads the fonts a resources dictionary names (resolved by `res`) into the
-// store, those it does not hold yet, with the store's own resolver. Returns
-// a measure of the work done: the bytes of the font programs read, and
-// 2 KB for each font's dictionaries.
-int64_t store_fonts(font_store *store, const pdf::value *resources, pdf::resolver *res, source *src);
+// store, those it does not hold yet, with the store's own resolver.
+void store_fonts(font_store *store, const pdf::value *resources, pdf::resolver *res, source *src);
 
 }  // namespace sheetlay::content
 

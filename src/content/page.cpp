@@ -114,9 +114,9 @@ std::shared_ptr<font_store> make_font_store(const doc *d) {
     return s;
 }
 
-int64_t store_fonts(font_store *store, const doc *d, doc_resolver &res, const pdf::value *resources) {
+void store_fonts(font_store *store, const doc *d, doc_resolver &res, const pdf::value *resources) {
     doc_source src(d, res);  // for the data of font programs
-    return store_fonts(store, resources, &res, &src);
+    store_fonts(store, resources, &res, &src);
 }
 
 result page_box(const doc *d, doc_resolver &res, const pageinfo &p, bool annotations,

@@ -2,6 +2,7 @@
 #include "nup/trim.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <map>
 #include <exception>
@@ -45,20 +46,12 @@ void apply(pageinfo &p, content::box b, double margin) {
 // resources name (figures are often forms, read as content too; images
 // cost nothing to read past), and a share for what every page costs
 // whatever its size (its dictionary, resources, fonts looked up), which
-// measures about as much as 3 KB of content. Pages are shared out between
-// the workers by this measure.
+// measures about as much as 3 KB of content. The workers take the pages
+// in the order of this measure, largest first.
 constexpr int64_t kPageCost = 3072;
 // Each form costs about as much as 300 bytes of content beyond its own
 // (its dictionary and resources read, its stream decoded).
 constexpr int64_t kFormCost = 300;
-
-// What worker 0's thread does before the workers start, in the same
-// measure, so that it is given that much less: the dictionaries and
-// resources of every page, read here for both workers (about 320 bytes of
-// content a page), and the fonts the pages name, read once for both (a
-// byte of content for every 5 of store_fonts' measure).
-constexpr int64_t kPreparedPage = 320;
-constexpr int64_t kFontMeasure = 5;
 
 int64_t stored_size(const doc *d, const pdf::value *v) {
     if (!v || !v->is_ref() || v->i <= 0 || v->i > INT32_MAX) return 0;
@@ -116,11 +109,6 @@ std::string box_text(const pageinfo &p) {
            std::to_string(p.x1) + ' ' + std::to_string(p.y1);
 }
 
-// Pages are read on two threads: a page's box depends on nothing read for
-// another page, and interpreting content is most of a trimmed job's work.
-// (On one core the second thread costs only its start.)
-constexpr size_t kWorkers = 2;
-
 }  // namespace
 
 void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
@@ -136,7 +124,7 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
     std::sort(list.begin(), list.end());
     std::vector<content::result> found(list.size());
     std::vector<size_t> twin(list.size());  // the page read in this one's stead
-    std::vector<std::vector<size_t>> work(kWorkers);
+    std::vector<size_t> order;  // the pages to read (not twins), largest first
     doc_resolver pre(d);  // the page dictionaries, read here, then read by both workers
     // The fonts the pages name, read once here for both workers.
     const std::shared_ptr<content::font_store> fonts = content::make_font_store(d);
@@ -167,7 +155,6 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
             return key;
         };
         std::vector<std::pair<int64_t, size_t>> sized;  // estimated work, page
-        int64_t font_work = 0;
         for (size_t k = 0; k < list.size(); ++k) {
             const pageinfo &p = d->pages.items[list[k]];
             twin[k] = k;
@@ -211,57 +198,65 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
             }
             const pdf::value *resources = pdf::get_resolved(pv, "Resources", &res);
             if (!resources && p.res_from > 0) resources = pdf::get_resolved(res.get(p.res_from), "Resources", &res);
-            font_work += content::store_fonts(fonts.get(), d, res, resources);
+            content::store_fonts(fonts.get(), d, res, resources);
             sized.push_back({content_size(d, &res, pv, resources), k});
         }
-        // The largest pages first, each to the worker with the least work
-        // so far, so that the last pages shared out are small ones and the
-        // workers end close together. The split depends on the file alone,
-        // never on timing; each worker then reads its pages in page order.
         std::stable_sort(sized.begin(), sized.end(),
                          [](const auto &a, const auto &b) { return a.first > b.first; });
-        int64_t load[kWorkers] = {font_work / kFontMeasure + static_cast<int64_t>(sized.size()) * kPreparedPage};
-        for (const auto &[size, k] : sized) {
-            size_t w = 0;
-            for (size_t i = 1; i < kWorkers; ++i)
-                if (load[i] < load[w]) w = i;
-            load[w] += size;
-            work[w].push_back(k);
-        }
-        for (std::vector<size_t> &list_w : work) std::sort(list_w.begin(), list_w.end());
+        for (const auto &[size, k] : sized) order.push_back(k);
     }
-    // Each worker has its own resolver and font cache (the document, the
-    // objects read above and the font store are only read), so the boxes
-    // are what one reader would find.
-    auto run = [&](size_t w) {
+    // Pages are read on two threads, this one and a helper: interpreting
+    // content is most of a trimmed job's work (on one core the second
+    // thread costs only its start). They are handed out one at a time,
+    // largest first, to whichever worker is free, so that the workers end
+    // close together (the last pages handed out are small ones). Each
+    // worker has its own resolver and font cache (the document, the objects
+    // read above and the font store are only read), and a page's box
+    // depends on nothing read for another page, so which worker reads a
+    // page changes nothing as long as no worker runs out of its resolver's
+    // budget or a font's glyph budget. Should one run out, all pages are
+    // read again by one reader in page order: the boxes never depend on
+    // the threads' timing.
+    std::atomic<size_t> next{0};
+    std::atomic<bool> spent{false};
+    auto run = [&] {
         doc_resolver res(d, &pre);
         const std::shared_ptr<content::font_cache> cache = content::make_font_cache(fonts.get());
-        for (size_t k : work[w]) found[k] = content::page_box(d, res, d->pages.items[list[k]], annotations, {}, cache.get());
+        for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < order.size();) {
+            const size_t k = order[i];
+            found[k] = content::page_box(d, res, d->pages.items[list[k]], annotations, {}, cache.get());
+        }
+        if (res.spent() || content::glyphs_spent(*cache)) spent.store(true, std::memory_order_relaxed);
     };
     std::exception_ptr failed;
     std::thread helper;
-    if (work[1].size() > 0) {
+    if (order.size() > 1) {
         try {
             helper = std::thread([&] {
                 try {
-                    run(1);
+                    run();
                 } catch (...) {
                     failed = std::current_exception();
                 }
             });
         } catch (const std::system_error &) {
-            work[0].insert(work[0].end(), work[1].begin(), work[1].end());  // no thread to be had
-            work[1].clear();
+            // No thread to be had: this one reads every page.
         }
     }
     try {
-        run(0);
+        run();
     } catch (...) {
         if (helper.joinable()) helper.join();
         throw;
     }
     if (helper.joinable()) helper.join();
     if (failed) std::rethrow_exception(failed);
+    if (spent.load(std::memory_order_relaxed)) {
+        std::sort(order.begin(), order.end());
+        doc_resolver res(d, &pre);
+        const std::shared_ptr<content::font_cache> cache = content::make_font_cache(fonts.get());
+        for (size_t k : order) found[k] = content::page_box(d, res, d->pages.items[list[k]], annotations, {}, cache.get());
+    }
     for (size_t k = 0; k < list.size(); ++k)
         if (twin[k] != k) found[k] = found[twin[k]];
     if (mode == SHEETLAY_TRIM_EACH) {

@@ -34,6 +34,7 @@ const pdf::value *doc_resolver::get(int32_t num) {
         start = 0;
         tlen = end;
     }
+    if (found && end > start && end - start > budget_) spent_ = true;
     if (found && end > start && end - start <= budget_) {
         budget_ -= end - start;
         auto parsed = std::make_unique<pdf::value>();

@@ -32,12 +32,15 @@ public:
     const pdf::value *get(int32_t num) override;
     bool is_stream(int32_t num) override;
     const doc *document() const { return d_; }
+    // Whether an object was refused for the budget.
+    bool spent() const { return spent_; }
 
 private:
     const doc *d_;
     std::unordered_map<int32_t, std::unique_ptr<pdf::value>> cache_;  // null: unreadable
     int64_t budget_;
     const doc_resolver *base_ = nullptr;
+    bool spent_ = false;
 };
 
 }  // namespace sheetlay
