@@ -238,19 +238,40 @@ double font_info::width(uint32_t code) const {
     return 1000;
 }
 
-std::shared_ptr<font_cache> make_font_cache(const font_store *shared) {
+std::shared_ptr<font_cache> make_font_cache(font_store *shared) {
     auto c = std::make_shared<font_cache>();
     c->shared = shared;
     return c;
 }
 
-std::unique_ptr<font_info> new_font(const font_store *store, int32_t num, const pdf::value *font,
+std::shared_ptr<font_store> make_font_store() { return std::make_shared<font_store>(); }
+
+namespace {
+
+void read_into(font_store::entry *e, const pdf::value *font, pdf::resolver *res, source *src) {
+    std::call_once(e->once, [&] {
+        if (font) e->font = std::make_unique<const font_info>(read_font(font, res, src));
+    });
+}
+
+}  // namespace
+
+std::unique_ptr<font_info> new_font(font_store *store, int32_t num, const pdf::value *font,
                                     pdf::resolver *res, source *src) {
-    if (store) {
-        auto it = store->by_num.find(num);
-        if (it != store->by_num.end()) return std::make_unique<font_info>(*it->second);
+    auto it = store ? store->by_num.find(num) : decltype(store->by_num.end()){};
+    if (store && it != store->by_num.end()) {
+        read_into(it->second.get(), font, res, src);
+        // A reader that found no font where this one finds one: read here.
+        if (it->second->font) return std::make_unique<font_info>(*it->second->font);
     }
     return std::make_unique<font_info>(read_font(font, res, src));
+}
+
+void read_stored(font_store *store, int32_t num, pdf::resolver *res, source *src) {
+    auto it = store ? store->by_num.find(num) : decltype(store->by_num.end()){};
+    if (!store || it == store->by_num.end()) return;
+    const value ref = value::make_ref(num);
+    read_into(it->second.get(), pdf::resolve(&ref, res), res, src);
 }
 
 bool glyphs_spent(const font_cache &c) {
@@ -259,8 +280,8 @@ bool glyphs_spent(const font_cache &c) {
     return false;
 }
 
-void store_fonts(font_store *store, const pdf::value *resources, pdf::resolver *res, source *src) {
-    if (!store || !store->objects) return;
+void store_fonts(font_store *store, const pdf::value *resources, pdf::resolver *res) {
+    if (!store) return;
     const value *fonts = pdf::get_resolved(resources, "Font", res);
     if (!fonts || !fonts->is_dict()) return;
     size_t k = 0;
@@ -269,11 +290,7 @@ void store_fonts(font_store *store, const pdf::value *resources, pdf::resolver *
         const value &v = en.val;
         if (!v.is_ref() || v.i <= 0 || v.i > INT32_MAX) continue;
         const int32_t num = static_cast<int32_t>(v.i);
-        if (store->by_num.count(num)) continue;
-        const value *font = pdf::resolve(&v, store->objects.get());
-        // Only what a reader would read: a font the reader finds missing is none.
-        if (!font) continue;
-        store->by_num.emplace(num, std::make_unique<const font_info>(read_font(font, store->objects.get(), src)));
+        if (store->by_num.emplace(num, std::make_unique<font_store::entry>()).second) store->order.push_back(num);
     }
 }
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -87,32 +88,42 @@ struct source;
 // With `src`, the embedded font program is read for per-glyph boxes.
 font_info read_font(const pdf::value *font, pdf::resolver *res, source *src = nullptr);
 
-// Fonts read once for the readers of one document on several threads:
-// filled on one thread before the readers start, only read after that.
-// Its fonts point into the values of its own resolver (Type 3 glyph
-// procedures and resources), which lives as long as the store.
+// Fonts shared by the readers of one document on several threads. They
+// are named before the readers start (by object number, in a fixed order:
+// the map and the order are only read after that); each is read once, by
+// the first reader to need it, with that reader's resolver (which must
+// outlive the store's use: Type 3 fonts point into its values), and copied
+// by every reader.
 struct font_store {
-    std::unique_ptr<pdf::resolver> objects;
-    std::map<int32_t, std::unique_ptr<const font_info>> by_num;
+    struct entry {
+        std::once_flag once;
+        std::unique_ptr<const font_info> font;  // null: the reader found no font there
+    };
+    std::map<int32_t, std::unique_ptr<entry>> by_num;
+    std::vector<int32_t> order;
 };
 
 // Fonts by object number, kept across pages (see bbox.h). A font the
-// store holds is copied from there rather than read again: the copy shares
+// store names is copied from there rather than read again: the copy shares
 // the store's font program, and works out glyph boxes in its own memo, so
 // that each reader finds what it would have found on its own.
 struct font_cache {
-    const font_store *shared = nullptr;
+    font_store *shared = nullptr;
     std::map<int32_t, std::unique_ptr<font_info>> by_num;
 };
 
 // Font object `num` (its value `font`) for a reader's cache: a copy of the
-// store's when it holds the font, else read.
-std::unique_ptr<font_info> new_font(const font_store *store, int32_t num, const pdf::value *font,
+// store's when the store names it (read into the store first if no reader
+// has yet), else read.
+std::unique_ptr<font_info> new_font(font_store *store, int32_t num, const pdf::value *font,
                                     pdf::resolver *res, source *src);
 
-// Reads the fonts a resources dictionary names (resolved by `res`) into the
-// store, those it does not hold yet, with the store's own resolver.
-void store_fonts(font_store *store, const pdf::value *resources, pdf::resolver *res, source *src);
+// Reads the store's font number `num`, unless a reader has already.
+void read_stored(font_store *store, int32_t num, pdf::resolver *res, source *src);
+
+// Names in the store the fonts a resources dictionary names (resolved by
+// `res`), those it does not name yet.
+void store_fonts(font_store *store, const pdf::value *resources, pdf::resolver *res);
 
 }  // namespace sheetlay::content
 

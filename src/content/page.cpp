@@ -108,15 +108,16 @@ void add_generated_appearance(const value *a, pdf::resolver *res, const value *s
 
 }  // namespace
 
-std::shared_ptr<font_store> make_font_store(const doc *d) {
-    auto s = std::make_shared<font_store>();
-    s->objects = std::make_unique<doc_resolver>(d);
-    return s;
+void store_fonts(font_store *store, doc_resolver &res, const pdf::value *resources) {
+    store_fonts(store, resources, &res);
 }
 
-void store_fonts(font_store *store, const doc *d, doc_resolver &res, const pdf::value *resources) {
+size_t stored_fonts(const font_store &store) { return store.order.size(); }
+
+void read_stored_font(font_store *store, size_t k, const doc *d, doc_resolver &res) {
+    if (!store || k >= store->order.size()) return;
     doc_source src(d, res);  // for the data of font programs
-    store_fonts(store, resources, &res, &src);
+    read_stored(store, store->order[k], &res, &src);
 }
 
 result page_box(const doc *d, doc_resolver &res, const pageinfo &p, bool annotations,

@@ -127,7 +127,7 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
     std::vector<size_t> order;  // the pages to read (not twins), largest first
     doc_resolver pre(d);  // the page dictionaries, read here, then read by both workers
     // The fonts the pages name, read once here for both workers.
-    const std::shared_ptr<content::font_store> fonts = content::make_font_store(d);
+    const std::shared_ptr<content::font_store> fonts = content::make_font_store();
     {
         doc_resolver &res = pre;
         // Pages that share their content, resources, annotations and box (a
@@ -198,7 +198,7 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
             }
             const pdf::value *resources = pdf::get_resolved(pv, "Resources", &res);
             if (!resources && p.res_from > 0) resources = pdf::get_resolved(res.get(p.res_from), "Resources", &res);
-            content::store_fonts(fonts.get(), d, res, resources);
+            content::store_fonts(fonts.get(), res, resources);
             sized.push_back({content_size(d, &res, pv, resources), k});
         }
         std::stable_sort(sized.begin(), sized.end(),
@@ -217,24 +217,32 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
     // budget or a font's glyph budget. Should one run out, all pages are
     // read again by one reader in page order: the boxes never depend on
     // the threads' timing.
+    // Before the pages, the fonts the pages name are handed out the same
+    // way, so that the two read different fonts at first (a page whose
+    // font the other worker is reading waits for it).
+    const size_t font_tasks = content::stored_fonts(*fonts);
     std::atomic<size_t> next{0};
     std::atomic<bool> spent{false};
-    auto run = [&] {
-        doc_resolver res(d, &pre);
+    doc_resolver res0(d, &pre), res1(d, &pre);  // kept to the end: stored fonts point into them
+    auto run = [&](doc_resolver &res) {
         const std::shared_ptr<content::font_cache> cache = content::make_font_cache(fonts.get());
-        for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < order.size();) {
-            const size_t k = order[i];
+        for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < font_tasks + order.size();) {
+            if (i < font_tasks) {
+                content::read_stored_font(fonts.get(), i, d, res);
+                continue;
+            }
+            const size_t k = order[i - font_tasks];
             found[k] = content::page_box(d, res, d->pages.items[list[k]], annotations, {}, cache.get());
         }
         if (res.spent() || content::glyphs_spent(*cache)) spent.store(true, std::memory_order_relaxed);
     };
     std::exception_ptr failed;
     std::thread helper;
-    if (order.size() > 1) {
+    if (font_tasks + order.size() > 1) {
         try {
             helper = std::thread([&] {
                 try {
-                    run();
+                    run(res1);
                 } catch (...) {
                     failed = std::current_exception();
                 }
@@ -244,7 +252,7 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
         }
     }
     try {
-        run();
+        run(res0);
     } catch (...) {
         if (helper.joinable()) helper.join();
         throw;
@@ -254,7 +262,7 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
     if (spent.load(std::memory_order_relaxed)) {
         std::sort(order.begin(), order.end());
         doc_resolver res(d, &pre);
-        const std::shared_ptr<content::font_cache> cache = content::make_font_cache(fonts.get());
+        const std::shared_ptr<content::font_cache> cache = content::make_font_cache();
         for (size_t k : order) found[k] = content::page_box(d, res, d->pages.items[list[k]], annotations, {}, cache.get());
     }
     for (size_t k = 0; k < list.size(); ++k)
