@@ -126,7 +126,8 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
     std::vector<size_t> twin(list.size());  // the page read in this one's stead
     std::vector<size_t> order;  // the pages to read (not twins), largest first
     doc_resolver pre(d);  // the page dictionaries, read here, then read by both workers
-    // The fonts the pages name, read once here for both workers.
+    // The fonts the pages name: named here, each read once by whichever
+    // worker needs it first.
     const std::shared_ptr<content::font_store> fonts = content::make_font_store();
     {
         doc_resolver &res = pre;
