@@ -381,3 +381,35 @@ TEST(ContentBox, TrimmedJobsShowAllInkLarger) {
 }
 
 }  // namespace
+
+// Fonts copied from a store (as the trim's workers take them, read by
+// another reader or on first use) give every corpus page the very box a
+// reader of its own finds.
+TEST(ContentBox, StoredFontsGiveTheSameBoxes) {
+    if (::testtools::corpus_dir().empty()) GTEST_SKIP() << "SHEETLAY_CORPUS_DIR not set";
+    for (const std::string &f : ::testtools::corpus_files()) {
+        SCOPED_TRACE(f);
+        sheetlay::doc d{};
+        if (sheetlay::doc_load(f.c_str(), &d, sheetlay::load_options{}) != 0) continue;
+        sheetlay::doc_resolver alone(&d), first(&d), reader(&d);
+        const auto store = sheetlay::content::make_font_store();
+        for (int32_t i = 0; i < d.pages.count; ++i) {
+            const sheetlay::pageinfo &p = d.pages.items[i];
+            const sheetlay::pdf::value *pv = first.get(p.num);
+            const sheetlay::pdf::value *res = sheetlay::pdf::get_resolved(pv, "Resources", &first);
+            if (!res && p.res_from > 0) res = sheetlay::pdf::get_resolved(first.get(p.res_from), "Resources", &first);
+            sheetlay::content::store_fonts(store.get(), first, res);
+        }
+        // Every other font read by another resolver, the rest where first used.
+        for (size_t k = 0; k < sheetlay::content::stored_fonts(*store); k += 2)
+            sheetlay::content::read_stored_font(store.get(), k, &d, first);
+        const auto own = sheetlay::content::make_font_cache(), shared = sheetlay::content::make_font_cache(store.get());
+        for (int32_t i = 0; i < d.pages.count; ++i) {
+            const auto a = sheetlay::content::page_box(&d, alone, d.pages.items[i], true, {}, own.get());
+            const auto b = sheetlay::content::page_box(&d, reader, d.pages.items[i], true, {}, shared.get());
+            EXPECT_EQ(a.ok, b.ok) << i;
+            EXPECT_TRUE(a.ink.x0 == b.ink.x0 && a.ink.y0 == b.ink.y0 && a.ink.x1 == b.ink.x1 && a.ink.y1 == b.ink.y1) << i;
+        }
+        sheetlay::doc_free(&d);
+    }
+}

@@ -37,9 +37,24 @@ struct box {
 
 // Fonts read once for the pages of one document: a caller that reads many
 // pages keeps one for as long as its resolver lives, so that the fonts the
-// pages share are read once.
+// pages share are read once. Callers that read pages on several threads
+// give each thread its own cache and let them share a store, which names
+// before the threads start the fonts the pages name: each font is then
+// read once in all, by whichever thread needs it first, and each thread
+// finds what it would have found alone.
 struct font_cache;
-std::shared_ptr<font_cache> make_font_cache();
+struct font_store;
+std::shared_ptr<font_store> make_font_store();
+std::shared_ptr<font_cache> make_font_cache(font_store *shared = nullptr);
+// Whether a font of the cache has spent its glyph budget (glyphs asked for
+// since may have been refused).
+bool glyphs_spent(const font_cache &c);
+// Names in the store the fonts that `resources` (resolved by `res`) names.
+void store_fonts(font_store *store, doc_resolver &res, const pdf::value *resources);
+// The fonts the store names, in order; reads the k-th (0 <= k < count)
+// with `res` unless a reader has already (any thread).
+size_t stored_fonts(const font_store &store);
+void read_stored_font(font_store *store, size_t k, const doc *d, doc_resolver &res);
 
 // Where the interpreter finds objects and the decoded data of streams.
 struct source {

@@ -17,27 +17,11 @@
 
 namespace sheetlay::content {
 
-const glyph_extent &font_program::glyph(int32_t gid) {
-    static const glyph_extent none;
-    if (gid < 0 || gid >= count_) return none;
-    if (memo_.empty()) {
-        memo_.resize(static_cast<size_t>(count_));
-        done_.assign(static_cast<size_t>(count_), 0);
-    }
-    const size_t k = static_cast<size_t>(gid);
-    if (!done_[k]) {
-        memo_[k] = compute(gid);
-        done_[k] = 1;
-    }
-    return memo_[k];
-}
-
 namespace {
 
 constexpr int kMaxSubrDepth = 10;
 constexpr int kMaxStack = 96;
 constexpr int64_t kMaxOps = 50000;  // operators and operands per glyph
-constexpr int64_t kMaxFontOps = 20'000'000;  // and for all glyphs of one program
 
 // One INDEX: `count` items whose data lie between offsets read on demand.
 struct index {
@@ -71,6 +55,7 @@ class cff_font : public font_program {
 public:
     explicit cff_font(std::string d) : d_(std::move(d)) {}
     bool parse();
+    void prepare() { prepare_glyphs(); }
     int32_t builtin_glyph(uint32_t code) const override {
         return code < 256 ? encoding_[code] : -1;
     }
@@ -98,7 +83,7 @@ public:
     }
 
 protected:
-    glyph_extent compute(int32_t gid) override;
+    glyph_extent compute(int32_t gid, int64_t *ops) const override;
 
 private:
     uint32_t u8(size_t p) const { return static_cast<unsigned char>(d_[p]); }
@@ -130,7 +115,6 @@ private:
     std::vector<std::pair<int32_t, int32_t>> by_sid_;  // (SID, glyph), sorted; the first glyph wins
     mutable std::vector<std::pair<std::string_view, int32_t>> by_name_;
     mutable bool names_done_ = false;
-    int64_t budget_ = kMaxFontOps;  // charstring work left for this program
     int32_t encoding_[256];
 };
 
@@ -682,12 +666,12 @@ bool charstring::exec(size_t a, size_t b, int depth) {
     return true;
 }
 
-glyph_extent cff_font::compute(int32_t gid) {
+glyph_extent cff_font::compute(int32_t gid, int64_t *ops) const {
     const size_t fd = cid_keyed_ && static_cast<size_t>(gid) < fd_of_.size() ? fd_of_[static_cast<size_t>(gid)] : 0;
-    if (fd >= privs_.size() || budget_ <= 0) return {};
+    if (fd >= privs_.size()) return {};
     charstring cs(*this, privs_[fd]);
     const bool ok = cs.run(gid, 0);
-    budget_ -= cs.ops();
+    *ops = cs.ops();
     if (!ok) return {};
     glyph_extent e = cs.out;
     for (double v : {e.x0, e.y0, e.x1, e.y1})
@@ -700,6 +684,7 @@ glyph_extent cff_font::compute(int32_t gid) {
 std::unique_ptr<font_program> read_cff(std::string data) {
     auto f = std::make_unique<cff_font>(std::move(data));
     if (!f->parse()) return nullptr;
+    f->prepare();
     return f;
 }
 

@@ -16,8 +16,10 @@
 #ifndef SHEETLAY_CONTENT_FONTPROG_H
 #define SHEETLAY_CONTENT_FONTPROG_H
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +37,17 @@ struct glyph_extent {
     double width = 0;
 };
 
+// What one reader has taken of a program's glyphs, and the charstring work
+// it may still spend. The boxes themselves are worked out once for all
+// readers (a glyph's box depends on the program alone) and kept by the
+// program; each reader is charged the work of every glyph it takes as if it
+// had worked it out alone, so that what a reader finds never depends on
+// what other readers, on other threads, asked before.
+struct glyph_memo {
+    std::vector<uint8_t> taken;  // 0: not yet, 1: the program's box, 2: unreadable (work spent)
+    int64_t budget = 20'000'000;  // operators and operands for all glyphs
+};
+
 class font_program {
 public:
     virtual ~font_program() = default;
@@ -49,16 +62,30 @@ public:
     // The glyph a CID selects (CID-keyed CFF through its charset; others:
     // the CID is the glyph), -1 when none.
     virtual int32_t glyph_by_cid(uint32_t cid) const { return cid < static_cast<uint32_t>(count_) ? static_cast<int32_t>(cid) : -1; }
-    // The glyph's outline box, computed once and kept.
-    const glyph_extent &glyph(int32_t gid);
+    // The glyph's outline box for a reader; once the memo's budget is
+    // spent, glyphs it has not taken yet are unreadable. Safe to call from
+    // several threads at once, each with its own memo.
+    const glyph_extent &glyph(int32_t gid, glyph_memo &m) const;
+    // The same with the program's own memo.
+    const glyph_extent &glyph(int32_t gid) { return glyph(gid, own_); }
 
 protected:
-    virtual glyph_extent compute(int32_t gid) = 0;
+    // The glyph's box, and the work it took in *ops.
+    virtual glyph_extent compute(int32_t gid, int64_t *ops) const = 0;
+    // Called once count_ is known, before the program is used.
+    void prepare_glyphs();
     int32_t count_ = 0;
 
 private:
-    std::vector<glyph_extent> memo_;
-    std::vector<uint8_t> done_;
+    struct worked {
+        glyph_extent box;
+        int64_t ops = 0;
+    };
+    const worked &work_out(int32_t gid) const;
+    mutable std::mutex mu_;  // guards computing; a glyph is read once `ready_` says so
+    mutable std::vector<worked> worked_;
+    std::unique_ptr<std::atomic<uint8_t>[]> ready_;
+    glyph_memo own_;
 };
 
 // A compact font program (the bytes of a /FontFile3 /Type1C or

@@ -137,7 +137,7 @@ void apply_differences(const value *font, pdf::resolver *res, font_info *f) {
 
 // The embedded program of a font descriptor, when this reader reads its
 // kind; null otherwise or when it cannot be read.
-std::shared_ptr<font_program> read_program(const value *desc, pdf::resolver *res, source *src) {
+std::shared_ptr<const font_program> read_program(const value *desc, pdf::resolver *res, source *src) {
     if (!src || !desc || !desc->is_dict()) return nullptr;
     const value *raw = desc->get("FontFile3");
     if (!raw || !raw->is_ref() || raw->i <= 0 || raw->i > INT32_MAX) return nullptr;
@@ -155,7 +155,7 @@ std::shared_ptr<font_program> read_program(const value *desc, pdf::resolver *res
 // printable ASCII codes the Windows and Mac encodings share with it); the
 // others stay unknown and fall back to the font's whole box.
 void map_simple_codes(const value *font, pdf::resolver *res, font_info *f) {
-    font_program &p = *f->prog;
+    const font_program &p = *f->prog;
     f->gids.assign(256, -1);
     f->by_code.resize(256);
     const value *enc = pdf::get_resolved(font, "Encoding", res);
@@ -200,7 +200,7 @@ glyph_status font_info::glyph_outline(uint32_t code, double *x0, double *y0, dou
     if (cid_glyphs) gid = prog->glyph_by_cid(code);
     else if (code < gids.size()) gid = gids[code];
     if (gid < 0) return glyph_status::unreadable;
-    const glyph_extent &e = prog->glyph(gid);
+    const glyph_extent &e = prog->glyph(gid, glyphs);
     if (e.status == glyph_status::unreadable) return e.status;
     const double *m = prog->fm;
     // The program's advance against the dictionary's, where it gives one.
@@ -238,7 +238,61 @@ double font_info::width(uint32_t code) const {
     return 1000;
 }
 
-std::shared_ptr<font_cache> make_font_cache() { return std::make_shared<font_cache>(); }
+std::shared_ptr<font_cache> make_font_cache(font_store *shared) {
+    auto c = std::make_shared<font_cache>();
+    c->shared = shared;
+    return c;
+}
+
+std::shared_ptr<font_store> make_font_store() { return std::make_shared<font_store>(); }
+
+namespace {
+
+void read_into(font_store::entry *e, const pdf::value *font, pdf::resolver *res, source *src) {
+    std::call_once(e->once, [&] {
+        if (font) e->font = std::make_unique<const font_info>(read_font(font, res, src));
+    });
+}
+
+}  // namespace
+
+std::unique_ptr<font_info> new_font(font_store *store, int32_t num, const pdf::value *font,
+                                    pdf::resolver *res, source *src) {
+    auto it = store ? store->by_num.find(num) : decltype(store->by_num.end()){};
+    if (store && it != store->by_num.end()) {
+        read_into(it->second.get(), font, res, src);
+        // A reader that found no font where this one finds one: read here.
+        if (it->second->font) return std::make_unique<font_info>(*it->second->font);
+    }
+    return std::make_unique<font_info>(read_font(font, res, src));
+}
+
+void read_stored(font_store *store, int32_t num, pdf::resolver *res, source *src) {
+    auto it = store ? store->by_num.find(num) : decltype(store->by_num.end()){};
+    if (!store || it == store->by_num.end()) return;
+    const value ref = value::make_ref(num);
+    read_into(it->second.get(), pdf::resolve(&ref, res), res, src);
+}
+
+bool glyphs_spent(const font_cache &c) {
+    for (const auto &[num, f] : c.by_num)
+        if (f && f->prog && f->glyphs.budget <= 0) return true;
+    return false;
+}
+
+void store_fonts(font_store *store, const pdf::value *resources, pdf::resolver *res) {
+    if (!store) return;
+    const value *fonts = pdf::get_resolved(resources, "Font", res);
+    if (!fonts || !fonts->is_dict()) return;
+    size_t k = 0;
+    for (const pdf::dict_entry &en : fonts->entries) {
+        if (++k > 1000) break;  // a store for the common case: the rest is read where used
+        const value &v = en.val;
+        if (!v.is_ref() || v.i <= 0 || v.i > INT32_MAX) continue;
+        const int32_t num = static_cast<int32_t>(v.i);
+        if (store->by_num.emplace(num, std::make_unique<font_store::entry>()).second) store->order.push_back(num);
+    }
+}
 
 font_info read_font(const pdf::value *font, pdf::resolver *res, source *src) {
     font_info f;

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -48,8 +49,9 @@ struct font_info {
     // The embedded program, when it can be read, and the glyph each code
     // shows: simple fonts through `gids` (-1: not known), composite fonts
     // with Identity encodings through the CID (cid_glyphs).
-    std::shared_ptr<font_program> prog;
+    std::shared_ptr<const font_program> prog;
     std::vector<int32_t> gids;
+    mutable glyph_memo glyphs;  // this reader's glyph boxes (see font_cache)
     bool cid_glyphs = false;
     // Simple fonts: each code's outline in em, worked out on first use.
     struct code_outline {
@@ -86,10 +88,42 @@ struct source;
 // With `src`, the embedded font program is read for per-glyph boxes.
 font_info read_font(const pdf::value *font, pdf::resolver *res, source *src = nullptr);
 
-// Fonts by object number, kept across pages (see bbox.h).
+// Fonts shared by the readers of one document on several threads. They
+// are named before the readers start (by object number, in a fixed order:
+// the map and the order are only read after that); each is read once, by
+// the first reader to need it, with that reader's resolver (which must
+// outlive the store's use: Type 3 fonts point into its values), and copied
+// by every reader.
+struct font_store {
+    struct entry {
+        std::once_flag once;
+        std::unique_ptr<const font_info> font;  // null: the reader found no font there
+    };
+    std::map<int32_t, std::unique_ptr<entry>> by_num;
+    std::vector<int32_t> order;
+};
+
+// Fonts by object number, kept across pages (see bbox.h). A font the
+// store names is copied from there rather than read again: the copy shares
+// the store's font program, and works out glyph boxes in its own memo, so
+// that each reader finds what it would have found on its own.
 struct font_cache {
+    font_store *shared = nullptr;
     std::map<int32_t, std::unique_ptr<font_info>> by_num;
 };
+
+// Font object `num` (its value `font`) for a reader's cache: a copy of the
+// store's when the store names it (read into the store first if no reader
+// has yet), else read.
+std::unique_ptr<font_info> new_font(font_store *store, int32_t num, const pdf::value *font,
+                                    pdf::resolver *res, source *src);
+
+// Reads the store's font number `num`, unless a reader has already.
+void read_stored(font_store *store, int32_t num, pdf::resolver *res, source *src);
+
+// Names in the store the fonts a resources dictionary names (resolved by
+// `res`), those it does not name yet.
+void store_fonts(font_store *store, const pdf::value *resources, pdf::resolver *res);
 
 }  // namespace sheetlay::content
 

@@ -198,7 +198,7 @@ const font_info *interp::font(const value *res, const std::string &name) {
     if (!f) return nullptr;
     if (num > 0) {
         auto &slot = src_.fonts ? src_.fonts->by_num[num] : fonts_[num];
-        if (!slot) slot = std::make_unique<font_info>(read_font(f, src_.objects(), &src_));
+        if (!slot) slot = new_font(src_.fonts ? src_.fonts->shared : nullptr, num, f, src_.objects(), &src_);
         return slot.get();
     }
     auto &slot = direct_fonts_[f];

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "content/bbox.h"
+#include "content/fonts.h"
 #include "pdf/document.h"
 #include "pdf/resolve.h"
 #include "pdf/stream.h"
@@ -107,6 +108,18 @@ void add_generated_appearance(const value *a, pdf::resolver *res, const value *s
 
 }  // namespace
 
+void store_fonts(font_store *store, doc_resolver &res, const pdf::value *resources) {
+    store_fonts(store, resources, &res);
+}
+
+size_t stored_fonts(const font_store &store) { return store.order.size(); }
+
+void read_stored_font(font_store *store, size_t k, const doc *d, doc_resolver &res) {
+    if (!store || k >= store->order.size()) return;
+    doc_source src(d, res);  // for the data of font programs
+    read_stored(store, store->order[k], &res, &src);
+}
+
 result page_box(const doc *d, doc_resolver &res, const pageinfo &p, bool annotations,
                 const limits &lim, font_cache *fonts) {
     box page{std::min(p.x0, p.x1), std::min(p.y0, p.y1), std::max(p.x0, p.x1), std::max(p.y0, p.y1)};
@@ -122,12 +135,19 @@ result page_box(const doc *d, doc_resolver &res, const pageinfo &p, bool annotat
     src.fonts = fonts;
     std::string data, part;
     const value *contents = pv->get("Contents");
+    bool first = true;
     auto read_part = [&](const value *v) {
         if (!v || !v->is_ref() || v->i <= 0 || v->i > INT32_MAX) return false;
+        // The first part is read where the content is kept (most pages
+        // have one: no copy); parts break between tokens.
+        if (first) {
+            first = false;
+            return src.stream_data(static_cast<int32_t>(v->i), &data);
+        }
         part.clear();
         if (!src.stream_data(static_cast<int32_t>(v->i), &part)) return false;
+        data += '\n';
         data += part;
-        data += '\n';  // parts break between tokens
         return true;
     };
     if (contents && !contents->is_null()) {

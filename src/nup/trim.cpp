@@ -2,6 +2,7 @@
 #include "nup/trim.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <map>
 #include <exception>
@@ -45,14 +46,47 @@ void apply(pageinfo &p, content::box b, double margin) {
 // resources name (figures are often forms, read as content too; images
 // cost nothing to read past), and a share for what every page costs
 // whatever its size (its dictionary, resources, fonts looked up), which
-// measures about as much as 3 KB of content. Pages are shared out between
-// the workers by this measure.
+// measures about as much as 3 KB of content. The workers take the pages
+// in the order of this measure, largest first.
 constexpr int64_t kPageCost = 3072;
+// Each form costs about as much as 300 bytes of content beyond its own
+// (its dictionary and resources read, its stream decoded).
+constexpr int64_t kFormCost = 300;
 
 int64_t stored_size(const doc *d, const pdf::value *v) {
     if (!v || !v->is_ref() || v->i <= 0 || v->i > INT32_MAX) return 0;
     const obj_entry *e = objvec_find(&d->objs, static_cast<int32_t>(v->i));
     return e && e->is_stream && e->data_end > e->data_start ? e->data_end - e->data_start : 0;
+}
+
+// The forms among `xobjects` (and, from the page's own, the forms these
+// name in turn: a figure is often made of many small forms), each at its
+// stored size and kFormCost; at most `left` entries are looked at.
+int64_t forms_size(const doc *d, doc_resolver *res, const pdf::value *xobjects, int depth, size_t *left) {
+    if (!xobjects || !xobjects->is_dict()) return 0;
+    int64_t n = 0;
+    for (const pdf::dict_entry &en : xobjects->entries) {
+        const pdf::value &v = en.val;
+        if (*left == 0) break;  // an estimate: a bounded look is enough
+        --*left;
+        const int64_t size = stored_size(d, &v);
+        if (size <= 0) continue;
+        // A form says so in its dictionary's text; looked for there
+        // rather than parsed (the estimate is made before the workers
+        // start, so it should cost little).
+        const obj_entry *e = objvec_find(&d->objs, static_cast<int32_t>(v.i));
+        const unsigned char *t = nullptr;
+        int32_t tlen = 0, start = 0, end = 0;
+        if (!e || !dict_range(d->data, d->len, e, &t, &tlen, &start, &end) || end <= start) continue;
+        const std::string_view text(reinterpret_cast<const char *>(t) + start, static_cast<size_t>(end - start));
+        if (text.find("/Form") == std::string_view::npos) continue;
+        n += size + kFormCost;
+        if (depth == 0 && text.find("/XObject") != std::string_view::npos) {
+            const pdf::value *fres = pdf::get_resolved(res->get(static_cast<int32_t>(v.i)), "Resources", res);
+            n += forms_size(d, res, pdf::get_resolved(fres, "XObject", res), depth + 1, left);
+        }
+    }
+    return n;
 }
 
 int64_t content_size(const doc *d, doc_resolver *res, const pdf::value *pv, const pdf::value *resources) {
@@ -64,32 +98,16 @@ int64_t content_size(const doc *d, doc_resolver *res, const pdf::value *pv, cons
     } else if (const pdf::value *arr = pdf::resolve(c, res); arr && arr->is_array()) {
         for (const pdf::value &it : arr->items) n += stored_size(d, &it);
     }
-    const pdf::value *xobjects = pdf::get_resolved(resources, "XObject", res);
-    if (xobjects && xobjects->is_dict()) {
-        size_t k = 0;
-        for (const pdf::dict_entry &en : xobjects->entries) {
-            const pdf::value &v = en.val;
-            if (++k > 1000) break;  // an estimate: a bounded look is enough
-            const int64_t size = stored_size(d, &v);
-            if (size <= 0) continue;
-            // A form says so in its dictionary's text; looked for there
-            // rather than parsed (the estimate is made before the workers
-            // start, so it should cost little).
-            const obj_entry *e = objvec_find(&d->objs, static_cast<int32_t>(v.i));
-            const unsigned char *t = nullptr;
-            int32_t tlen = 0, start = 0, end = 0;
-            if (!e || !dict_range(d->data, d->len, e, &t, &tlen, &start, &end) || end <= start) continue;
-            const std::string_view text(reinterpret_cast<const char *>(t) + start, static_cast<size_t>(end - start));
-            if (text.find("/Form") != std::string_view::npos) n += size;
-        }
-    }
-    return n;
+    size_t left = 1000;
+    return n + forms_size(d, res, pdf::get_resolved(resources, "XObject", res), 0, &left);
 }
 
-// Pages are read on two threads: a page's box depends on nothing read for
-// another page, and interpreting content is most of a trimmed job's work.
-// (On one core the second thread costs only its start.)
-constexpr size_t kWorkers = 2;
+// What a page's record adds to the text that finds pages alike: where its
+// resources are inherited from, and its box.
+std::string box_text(const pageinfo &p) {
+    return std::to_string(p.res_from) + '|' + std::to_string(p.x0) + ' ' + std::to_string(p.y0) + ' ' +
+           std::to_string(p.x1) + ' ' + std::to_string(p.y1);
+}
 
 }  // namespace
 
@@ -106,13 +124,37 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
     std::sort(list.begin(), list.end());
     std::vector<content::result> found(list.size());
     std::vector<size_t> twin(list.size());  // the page read in this one's stead
-    std::vector<std::vector<size_t>> work(kWorkers);
-    doc_resolver res0(d);  // worker 0's, which reads the page dictionaries first
+    std::vector<size_t> order;  // the pages to read (not twins), largest first
+    doc_resolver pre(d);  // the page dictionaries, read here, then read by both workers
+    // The fonts the pages name: named here, each read once by whichever
+    // worker needs it first.
+    const std::shared_ptr<content::font_store> fonts = content::make_font_store();
     {
-        doc_resolver &res = res0;
+        doc_resolver &res = pre;
         // Pages that share their content, resources, annotations and box (a
         // document that repeats its pages) are read once.
-        std::map<std::string, size_t> seen_content, seen_text;
+        std::map<std::string, std::vector<size_t>> same_text, same_contents;
+        std::vector<std::string> keys(list.size()), boxes(list.size());
+        auto box_of = [&](size_t k) -> const std::string & {
+            if (boxes[k].empty()) boxes[k] = box_text(d->pages.items[list[k]]);
+            return boxes[k];
+        };
+        // A page's key, worked out on first use (keys from short
+        // dictionaries only are compared: a long direct value is read as
+        // it is).
+        auto key_of = [&](size_t k) -> const std::string & {
+            std::string &key = keys[k];
+            if (!key.empty()) return key;
+            const pageinfo &p = d->pages.items[list[k]];
+            const pdf::value *pv = res.get(p.num);
+            for (const char *name : {"Contents", "Resources", "Annots"}) {
+                const pdf::value *v = pv->get(name);
+                key += v ? pdf::to_text(*v) : std::string("-");
+                key += '|';
+            }
+            key += box_of(k);
+            return key;
+        };
         std::vector<std::pair<int64_t, size_t>> sized;  // estimated work, page
         for (size_t k = 0; k < list.size(); ++k) {
             const pageinfo &p = d->pages.items[list[k]];
@@ -121,91 +163,109 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
             // document made of copies of another) are found without being
             // parsed. Not in encrypted files, whose strings decrypt by
             // object number.
-            const std::string box = std::to_string(p.res_from) + '|' + std::to_string(p.x0) + ' ' +
-                                    std::to_string(p.y0) + ' ' + std::to_string(p.x1) + ' ' + std::to_string(p.y1);
             const obj_entry *e = d->crypt ? nullptr : objvec_find(&d->objs, p.num);
             const unsigned char *body = nullptr;
             int32_t body_len = 0;
             if (e && !e->is_stream && obj_body(d->data, d->len, e, &body, &body_len) && body_len > 0 &&
                 body_len < 4096) {
-                std::string text(reinterpret_cast<const char *>(body), static_cast<size_t>(body_len));
-                text += '|' + box;
-                auto it = seen_text.emplace(std::move(text), k);
-                if (!it.second) {
-                    twin[k] = it.first->second;
-                    continue;
-                }
+                std::vector<size_t> &alike =
+                    same_text[std::string(reinterpret_cast<const char *>(body), static_cast<size_t>(body_len))];
+                for (size_t j : alike)
+                    if (box_of(j) == box_of(k)) {
+                        twin[k] = j;
+                        break;
+                    }
+                if (twin[k] != k) continue;
+                alike.push_back(k);
             }
             const pdf::value *pv = res.get(p.num);
-            std::string key;
+            // The whole key (contents, resources, annotations, box) only
+            // for pages whose contents an earlier page shows too: writing
+            // out every page's resources would cost more than the pages
+            // it finds alike in most documents.
             if (pv && pv->is_dict()) {
-                for (const char *name : {"Contents", "Resources", "Annots"}) {
-                    const pdf::value *v = pv->get(name);
-                    key += v ? pdf::to_text(*v) : std::string("-");
-                    key += '|';
+                const pdf::value *c = pv->get("Contents");
+                std::vector<size_t> &alike = same_contents[c ? pdf::to_text(*c) : std::string("-")];
+                if (!alike.empty()) {
+                    const std::string &mine = key_of(k);
+                    for (size_t j : alike)
+                        if (mine.size() < 4096 && key_of(j) == mine) {
+                            twin[k] = j;
+                            break;
+                        }
+                    if (twin[k] != k) continue;
                 }
-                key += box;
-            }
-            // Keys from short dictionaries only: a long direct value is read as it is.
-            if (!key.empty() && key.size() < 4096) {
-                auto it = seen_content.emplace(key, k);
-                if (!it.second) {
-                    twin[k] = it.first->second;
-                    continue;
-                }
+                alike.push_back(k);
             }
             const pdf::value *resources = pdf::get_resolved(pv, "Resources", &res);
             if (!resources && p.res_from > 0) resources = pdf::get_resolved(res.get(p.res_from), "Resources", &res);
+            content::store_fonts(fonts.get(), res, resources);
             sized.push_back({content_size(d, &res, pv, resources), k});
         }
-        // The largest pages first, each to the worker with the least work
-        // so far, so that the last pages shared out are small ones and the
-        // workers end close together. The split depends on the file alone,
-        // never on timing; each worker then reads its pages in page order.
         std::stable_sort(sized.begin(), sized.end(),
                          [](const auto &a, const auto &b) { return a.first > b.first; });
-        int64_t load[kWorkers] = {};
-        for (const auto &[size, k] : sized) {
-            size_t w = 0;
-            for (size_t i = 1; i < kWorkers; ++i)
-                if (load[i] < load[w]) w = i;
-            load[w] += size;
-            work[w].push_back(k);
-        }
-        for (std::vector<size_t> &list_w : work) std::sort(list_w.begin(), list_w.end());
+        for (const auto &[size, k] : sized) order.push_back(k);
     }
-    // Each worker has its own resolver and font cache (the document itself
-    // is only read), so the boxes are what one reader would find.
-    auto run = [&](size_t w) {
-        doc_resolver own(d);
-        doc_resolver &res = w == 0 ? res0 : own;
-        const std::shared_ptr<content::font_cache> fonts = content::make_font_cache();
-        for (size_t k : work[w]) found[k] = content::page_box(d, res, d->pages.items[list[k]], annotations, {}, fonts.get());
+    // Pages are read on two threads, this one and a helper: interpreting
+    // content is most of a trimmed job's work (on one core the second
+    // thread costs only its start). They are handed out one at a time,
+    // largest first, to whichever worker is free, so that the workers end
+    // close together (the last pages handed out are small ones). Each
+    // worker has its own resolver and font cache (the document, the objects
+    // read above and the font store are only read), and a page's box
+    // depends on nothing read for another page, so which worker reads a
+    // page changes nothing as long as no worker runs out of its resolver's
+    // budget or a font's glyph budget. Should one run out, all pages are
+    // read again by one reader in page order: the boxes never depend on
+    // the threads' timing.
+    // Before the pages, the fonts the pages name are handed out the same
+    // way, so that the two read different fonts at first (a page whose
+    // font the other worker is reading waits for it).
+    const size_t font_tasks = content::stored_fonts(*fonts);
+    std::atomic<size_t> next{0};
+    std::atomic<bool> spent{false};
+    doc_resolver res0(d, &pre), res1(d, &pre);  // kept to the end: stored fonts point into them
+    auto run = [&](doc_resolver &res) {
+        const std::shared_ptr<content::font_cache> cache = content::make_font_cache(fonts.get());
+        for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < font_tasks + order.size();) {
+            if (i < font_tasks) {
+                content::read_stored_font(fonts.get(), i, d, res);
+                continue;
+            }
+            const size_t k = order[i - font_tasks];
+            found[k] = content::page_box(d, res, d->pages.items[list[k]], annotations, {}, cache.get());
+        }
+        if (res.spent() || content::glyphs_spent(*cache)) spent.store(true, std::memory_order_relaxed);
     };
     std::exception_ptr failed;
     std::thread helper;
-    if (work[1].size() > 0) {
+    if (font_tasks + order.size() > 1) {
         try {
             helper = std::thread([&] {
                 try {
-                    run(1);
+                    run(res1);
                 } catch (...) {
                     failed = std::current_exception();
                 }
             });
         } catch (const std::system_error &) {
-            work[0].insert(work[0].end(), work[1].begin(), work[1].end());  // no thread to be had
-            work[1].clear();
+            // No thread to be had: this one reads every page.
         }
     }
     try {
-        run(0);
+        run(res0);
     } catch (...) {
         if (helper.joinable()) helper.join();
         throw;
     }
     if (helper.joinable()) helper.join();
     if (failed) std::rethrow_exception(failed);
+    if (spent.load(std::memory_order_relaxed)) {
+        std::sort(order.begin(), order.end());
+        doc_resolver res(d, &pre);
+        const std::shared_ptr<content::font_cache> cache = content::make_font_cache();
+        for (size_t k : order) found[k] = content::page_box(d, res, d->pages.items[list[k]], annotations, {}, cache.get());
+    }
     for (size_t k = 0; k < list.size(); ++k)
         if (twin[k] != k) found[k] = found[twin[k]];
     if (mode == SHEETLAY_TRIM_EACH) {

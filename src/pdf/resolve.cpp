@@ -16,6 +16,10 @@ bool doc_resolver::is_stream(int32_t num) {
 
 const pdf::value *doc_resolver::get(int32_t num) {
     if (!d_ || num <= 0) return nullptr;
+    if (base_) {
+        auto held = base_->cache_.find(num);
+        if (held != base_->cache_.end()) return held->second.get();
+    }
     auto it = cache_.find(num);
     if (it != cache_.end()) return it->second.get();
     std::unique_ptr<pdf::value> v;
@@ -30,6 +34,7 @@ const pdf::value *doc_resolver::get(int32_t num) {
         start = 0;
         tlen = end;
     }
+    if (found && end > start && end - start > budget_) spent_ = true;
     if (found && end > start && end - start <= budget_) {
         budget_ -= end - start;
         auto parsed = std::make_unique<pdf::value>();

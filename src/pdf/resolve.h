@@ -23,16 +23,24 @@ namespace sheetlay {
 class doc_resolver : public pdf::resolver {
 public:
     explicit doc_resolver(const doc *d);
+    // One that first looks in `base`, a resolver no longer written to
+    // (filled on one thread before readers on others start): what it holds
+    // is taken from there, not parsed again. `base` must outlive this one.
+    doc_resolver(const doc *d, const doc_resolver *base) : doc_resolver(d) { base_ = base; }
     // The object's value (a stream's dictionary), or null when the object is
     // missing, unreadable, or past the budget.
     const pdf::value *get(int32_t num) override;
     bool is_stream(int32_t num) override;
     const doc *document() const { return d_; }
+    // Whether an object was refused for the budget.
+    bool spent() const { return spent_; }
 
 private:
     const doc *d_;
     std::unordered_map<int32_t, std::unique_ptr<pdf::value>> cache_;  // null: unreadable
     int64_t budget_;
+    const doc_resolver *base_ = nullptr;
+    bool spent_ = false;
 };
 
 }  // namespace sheetlay
