@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "nup/pdfout.h"
 #include "pdf/lexer.h"
 
 namespace sheetlay::nup {
@@ -57,6 +58,16 @@ int32_t ref_tail(const unsigned char *t, int32_t i, int32_t len);
 // The end of the value that starts at t[p]: a whole array, dictionary or
 // string, a name, or a token (an integer takes a following "gen R").
 int32_t value_end(const unsigned char *t, int32_t len, int32_t p);
+
+// A number as PDF writes them: optional sign, digits with at most one
+// point, at least one digit; t[s, e) is one token.
+bool is_number(const unsigned char *t, int32_t s, int32_t e);
+
+// An indirect reference in a text: t[at, end) reads "num gen R"; num is -1
+// when it does not fit in 32 bits.
+struct ref_at {
+    int32_t at, end, num;
+};
 
 // What a body left open at its end needs to be whole: the closing ")" of a
 // literal string, ">" of a hex string, and "]" or ">>" of the arrays and
@@ -118,6 +129,15 @@ bool scan_refs(const unsigned char *t, int32_t len, F &&f) {
     }
     return true;
 }
+
+// scan_refs for the text of a carried object, appending each reference to
+// `refs` (the same ones, in the same order, with the same result), and
+// telling by *clean whether the text is certainly one whole, valid value:
+// one that repair_text leaves as it stands and to which closers adds
+// nothing. Such a text can be written by splicing the references alone.
+// The test errs towards false (a '#' in a name, a dictionary with many
+// keys, anything after the value): false only means "ask repair_text".
+bool scan_carried(const unsigned char *t, int32_t len, array<ref_at> &refs, bool *clean);
 
 }  // namespace sheetlay::nup
 
