@@ -97,10 +97,9 @@ bool same_word(const unsigned char *t, int32_t s, int32_t e, const char *w, int3
     return e - s == n && std::memcmp(t + s, w, static_cast<size_t>(n)) == 0;
 }
 
-// Keys of the open dictionaries a clean text may hold at once; a text with
-// more is left to repair_text (which compares each key with those before
-// it in its dictionary).
-constexpr int32_t kCleanKeys = 64;
+// Keys of the open dictionaries a clean text may hold at once (as many as
+// repair_text compares in one dictionary); a text with more is left to it.
+constexpr int32_t kCleanKeys = 512;
 
 // What the validity test of scan_carried keeps: the kind of each open
 // bracket, whether the innermost dictionary awaits a value, and the keys
@@ -109,6 +108,7 @@ struct clean_state {
     uint64_t dict[kMaxNesting / 64 + 1] = {};  // bit d: level d is a dictionary
     int32_t first_key[kMaxNesting + 1];        // per level: its keys' start in `keys`
     struct key {
+        uint64_t head;  // its first 8 bytes, zero-padded
         int32_t s, n;
     } keys[kCleanKeys];
     int32_t nkeys = 0;
@@ -128,10 +128,14 @@ struct clean_state {
     // A key t[s, e) of the dictionary at depth d: false when it repeats.
     bool new_key(const unsigned char *t, int32_t s, int32_t e, int32_t d) {
         const int32_t n = e - s;
+        uint64_t head = 0;
+        std::memcpy(&head, t + s, static_cast<size_t>(n < 8 ? n : 8));
         for (int32_t k = first_key[d]; k < nkeys; ++k)
-            if (keys[k].n == n && std::memcmp(t + keys[k].s, t + s, static_cast<size_t>(n)) == 0) return false;
+            if (keys[k].head == head && keys[k].n == n &&
+                (n <= 8 || std::memcmp(t + keys[k].s + 8, t + s + 8, static_cast<size_t>(n - 8)) == 0))
+                return false;
         if (nkeys == kCleanKeys) return false;
-        keys[nkeys++] = key{s, n};
+        keys[nkeys++] = key{head, s, n};
         return true;
     }
 };

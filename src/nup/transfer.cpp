@@ -204,18 +204,27 @@ bool renumber(const transfer &tr, const unsigned char *t, int32_t len, Emit &&em
     return ok;
 }
 
-// The same for a clean text whose references were found by the closure.
-void splice_refs(const transfer &tr, const unsigned char *t, int32_t len, const ref_at *r, size_t n,
-                 image &img) {
+// The same for a clean text whose references were found already.
+template <class Emit>
+void splice(const transfer &tr, const unsigned char *t, int32_t len, const ref_at *r, size_t n,
+            Emit &&emit) {
     int32_t copied = 0;
     char buf[16];
     for (size_t k = 0; k < n; ++k) {
-        img.append(t + copied, static_cast<uint64_t>(r[k].at - copied));
-        img.append(buf, put_ref(tr, r[k].num, buf));
+        emit(t + copied, static_cast<size_t>(r[k].at - copied));
+        emit(buf, put_ref(tr, r[k].num, buf));
         copied = r[k].end;
     }
-    img.append(t + copied, static_cast<uint64_t>(len - copied));
+    emit(t + copied, static_cast<size_t>(len - copied));
 }
+
+void splice_refs(const transfer &tr, const unsigned char *t, int32_t len, const ref_at *r, size_t n,
+                 image &img) {
+    splice(tr, t, len, r, n, [&img](const void *p, size_t k) { img.append(p, k); });
+}
+
+// The references of one text, kept per thread between calls.
+thread_local array<ref_at> t_found;
 
 }  // namespace
 
@@ -227,6 +236,21 @@ bool renumber_into(const transfer &tr, const unsigned char *t, int32_t len, std:
 
 void renumber_into(const transfer &tr, const unsigned char *t, int32_t len, image &img) {
     renumber(tr, t, len, [&img](const void *p, size_t n) { img.append(p, n); });
+}
+
+bool carry_into(const transfer &tr, const unsigned char *t, int32_t len, std::string &out) {
+    array<ref_at> &found = t_found;
+    found.clear();
+    bool clean = false;
+    if (!scan_carried(t, len, found, &clean)) return false;  // as renumber_into would
+    if (clean) {
+        splice(tr, t, len, found.size() ? &found[0] : nullptr, found.size(),
+               [&out](const void *p, size_t n) { out.append(static_cast<const char *>(p), n); });
+        return true;
+    }
+    std::string fixed;
+    repaired_view(tr, &t, &len, fixed);
+    return renumber_into(tr, t, len, out);
 }
 
 void repaired_view(const transfer &tr, const unsigned char **t, int32_t *len, std::string &hold) {

@@ -85,6 +85,10 @@ private:
 bool renumber_into(const transfer &tr, const unsigned char *t, int32_t len, std::string &out);
 void renumber_into(const transfer &tr, const unsigned char *t, int32_t len, image &img);
 
+// repaired_view, then renumber_into a string, in one: text that is
+// certainly valid (scan_carried) is scanned once and spliced.
+bool carry_into(const transfer &tr, const unsigned char *t, int32_t len, std::string &out);
+
 // Points *t, *len at the text to write for t[0, *len): as it stands, or,
 // when the transfer repairs and the text needs it, its repair kept in `hold`.
 void repaired_view(const transfer &tr, const unsigned char **t, int32_t *len, std::string &hold);
