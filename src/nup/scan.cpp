@@ -14,14 +14,19 @@ int32_t skip_hex(const unsigned char *t, int32_t i, int32_t len) {
 }
 
 int32_t ref_tail(const unsigned char *t, int32_t i, int32_t len) {
-    int32_t q = skip_ws(t, i, len);
-    if (q > i && q < len && is_digit(t[q])) {
-        int32_t g = q;
+    // Called after every integer of every carried text (most of them in
+    // arrays of numbers), so the white space is passed over in place.
+    int32_t q = i;
+    while (q < len && is_space(t[q])) ++q;
+    if (q == i || q >= len) return -1;
+    if (is_digit(t[q])) {
+        int32_t g = q + 1;
         while (g < len && is_digit(t[g])) ++g;
-        int32_t h = skip_ws(t, g, len);
-        if (g < len && !is_regular(t[g]) && h > g) q = h;
+        int32_t h = g;
+        while (h < len && is_space(t[h])) ++h;
+        if (h > g) q = h;  // (white space is never regular)
     }
-    if (q > i && q < len && t[q] == 'R' && (q + 1 == len || !is_alnum(t[q + 1]))) return q + 1;
+    if (q < len && t[q] == 'R' && (q + 1 == len || !is_alnum(t[q + 1]))) return q + 1;
     return -1;
 }
 
@@ -108,8 +113,8 @@ struct clean_state {
     uint64_t dict[kMaxNesting / 64 + 1] = {};  // bit d: level d is a dictionary
     int32_t first_key[kMaxNesting + 1];        // per level: its keys' start in `keys`
     struct key {
-        uint64_t head;  // its first 8 bytes, zero-padded
-        int32_t s, n;
+        uint32_t tag;  // length, middle and last byte
+        int32_t s;
     } keys[kCleanKeys];
     int32_t nkeys = 0;
     bool want_value = false;  // innermost dictionary: a key was read, not yet its value
@@ -126,19 +131,36 @@ struct clean_state {
         }
     }
     // A key t[s, e) of the dictionary at depth d: false when it repeats.
+    // Keys are told apart by length and three of their bytes first.
     bool new_key(const unsigned char *t, int32_t s, int32_t e, int32_t d) {
         const int32_t n = e - s;
-        uint64_t head = 0;
-        std::memcpy(&head, t + s, static_cast<size_t>(n < 8 ? n : 8));
+        const uint32_t tag = static_cast<uint32_t>(n) | uint32_t{t[s + n / 2]} << 16 | uint32_t{t[e - 1]} << 24;
         for (int32_t k = first_key[d]; k < nkeys; ++k)
-            if (keys[k].head == head && keys[k].n == n &&
-                (n <= 8 || std::memcmp(t + keys[k].s + 8, t + s + 8, static_cast<size_t>(n - 8)) == 0))
-                return false;
+            if (keys[k].tag == tag && std::memcmp(t + keys[k].s, t + s, static_cast<size_t>(n)) == 0) return false;
         if (nkeys == kCleanKeys) return false;
-        keys[nkeys++] = key{head, s, n};
+        keys[nkeys++] = key{tag, s};
         return true;
     }
 };
+
+// The bytes that start a token, by what they start.
+enum : unsigned char { kSpaceByte, kRegularByte, kParen, kLess, kBracket, kCloser, kGreater, kPercent, kSlash, kStray };
+struct start_table {
+    unsigned char v[256];
+    constexpr start_table() : v() {
+        for (int c = 0; c < 256; ++c) v[c] = kRegularByte;
+        v[0] = v[9] = v[10] = v[12] = v[13] = v[32] = kSpaceByte;
+        v['('] = kParen;
+        v['<'] = kLess;
+        v['['] = kBracket;
+        v[']'] = kCloser;
+        v['>'] = kGreater;
+        v['%'] = kPercent;
+        v['/'] = kSlash;
+        v[')'] = v['{'] = v['}'] = kStray;
+    }
+};
+constexpr start_table kStart{};
 
 }  // namespace
 
@@ -150,110 +172,130 @@ bool scan_carried(const unsigned char *t, int32_t len, array<ref_at> &refs, bool
     int32_t i = 0;
     int32_t depth = 0;
     while (i < len) {
-        unsigned char c = t[i];
-        if (c == '(') {
-            open_literal rest;
-            if (ok && !st.value_may_start(depth)) ok = false;
-            i = skip_literal(t, i, len, &rest);
-            if (rest.depth > 0) ok = false;
-            if (ok) st.value_done(depth);
-        } else if (c == '<') {
-            if (i + 1 < len && t[i + 1] == '<') {
-                if (++depth > kMaxNesting) return false;
-                if (ok && st.value_may_start(depth - 1)) {
-                    st.dict[depth >> 6] |= uint64_t{1} << (depth & 63);
-                    st.first_key[depth] = st.nkeys;
-                    st.want_value = false;
-                } else {
-                    ok = false;
-                }
-                i += 2;
-            } else {
-                int32_t j = skip_hex(t, i, len);
-                if (ok) {
-                    // Closed, and nothing but hex digits and white space.
-                    if (!st.value_may_start(depth) || t[j - 1] != '>') ok = false;
-                    for (int32_t k = i + 1; ok && k < j - 1; ++k)
-                        if (!is_hex(t[k]) && !is_pdf_ws(t[k])) ok = false;
-                    if (ok) st.value_done(depth);
-                }
-                i = j;
+        const unsigned char c = t[i];
+        switch (kStart.v[c]) {
+            case kSpaceByte:
+                ++i;
+                break;
+            case kParen: {
+                open_literal rest;
+                if (ok && !st.value_may_start(depth)) ok = false;
+                i = skip_literal(t, i, len, &rest);
+                if (rest.depth > 0) ok = false;
+                if (ok) st.value_done(depth);
+                break;
             }
-        } else if (c == '[') {
-            if (++depth > kMaxNesting) return false;
-            if (ok && st.value_may_start(depth - 1)) {
-                st.dict[depth >> 6] &= ~(uint64_t{1} << (depth & 63));
-            } else {
-                ok = false;
-            }
-            ++i;
-        } else if (c == ']' || c == '>') {
-            const bool close_dict = c == '>' && i + 1 < len && t[i + 1] == '>';
-            if (ok) {
-                // It closes the innermost bracket, of its own kind, and no
-                // dictionary key is left without its value.
-                if (depth == 0 || (c == '>' && !close_dict) || st.is_dict(depth) != close_dict ||
-                    (close_dict && st.want_value)) {
-                    ok = false;
-                } else {
-                    if (close_dict) st.nkeys = st.first_key[depth];
-                    st.value_done(depth - 1);
-                }
-            }
-            if (depth > 0) --depth;
-            i += close_dict ? 2 : 1;
-        } else if (c == '%') {
-            while (i < len && t[i] != '\r' && t[i] != '\n') ++i;
-        } else if (c == '/') {
-            int32_t s = i;
-            ++i;
-            while (i < len && is_regular(t[i])) ++i;
-            if (ok) {
-                if (std::memchr(t + s, '#', static_cast<size_t>(i - s))) {
-                    ok = false;
-                } else if (depth > 0 && st.is_dict(depth) && !st.want_value && !st.top_done) {
-                    if (st.new_key(t, s, i, depth)) {
-                        st.want_value = true;
+            case kLess:
+                if (i + 1 < len && t[i + 1] == '<') {
+                    if (++depth > kMaxNesting) return false;
+                    if (ok && st.value_may_start(depth - 1)) {
+                        st.dict[depth >> 6] |= uint64_t{1} << (depth & 63);
+                        st.first_key[depth] = st.nkeys;
+                        st.want_value = false;
                     } else {
                         ok = false;
                     }
-                } else if (st.value_may_start(depth)) {
-                    st.value_done(depth);
+                    i += 2;
+                } else {
+                    int32_t j = skip_hex(t, i, len);
+                    if (ok) {
+                        // Closed, and nothing but hex digits and white space.
+                        if (!st.value_may_start(depth) || t[j - 1] != '>') ok = false;
+                        for (int32_t k = i + 1; ok && k < j - 1; ++k)
+                            if (!is_hex(t[k]) && !is_space(t[k])) ok = false;
+                        if (ok) st.value_done(depth);
+                    }
+                    i = j;
+                }
+                break;
+            case kBracket:
+                if (++depth > kMaxNesting) return false;
+                if (ok && st.value_may_start(depth - 1)) {
+                    st.dict[depth >> 6] &= ~(uint64_t{1} << (depth & 63));
                 } else {
                     ok = false;
                 }
-            }
-        } else if (is_regular(c)) {
-            // A token: only an integer standing alone can start a reference.
-            int32_t start = i;
-            int64_t num = 0;
-            while (i < len && is_digit(t[i])) {
-                if (num <= INT32_MAX) num = num * 10 + (t[i] - '0');
                 ++i;
+                break;
+            case kCloser:
+            case kGreater: {
+                const bool close_dict = c == '>' && i + 1 < len && t[i + 1] == '>';
+                if (ok) {
+                    // It closes the innermost bracket, of its own kind, and no
+                    // dictionary key is left without its value.
+                    if (depth == 0 || (c == '>' && !close_dict) || st.is_dict(depth) != close_dict ||
+                        (close_dict && st.want_value)) {
+                        ok = false;
+                    } else {
+                        if (close_dict) st.nkeys = st.first_key[depth];
+                        st.value_done(depth - 1);
+                    }
+                }
+                if (depth > 0) --depth;
+                i += close_dict ? 2 : 1;
+                break;
             }
-            if (ok && !st.value_may_start(depth)) ok = false;
-            bool integer = i > start && (i == len || !is_regular(t[i]));
-            if (!integer) {
-                while (i < len && is_regular(t[i])) ++i;
-                if (ok && !(is_number(t, start, i) || same_word(t, start, i, "true", 4) ||
-                            same_word(t, start, i, "false", 5) || same_word(t, start, i, "null", 4)))
-                    ok = false;
+            case kPercent:
+                while (i < len && t[i] != '\r' && t[i] != '\n') ++i;
+                break;
+            case kSlash: {
+                int32_t s = i;
+                bool sharp = false;
+                ++i;
+                while (i < len && is_regular(t[i])) {
+                    sharp |= t[i] == '#';
+                    ++i;
+                }
+                if (ok) {
+                    if (sharp) {
+                        ok = false;
+                    } else if (depth > 0 && st.is_dict(depth) && !st.want_value && !st.top_done) {
+                        if (st.new_key(t, s, i, depth)) {
+                            st.want_value = true;
+                        } else {
+                            ok = false;
+                        }
+                    } else if (st.value_may_start(depth)) {
+                        st.value_done(depth);
+                    } else {
+                        ok = false;
+                    }
+                }
+                break;
+            }
+            case kRegularByte: {
+                // A token: only an integer standing alone can start a reference.
+                int32_t start = i;
+                int64_t num = 0;
+                while (i < len && is_digit(t[i])) {
+                    if (num <= INT32_MAX) num = num * 10 + (t[i] - '0');
+                    ++i;
+                }
+                if (ok && !st.value_may_start(depth)) ok = false;
+                bool integer = i > start && (i == len || !is_regular(t[i]));
+                if (!integer) {
+                    while (i < len && is_regular(t[i])) ++i;
+                    if (ok && !(is_number(t, start, i) || same_word(t, start, i, "true", 4) ||
+                                same_word(t, start, i, "false", 5) || same_word(t, start, i, "null", 4)))
+                        ok = false;
+                    if (ok) st.value_done(depth);
+                    break;
+                }
+                int32_t end = ref_tail(t, i, len);
+                if (end > 0) {
+                    refs.push_back(ref_at{start, end, num > INT32_MAX ? -1 : static_cast<int32_t>(num)});
+                    i = end;
+                    // An "R" that runs on into a token is no reference to the
+                    // repair (it keeps the integer and replaces the rest).
+                    if (i < len && is_regular(t[i])) ok = false;
+                }
                 if (ok) st.value_done(depth);
-                continue;
+                break;
             }
-            int32_t end = ref_tail(t, i, len);
-            if (end > 0) {
-                refs.push_back(ref_at{start, end, num > INT32_MAX ? -1 : static_cast<int32_t>(num)});
-                i = end;
-                // An "R" that runs on into a token is no reference to the
-                // repair (it keeps the integer and replaces the rest).
-                if (i < len && is_regular(t[i])) ok = false;
-            }
-            if (ok) st.value_done(depth);
-        } else {
-            // White space passes; ')', '{' and '}' stand for no object.
-            if (!is_pdf_ws(c)) ok = false;
-            ++i;
+            default:  // ')', '{' and '}' stand for no object
+                ok = false;
+                ++i;
+                break;
         }
     }
     *clean = ok && depth == 0 && st.top_done;

@@ -43,6 +43,15 @@ inline constexpr regular_table kRegular{};
 
 inline bool is_regular(unsigned char c) { return kRegular.v[c]; }
 
+// is_pdf_ws by table, for the same loops.
+struct space_table {
+    bool v[256];
+    constexpr space_table() : v() { v[0] = v[9] = v[10] = v[12] = v[13] = v[32] = true; }
+};
+inline constexpr space_table kSpace{};
+
+inline bool is_space(unsigned char c) { return kSpace.v[c]; }
+
 // Deepest nesting of arrays and dictionaries written out. Real files stay
 // far below it; other PDF readers refuse much deeper structures.
 constexpr int32_t kMaxNesting = 256;
