@@ -162,6 +162,16 @@ struct start_table {
 };
 constexpr start_table kStart{};
 
+// The bytes of a name after its '/': 0 ends it, 1 a regular byte, 2 '#'.
+struct name_table {
+    unsigned char v[256];
+    constexpr name_table() : v() {
+        for (int c = 0; c < 256; ++c) v[c] = kRegular.v[c] ? 1 : 0;
+        v['#'] = 2;
+    }
+};
+constexpr name_table kNameByte{};
+
 }  // namespace
 
 // The walk is scan_refs' own, token for token; the test rides along and,
@@ -240,14 +250,11 @@ bool scan_carried(const unsigned char *t, int32_t len, array<ref_at> &refs, bool
                 break;
             case kSlash: {
                 int32_t s = i;
-                bool sharp = false;
+                unsigned seen = 0;  // 2: a '#'
                 ++i;
-                while (i < len && is_regular(t[i])) {
-                    sharp |= t[i] == '#';
-                    ++i;
-                }
+                for (unsigned k; i < len && (k = kNameByte.v[t[i]]) != 0; ++i) seen |= k;
                 if (ok) {
-                    if (sharp) {
+                    if (seen & 2) {
                         ok = false;
                     } else if (depth > 0 && st.is_dict(depth) && !st.want_value && !st.top_done) {
                         if (st.new_key(t, s, i, depth)) {
