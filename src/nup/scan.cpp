@@ -13,23 +13,6 @@ int32_t skip_hex(const unsigned char *t, int32_t i, int32_t len) {
     return j < len ? j + 1 : len;
 }
 
-int32_t ref_tail(const unsigned char *t, int32_t i, int32_t len) {
-    // Called after every integer of every carried text (most of them in
-    // arrays of numbers), so the white space is passed over in place.
-    int32_t q = i;
-    while (q < len && is_space(t[q])) ++q;
-    if (q == i || q >= len) return -1;
-    if (is_digit(t[q])) {
-        int32_t g = q + 1;
-        while (g < len && is_digit(t[g])) ++g;
-        int32_t h = g;
-        while (h < len && is_space(t[h])) ++h;
-        if (h > g) q = h;  // (white space is never regular)
-    }
-    if (q < len && t[q] == 'R' && (q + 1 == len || !is_alnum(t[q + 1]))) return q + 1;
-    return -1;
-}
-
 // A body is left open when the input lost the text after it (a cut file, an
 // object that lost its "endobj"); copied as it stands, its open string or
 // array would swallow the "endobj" written after it and the objects that
@@ -280,6 +263,17 @@ bool scan_carried(const unsigned char *t, int32_t len, array<ref_at> &refs, bool
                 }
                 if (ok && !st.value_may_start(depth)) ok = false;
                 bool integer = i > start && (i == len || !is_regular(t[i]));
+                if (!integer && i < len && t[i] == '.') {
+                    // The common real, "digits.digits" standing alone: a
+                    // number (is_number's answer, without its walk).
+                    int32_t p = i + 1;
+                    while (p < len && is_digit(t[p])) ++p;
+                    if ((i > start || p > i + 1) && (p == len || !is_regular(t[p]))) {
+                        i = p;
+                        if (ok) st.value_done(depth);
+                        break;
+                    }
+                }
                 if (!integer) {
                     while (i < len && is_regular(t[i])) ++i;
                     if (ok && !(is_number(t, start, i) || same_word(t, start, i, "true", 4) ||

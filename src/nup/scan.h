@@ -61,8 +61,23 @@ int32_t skip_hex(const unsigned char *t, int32_t i, int32_t len);
 
 // After an integer ending at t[i]: the end of " gen R" / " R" when they
 // follow (PDF white space between, any digits as generation, "R" not
-// followed by a letter or digit), else -1.
-int32_t ref_tail(const unsigned char *t, int32_t i, int32_t len);
+// followed by a letter or digit), else -1. Asked after every integer of
+// every carried text (most of them in arrays of numbers): inline, white
+// space passed over in place.
+inline int32_t ref_tail(const unsigned char *t, int32_t i, int32_t len) {
+    int32_t q = i;
+    while (q < len && is_space(t[q])) ++q;
+    if (q == i || q >= len) return -1;
+    if (is_digit(t[q])) {
+        int32_t g = q + 1;
+        while (g < len && is_digit(t[g])) ++g;
+        int32_t h = g;
+        while (h < len && is_space(t[h])) ++h;
+        if (h > g) q = h;  // (white space is never regular)
+    }
+    if (q < len && t[q] == 'R' && (q + 1 == len || !is_alnum(t[q + 1]))) return q + 1;
+    return -1;
+}
 
 // The end of the value that starts at t[p]: a whole array, dictionary or
 // string, a name, or a token (an integer takes a following "gen R").
