@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "nup/repair.h"
+#include "nup/scan.h"
 #include "sheetlay.h"
 #include "support/pdfgen.h"
 #include "support/tools.h"
@@ -93,6 +94,61 @@ TEST(Repair, DeepNestingIsLeftToTheCaller) {
     std::string out;
     EXPECT_FALSE(sheetlay::nup::repair_text(reinterpret_cast<const unsigned char *>(deep.data()),
                                             static_cast<int32_t>(deep.size()), &out, 256));
+}
+
+// The closure's one scan of a carried text: the references scan_refs finds,
+// and "clean" only for text that repair_text and closers leave alone, over
+// valid and damaged texts and every one-byte change or cut of them.
+TEST(Repair, CleanScanAgreesWithScanRefsRepairAndClosers) {
+    using namespace sheetlay::nup;
+    struct Case {
+        const char *text;
+        bool clean;
+    } cases[] = {
+        {"<< /Type /Font /W [1 0 R 2 0 R] /D << /A 3 0 R >> /N null >>\n", true},
+        {"[1 0 R (a(b)c) <0a 1B> -3.5 +.5 4. true false 12 0\r\nR]", true},
+        {"% c\n<</A 1 0 R/B<</A 2>>/C[/A/A]>>  % after", true},
+        {"7 0 R", true},
+        {"<< /A 1 /A 2 >>", false},        // a repeated key
+        {"[1 0 R.5 2 0 R]", false},        // an "R" that runs on
+        {"[12R 1 R 4294967296 0 R]", false},
+        {"<< /A#41 1 >>", false},
+        {"<0a zz>", false},
+        {"<< /K [1 2", false},
+        {"(open", false},
+        {"<< /A 1 >> 5 0 obj", false},
+        {"[{} >]", false},
+        {"<< /A >>", false},
+        {"", false},
+    };
+    auto check = [](const std::string &t) {
+        const unsigned char *u = reinterpret_cast<const unsigned char *>(t.data());
+        const int32_t n = static_cast<int32_t>(t.size());
+        std::vector<ref_at> want;
+        bool want_ok = scan_refs(u, n, [&](int32_t a, int32_t b, int64_t num) {
+            want.push_back(ref_at{a, b, static_cast<int32_t>(num)});
+        });
+        array<ref_at> got;
+        bool clean = true;
+        EXPECT_EQ(scan_carried(u, n, got, &clean), want_ok) << t;
+        EXPECT_EQ(got.size(), want.size()) << t;
+        for (size_t k = 0; k < got.size() && k < want.size(); ++k)
+            EXPECT_TRUE(got[k].at == want[k].at && got[k].end == want[k].end && got[k].num == want[k].num)
+                << t << " #" << k;
+        std::string out;
+        if (clean) EXPECT_TRUE(!repair_text(u, n, &out) && closers(u, n).empty()) << t;
+        return clean;
+    };
+    const char subst[] = " ]>)(R0/%#<[";
+    for (const Case &c : cases) {
+        const std::string t = c.text;
+        EXPECT_EQ(check(t), c.clean) << t;
+        for (size_t i = 0; i < t.size(); ++i) {
+            check(t.substr(0, i));
+            check(t.substr(0, i) + t.substr(i + 1));
+            for (char b : subst) check(t.substr(0, i) + std::string(1, b) + t.substr(i + 1));
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------

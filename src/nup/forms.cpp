@@ -349,9 +349,7 @@ std::string filter_text(const doc *d, const transfer &tr, const content &ct) {
         ct.sf.parms.end <= d->len) {
         const unsigned char *pt = d->data + ct.sf.parms.start;
         int32_t plen = ct.sf.parms.end - ct.sf.parms.start;
-        std::string fixed_parms;
-        repaired_view(tr, &pt, &plen, fixed_parms);
-        if (!renumber_into(tr, pt, plen, parms)) parms.clear();
+        if (!carry_into(tr, pt, plen, parms)) parms.clear();
     }
     if (!parms.empty()) {
         h += " /DecodeParms ";
@@ -442,16 +440,10 @@ void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img,
     // Resources nested too deep to be read back are left out.
     if (!pm.res_known || pm.res_from != pl.page->res_from) {
         pm.res.clear();
-        std::string res, rtext, fixed;
-        const unsigned char *rt = nullptr;
-        int32_t rlen = 0;
+        std::string res, rtext;
         bool have = page_resources_text(d, memos, pl.page, pl.entry, &res);
-        if (have) {
-            rt = reinterpret_cast<const unsigned char *>(res.data());
-            rlen = static_cast<int32_t>(res.size());
-            repaired_view(tr, &rt, &rlen, fixed);
-        }
-        if (have && renumber_into(tr, rt, rlen, rtext)) {
+        if (have && carry_into(tr, reinterpret_cast<const unsigned char *>(res.data()),
+                               static_cast<int32_t>(res.size()), rtext)) {
             pm.res = " /Resources ";
             pm.res += rtext;
         }

@@ -25,24 +25,6 @@ bool same(const unsigned char *t, int32_t s, int32_t e, const char *w) {
     return i == e;
 }
 
-// A number as PDF writes them: optional sign, digits with at most one
-// point, at least one digit.
-bool is_number(const unsigned char *t, int32_t s, int32_t e) {
-    int32_t i = s;
-    if (i < e && (t[i] == '+' || t[i] == '-')) ++i;
-    bool digit = false, point = false;
-    for (; i < e; ++i) {
-        if (is_digit(t[i])) {
-            digit = true;
-        } else if (t[i] == '.' && !point) {
-            point = true;
-        } else {
-            return false;
-        }
-    }
-    return digit;
-}
-
 struct frame {
     bool dict;
     bool want_value;  // dictionaries: a key was written, its value not yet

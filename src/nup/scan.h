@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "nup/pdfout.h"
 #include "pdf/lexer.h"
 
 namespace sheetlay::nup {
@@ -42,6 +43,15 @@ inline constexpr regular_table kRegular{};
 
 inline bool is_regular(unsigned char c) { return kRegular.v[c]; }
 
+// is_pdf_ws by table, for the same loops.
+struct space_table {
+    bool v[256];
+    constexpr space_table() : v() { v[0] = v[9] = v[10] = v[12] = v[13] = v[32] = true; }
+};
+inline constexpr space_table kSpace{};
+
+inline bool is_space(unsigned char c) { return kSpace.v[c]; }
+
 // Deepest nesting of arrays and dictionaries written out. Real files stay
 // far below it; other PDF readers refuse much deeper structures.
 constexpr int32_t kMaxNesting = 256;
@@ -51,12 +61,37 @@ int32_t skip_hex(const unsigned char *t, int32_t i, int32_t len);
 
 // After an integer ending at t[i]: the end of " gen R" / " R" when they
 // follow (PDF white space between, any digits as generation, "R" not
-// followed by a letter or digit), else -1.
-int32_t ref_tail(const unsigned char *t, int32_t i, int32_t len);
+// followed by a letter or digit), else -1. Asked after every integer of
+// every carried text (most of them in arrays of numbers): inline, white
+// space passed over in place.
+inline int32_t ref_tail(const unsigned char *t, int32_t i, int32_t len) {
+    int32_t q = i;
+    while (q < len && is_space(t[q])) ++q;
+    if (q == i || q >= len) return -1;
+    if (is_digit(t[q])) {
+        int32_t g = q + 1;
+        while (g < len && is_digit(t[g])) ++g;
+        int32_t h = g;
+        while (h < len && is_space(t[h])) ++h;
+        if (h > g) q = h;  // (white space is never regular)
+    }
+    if (q < len && t[q] == 'R' && (q + 1 == len || !is_alnum(t[q + 1]))) return q + 1;
+    return -1;
+}
 
 // The end of the value that starts at t[p]: a whole array, dictionary or
 // string, a name, or a token (an integer takes a following "gen R").
 int32_t value_end(const unsigned char *t, int32_t len, int32_t p);
+
+// A number as PDF writes them: optional sign, digits with at most one
+// point, at least one digit; t[s, e) is one token.
+bool is_number(const unsigned char *t, int32_t s, int32_t e);
+
+// An indirect reference in a text: t[at, end) reads "num gen R"; num is -1
+// when it does not fit in 32 bits.
+struct ref_at {
+    int32_t at, end, num;
+};
 
 // What a body left open at its end needs to be whole: the closing ")" of a
 // literal string, ">" of a hex string, and "]" or ">>" of the arrays and
@@ -118,6 +153,15 @@ bool scan_refs(const unsigned char *t, int32_t len, F &&f) {
     }
     return true;
 }
+
+// scan_refs for the text of a carried object, appending each reference to
+// `refs` (the same ones, in the same order, with the same result), and
+// telling by *clean whether the text is certainly one whole, valid value:
+// one that repair_text leaves as it stands and to which closers adds
+// nothing. Such a text can be written by splicing the references alone.
+// The test errs towards false (a '#' in a name, a dictionary with many
+// keys, anything after the value): false only means "ask repair_text".
+bool scan_carried(const unsigned char *t, int32_t len, array<ref_at> &refs, bool *clean);
 
 }  // namespace sheetlay::nup
 

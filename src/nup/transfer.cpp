@@ -38,15 +38,42 @@ bool transfer::gather(const unsigned char *t, int32_t len) {
     return scan_refs(t, len, [this](int32_t, int32_t, int64_t num) { note(num); });
 }
 
+// One scan of each carried object's text serves three ends: its references
+// join the closure, and when the text is certainly valid they are kept, so
+// that writing it needs neither the repair's pass nor a scan of its own.
 void transfer::close() {
+    // An encrypted input's text is written decrypted, not as scanned here.
+    const bool keep = !d_->crypt;
+    array<ref_at> found;
     for (size_t i = 0; i < list_.size(); ++i) {
         const obj_entry *e = objvec_find(&d_->objs, list_[i]);
         if (!e) continue;
         const unsigned char *t;
         int32_t len;
-        if (own_text(e, &t, &len) && !gather(t, len)) deep_[i] = true;
+        if (!own_text(e, &t, &len)) continue;
+        found.clear();
+        bool clean = false;
+        const bool ok = scan_carried(t, len, found, &clean);
+        for (size_t k = 0; k < found.size(); ++k) note(found[k].num);
+        if (!ok) {
+            deep_[i] = true;
+        } else if (clean && keep && refs_.size() + found.size() <= INT32_MAX) {
+            spans_[i].from = static_cast<int32_t>(refs_.size());
+            for (size_t k = 0; k < found.size(); ++k) refs_.push_back(found[k]);
+            spans_[i].to = static_cast<int32_t>(refs_.size());
+        }
     }
     resolve_aliases();
+}
+
+bool transfer::clean_refs(int32_t n, int32_t m, const ref_at **refs, size_t *count) const {
+    const int64_t i = static_cast<int64_t>(m) - base_;
+    if (i < 0 || i >= static_cast<int64_t>(list_.size()) || list_[static_cast<size_t>(i)] != n) return false;
+    const span &s = spans_[static_cast<size_t>(i)];
+    if (s.from < 0) return false;
+    *refs = s.to > s.from ? &refs_[static_cast<size_t>(s.from)] : nullptr;
+    *count = static_cast<size_t>(s.to - s.from);
+    return true;
 }
 
 // The text of an object that holds its references: a stream's dictionary
@@ -90,6 +117,7 @@ void transfer::note(int64_t num) {
         slot = static_cast<int32_t>(m);
         list_.push_back(static_cast<int32_t>(num));
         deep_.push_back(false);
+        spans_.push_back(span{-1, -1});
         return;
     }
 }
@@ -146,26 +174,57 @@ void transfer::resolve_aliases() {
 
 namespace {
 
+// "m 0 R" for output number m > 0, or "null", into buf (16 bytes); its length.
+size_t put_ref(const transfer &tr, int64_t num, char *buf) {
+    int32_t m = tr.lookup(num);
+    if (m <= 0) {
+        std::memcpy(buf, "null", 4);
+        return 4;
+    }
+    char digits[10];
+    size_t k = 0;
+    for (uint32_t v = static_cast<uint32_t>(m); v; v /= 10) digits[k++] = static_cast<char>('0' + v % 10);
+    size_t n = 0;
+    while (k) buf[n++] = digits[--k];
+    std::memcpy(buf + n, " 0 R", 4);
+    return n + 4;
+}
+
 // Copies t[0, len) through `emit`, every reference replaced.
 template <class Emit>
 bool renumber(const transfer &tr, const unsigned char *t, int32_t len, Emit &&emit) {
     int32_t copied = 0;
+    char buf[16];
     bool ok = scan_refs(t, len, [&](int32_t s, int32_t e, int64_t num) {
         emit(t + copied, static_cast<size_t>(s - copied));
-        int32_t m = tr.lookup(num);
-        if (m > 0) {
-            std::string r;
-            put_int(r, m);
-            r += " 0 R";
-            emit(r.data(), r.size());
-        } else {
-            emit("null", 4);
-        }
+        emit(buf, put_ref(tr, num, buf));
         copied = e;
     });
     emit(t + copied, static_cast<size_t>(len - copied));
     return ok;
 }
+
+// The same for a clean text whose references were found already.
+template <class Emit>
+void splice(const transfer &tr, const unsigned char *t, int32_t len, const ref_at *r, size_t n,
+            Emit &&emit) {
+    int32_t copied = 0;
+    char buf[16];
+    for (size_t k = 0; k < n; ++k) {
+        emit(t + copied, static_cast<size_t>(r[k].at - copied));
+        emit(buf, put_ref(tr, r[k].num, buf));
+        copied = r[k].end;
+    }
+    emit(t + copied, static_cast<size_t>(len - copied));
+}
+
+void splice_refs(const transfer &tr, const unsigned char *t, int32_t len, const ref_at *r, size_t n,
+                 image &img) {
+    splice(tr, t, len, r, n, [&img](const void *p, size_t k) { img.append(p, k); });
+}
+
+// The references of one text, kept per thread between calls.
+thread_local array<ref_at> t_found;
 
 }  // namespace
 
@@ -177,6 +236,21 @@ bool renumber_into(const transfer &tr, const unsigned char *t, int32_t len, std:
 
 void renumber_into(const transfer &tr, const unsigned char *t, int32_t len, image &img) {
     renumber(tr, t, len, [&img](const void *p, size_t n) { img.append(p, n); });
+}
+
+bool carry_into(const transfer &tr, const unsigned char *t, int32_t len, std::string &out) {
+    array<ref_at> &found = t_found;
+    found.clear();
+    bool clean = false;
+    if (!scan_carried(t, len, found, &clean)) return false;  // as renumber_into would
+    if (clean) {
+        splice(tr, t, len, found.size() ? &found[0] : nullptr, found.size(),
+               [&out](const void *p, size_t n) { out.append(static_cast<const char *>(p), n); });
+        return true;
+    }
+    std::string fixed;
+    repaired_view(tr, &t, &len, fixed);
+    return renumber_into(tr, t, len, out);
 }
 
 void repaired_view(const transfer &tr, const unsigned char **t, int32_t *len, std::string &hold) {
@@ -259,6 +333,10 @@ void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, i
     std::string head;
     put_int(head, m);
     head += " 0 obj\n";
+    // Text the closure found valid is spliced from its references.
+    const ref_at *refs = nullptr;
+    size_t nrefs = 0;
+    const bool clean = tr.clean_refs(n, m, &refs, &nrefs);
     if (e->is_stream && !e->in_objstm) {
         bool sound = e->dict_pos >= 0 && e->stream_pos > e->dict_pos && e->stream_pos <= d->len &&
                      e->data_start >= 0 && e->data_end >= e->data_start && e->data_end <= d->len &&
@@ -289,13 +367,15 @@ void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, i
             len = static_cast<int32_t>(no_crypt.size());
         }
         std::string fixed_dict;
-        repaired_view(tr, &t, &len, fixed_dict);
+        if (!clean) repaired_view(tr, &t, &len, fixed_dict);
         bool decrypted = decrypt_stream(d, e, data, static_cast<size_t>(actual), &plain_data);
         if (decrypted) {
             data = plain_data.data();
             actual = static_cast<int32_t>(plain_data.size());
         }
-        if (!decrypted && declared_length(d, e) == actual)
+        if (!decrypted && declared_length(d, e) == actual && clean)
+            splice_refs(tr, t, len, refs, nrefs, img);
+        else if (!decrypted && declared_length(d, e) == actual)
             renumber_into(tr, t, len, img);
         else
             write_fixed_length_dict(tr, img, t, len, actual);
@@ -316,6 +396,13 @@ void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, i
         decrypt_strings_text(d, e, body, blen, &plain);
         body = reinterpret_cast<const unsigned char *>(plain.data());
         blen = static_cast<int32_t>(plain.size());
+    }
+    if (clean) {
+        // Valid as it stands: nothing to repair, nothing left open.
+        img.append(head);
+        splice_refs(tr, body, blen, refs, nrefs, img);
+        img.append(is_pdf_ws(body[blen - 1]) ? "endobj\n" : "\nendobj\n");
+        return;
     }
     std::string fixed;
     repaired_view(tr, &body, &blen, fixed);

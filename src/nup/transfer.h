@@ -20,6 +20,7 @@
 #include "pdf/document.h"
 #include "pdf/lexer.h"
 #include "nup/pdfout.h"
+#include "nup/scan.h"
 
 namespace sheetlay::nup {
 
@@ -44,6 +45,13 @@ public:
     // Carried objects nested too deep to be written: they become null.
     bool too_deep(size_t i) const { return deep_[i]; }
 
+    // The references of carried object i (numbered m = out_num(i) in the
+    // output, n in the input) when its text is certainly valid as it
+    // stands (see scan_carried): true with them in (*refs)[0, *count), and
+    // that text is written by splicing them, with no repair and no further
+    // scan; false otherwise.
+    bool clean_refs(int32_t n, int32_t m, const ref_at **refs, size_t *count) const;
+
     // Whether carried text is repaired into valid syntax (nup/repair)
     // before it is written. The fixed-grid functions keep their bytes: only
     // the options interface sets it.
@@ -60,6 +68,15 @@ private:
     array<int32_t> out_;
     array<int32_t> list_;
     array<bool> deep_;
+    // The references of the clean carried texts, an object's in a row
+    // (12 bytes a reference, of objects found by the closure only, and
+    // only for a plain input, whose text is written as stored); per
+    // carried object where its row starts and ends, or -1.
+    array<ref_at> refs_;
+    struct span {
+        int32_t from, to;
+    };
+    array<span> spans_;
 };
 
 // Appends t[0, len) with every reference replaced by its output number
@@ -67,6 +84,10 @@ private:
 // appended is then incomplete).
 bool renumber_into(const transfer &tr, const unsigned char *t, int32_t len, std::string &out);
 void renumber_into(const transfer &tr, const unsigned char *t, int32_t len, image &img);
+
+// repaired_view, then renumber_into a string, in one: text that is
+// certainly valid (scan_carried) is scanned once and spliced.
+bool carry_into(const transfer &tr, const unsigned char *t, int32_t len, std::string &out);
 
 // Points *t, *len at the text to write for t[0, *len): as it stands, or,
 // when the transfer repairs and the text needs it, its repair kept in `hold`.
