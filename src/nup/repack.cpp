@@ -195,7 +195,7 @@ std::string compressed_text(const std::string &text, int level) {
     return z;
 }
 
-packer::packer(uint64_t first_new) : base_(first_new) {
+packer::packer(uint64_t first_new, bool one_thread) : base_(first_new), packed_(one_thread) {
     // The rows of the object streams and of the table itself come after the
     // objects' rows: room for them now, so that the vector is not copied
     // into one twice its size at the end.
@@ -213,7 +213,7 @@ bool packer::take(uint32_t num, const unsigned char *t, uint64_t n) {
     cur_.head += ' ';
     put_int(cur_.head, static_cast<int64_t>(cur_.data.size()));
     cur_.head += ' ';
-    rows_[it.num] = row{base_ + packed_.size(), cur_.count, 2};
+    rows_[it.num] = row{base_ + dicts_.size(), cur_.count, 2};
     cur_.data.append(reinterpret_cast<const char *>(t + it.body),
                      static_cast<size_t>(it.body_end - it.body));
     cur_.data += '\n';
@@ -225,7 +225,7 @@ void packer::top(uint32_t num, uint64_t at) {
     if (num < base_) rows_[num] = row{at, 0, 1};
 }
 
-void packer::close_stream() {
+void packer::close_stream(bool last) {
     if (cur_.count == 0) return;
     std::string whole = cur_.head;
     std::string d = "/Type /ObjStm /N ";
@@ -233,8 +233,8 @@ void packer::close_stream() {
     d += " /First ";
     put_int(d, static_cast<int64_t>(whole.size()));
     whole += cur_.data;
-    packed_.push_back(compressed_text(whole, kDeflateDefault));
     dicts_.push_back(d);
+    packed_.submit(std::move(whole), last);
     cur_.head.clear();
     cur_.data.clear();
     cur_.count = 0;
@@ -248,11 +248,14 @@ void packer::finish(image &img, const std::string &trailer) {
 
 void packer::finish(image &img, const std::string &root, const std::string &info,
                     const std::string &id) {
-    close_stream();
-    for (size_t k = 0; k < packed_.size(); ++k) {
+    close_stream(true);
+    // The object streams' offsets are taken here, as each is appended after
+    // the last top-level object: their compressed sizes are known by now.
+    std::vector<std::string> packed = packed_.finish();
+    for (size_t k = 0; k < packed.size(); ++k) {
         rows_.push_back(row{img.out_len(), 0, 1});
-        append_stream_object(img, base_ + k, dicts_[k], packed_[k]);
-        std::string().swap(packed_[k]);
+        append_stream_object(img, base_ + k, dicts_[k], packed[k]);
+        std::string().swap(packed[k]);
     }
 
     // The cross-reference stream lists itself too.

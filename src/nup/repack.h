@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "codec/deflate.h"
+#include "nup/compress_queue.h"
 #include "nup/pdfout.h"
 
 namespace sheetlay::nup {
@@ -27,7 +28,9 @@ std::string compressed_text(const std::string &text, int level = kDeflateDefault
 class packer {
 public:
     // first_new: the first number after the classic objects (their /Size).
-    explicit packer(uint64_t first_new);
+    // The object streams are compressed on a second thread as they fill
+    // (nup/compress_queue), unless one_thread.
+    explicit packer(uint64_t first_new, bool one_thread = false);
     // Object `num`, t[0, n) from its "N 0 obj" to the next object: true when
     // it joined an object stream, false when it stays at the top level.
     bool take(uint32_t num, const unsigned char *t, uint64_t n);
@@ -54,12 +57,13 @@ private:
         std::string head, data;
         uint32_t count = 0;
     };
-    void close_stream();
+    void close_stream(bool last = false);
 
     uint64_t base_;
     std::vector<row> rows_;
     objstm cur_;
-    std::vector<std::string> packed_, dicts_;  // finished streams, compressed
+    compress_queue packed_;            // finished streams, compressed by index
+    std::vector<std::string> dicts_;  // and their dictionaries' entries
 };
 
 // Rewrites the classic file in `img` with object streams and a cross-

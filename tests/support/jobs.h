@@ -25,10 +25,11 @@ struct Job {
     std::string input;
     int32_t n, order, size, border;
     int32_t trim = 0;  // SHEETLAY_TRIM_*: then 2 x 2 on A4 through sheetlay_nup
+    bool options = false;  // 2 x 2 on A4 through sheetlay_nup (compact output)
 };
 
 inline int32_t run(const Job &j, const std::string &out) {
-    if (j.trim) {
+    if (j.trim || j.options) {
         sheetlay_options o;
         sheetlay_options_init(&o);
         o.columns = 2;

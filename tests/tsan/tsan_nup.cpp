@@ -1,6 +1,6 @@
 // Threads composing files at the same moment through the exported
-// functions (trimmed jobs among them, which start threads of their own),
-// under ThreadSanitizer: every source of the library is built
+// functions (trimmed and compact jobs among them, which start threads of
+// their own), under ThreadSanitizer: every source of the library is built
 // with the sanitizer. Each output must equal the one a lone call writes.
 //
 //   tsan_nup <temporary folder> [corpus folder]
@@ -64,6 +64,9 @@ int main(int argc, char **argv) {
     // its own as well, which share fonts and the glyph boxes of their programs.
     for (size_t i = 0; i < inputs.size(); ++i)
         jobs.push_back({inputs[i], 4, 0, -1, 0, i % 2 == 0 ? SHEETLAY_TRIM_EACH : SHEETLAY_TRIM_SAME});
+    // Compact output: object streams compressed on a thread of the call's
+    // own (the corpus's larger files fill several).
+    for (const std::string &in : inputs) jobs.push_back({in, 4, 0, -1, 0, 0, true});
 
     std::vector<int32_t> want_rc(jobs.size());
     std::vector<std::string> want(jobs.size());
