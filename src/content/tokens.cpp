@@ -1,6 +1,7 @@
 // Content stream tokens (see tokens.h).
 #include "content/tokens.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -279,28 +280,33 @@ operand &token_reader::grow() {
     return ops_[n_++];
 }
 
-// The loop keeps its position and work count in locals (the stores a
-// member or a counter behind a pointer would need could alias the data
-// bytes) and writes them back on leaving.
+// The loop keeps its position, work count and operand count in locals (the
+// stores a member or a counter behind a pointer would need could alias the
+// data bytes, and a local whose address is taken lives in memory) and
+// writes them back wherever it leaves: on returning, and before each stop
+// (after which the reader is not used, but its state stays whole).
 bool token_reader::next() {
-    n_ = 0;
     const unsigned char *const t = t_;
     const size_t len = len_;
     size_t p = pos_;
     int64_t work = *work_;
-    struct sync {
-        token_reader *r;
-        size_t &p;
-        int64_t &work;
-        ~sync() {
-            r->pos_ = p;
-            *r->work_ = work;
-        }
-    } keep{this, p, work};
+    size_t n = 0;
+    operand *ops = ops_.data();
+    size_t room = std::min(ops_.size(), static_cast<size_t>(max_ops_));
+    auto leave = [&] {
+        pos_ = p;
+        *work_ = work;
+        n_ = n;
+    };
     auto push = [&]() -> operand & {
-        if (n_ < ops_.size() && n_ < static_cast<size_t>(max_ops_)) [[likely]]
-            return ops_[n_++];
-        return grow();
+        if (n < room) [[likely]]
+            return ops[n++];
+        leave();
+        operand &o = grow();
+        n = n_;
+        ops = ops_.data();
+        room = std::min(ops_.size(), static_cast<size_t>(max_ops_));
+        return o;
     };
     while (p < len) {
         const unsigned char c = t[p];
@@ -309,7 +315,10 @@ bool token_reader::next() {
             ++p;
             continue;
         }
-        if (--work < 0) throw stop{};
+        if (--work < 0) [[unlikely]] {
+            leave();
+            throw stop{};
+        }
         if (cls == kNumberStart) {
             bool any = false;
             const double v = read_number(t, len, &p, &any);
@@ -332,6 +341,7 @@ bool token_reader::next() {
                 op_[1] = n > 1 ? static_cast<char>(t[s + 1]) : 0;
                 op_[2] = n > 2 ? static_cast<char>(t[s + 2]) : 0;
                 op_[3] = 0;
+                leave();
                 return true;
             }
             if (n == 4 && std::memcmp(t + s, "true", 4) == 0) {
@@ -348,6 +358,7 @@ bool token_reader::next() {
                 o.v = pdf::value::make_null();
             } else {
                 std::memcpy(op_, "?\0\0", 4);  // an operator this reader does not tell apart
+                leave();
                 return true;
             }
             continue;
@@ -398,14 +409,17 @@ bool token_reader::next() {
             }
             int32_t end = 0;
             if (!pdf::parse_value(t, static_cast<int32_t>(len), static_cast<int32_t>(p), &o.v, &end) ||
-                end <= static_cast<int32_t>(p))
+                end <= static_cast<int32_t>(p)) {
+                leave();
                 throw stop{};  // a string or array that does not close
+            }
             work -= (end - static_cast<int32_t>(p)) / 16;
             p = static_cast<size_t>(end);
             continue;
         }
         ++p;  // a stray ')', ']', '>', '{' or '}'
     }
+    leave();
     return false;
 }
 
