@@ -164,7 +164,7 @@ SHEETLAY_HOT_INLINE double read_number(const unsigned char *t, size_t len, size_
     }
     double v = static_cast<double>(i);
     unsigned end = whole;
-    if (((x >> (8 * whole)) & 0xFF) == '.') {
+    if (d[whole] == '.') {
         bad &= bad - 1;
         if (!bad) [[unlikely]]
             return read_number_slow(t, len, pos, any);
@@ -333,26 +333,49 @@ bool token_reader::next() {
             continue;
         }
         if (cls == kRegular) {
+            // Operators have one to three letters: where four bytes remain,
+            // the end is found by looking at the next three, no count
+            // checked, and the operator taken as one word.
             const size_t s = p;
+            size_t w;
+            if (len - s >= 4) [[likely]] {
+                w = !is_regular(t[s + 1]) ? 1 : !is_regular(t[s + 2]) ? 2 : !is_regular(t[s + 3]) ? 3 : 4;
+                p = s + w;
+                if (w < 4) {
+                    if constexpr (std::endian::native == std::endian::little) {
+                        uint32_t word;
+                        std::memcpy(&word, t + s, 4);
+                        word &= 0xFFFFFFFFu >> (8 * (4 - w));
+                        std::memcpy(op_, &word, 4);
+                    } else {
+                        op_[0] = static_cast<char>(t[s]);
+                        op_[1] = w > 1 ? static_cast<char>(t[s + 1]) : 0;
+                        op_[2] = w > 2 ? static_cast<char>(t[s + 2]) : 0;
+                        op_[3] = 0;
+                    }
+                    leave();
+                    return true;
+                }
+            }
             while (p < len && kClass.c[t[p]] == kRegular) ++p;
-            const size_t n = p - s;
-            if (n <= 3) {
+            w = p - s;
+            if (w <= 3) {
                 op_[0] = static_cast<char>(t[s]);
-                op_[1] = n > 1 ? static_cast<char>(t[s + 1]) : 0;
-                op_[2] = n > 2 ? static_cast<char>(t[s + 2]) : 0;
+                op_[1] = w > 1 ? static_cast<char>(t[s + 1]) : 0;
+                op_[2] = w > 2 ? static_cast<char>(t[s + 2]) : 0;
                 op_[3] = 0;
                 leave();
                 return true;
             }
-            if (n == 4 && std::memcmp(t + s, "true", 4) == 0) {
+            if (w == 4 && std::memcmp(t + s, "true", 4) == 0) {
                 operand &o = push();
                 o.kind = operand::other;
                 o.v = pdf::value::make_bool(true);
-            } else if (n == 5 && std::memcmp(t + s, "false", 5) == 0) {
+            } else if (w == 5 && std::memcmp(t + s, "false", 5) == 0) {
                 operand &o = push();
                 o.kind = operand::other;
                 o.v = pdf::value::make_bool(false);
-            } else if (n == 4 && std::memcmp(t + s, "null", 4) == 0) {
+            } else if (w == 4 && std::memcmp(t + s, "null", 4) == 0) {
                 operand &o = push();
                 o.kind = operand::other;
                 o.v = pdf::value::make_null();
