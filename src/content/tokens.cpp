@@ -97,6 +97,13 @@ inline uint64_t load8(const unsigned char *t) {
 #define SHEETLAY_UNROLL
 #endif
 
+// Bytes a sign takes at the start of a number: one for '+' or '-'.
+struct sign_table {
+    uint8_t c[256];
+    constexpr sign_table() : c{} { c['+'] = c['-'] = 1; }
+};
+constexpr sign_table kSign;
+
 // A number at t[*pos]: signs (each '-' turns it), digits, one point and
 // digits, summed digit by digit in doubles (so a value beyond a double's
 // range becomes infinite and is caught where it is used). Sets *any when
@@ -139,7 +146,7 @@ inline double read_number_slow(const unsigned char *t, size_t len, size_t *pos, 
 SHEETLAY_HOT_INLINE double read_number(const unsigned char *t, size_t len, size_t *pos, bool *any) {
     size_t p = *pos;
     const bool neg = t[p] == '-';  // the caller saw a byte that starts a number
-    p += neg || t[p] == '+';
+    p += kSign.c[t[p]];
     if (len - p < 8) [[unlikely]]
         return read_number_slow(t, len, pos, any);
     const uint64_t x = load8(t + p);
