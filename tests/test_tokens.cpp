@@ -57,6 +57,54 @@ TEST(ContentTokens, Numbers) {
     }
 }
 
+// Numbers must come out as the very doubles of the digit-by-digit sum
+// (boxes, and so output bytes, depend on them), whether the word-at-a-time
+// path or the byte-by-byte one reads them: each form alone in a buffer of
+// its own size (so it ends at the buffer's end), then with text after it,
+// and inside a TJ array.
+TEST(ContentTokens, NumbersExactWhereverTheyEnd) {
+    auto running_sum = [](const std::string &s) {
+        size_t p = s.find_first_not_of("+-");
+        double v = 0, scale = 0.1;
+        for (; p < s.size() && s[p] != '.'; ++p) v = v * 10 + (s[p] - '0');
+        for (++p; p < s.size(); ++p, scale /= 10) v += (s[p] - '0') * scale;
+        return s[0] == '-' ? -v : v;
+    };
+    const std::string forms[] = {"-.5", "+3.", "00012", "0", "7.", ".1234567", "1234567", "12345678", "1234567.1",
+                                 "-0.000001", "3.14159265", "99999999.99999999", "0.1234567890123456789012345678",
+                                 std::string(40, '9'), "+.0"};
+    for (const std::string &f : forms) {
+        for (const std::string &text : {f, f + " x", f + "\n", "[" + f + "]TJ", "  " + f + "Tz"}) {
+            std::vector<unsigned char> buf(text.begin(), text.end());  // no byte past the text
+            int64_t work = 1000;
+            token_reader rd(buf.data(), buf.size(), 64, &work);
+            EXPECT_EQ(rd.next(), text.size() > f.size() + 1) << text;  // the operator after it, whole
+            ASSERT_EQ(rd.count(), 1u) << text;
+            const operand &o = rd.arg(0);
+            EXPECT_EQ(o.kind == operand::number ? o.num : o.v.items.at(0).r, running_sum(f)) << text;
+        }
+    }
+    // Bytes next to a number that the word-at-a-time reading must not take
+    // for digits or points, and names and operators against delimiters.
+    const std::string text = "1/2 0:3 4. 5..6 -7-8 /A#20B[9]TJ(s)Tj<41>Tj 12345678901234567890 Q";
+    std::vector<unsigned char> buf(text.begin(), text.end());
+    int64_t work = 1000;
+    token_reader rd(buf.data(), buf.size(), 64, &work);
+    std::vector<std::string> got;
+    while (rd.next()) {
+        for (const operand &o : rd.ops()) {
+            if (&o - rd.ops().data() >= static_cast<std::ptrdiff_t>(rd.count())) break;
+            if (o.kind == operand::number) got.push_back(std::to_string(o.num));
+            else if (o.kind == operand::text_name) got.push_back("/" + o.name);
+            else got.push_back(o.v.is_array() ? "[]" : "(" + o.v.s + ")");
+        }
+        got.push_back(rd.op());
+    }
+    EXPECT_EQ(got, (std::vector<std::string>{"1.000000", "/2", "0.000000", ":3", "4.000000", "5.000000", "0.600000",
+                                             "-7.000000", "-8.000000", "/A B", "[]", "TJ", "(s)", "Tj", "(A)", "Tj",
+                                             "12345678901234569216.000000", "Q"}));
+}
+
 TEST(ContentTokens, OperatorsAndBounds) {
     // Operators are told apart by up to three bytes; longer ones read as "?".
     int64_t work = 1000;

@@ -1,6 +1,8 @@
 // Content stream tokens (see tokens.h).
 #include "content/tokens.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -63,11 +65,50 @@ struct scale_table {
 };
 constexpr scale_table kScale;
 
+// Each digit times its place value, rounded once as the product of the
+// digit and the place value is: the term the running sum adds, looked up.
+struct term_table {
+    double v[24][10];
+    constexpr term_table() : v{} {
+        for (int k = 0; k < 24; ++k)
+            for (int d = 0; d < 10; ++d) v[k][d] = d * kScale.v[k];
+    }
+};
+constexpr term_table kTerm;
+
+// Eight bytes at t as one word, the first byte lowest.
+inline uint64_t load8(const unsigned char *t) {
+    if constexpr (std::endian::native == std::endian::little) {
+        uint64_t x;
+        std::memcpy(&x, t, 8);
+        return x;
+    } else {
+        uint64_t x = 0;
+        for (int k = 7; k >= 0; --k) x = x << 8 | t[k];
+        return x;
+    }
+}
+
+#if defined(__GNUC__)
+#define SHEETLAY_HOT_INLINE inline __attribute__((always_inline))
+#define SHEETLAY_UNROLL _Pragma("GCC unroll 8")
+#else
+#define SHEETLAY_HOT_INLINE inline
+#define SHEETLAY_UNROLL
+#endif
+
+// Bytes a sign takes at the start of a number: one for '+' or '-'.
+struct sign_table {
+    uint8_t c[256];
+    constexpr sign_table() : c{} { c['+'] = c['-'] = 1; }
+};
+constexpr sign_table kSign;
+
 // A number at t[*pos]: signs (each '-' turns it), digits, one point and
 // digits, summed digit by digit in doubles (so a value beyond a double's
 // range becomes infinite and is caught where it is used). Sets *any when
 // a digit was seen; leaves *pos on the first byte after the number.
-inline double read_number(const unsigned char *t, size_t len, size_t *pos, bool *any) {
+inline double read_number_slow(const unsigned char *t, size_t len, size_t *pos, bool *any) {
     size_t p = *pos;
     bool neg = false;
     while (p < len && (t[p] == '+' || t[p] == '-')) neg = t[p++] == '-' ? !neg : neg;
@@ -80,7 +121,7 @@ inline double read_number(const unsigned char *t, size_t len, size_t *pos, bool 
         // The first 24 places from the table (all a content stream ever
         // writes), any further ones by dividing on.
         const size_t frac = p, table_end = len - p > 24 ? p + 24 : len;
-        for (; p < table_end && static_cast<unsigned>(t[p] - '0') < 10; ++p) v += (t[p] - '0') * kScale.v[p - frac];
+        for (; p < table_end && static_cast<unsigned>(t[p] - '0') < 10; ++p) v += kTerm.v[p - frac][t[p] - '0'];
         if (p == frac + 24) {
             double scale = kScale.v[23] / 10;
             for (; p < len && static_cast<unsigned>(t[p] - '0') < 10; ++p) {
@@ -92,6 +133,63 @@ inline double read_number(const unsigned char *t, size_t len, size_t *pos, bool 
     }
     *pos = p;
     *any = seen;
+    return neg ? -v : v;
+}
+
+// The same for the numbers pages are made of ("12", "-0.5", "595.276"):
+// where eight bytes follow the sign and the number ends within them, one
+// word tells where its digits and its point are, with no look at a byte
+// on its own. The whole part is summed as an integer (below 10^8, so the
+// very double the running sum gives) and the places after the point are
+// added as terms from the table in the running sum's order: every value is
+// the same double. Anything longer goes the byte-by-byte way above.
+SHEETLAY_HOT_INLINE double read_number(const unsigned char *t, size_t len, size_t *pos, bool *any) {
+    size_t p = *pos;
+    const bool neg = t[p] == '-';  // the caller saw a byte that starts a number
+    p += kSign.c[t[p]];
+    if (len - p < 8) [[unlikely]]
+        return read_number_slow(t, len, pos, any);
+    const uint64_t x = load8(t + p);
+    // Per byte, with no carry or borrow between bytes: its low four bits,
+    // and whether it is not a digit (high bits other than 3, or low bits
+    // above 9).
+    const uint64_t lo = x & 0x0F0F0F0F0F0F0F0Full;
+    const uint64_t z = ((x & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull) |
+                       ((lo + 0x0606060606060606ull) & 0x1010101010101010ull);
+    uint64_t bad = (((z & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | z) & 0x8080808080808080ull;
+    if (!bad) [[unlikely]]
+        return read_number_slow(t, len, pos, any);
+    const unsigned whole = static_cast<unsigned>(std::countr_zero(bad)) / 8;
+    // The digits themselves are read from t (within the eight bytes), each
+    // loop unrolled: at most seven digits before or after the point.
+    const unsigned char *d = t + p;
+    uint32_t i = 0;
+    SHEETLAY_UNROLL
+    for (unsigned k = 0; k < 7; ++k) {
+        if (k >= whole) break;
+        i = i * 10 + (d[k] - '0');
+    }
+    double v = static_cast<double>(i);
+    unsigned end = whole;
+    if (d[whole] == '.') {
+        bad &= bad - 1;
+        if (!bad) [[unlikely]]
+            return read_number_slow(t, len, pos, any);
+        end = static_cast<unsigned>(std::countr_zero(bad)) / 8;
+        const unsigned places = end - whole - 1;
+        d += whole + 1;
+        SHEETLAY_UNROLL
+        for (unsigned k = 0; k < 6; ++k) {
+            if (k >= places) break;
+            v += kTerm.v[k][d[k] - '0'];
+        }
+        *any = end > 1;
+    } else if (whole == 0) [[unlikely]] {
+        return read_number_slow(t, len, pos, any);  // more signs, or no number
+    } else {
+        *any = true;
+    }
+    *pos = p + end;
     return neg ? -v : v;
 }
 
@@ -189,28 +287,33 @@ operand &token_reader::grow() {
     return ops_[n_++];
 }
 
-// The loop keeps its position and work count in locals (the stores a
-// member or a counter behind a pointer would need could alias the data
-// bytes) and writes them back on leaving.
+// The loop keeps its position, work count and operand count in locals (the
+// stores a member or a counter behind a pointer would need could alias the
+// data bytes, and a local whose address is taken lives in memory) and
+// writes them back wherever it leaves: on returning, and before each stop
+// (after which the reader is not used, but its state stays whole).
 bool token_reader::next() {
-    n_ = 0;
     const unsigned char *const t = t_;
     const size_t len = len_;
     size_t p = pos_;
     int64_t work = *work_;
-    struct sync {
-        token_reader *r;
-        size_t &p;
-        int64_t &work;
-        ~sync() {
-            r->pos_ = p;
-            *r->work_ = work;
-        }
-    } keep{this, p, work};
+    size_t n = 0;
+    operand *ops = ops_.data();
+    size_t room = std::min(ops_.size(), static_cast<size_t>(max_ops_));
+    auto leave = [&] {
+        pos_ = p;
+        *work_ = work;
+        n_ = n;
+    };
     auto push = [&]() -> operand & {
-        if (n_ < ops_.size() && n_ < static_cast<size_t>(max_ops_)) [[likely]]
-            return ops_[n_++];
-        return grow();
+        if (n < room) [[likely]]
+            return ops[n++];
+        leave();
+        operand &o = grow();
+        n = n_;
+        ops = ops_.data();
+        room = std::min(ops_.size(), static_cast<size_t>(max_ops_));
+        return o;
     };
     while (p < len) {
         const unsigned char c = t[p];
@@ -219,7 +322,10 @@ bool token_reader::next() {
             ++p;
             continue;
         }
-        if (--work < 0) throw stop{};
+        if (--work < 0) [[unlikely]] {
+            leave();
+            throw stop{};
+        }
         if (cls == kNumberStart) {
             bool any = false;
             const double v = read_number(t, len, &p, &any);
@@ -234,30 +340,55 @@ bool token_reader::next() {
             continue;
         }
         if (cls == kRegular) {
+            // Operators have one to three letters: where four bytes remain,
+            // the end is found by looking at the next three, no count
+            // checked, and the operator taken as one word.
             const size_t s = p;
+            size_t w;
+            if (len - s >= 4) [[likely]] {
+                w = !is_regular(t[s + 1]) ? 1 : !is_regular(t[s + 2]) ? 2 : !is_regular(t[s + 3]) ? 3 : 4;
+                p = s + w;
+                if (w < 4) {
+                    if constexpr (std::endian::native == std::endian::little) {
+                        uint32_t word;
+                        std::memcpy(&word, t + s, 4);
+                        word &= 0xFFFFFFFFu >> (8 * (4 - w));
+                        std::memcpy(op_, &word, 4);
+                    } else {
+                        op_[0] = static_cast<char>(t[s]);
+                        op_[1] = w > 1 ? static_cast<char>(t[s + 1]) : 0;
+                        op_[2] = w > 2 ? static_cast<char>(t[s + 2]) : 0;
+                        op_[3] = 0;
+                    }
+                    leave();
+                    return true;
+                }
+            }
             while (p < len && kClass.c[t[p]] == kRegular) ++p;
-            const size_t n = p - s;
-            if (n <= 3) {
+            w = p - s;
+            if (w <= 3) {
                 op_[0] = static_cast<char>(t[s]);
-                op_[1] = n > 1 ? static_cast<char>(t[s + 1]) : 0;
-                op_[2] = n > 2 ? static_cast<char>(t[s + 2]) : 0;
+                op_[1] = w > 1 ? static_cast<char>(t[s + 1]) : 0;
+                op_[2] = w > 2 ? static_cast<char>(t[s + 2]) : 0;
                 op_[3] = 0;
+                leave();
                 return true;
             }
-            if (n == 4 && std::memcmp(t + s, "true", 4) == 0) {
+            if (w == 4 && std::memcmp(t + s, "true", 4) == 0) {
                 operand &o = push();
                 o.kind = operand::other;
                 o.v = pdf::value::make_bool(true);
-            } else if (n == 5 && std::memcmp(t + s, "false", 5) == 0) {
+            } else if (w == 5 && std::memcmp(t + s, "false", 5) == 0) {
                 operand &o = push();
                 o.kind = operand::other;
                 o.v = pdf::value::make_bool(false);
-            } else if (n == 4 && std::memcmp(t + s, "null", 4) == 0) {
+            } else if (w == 4 && std::memcmp(t + s, "null", 4) == 0) {
                 operand &o = push();
                 o.kind = operand::other;
                 o.v = pdf::value::make_null();
             } else {
                 std::memcpy(op_, "?\0\0", 4);  // an operator this reader does not tell apart
+                leave();
                 return true;
             }
             continue;
@@ -308,14 +439,17 @@ bool token_reader::next() {
             }
             int32_t end = 0;
             if (!pdf::parse_value(t, static_cast<int32_t>(len), static_cast<int32_t>(p), &o.v, &end) ||
-                end <= static_cast<int32_t>(p))
+                end <= static_cast<int32_t>(p)) {
+                leave();
                 throw stop{};  // a string or array that does not close
+            }
             work -= (end - static_cast<int32_t>(p)) / 16;
             p = static_cast<size_t>(end);
             continue;
         }
         ++p;  // a stray ')', ']', '>', '{' or '}'
     }
+    leave();
     return false;
 }
 
