@@ -376,6 +376,10 @@ bool parse_value(const unsigned char *t, int32_t len, int32_t pos, value *out, i
     *out = value{};
     if (!t || len <= 0 || pos < 0 || pos >= len) return false;
     parser ps{t, len, pos};
+    // Room for the containers of a common object at once, rather than
+    // grown by doubling (each step moves every value read so far).
+    ps.items.reserve(64);
+    ps.entries.reserve(32);
     value v;
     if (!ps.parse(&v, 0)) return false;
     *out = std::move(v);
