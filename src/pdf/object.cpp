@@ -35,6 +35,26 @@ int hex_val(unsigned char c) {
     return -1;
 }
 
+// Makes *out what value{} of kind `k` would be, without building a value
+// and moving it in: the parser makes many small values, and a move
+// assignment moves a string and two vectors.
+void blank(value *out, kind k) {
+    out->k = k;
+    out->b = false;
+    out->i = 0;
+    out->gen = 0;
+    out->r = 0;
+    out->s.clear();
+    out->items.clear();
+    out->entries.clear();
+}
+
+void integer(value *out, int64_t n) {
+    blank(out, kind::integer);
+    out->i = n;
+    out->r = static_cast<double>(n);
+}
+
 struct parser {
     const unsigned char *t;
     int32_t len;
@@ -76,7 +96,7 @@ struct parser {
             }
         }
         p = e;
-        *out = value::make_name("");
+        blank(out, kind::name);
         out->s = std::move(s);
         return true;
     }
@@ -89,7 +109,7 @@ struct parser {
             return false;  // cut before the closing parenthesis
         }
         p = static_cast<int32_t>(q);
-        *out = value::make_string("");
+        blank(out, kind::string);
         out->s = std::move(s);
         return true;
     }
@@ -102,7 +122,7 @@ struct parser {
             unsigned char c = t[p++];
             if (c == '>') {
                 if (hi >= 0) s.push_back(static_cast<char>(hi * 16));  // odd digit count: last one padded with 0
-                *out = value::make_string("");
+                blank(out, kind::string);
                 out->s = std::move(s);
                 return true;
             }
@@ -156,14 +176,14 @@ struct parser {
         if (dots > 1) return false;
         if (digits == 0) {
             // A lone sign or dot: read as 0, as viewers do.
-            *out = value::make_int(0);
+            integer(out, 0);
             p = e;
             return true;
         }
         if (dots == 0 && e - q <= 18) {
             int64_t n = 0;
             for (int32_t k = q; k < e; ++k) n = n * 10 + (t[k] - '0');
-            *out = value::make_int(neg ? -n : n);
+            integer(out, neg ? -n : n);
             p = e;
             // "N G R": a reference, when N has no sign and both fit.
             if (q == start && n <= INT32_MAX) {
@@ -176,7 +196,9 @@ struct parser {
                     int32_t after_gen = p;
                     skip_ws();
                     if (p > after_gen && p < len && t[p] == 'R' && (p + 1 >= len || !is_regular(t[p + 1]))) {
-                        *out = value::make_ref(static_cast<int32_t>(n), static_cast<int32_t>(g));
+                        blank(out, kind::ref);
+                        out->i = static_cast<int32_t>(n);
+                        out->gen = static_cast<int32_t>(g);
                         ++p;
                         return true;
                     }
@@ -188,7 +210,8 @@ struct parser {
         // Too large for a double: far beyond any real a PDF may hold.
         double d = read_fixed(reinterpret_cast<const char *>(t + q), reinterpret_cast<const char *>(t + e));
         if (!std::isfinite(d)) d = 3.4e38;
-        *out = value::make_real(neg ? -d : d);
+        blank(out, kind::real);
+        out->r = std::isfinite(d) ? (neg ? -d : d) : 0;
         p = e;
         return true;
     }
@@ -209,9 +232,10 @@ struct parser {
         int32_t e = token_end(p);
         std::string_view kw(reinterpret_cast<const char *>(t + p), static_cast<size_t>(e - p));
         if (kw == "true" || kw == "false") {
-            *out = value::make_bool(kw == "true");
+            blank(out, kind::boolean);
+            out->b = kw == "true";
         } else if (kw == "null") {
-            *out = value{};
+            blank(out, kind::null);
         } else {
             return false;
         }
@@ -228,11 +252,10 @@ struct parser {
             if (p >= len) return false;
             if (t[p] == ']') {
                 ++p;
-                value a = value::make_array();
-                a.items.assign(std::make_move_iterator(items.begin() + static_cast<std::ptrdiff_t>(mark)),
-                               std::make_move_iterator(items.end()));
+                blank(out, kind::array);
+                out->items.assign(std::make_move_iterator(items.begin() + static_cast<std::ptrdiff_t>(mark)),
+                                  std::make_move_iterator(items.end()));
                 items.erase(items.begin() + static_cast<std::ptrdiff_t>(mark), items.end());
-                *out = std::move(a);
                 return true;
             }
             value item;
@@ -268,11 +291,11 @@ struct parser {
             if (t[p] == '>') {
                 if (p + 1 < len && t[p + 1] == '>') {
                     p += 2;
-                    value d = value::make_dict();
-                    d.entries.assign(std::make_move_iterator(entries.begin() + static_cast<std::ptrdiff_t>(mark)),
-                                     std::make_move_iterator(entries.end()));
+                    blank(out, kind::dict);
+                    out->entries.assign(
+                        std::make_move_iterator(entries.begin() + static_cast<std::ptrdiff_t>(mark)),
+                        std::make_move_iterator(entries.end()));
                     entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(mark), entries.end());
-                    *out = std::move(d);
                     return true;
                 }
                 return false;
