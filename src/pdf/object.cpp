@@ -17,17 +17,25 @@
 #include <cstdio>
 #include <iterator>
 #include <unordered_set>
+#include <cstring>
 #include <utility>
 
 namespace sheetlay::pdf {
 namespace {
 
-bool is_ws(unsigned char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
-bool is_delim(unsigned char c) {
+constexpr bool is_ws(unsigned char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
+constexpr bool is_delim(unsigned char c) {
     return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' ||
            c == '}' || c == '/' || c == '%';
 }
-bool is_regular(unsigned char c) { return !is_ws(c) && !is_delim(c); }
+constexpr bool is_regular(unsigned char c) { return !is_ws(c) && !is_delim(c); }
+struct regular_table {
+    bool v[256] = {};
+    constexpr regular_table() {
+        for (int c = 0; c < 256; ++c) v[c] = is_regular(static_cast<unsigned char>(c));
+    }
+};
+constexpr regular_table k_regular{};
 int hex_val(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -78,13 +86,20 @@ struct parser {
     }
     int32_t token_end(int32_t from) const {
         int32_t q = from;
-        while (q < len && is_regular(t[q])) ++q;
+        while (q < len && k_regular.v[t[q]]) ++q;
         return q;
     }
 
     bool name(value *out) {
         ++p;  // '/'
         int32_t e = token_end(p);
+        if (!std::memchr(t + p, '#', static_cast<size_t>(e - p))) {
+            // No escape: the name's bytes as they stand.
+            blank(out, kind::name);
+            out->s.assign(reinterpret_cast<const char *>(t + p), static_cast<size_t>(e - p));
+            p = e;
+            return true;
+        }
         std::string s;
         s.reserve(static_cast<size_t>(e - p));
         for (int32_t q = p; q < e; ++q) {
