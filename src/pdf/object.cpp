@@ -273,6 +273,14 @@ struct parser {
                 items.erase(items.begin() + static_cast<std::ptrdiff_t>(mark), items.end());
                 return true;
             }
+            // A value that holds no other is read in its place in the
+            // run; an array or dictionary, which adds its own items to the
+            // run while it is read, beside it.
+            if (t[p] != '[' && t[p] != '<') {
+                items.emplace_back();
+                if (!parse(&items.back(), depth + 1)) return false;
+                continue;
+            }
             value item;
             if (!parse(&item, depth + 1)) return false;
             items.push_back(std::move(item));
@@ -320,12 +328,19 @@ struct parser {
             name(&key);
             skip_ws();
             if (p + 1 < len && t[p] == '>' && t[p + 1] == '>') continue;  // a key without value is dropped
+            // A repeated key keeps its first value (its later ones are
+            // read and dropped); as in arrays, a value that holds no other
+            // is read in its place.
+            const bool repeated = has_key(mark, key.s, many);
+            if (!repeated && !many.empty()) many.insert(key.s);
+            if (!repeated && p < len && t[p] != '[' && t[p] != '<') {
+                entries.push_back(dict_entry{std::move(key.s), value{}});
+                if (!parse(&entries.back().val, depth + 1)) return false;
+                continue;
+            }
             value v;
             if (!parse(&v, depth + 1)) return false;
-            if (!has_key(mark, key.s, many)) {
-                if (!many.empty()) many.insert(key.s);
-                entries.push_back(dict_entry{std::move(key.s), std::move(v)});
-            }
+            if (!repeated) entries.push_back(dict_entry{std::move(key.s), std::move(v)});
         }
     }
 };
