@@ -234,12 +234,26 @@ TEST(ContentBox, AnnotationsWithoutAppearance) {
         // Broken points count for nothing; the page cuts what passes it.
         {"<< /Subtype /Ink /F 4 /Rect [10 10 20 20] /InkList [[50 (x)] 7] >>", {10, 10, 20, 20}},
         {"<< /Subtype /Ink /F 4 /Rect [10 10 20 20] /InkList [[-50 -50 900 900]] >>", {0, 0, 600, 800}},
+        // A link is passed over by its object's text; only a first
+        // /Subtype key of /Link or /Popup is one.
+        {"<< /Subtype /Popup /F 4 /Rect [10 20 30 40] >>", {}},
+        {"<< /A << /S /URI /URI (a\\)>>) >> /Subtype % note\n /Link /F 4 /Rect [10 20 30 40] >>", {}},
+        {"<< /Subtype /Links /F 4 /Rect [10 20 30 40] >>", {10, 20, 30, 40}},
+        {"<< /NM /Subtype /Link 5 /Subtype /Square /F 4 /Rect [10 20 30 40] >>", {10, 20, 30, 40}},
+        {"<< /Subtype /Square /Subtype /Link /F 4 /Rect [10 20 30 40] >>", {10, 20, 30, 40}},
+        {"<< /Sub#74ype /Square /Subtype /Link /F 4 /Rect [10 20 30 40] >>", {10, 20, 30, 40}},
+        {"<< /T (/Subtype /Link) /K [/Subtype /Link] /A << /Subtype /Link >> /C <2F> /Subtype /Square"
+         " /F 4 /Rect [10 20 30 40] >>",
+         {10, 20, 30, 40}},
     };
-    for (const AnnotCase &c : cases) {
+    for (const AnnotCase &c : cases)
+    for (const bool indirect : {false, true}) {
         pdfgen::PdfBuilder b;
         b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
         b.add(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /MediaBox [0 0 600 800] >>");
-        b.add(3, std::string("<< /Type /Page /Parent 2 0 R /Contents 5 0 R /Annots [") + c.annot + "] >>");
+        b.add(3, std::string("<< /Type /Page /Parent 2 0 R /Contents 5 0 R /Annots [") +
+                     (indirect ? "7 0 R" : c.annot) + "] >>");
+        b.add(7, c.annot);
         b.add_stream(5, "", "q Q", {});
         b.add_stream(9, "/Subtype /Form /BBox [0 0 1 1]", "0 0 1 1 re f", {});
         const std::string pdf = b.finish("/Root 1 0 R");

@@ -2,11 +2,15 @@
 // inherited), its printable annotations, all within its visible box.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "content/bbox.h"
 #include "content/fonts.h"
 #include "pdf/document.h"
+#include "pdf/lexer.h"
+#include "pdf/literal.h"
 #include "pdf/resolve.h"
 #include "pdf/stream.h"
 
@@ -49,6 +53,98 @@ private:
     const doc *d_;
     doc_resolver &res_;
 };
+
+// Whether the text of a dictionary, as the value parser would read it,
+// gives /Link or /Popup as its first /Subtype: a sheet draws neither, and
+// a document's many links need not be parsed to be passed over. The text
+// is read token by token as the parser reads it (comments, strings, hex
+// strings, nested arrays and dictionaries passed over; a name at the top
+// level is a key when it follows the opening or a whole value). False
+// whenever unsure (a name with an escape, a delimiter out of place, no
+// /Subtype): the caller then parses the object. Text the parser would
+// refuse is passed over by the caller either way, so a claim only matters
+// where the parser reads a dictionary, and there the tokens agree.
+bool link_or_popup(const unsigned char *t, int32_t len) {
+    if (len <= 0 || std::memchr(t, '#', static_cast<size_t>(len))) return false;
+    auto ws = [](unsigned char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; };
+    auto regular = [&](unsigned char c) { return !ws(c) && !std::strchr("()<>[]{}/%", c); };
+    int32_t p = 0;
+    auto skip = [&] {
+        while (p < len) {
+            if (ws(t[p])) {
+                ++p;
+            } else if (t[p] == '%') {
+                while (p < len && t[p] != '\r' && t[p] != '\n') ++p;
+            } else {
+                break;
+            }
+        }
+    };
+    skip();
+    if (p + 1 >= len || t[p] != '<' || t[p + 1] != '<') return false;
+    p += 2;
+    int32_t nest = 0;  // arrays and dictionaries open inside the object's
+    bool key_next = true, subtype = false;
+    std::string scratch;
+    for (;;) {
+        skip();
+        if (p >= len) return false;
+        const unsigned char c = t[p];
+        if (c == '/') {
+            int32_t e = p + 1;
+            while (e < len && regular(t[e])) ++e;
+            const std::string_view name(reinterpret_cast<const char *>(t + p + 1), static_cast<size_t>(e - p - 1));
+            p = e;
+            if (nest > 0) continue;
+            if (subtype) return name == "Link" || name == "Popup";
+            if (key_next) subtype = name == "Subtype";
+            key_next = !key_next;
+            continue;
+        }
+        if (nest == 0 && subtype) return false;  // a value of another kind
+        if (c == '(') {
+            size_t q = static_cast<size_t>(p);
+            if (!pdf::decode_literal(t, static_cast<size_t>(len), &q, &scratch)) return false;
+            p = static_cast<int32_t>(q);
+        } else if (c == '<' && p + 1 < len && t[p + 1] == '<') {
+            p += 2;
+            ++nest;
+            continue;
+        } else if (c == '<') {
+            while (p < len && t[p] != '>') ++p;
+            if (p >= len) return false;
+            ++p;
+        } else if (c == '>' && p + 1 < len && t[p + 1] == '>') {
+            if (nest == 0) return false;  // the end, and no /Subtype
+            p += 2;
+            --nest;
+        } else if (c == '[') {
+            ++p;
+            ++nest;
+            continue;
+        } else if (c == ']') {
+            if (nest == 0) return false;
+            ++p;
+            --nest;
+        } else if (regular(c)) {
+            while (p < len && regular(t[p])) ++p;
+        } else {
+            return false;
+        }
+        if (nest == 0) key_next = true;
+    }
+}
+
+// Whether annotation `v` (an item of a page's /Annots) is, by its object's
+// text, a link or a popup (see link_or_popup).
+bool passed_by_text(const doc *d, const value &v) {
+    if (d->crypt || !v.is_ref() || v.i <= 0 || v.i > INT32_MAX) return false;
+    const obj_entry *e = objvec_find(&d->objs, static_cast<int32_t>(v.i));
+    const unsigned char *t = nullptr;
+    int32_t len = 0;
+    if (!e || e->is_stream || !obj_body(d->data, d->len, e, &t, &len)) return false;
+    return link_or_popup(t, len);
+}
 
 // Where a viewer draws an annotation that brings no appearance stream of
 // its own: it builds one from the annotation's geometry, which damaged or
@@ -169,6 +265,7 @@ result page_box(const doc *d, doc_resolver &res, const pageinfo &p, bool annotat
         const value *annots = pdf::get_resolved(pv, "Annots", &res);
         if (annots && annots->is_array()) {
             for (size_t k = 0; k < annots->items.size() && k < kMaxAnnots; ++k) {
+                if (passed_by_text(d, annots->items[k])) continue;
                 const value *a = pdf::resolve(&annots->items[k], &res);
                 if (!a || !a->is_dict()) continue;
                 const value *sub = pdf::get_resolved(a, "Subtype", &res);

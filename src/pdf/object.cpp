@@ -17,22 +17,50 @@
 #include <cstdio>
 #include <iterator>
 #include <unordered_set>
+#include <cstring>
 #include <utility>
 
 namespace sheetlay::pdf {
 namespace {
 
-bool is_ws(unsigned char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
-bool is_delim(unsigned char c) {
+constexpr bool is_ws(unsigned char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
+constexpr bool is_delim(unsigned char c) {
     return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' ||
            c == '}' || c == '/' || c == '%';
 }
-bool is_regular(unsigned char c) { return !is_ws(c) && !is_delim(c); }
+constexpr bool is_regular(unsigned char c) { return !is_ws(c) && !is_delim(c); }
+struct regular_table {
+    bool v[256] = {};
+    constexpr regular_table() {
+        for (int c = 0; c < 256; ++c) v[c] = is_regular(static_cast<unsigned char>(c));
+    }
+};
+constexpr regular_table k_regular{};
 int hex_val(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
+}
+
+// Makes *out what value{} of kind `k` would be, without building a value
+// and moving it in: the parser makes many small values, and a move
+// assignment moves a string and two vectors.
+void blank(value *out, kind k) {
+    out->k = k;
+    out->b = false;
+    out->i = 0;
+    out->gen = 0;
+    out->r = 0;
+    out->s.clear();
+    out->items.clear();
+    out->entries.clear();
+}
+
+void integer(value *out, int64_t n) {
+    blank(out, kind::integer);
+    out->i = n;
+    out->r = static_cast<double>(n);
 }
 
 struct parser {
@@ -58,13 +86,20 @@ struct parser {
     }
     int32_t token_end(int32_t from) const {
         int32_t q = from;
-        while (q < len && is_regular(t[q])) ++q;
+        while (q < len && k_regular.v[t[q]]) ++q;
         return q;
     }
 
     bool name(value *out) {
         ++p;  // '/'
         int32_t e = token_end(p);
+        if (!std::memchr(t + p, '#', static_cast<size_t>(e - p))) {
+            // No escape: the name's bytes as they stand.
+            blank(out, kind::name);
+            out->s.assign(reinterpret_cast<const char *>(t + p), static_cast<size_t>(e - p));
+            p = e;
+            return true;
+        }
         std::string s;
         s.reserve(static_cast<size_t>(e - p));
         for (int32_t q = p; q < e; ++q) {
@@ -76,7 +111,7 @@ struct parser {
             }
         }
         p = e;
-        *out = value::make_name("");
+        blank(out, kind::name);
         out->s = std::move(s);
         return true;
     }
@@ -89,7 +124,7 @@ struct parser {
             return false;  // cut before the closing parenthesis
         }
         p = static_cast<int32_t>(q);
-        *out = value::make_string("");
+        blank(out, kind::string);
         out->s = std::move(s);
         return true;
     }
@@ -102,7 +137,7 @@ struct parser {
             unsigned char c = t[p++];
             if (c == '>') {
                 if (hi >= 0) s.push_back(static_cast<char>(hi * 16));  // odd digit count: last one padded with 0
-                *out = value::make_string("");
+                blank(out, kind::string);
                 out->s = std::move(s);
                 return true;
             }
@@ -156,14 +191,14 @@ struct parser {
         if (dots > 1) return false;
         if (digits == 0) {
             // A lone sign or dot: read as 0, as viewers do.
-            *out = value::make_int(0);
+            integer(out, 0);
             p = e;
             return true;
         }
         if (dots == 0 && e - q <= 18) {
             int64_t n = 0;
             for (int32_t k = q; k < e; ++k) n = n * 10 + (t[k] - '0');
-            *out = value::make_int(neg ? -n : n);
+            integer(out, neg ? -n : n);
             p = e;
             // "N G R": a reference, when N has no sign and both fit.
             if (q == start && n <= INT32_MAX) {
@@ -176,7 +211,9 @@ struct parser {
                     int32_t after_gen = p;
                     skip_ws();
                     if (p > after_gen && p < len && t[p] == 'R' && (p + 1 >= len || !is_regular(t[p + 1]))) {
-                        *out = value::make_ref(static_cast<int32_t>(n), static_cast<int32_t>(g));
+                        blank(out, kind::ref);
+                        out->i = static_cast<int32_t>(n);
+                        out->gen = static_cast<int32_t>(g);
                         ++p;
                         return true;
                     }
@@ -188,7 +225,8 @@ struct parser {
         // Too large for a double: far beyond any real a PDF may hold.
         double d = read_fixed(reinterpret_cast<const char *>(t + q), reinterpret_cast<const char *>(t + e));
         if (!std::isfinite(d)) d = 3.4e38;
-        *out = value::make_real(neg ? -d : d);
+        blank(out, kind::real);
+        out->r = std::isfinite(d) ? (neg ? -d : d) : 0;
         p = e;
         return true;
     }
@@ -209,9 +247,10 @@ struct parser {
         int32_t e = token_end(p);
         std::string_view kw(reinterpret_cast<const char *>(t + p), static_cast<size_t>(e - p));
         if (kw == "true" || kw == "false") {
-            *out = value::make_bool(kw == "true");
+            blank(out, kind::boolean);
+            out->b = kw == "true";
         } else if (kw == "null") {
-            *out = value{};
+            blank(out, kind::null);
         } else {
             return false;
         }
@@ -228,12 +267,19 @@ struct parser {
             if (p >= len) return false;
             if (t[p] == ']') {
                 ++p;
-                value a = value::make_array();
-                a.items.assign(std::make_move_iterator(items.begin() + static_cast<std::ptrdiff_t>(mark)),
-                               std::make_move_iterator(items.end()));
+                blank(out, kind::array);
+                out->items.assign(std::make_move_iterator(items.begin() + static_cast<std::ptrdiff_t>(mark)),
+                                  std::make_move_iterator(items.end()));
                 items.erase(items.begin() + static_cast<std::ptrdiff_t>(mark), items.end());
-                *out = std::move(a);
                 return true;
+            }
+            // A value that holds no other is read in its place in the
+            // run; an array or dictionary, which adds its own items to the
+            // run while it is read, beside it.
+            if (t[p] != '[' && t[p] != '<') {
+                items.emplace_back();
+                if (!parse(&items.back(), depth + 1)) return false;
+                continue;
             }
             value item;
             if (!parse(&item, depth + 1)) return false;
@@ -268,11 +314,11 @@ struct parser {
             if (t[p] == '>') {
                 if (p + 1 < len && t[p + 1] == '>') {
                     p += 2;
-                    value d = value::make_dict();
-                    d.entries.assign(std::make_move_iterator(entries.begin() + static_cast<std::ptrdiff_t>(mark)),
-                                     std::make_move_iterator(entries.end()));
+                    blank(out, kind::dict);
+                    out->entries.assign(
+                        std::make_move_iterator(entries.begin() + static_cast<std::ptrdiff_t>(mark)),
+                        std::make_move_iterator(entries.end()));
                     entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(mark), entries.end());
-                    *out = std::move(d);
                     return true;
                 }
                 return false;
@@ -282,12 +328,19 @@ struct parser {
             name(&key);
             skip_ws();
             if (p + 1 < len && t[p] == '>' && t[p + 1] == '>') continue;  // a key without value is dropped
+            // A repeated key keeps its first value (its later ones are
+            // read and dropped); as in arrays, a value that holds no other
+            // is read in its place.
+            const bool repeated = has_key(mark, key.s, many);
+            if (!repeated && !many.empty()) many.insert(key.s);
+            if (!repeated && p < len && t[p] != '[' && t[p] != '<') {
+                entries.push_back(dict_entry{std::move(key.s), value{}});
+                if (!parse(&entries.back().val, depth + 1)) return false;
+                continue;
+            }
             value v;
             if (!parse(&v, depth + 1)) return false;
-            if (!has_key(mark, key.s, many)) {
-                if (!many.empty()) many.insert(key.s);
-                entries.push_back(dict_entry{std::move(key.s), std::move(v)});
-            }
+            if (!repeated) entries.push_back(dict_entry{std::move(key.s), std::move(v)});
         }
     }
 };
@@ -376,6 +429,10 @@ bool parse_value(const unsigned char *t, int32_t len, int32_t pos, value *out, i
     *out = value{};
     if (!t || len <= 0 || pos < 0 || pos >= len) return false;
     parser ps{t, len, pos};
+    // Room for the containers of a common object at once, rather than
+    // grown by doubling (each step moves every value read so far).
+    ps.items.reserve(64);
+    ps.entries.reserve(32);
     value v;
     if (!ps.parse(&v, 0)) return false;
     *out = std::move(v);
