@@ -15,6 +15,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <unordered_set>
 #include <utility>
@@ -22,12 +23,19 @@
 namespace sheetlay::pdf {
 namespace {
 
-bool is_ws(unsigned char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
-bool is_delim(unsigned char c) {
-    return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' ||
-           c == '}' || c == '/' || c == '%';
-}
-bool is_regular(unsigned char c) { return !is_ws(c) && !is_delim(c); }
+// Byte classes, looked up: the parser asks for them at every byte of every
+// token. 1: white space, 2: delimiter, 0: a regular byte.
+struct byte_classes {
+    unsigned char c[256] = {};
+    constexpr byte_classes() {
+        for (unsigned char w : {0, 9, 10, 12, 13, 32}) c[w] = 1;
+        for (unsigned char d : {'(', ')', '<', '>', '[', ']', '{', '}', '/', '%'}) c[d] = 2;
+    }
+};
+constexpr byte_classes kClass{};
+inline bool is_ws(unsigned char c) { return kClass.c[c] == 1; }
+inline bool is_delim(unsigned char c) { return kClass.c[c] == 2; }
+inline bool is_regular(unsigned char c) { return kClass.c[c] == 0; }
 int hex_val(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -65,6 +73,20 @@ struct parser {
     bool name(value *out) {
         ++p;  // '/'
         int32_t e = token_end(p);
+        if (!std::memchr(t + p, '#', static_cast<size_t>(e - p))) {
+            // No escapes (nearly every name): its bytes as they stand, put
+            // straight into the value.
+            out->k = kind::name;
+            out->b = false;
+            out->i = 0;
+            out->gen = 0;
+            out->r = 0;
+            if (out->items.capacity()) std::vector<value>().swap(out->items);
+            if (out->entries.capacity()) std::vector<dict_entry>().swap(out->entries);
+            out->s.assign(reinterpret_cast<const char *>(t + p), static_cast<size_t>(e - p));
+            p = e;
+            return true;
+        }
         std::string s;
         s.reserve(static_cast<size_t>(e - p));
         for (int32_t q = p; q < e; ++q) {
