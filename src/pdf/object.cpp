@@ -43,6 +43,20 @@ int hex_val(unsigned char c) {
     return -1;
 }
 
+// Makes *out a value of kind k with nothing else set, as the make_*
+// builders give one, without building and moving a temporary.
+void become(value *out, kind k) {
+    out->k = k;
+    out->b = false;
+    out->i = 0;
+    out->gen = 0;
+    out->r = 0;
+    if (out->s.capacity() > std::string().capacity()) std::string().swap(out->s);
+    out->s.clear();
+    if (out->items.capacity()) std::vector<value>().swap(out->items);
+    if (out->entries.capacity()) std::vector<dict_entry>().swap(out->entries);
+}
+
 struct parser {
     const unsigned char *t;
     int32_t len;
@@ -76,13 +90,7 @@ struct parser {
         if (!std::memchr(t + p, '#', static_cast<size_t>(e - p))) {
             // No escapes (nearly every name): its bytes as they stand, put
             // straight into the value.
-            out->k = kind::name;
-            out->b = false;
-            out->i = 0;
-            out->gen = 0;
-            out->r = 0;
-            if (out->items.capacity()) std::vector<value>().swap(out->items);
-            if (out->entries.capacity()) std::vector<dict_entry>().swap(out->entries);
+            become(out, kind::name);
             out->s.assign(reinterpret_cast<const char *>(t + p), static_cast<size_t>(e - p));
             p = e;
             return true;
@@ -178,14 +186,16 @@ struct parser {
         if (dots > 1) return false;
         if (digits == 0) {
             // A lone sign or dot: read as 0, as viewers do.
-            *out = value::make_int(0);
+            become(out, kind::integer);
             p = e;
             return true;
         }
         if (dots == 0 && e - q <= 18) {
             int64_t n = 0;
             for (int32_t k = q; k < e; ++k) n = n * 10 + (t[k] - '0');
-            *out = value::make_int(neg ? -n : n);
+            become(out, kind::integer);
+            out->i = neg ? -n : n;
+            out->r = static_cast<double>(out->i);
             p = e;
             // "N G R": a reference, when N has no sign and both fit.
             if (q == start && n <= INT32_MAX) {
@@ -198,7 +208,9 @@ struct parser {
                     int32_t after_gen = p;
                     skip_ws();
                     if (p > after_gen && p < len && t[p] == 'R' && (p + 1 >= len || !is_regular(t[p + 1]))) {
-                        *out = value::make_ref(static_cast<int32_t>(n), static_cast<int32_t>(g));
+                        become(out, kind::ref);
+                        out->i = static_cast<int32_t>(n);
+                        out->gen = static_cast<int32_t>(g);
                         ++p;
                         return true;
                     }
@@ -210,7 +222,9 @@ struct parser {
         // Too large for a double: far beyond any real a PDF may hold.
         double d = read_fixed(reinterpret_cast<const char *>(t + q), reinterpret_cast<const char *>(t + e));
         if (!std::isfinite(d)) d = 3.4e38;
-        *out = value::make_real(neg ? -d : d);
+        become(out, kind::real);
+        d = neg ? -d : d;
+        out->r = std::isfinite(d) ? d : 0;
         p = e;
         return true;
     }
