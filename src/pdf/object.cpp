@@ -85,30 +85,33 @@ struct parser {
     }
 
     bool name(value *out) {
+        become(out, kind::name);
+        name_text(out->s);
+        return true;
+    }
+
+    // The name at p ('/'), #xx escapes decoded, into s; p goes past it.
+    void name_text(std::string &s) {
         ++p;  // '/'
         int32_t e = token_end(p);
         if (!std::memchr(t + p, '#', static_cast<size_t>(e - p))) {
-            // No escapes (nearly every name): its bytes as they stand, put
-            // straight into the value.
-            become(out, kind::name);
-            out->s.assign(reinterpret_cast<const char *>(t + p), static_cast<size_t>(e - p));
+            // No escapes (nearly every name): its bytes as they stand.
+            s.assign(reinterpret_cast<const char *>(t + p), static_cast<size_t>(e - p));
             p = e;
-            return true;
+            return;
         }
-        std::string s;
-        s.reserve(static_cast<size_t>(e - p));
+        std::string d;
+        d.reserve(static_cast<size_t>(e - p));
         for (int32_t q = p; q < e; ++q) {
             if (t[q] == '#' && q + 2 < e && hex_val(t[q + 1]) >= 0 && hex_val(t[q + 2]) >= 0) {
-                s.push_back(static_cast<char>(hex_val(t[q + 1]) * 16 + hex_val(t[q + 2])));
+                d.push_back(static_cast<char>(hex_val(t[q + 1]) * 16 + hex_val(t[q + 2])));
                 q += 2;
             } else {
-                s.push_back(static_cast<char>(t[q]));  // includes a '#' not followed by two hex digits
+                d.push_back(static_cast<char>(t[q]));  // includes a '#' not followed by two hex digits
             }
         }
         p = e;
-        *out = value::make_name("");
-        out->s = std::move(s);
-        return true;
+        s = std::move(d);
     }
 
     bool literal(value *out) {
@@ -314,15 +317,15 @@ struct parser {
                 return false;
             }
             if (t[p] != '/') return false;
-            value key;
-            name(&key);
+            std::string key;
+            name_text(key);
             skip_ws();
             if (p + 1 < len && t[p] == '>' && t[p + 1] == '>') continue;  // a key without value is dropped
             value v;
             if (!parse(&v, depth + 1)) return false;
-            if (!has_key(mark, key.s, many)) {
-                if (!many.empty()) many.insert(key.s);
-                entries.push_back(dict_entry{std::move(key.s), std::move(v)});
+            if (!has_key(mark, key, many)) {
+                if (!many.empty()) many.insert(key);
+                entries.push_back(dict_entry{std::move(key), std::move(v)});
             }
         }
     }
