@@ -403,16 +403,17 @@ TEST(LoadIndex, StreamLengths) {
         bool omit;
         std::string before_end;
         int32_t want;  // -1: not indexed
+        int length_ok;  // the writer may trust the /Length without reading it
     } cases[] = {
-        {"direct", "", false, "\n", 17},
-        {"indirect", "", false, "\n", 17},  // through object 8
-        {"too small", "3", false, "\n", 3},  // "abc" + LF + endstream fits
-        {"too small, search", "2", false, "\r\n", 3},
-        {"too large", "500", false, "\r\n", 3},
-        {"missing object", "77 0 R", false, "\n", -1},
-        {"names a stream", "4 0 R", false, "\n", -1},
-        {"no length", "", true, "\n", -1},
-        {"negative", "-4", false, "\n", -1},
+        {"direct", "", false, "\n", 17, 1},
+        {"indirect", "", false, "\n", 17, 0},  // through object 8
+        {"too small", "3", false, "\n", 3, 1},  // "abc" + LF + endstream fits
+        {"too small, search", "2", false, "\r\n", 3, 0},
+        {"too large", "500", false, "\r\n", 3, 0},
+        {"missing object", "77 0 R", false, "\n", -1, 0},
+        {"names a stream", "4 0 R", false, "\n", -1, 0},
+        {"no length", "", true, "\n", -1, 0},
+        {"negative", "-4", false, "\n", -1, 0},
     };
     for (const Case &c : cases) {
         PdfBuilder b = one_page();
@@ -431,6 +432,7 @@ TEST(LoadIndex, StreamLengths) {
         }
         ASSERT_NE(e, nullptr) << c.what;
         EXPECT_EQ(e->data_end - e->data_start, c.want) << c.what;
+        EXPECT_EQ(e->length_ok, c.length_ok) << c.what;
         EXPECT_GT(e->endobj_pos, e->data_end) << c.what;
     }
 }

@@ -373,9 +373,13 @@ void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, i
             data = plain_data.data();
             actual = static_cast<int32_t>(plain_data.size());
         }
-        if (!decrypted && declared_length(d, e) == actual && clean)
+        // The loader already found most streams' data where their /Length
+        // ends it; the dictionary is read again only for the others.
+        const bool length_right =
+            !decrypted && (e->length_ok || declared_length(d, e) == actual);
+        if (length_right && clean)
             splice_refs(tr, t, len, refs, nrefs, img);
-        else if (!decrypted && declared_length(d, e) == actual)
+        else if (length_right)
             renumber_into(tr, t, len, img);
         else
             write_fixed_length_dict(tr, img, t, len, actual);

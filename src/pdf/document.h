@@ -39,6 +39,10 @@ struct obj_entry {
     int32_t gen;
     uint8_t is_stream;  // 0 or 1
     uint8_t in_objstm;  // 0 or 1
+    // 1 when the stream's own dictionary states its /Length as a number
+    // and data_end - data_start is that number (the data ends where the
+    // dictionary says): the writer need not read the dictionary again.
+    uint8_t length_ok;
 };
 
 // The objects of a loaded document, as the output side reads them: a view

@@ -194,6 +194,7 @@ void delimit_streams(doc *d, const kw_positions &endobjs, const kw_positions &en
         if (!e.is_stream) continue;
         int32_t L = -1, R = -1;
         if (allowed[static_cast<size_t>(i)]) parse_length(t, len, e.dict_pos, e.stream_pos, &L, &R);
+        const bool direct = L >= 0;
         if (L < 0 && R >= 0) {
             const obj_entry *le = find_first(R);
             if (le && !le->is_stream) L = plain_int_value(t, len, le);
@@ -221,6 +222,7 @@ void delimit_streams(doc *d, const kw_positions &endobjs, const kw_positions &en
         }
         if (dend < e.data_start) dend = e.data_start;
         e.data_end = static_cast<int32_t>(dend);
+        e.length_ok = direct && dend == E ? 1 : 0;
         e.endobj_pos = endobjs.first_at_or_after(dend + 1);
     }
 }

@@ -169,6 +169,7 @@ const unsigned char *stream_core(const obj_entry *e, const unsigned char *text, 
         bare.dict_pos = 0;
         bare.stream_pos = static_cast<int32_t>(no_crypt.size());
         bare.endobj_pos = -1;
+        bare.length_ok = 0;  // another text: its /Length is not known
         const auto *nt = reinterpret_cast<const unsigned char *>(no_crypt.data());
         rng nfv, npv;
         kind = classify_filters(&bare, nt, bare.stream_pos, &nfv, &npv);
