@@ -107,37 +107,74 @@ int32_t skim(const unsigned char *t, int32_t len, int32_t p, int depth, int32_t 
         }
         return -1;
     }
-    int32_t e = p;
-    while (e < len && is_regular(t[e])) ++e;
-    if (c == '+' || c == '-' || c == '.' || is_digit(c)) {
-        int dots = 0, digits = 0;
+    if (is_digit(c)) {
+        // Most of a page is integers and references: read in one pass.
+        int32_t e = p;
         int64_t n = 0;
-        for (int32_t k = (c == '+' || c == '-') ? p + 1 : p; k < e; ++k) {
-            if (t[k] == '.') {
-                ++dots;
-            } else if (is_digit(t[k])) {
-                if (++digits <= 18) n = n * 10 + (t[k] - '0');
-            } else {
-                return -1;
-            }
-        }
-        if (dots > 1) return -1;
-        // "N G R": read by the parser as one reference, when N has no sign
-        // and both fit.
-        if (dots == 0 && digits > 0 && digits <= 18 && is_digit(c) && n <= INT32_MAX) {
-            const int32_t g = ws_end(t, len, e);
+        while (e < len && e - p < 18 && is_digit(t[e])) n = n * 10 + (t[e++] - '0');
+        if (e >= len || !is_regular(t[e])) {
+            // "N G R": read by the parser as one reference, when both fit.
+            const int32_t g = n <= INT32_MAX ? ws_end(t, len, e) : e;
             const int32_t ge = g > e ? small_uint_end(t, len, g) : -1;
             const int32_t r = ge > 0 ? ws_end(t, len, ge) : -1;
             if (r > ge && ge > 0 && r < len && t[r] == 'R' && (r + 1 >= len || !is_regular(t[r + 1])))
                 return r + 1;
+            return e;
         }
-        return e;
+    }
+    int32_t e = p;
+    while (e < len && is_regular(t[e])) ++e;
+    if (c == '+' || c == '-' || c == '.' || is_digit(c)) {
+        int dots = 0;
+        for (int32_t k = (c == '+' || c == '-') ? p + 1 : p; k < e; ++k) {
+            if (t[k] == '.') {
+                ++dots;
+            } else if (!is_digit(t[k])) {
+                return -1;
+            }
+        }
+        // Reals, signed numbers and integers of more than 18 digits: no
+        // reference starts with them.
+        return dots > 1 ? -1 : e;
     }
     const std::string_view kw(reinterpret_cast<const char *>(t + p), static_cast<size_t>(e - p));
     return kw == "true" || kw == "false" || kw == "null" ? e : -1;
 }
 
+// The array at t[p] == '[' when it holds references only, set apart by
+// white space (the common /Annots), built as the parser builds it; false
+// for anything else, which is left to the parser.
+bool refs_only(const unsigned char *t, int32_t len, int32_t p, pdf::value *out) {
+    std::vector<pdf::value> items;
+    for (int32_t q = p + 1;;) {
+        q = ws_end(t, len, q);
+        if (q >= len) return false;
+        if (t[q] == ']') break;
+        const int32_t ne = small_uint_end(t, len, q);
+        const int32_t g = ne > 0 ? ws_end(t, len, ne) : -1;
+        const int32_t ge = g > ne ? small_uint_end(t, len, g) : -1;
+        const int32_t r = ge > 0 ? ws_end(t, len, ge) : -1;
+        if (r <= ge || r + 1 >= len || t[r] != 'R' || (t[r + 1] != ']' && k_class.v[t[r + 1]] != kWs))
+            return false;
+        int64_t num = 0, gen = 0;
+        for (int32_t k = q; k < ne; ++k) num = num * 10 + (t[k] - '0');
+        for (int32_t k = g; k < ge; ++k) gen = gen * 10 + (t[k] - '0');
+        items.push_back(pdf::value::make_ref(static_cast<int32_t>(num), static_cast<int32_t>(gen)));
+        q = r + 1;
+    }
+    *out = pdf::value::make_array();
+    out->items = std::move(items);
+    return true;
+}
+
 }  // namespace
+
+int annots_quick(const unsigned char *t, int32_t len, pdf::value *out) {
+    const int32_t at = annots_value_at(t, len);
+    if (at < 0) return at;
+    if (t[at] == '[' && refs_only(t, len, at, out)) return 1;
+    return pdf::parse_value(t, len, at, out) ? 1 : -2;
+}
 
 int32_t annots_value_at(const unsigned char *t, int32_t len) {
     if (!t || len < 2 || t[0] != '<' || t[1] != '<') return -2;
@@ -169,8 +206,11 @@ bool page_annots::quick() {
 }
 
 const pdf::value *page_annots::get(int32_t num) {
-    auto whole = [&] { return pdf::get_resolved(res_.get(num), "Annots", &res_); };
-    if (!quick()) return whole();
+    auto whole = [&] {
+        whole_.insert(num);
+        return pdf::get_resolved(res_.get(num), "Annots", &res_);
+    };
+    if (!quick() || whole_.count(num)) return whole();
     auto it = held_.find(num);
     if (it != held_.end()) return it->second ? pdf::resolve(it->second.get(), &res_) : nullptr;
     const doc *d = res_.document();
@@ -179,13 +219,10 @@ const pdf::value *page_annots::get(int32_t num) {
     int32_t len = 0;
     if (!e || e->is_stream || !obj_body(d->data, d->len, e, &t, &len)) return whole();
     const int32_t start = skip_ws(t, 0, len);
-    const int32_t at = annots_value_at(t + start, len - start);
-    if (at == -2) return whole();
-    std::unique_ptr<pdf::value> v;
-    if (at >= 0) {
-        v = std::make_unique<pdf::value>();
-        if (!pdf::parse_value(t, len, start + at, v.get())) return whole();
-    }
+    auto v = std::make_unique<pdf::value>();
+    const int got = annots_quick(t + start, len - start, v.get());
+    if (got == -2) return whole();
+    if (got < 0) v.reset();
     const pdf::value *out = v ? pdf::resolve(v.get(), &res_) : nullptr;
     held_.emplace(num, std::move(v));
     return out;

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <map>
 #include <unordered_map>
+#include <unordered_set>
 #include <memory>
 #include <string>
 #include <utility>
@@ -88,6 +89,8 @@ struct additions {
 // /Annots, a key without value, deep nesting, anything the value parser
 // would refuse), and the caller parses the whole page.
 int32_t annots_value_at(const unsigned char *t, int32_t len);
+// That value into *out (1), or -1 or -2 as above.
+int annots_quick(const unsigned char *t, int32_t len, pdf::value *out);
 
 // The /Annots arrays of the page objects, for links and annotations alike.
 // Most of a page dictionary is its resources and boxes, which no part
@@ -107,6 +110,7 @@ private:
     doc_resolver &res_;
     int quick_ = -1;  // -1 until known
     std::unordered_map<int32_t, std::unique_ptr<pdf::value>> held_;  // null: no /Annots
+    std::unordered_set<int32_t> whole_;  // pages read whole
 };
 
 // The parts of one call.
