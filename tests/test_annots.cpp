@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include <algorithm>
 #include <cmath>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "nup/annots.h"
+#include "nup/extras.h"
 #include "pdf/object.h"
 #include "support/map_resolver.h"
 #include "sheetlay.h"
@@ -556,3 +558,53 @@ TEST(RenderedMarks, LineEndingsLikePopplers) {
 }
 
 }  // namespace
+
+// The quick read of a page's /Annots must find what the whole parse finds,
+// or decline (-2) wherever the text is not certainly read the same.
+TEST(PageAnnots, QuickReadAgreesWithWholeParseOrDeclines) {
+    struct row {
+        const char *text;
+        bool quick;
+    } rows[] = {
+        {"<< /Type /Page /Annots [1 0 R 2 0 R] /Resources << /Font << /F1 5 0 R >> >> >>", true},
+        {"<< /T (a /Annots [9 0 R] b) /Annots [3 0 R] >>", true},
+        {"<< /T (x\\) /Annots [7 0 R] \\\\) /Annots [8 0 R] >>", true},
+        {"<< /Resources << /Annots [9 0 R] >> /Annots 4 0 R >>", true},
+        {"<< /Resources << /Annots [9 0 R] >> /MediaBox [0 0 612 -.5] >>", true},
+        {"<< /Annots [<< /Rect [1 2 3 4] /X <41 42> /Y null >> 00012 0 R] /Z true >>", true},
+        {"<< /Annots [ 7 0 R\n12 3 R ] /Annots2 [1 0 R] >>", true},
+        {"<< /Annots [7 0 R 2147483648 0 R] >>", false},
+        {"<< /Annots [00000000007 0 R] >>", true},
+        {"<< /Annots [7 0 R 8 0 R 9] >>", true},
+        {"<< /Annots [7 0 R 8 0 R/N] >>", true},
+        {"<< /Annots [] >>", true},
+        {"<< /Annots [1 0 R] /Annots [2 0 R] >>", false},
+        {"<< /Ann#6fts [1 0 R] >>", false},
+        {"<< /Annots [1 0 R] /Bad foo >>", false},
+        {"<< /Annots [1 0 R] % note\n >>", false},
+        {"<< /X 1 /Annots >>", false},
+        {"<< /Annots [1 0 R] /K (open >>", false},
+        {"<< /A 1 0 /Annots [1 0 R] >>", false},
+        {"<< /Annots [1 0 R 2 R] >>", false},
+        {"<< /Annots [1 0 R] /H <4G> >>", false},
+        {"<< /Annots [1 0 R]", false},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.text);
+        const auto *t = reinterpret_cast<const unsigned char *>(r.text);
+        const int32_t len = static_cast<int32_t>(std::strlen(r.text));
+        const int32_t at = sheetlay::nup::annots_value_at(t, len);
+        ASSERT_EQ(at != -2, r.quick);
+        if (!r.quick) continue;
+        value whole, part;
+        ASSERT_TRUE(sheetlay::pdf::parse_value(t, len, 0, &whole));
+        const value *want = whole.get("Annots");
+        ASSERT_EQ(at >= 0, want != nullptr);
+        if (!want) continue;
+        ASSERT_EQ(sheetlay::nup::annots_quick(t, len, &part), 1);
+        std::string a, b;
+        sheetlay::pdf::serialize(*want, &a);
+        sheetlay::pdf::serialize(part, &b);
+        EXPECT_EQ(a, b);
+    }
+}

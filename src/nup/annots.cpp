@@ -151,7 +151,7 @@ private:
             int32_t num = d->pages.items[page].num;
             if (pages_.count(num)) return;
             page_entry &e = pages_[num];
-            e.marks = page_marks(res_.get(num), acroform, &res_);
+            e.marks = annots_marks(c_.annots->get(num), acroform, &res_);
             // A trimmed page leaves out what lies wholly outside its box.
             const pageinfo &p = d->pages.items[page];
             std::erase_if(e.marks, [&p](const annot_mark &m) { return outside_trimmed(p, m.rect); });
@@ -288,8 +288,11 @@ void upright_matrix(const double m[6], const double rect[4], int32_t rotation, d
 }
 
 std::vector<annot_mark> page_marks(const value *page, const value *acroform, pdf::resolver *res) {
+    return annots_marks(pdf::get_resolved(page, "Annots", res), acroform, res);
+}
+
+std::vector<annot_mark> annots_marks(const value *annots, const value *acroform, pdf::resolver *res) {
     std::vector<annot_mark> out;
-    const value *annots = pdf::get_resolved(page, "Annots", res);
     if (!annots || !annots->is_array()) return out;
     for (const value &item : annots->items) {
         try {

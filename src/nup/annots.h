@@ -52,6 +52,9 @@ void upright_matrix(const double m[6], const double rect[4], int32_t rotation, d
 // allocation failure: a damaged annotation is skipped.
 std::vector<annot_mark> page_marks(const pdf::value *page, const pdf::value *acroform,
                                    pdf::resolver *res);
+// The same from the page's /Annots value (null: none).
+std::vector<annot_mark> annots_marks(const pdf::value *annots, const pdf::value *acroform,
+                                     pdf::resolver *res);
 
 // The content that opens the drawing of a slot's annotations: "q", the
 // placement (as the slot's placement line), the page form's turn as a "cm"

@@ -16,6 +16,8 @@
 
 #include <cstdint>
 #include <map>
+#include <unordered_map>
+#include <unordered_set>
 #include <memory>
 #include <string>
 #include <utility>
@@ -80,6 +82,37 @@ struct additions {
     } outline;
 };
 
+// Where the value of the /Annots entry of the page dictionary t[0, len)
+// begins (t[0] opens it), for a page read without parsing the rest of it:
+// -1 when the dictionary has no such entry, -2 when that cannot be told
+// for certain from the text alone (a '#' in a name, a comment, a repeated
+// /Annots, a key without value, deep nesting, anything the value parser
+// would refuse), and the caller parses the whole page.
+int32_t annots_value_at(const unsigned char *t, int32_t len);
+// That value into *out (1), or -1 or -2 as above.
+int annots_quick(const unsigned char *t, int32_t len, pdf::value *out);
+
+// The /Annots arrays of the page objects, for links and annotations alike.
+// Most of a page dictionary is its resources and boxes, which no part
+// reads: when the resolver's budget can never run out (so that which
+// objects it admits cannot depend on what was read before) and strings
+// need no decryption, only the /Annots value is parsed. Otherwise, and
+// wherever the text is not certainly clean, the page is read whole through
+// the resolver, as before.
+class page_annots {
+public:
+    explicit page_annots(doc_resolver &res) : res_(res) {}
+    // The page object's /Annots value (references followed), or null.
+    const pdf::value *get(int32_t num);
+
+private:
+    bool quick();
+    doc_resolver &res_;
+    int quick_ = -1;  // -1 until known
+    std::unordered_map<int32_t, std::unique_ptr<pdf::value>> held_;  // null: no /Annots
+    std::unordered_set<int32_t> whole_;  // pages read whole
+};
+
 // The parts of one call.
 class extras {
 public:
@@ -103,6 +136,7 @@ private:
     // annotations read the same /Annots arrays. Declared first, so that it
     // outlives the parts that point into it.
     std::unique_ptr<doc_resolver> res_;
+    std::unique_ptr<page_annots> annots_;
     std::vector<std::unique_ptr<part>> parts_;
 };
 
@@ -113,6 +147,7 @@ struct part_context {
     page_memos *memos;
     sheet_numbers sn;
     doc_resolver *res;  // shared by the parts, owned by `extras`
+    page_annots *annots;  // likewise
     const std::vector<int64_t> *own;  // the cells placing pages of d, null: all
     uint32_t keep;                    // SHEETLAY_KEEP_* bits of the parts wanted
 };

@@ -108,8 +108,7 @@ private:
         const int32_t n = c_.sn.n;
         for_each_cell(c_, [&](size_t c, int32_t page) {
             if (page < 0 || page >= c_.d->pages.count) return;
-            const pdf::value *pv = res_.get(c_.d->pages.items[page].num);
-            const pdf::value *annots = pdf::get_resolved(pv, "Annots", &res_);
+            const pdf::value *annots = c_.annots->get(c_.d->pages.items[page].num);
             if (!annots || !annots->is_array() || annots->items.empty()) return;
             const int64_t sheet = static_cast<int64_t>(c) / n;
             const placed_page pl =

@@ -34,6 +34,8 @@ public:
     const doc *document() const { return d_; }
     // Whether an object was refused for the budget.
     bool spent() const { return spent_; }
+    // The text that may still be parsed.
+    int64_t budget_left() const { return budget_; }
 
 private:
     const doc *d_;
