@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -121,6 +122,8 @@ void run_job(const std::vector<doc *> &docs, const job_options &o, nup::compose_
     // paper the first page was made for. Each input is trimmed on its own
     // (with SAME, to the union of its own pages' boxes).
     job_options eff = o;
+    // What the trims parsed, kept for the job (see compose_job::parsed).
+    std::vector<std::unique_ptr<doc_resolver>> parsed;
     if (o.trim != SHEETLAY_TRIM_NONE) {
         const pageinfo &p = d0->pages.items[first_page];
         const obj_entry *e = objvec_find(&d0->objs, p.num);
@@ -134,7 +137,8 @@ void run_job(const std::vector<doc *> &docs, const job_options &o, nup::compose_
             std::vector<int32_t> cells;
             for (size_t i = 0; i < job.cells.size(); ++i)
                 if (job.source.empty() || job.source[i] == static_cast<int32_t>(k)) cells.push_back(job.cells[i]);
-            nup::trim_pages(docs[k], o.trim, o.trim_margin, annots, cells);
+            parsed.push_back(nup::trim_pages(docs[k], o.trim, o.trim_margin, annots, cells));
+            job.parsed.push_back(parsed.back().get());
         }
     }
     if (o.booklet) job.cells = signature_cells(job.cells, o.signature, &job.source);

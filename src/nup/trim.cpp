@@ -111,9 +111,9 @@ std::string box_text(const pageinfo &p) {
 
 }  // namespace
 
-void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
-                const std::vector<int32_t> &pages) {
-    if (mode == SHEETLAY_TRIM_NONE || !d || d->pages.count < 1) return;
+std::unique_ptr<doc_resolver> trim_pages(doc *d, int32_t mode, double margin, bool annotations,
+                                         const std::vector<int32_t> &pages) {
+    if (mode == SHEETLAY_TRIM_NONE || !d || d->pages.count < 1) return nullptr;
     std::vector<char> seen(static_cast<size_t>(d->pages.count), 0);
     std::vector<int32_t> list;
     for (int32_t i : pages)
@@ -125,7 +125,10 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
     std::vector<content::result> found(list.size());
     std::vector<size_t> twin(list.size());  // the page read in this one's stead
     std::vector<size_t> order;  // the pages to read (not twins), largest first
-    doc_resolver pre(d);  // the page dictionaries, read here, then read by both workers
+    // The page dictionaries, read here, then read by both workers; in the
+    // end all the workers read too, handed to the job.
+    auto pre_owner = std::make_unique<doc_resolver>(d);
+    doc_resolver &pre = *pre_owner;
     // The fonts the pages name: named here, each read once by whichever
     // worker needs it first.
     const std::shared_ptr<content::font_store> fonts = content::make_font_store();
@@ -260,7 +263,13 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
     }
     if (helper.joinable()) helper.join();
     if (failed) std::rethrow_exception(failed);
-    if (spent.load(std::memory_order_relaxed)) {
+    const bool share = !spent.load(std::memory_order_relaxed) && !pre.spent();
+    if (share) {
+        // Each worker parsed only what the sizing pass had not; an object
+        // both parsed is the same value from either.
+        pre.adopt(res0);
+        pre.adopt(res1);
+    } else {
         std::sort(order.begin(), order.end());
         doc_resolver res(d, &pre);
         const std::shared_ptr<content::font_cache> cache = content::make_font_cache();
@@ -274,7 +283,7 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
             if (!found[k].ok || found[k].ink.empty()) continue;
             apply(d->pages.items[list[k]], found[k].ink, margin);
         }
-        return;
+        return share ? std::move(pre_owner) : nullptr;
     }
     // SAME: the union, relative to each page's lower-left corner.
     content::box all;
@@ -284,12 +293,14 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
         if (b.empty()) continue;
         all.add(content::box{b.x0 - v.x0, b.y0 - v.y0, b.x1 - v.x0, b.y1 - v.y0});
     }
-    if (all.empty()) return;
-    for (int32_t i : list) {
-        pageinfo &p = d->pages.items[i];
-        const content::box v = visible(p);
-        apply(p, content::box{v.x0 + all.x0, v.y0 + all.y0, v.x0 + all.x1, v.y0 + all.y1}, margin);
+    if (!all.empty()) {
+        for (int32_t i : list) {
+            pageinfo &p = d->pages.items[i];
+            const content::box v = visible(p);
+            apply(p, content::box{v.x0 + all.x0, v.y0 + all.y0, v.x0 + all.x1, v.y0 + all.y1}, margin);
+        }
     }
+    return share ? std::move(pre_owner) : nullptr;
 }
 
 bool outside_trimmed(const pageinfo &p, const double r[4]) {
