@@ -137,7 +137,10 @@ void run_job(const std::vector<doc *> &docs, const job_options &o, nup::compose_
             std::vector<int32_t> cells;
             for (size_t i = 0; i < job.cells.size(); ++i)
                 if (job.source.empty() || job.source[i] == static_cast<int32_t>(k)) cells.push_back(job.cells[i]);
-            parsed.push_back(nup::trim_pages(docs[k], o.trim, o.trim_margin, annots, cells));
+            // What the links and annotations read is read ahead when they
+            // are kept.
+            const bool ahead = (o.keep & (SHEETLAY_KEEP_LINKS | SHEETLAY_KEEP_ANNOTATIONS)) != 0;
+            parsed.push_back(nup::trim_pages(docs[k], o.trim, o.trim_margin, annots, cells, ahead));
             job.parsed.push_back(parsed.back().get());
         }
     }

@@ -29,8 +29,10 @@ namespace sheetlay::nup {
 // the job to take instead of parsing them again (see doc_resolver's charged
 // base); null when there are none or a budget ran out while reading them
 // (what a budget refused is not what the job's own parse would give).
+// `read_ahead`: the workers also read what the job's links and annotations
+// will (the pages' annotations, the named destinations' tree), to hand over.
 std::unique_ptr<doc_resolver> trim_pages(doc *d, int32_t mode, double margin, bool annotations,
-                                         const std::vector<int32_t> &pages);
+                                         const std::vector<int32_t> &pages, bool read_ahead = false);
 
 // Whether a rectangle (x0 y0 x1 y1, any corner order) lies wholly outside
 // a trimmed page's box: such links and annotations are left out.
