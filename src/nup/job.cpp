@@ -6,6 +6,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "nup/forms.h"
@@ -159,6 +161,24 @@ void run_job(const std::vector<doc *> &docs, const job_options &o, nup::compose_
     nup::image img;
     img.stream_to(&out);
     nup::compose(docs, job, img);
+    // The objects the trims parsed are freed on a thread of their own while
+    // this one hands the output over (thousands of small values: as much
+    // work as a sizeable part of writing the sheets). Joined before the
+    // call returns, however it ends.
+    struct joined {
+        std::thread t;
+        ~joined() {
+            if (t.joinable()) t.join();
+        }
+    } freeing;
+    job.parsed.clear();
+    if (!parsed.empty()) {
+        try {
+            freeing.t = std::thread([held = std::move(parsed)]() mutable { held.clear(); });
+        } catch (const std::system_error &) {
+            // No thread to be had: freed here, with the rest.
+        }
+    }
     if (output_path) {
         if (!out.commit()) throw nup::compose_error{};
         return;
