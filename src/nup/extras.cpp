@@ -229,9 +229,11 @@ const pdf::value *page_annots::get(int32_t num) {
 }
 
 extras::extras(const doc *d, const compose_job &job, page_memos &memos, sheet_numbers sn,
-               const std::vector<int64_t> *own, uint32_t keep) {
+               const std::vector<int64_t> *own, uint32_t keep, const doc_resolver *parsed) {
     if (keep == 0) return;
-    res_ = std::make_unique<doc_resolver>(d);
+    // What a trim parsed is taken as parsed here, counted against this
+    // resolver's budget as its own parse would be: the same values.
+    res_ = parsed ? std::make_unique<doc_resolver>(d, parsed, true) : std::make_unique<doc_resolver>(d);
     annots_ = std::make_unique<page_annots>(*res_);
     part_context c{d, &job, &memos, sn, res_.get(), annots_.get(), own, keep};
     // The order fixes the numbering of the added objects.

@@ -117,9 +117,10 @@ private:
 class extras {
 public:
     // `own`: the cells of the job that place pages of `d` (in order), null
-    // when all do; `keep` the parts wanted for this document.
+    // when all do; `keep` the parts wanted for this document; `parsed`: its
+    // objects already parsed (by a trim), or null.
     extras(const doc *d, const compose_job &job, page_memos &memos, sheet_numbers sn,
-           const std::vector<int64_t> *own, uint32_t keep);
+           const std::vector<int64_t> *own, uint32_t keep, const doc_resolver *parsed = nullptr);
     ~extras();
     bool any() const;
     void plan(transfer &tr);

@@ -4,7 +4,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "nup/forms.h"
@@ -121,6 +124,8 @@ void run_job(const std::vector<doc *> &docs, const job_options &o, nup::compose_
     // paper the first page was made for. Each input is trimmed on its own
     // (with SAME, to the union of its own pages' boxes).
     job_options eff = o;
+    // What the trims parsed, kept for the job (see compose_job::parsed).
+    std::vector<std::unique_ptr<doc_resolver>> parsed;
     if (o.trim != SHEETLAY_TRIM_NONE) {
         const pageinfo &p = d0->pages.items[first_page];
         const obj_entry *e = objvec_find(&d0->objs, p.num);
@@ -134,7 +139,11 @@ void run_job(const std::vector<doc *> &docs, const job_options &o, nup::compose_
             std::vector<int32_t> cells;
             for (size_t i = 0; i < job.cells.size(); ++i)
                 if (job.source.empty() || job.source[i] == static_cast<int32_t>(k)) cells.push_back(job.cells[i]);
-            nup::trim_pages(docs[k], o.trim, o.trim_margin, annots, cells);
+            // What the links and annotations read is read ahead when they
+            // are kept.
+            const bool ahead = (o.keep & (SHEETLAY_KEEP_LINKS | SHEETLAY_KEEP_ANNOTATIONS)) != 0;
+            parsed.push_back(nup::trim_pages(docs[k], o.trim, o.trim_margin, annots, cells, ahead));
+            job.parsed.push_back(parsed.back().get());
         }
     }
     if (o.booklet) job.cells = signature_cells(job.cells, o.signature, &job.source);
@@ -152,6 +161,24 @@ void run_job(const std::vector<doc *> &docs, const job_options &o, nup::compose_
     nup::image img;
     img.stream_to(&out);
     nup::compose(docs, job, img);
+    // The objects the trims parsed are freed on a thread of their own while
+    // this one hands the output over (thousands of small values: as much
+    // work as a sizeable part of writing the sheets). Joined before the
+    // call returns, however it ends.
+    struct joined {
+        std::thread t;
+        ~joined() {
+            if (t.joinable()) t.join();
+        }
+    } freeing;
+    job.parsed.clear();
+    if (!parsed.empty()) {
+        try {
+            freeing.t = std::thread([held = std::move(parsed)]() mutable { held.clear(); });
+        } catch (const std::system_error &) {
+            // No thread to be had: freed here, with the rest.
+        }
+    }
     if (output_path) {
         if (!out.commit()) throw nup::compose_error{};
         return;

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <unordered_set>
+#include <vector>
 
 #include "content/bbox.h"
 #include "pdf/lexer.h"
@@ -102,6 +104,45 @@ int64_t content_size(const doc *d, doc_resolver *res, const pdf::value *pv, cons
     return n + forms_size(d, res, pdf::get_resolved(resources, "XObject", res), 0, &left);
 }
 
+// What the job after the trim reads of a page's annotations, read ahead by
+// the trim's workers so that the job takes it parsed (doc_resolver's
+// charged base): each annotation, and a link's destination and action.
+// Only a head start: what is read here decides nothing.
+constexpr size_t kMaxReadAhead = 100000;
+
+void read_annotations(doc_resolver &res, const pdf::value *page) {
+    const pdf::value *annots = pdf::get_resolved(page, "Annots", &res);
+    if (!annots || !annots->is_array()) return;
+    for (size_t k = 0; k < annots->items.size() && k < kMaxReadAhead; ++k) {
+        const pdf::value *a = pdf::resolve(&annots->items[k], &res);
+        if (!a || !a->is_dict()) continue;
+        const pdf::value *sub = pdf::get_resolved(a, "Subtype", &res);
+        if (!sub || !sub->is_name("Link")) continue;
+        pdf::resolve(a->get("Dest"), &res);
+        pdf::get_resolved(pdf::get_resolved(a, "A", &res), "D", &res);
+    }
+}
+
+// The nodes of the document's tree of named destinations, which the job's
+// links look their names up in.
+void read_dest_tree(const doc *d, doc_resolver &res) {
+    const pdf::value *cat = d->catalog > 0 ? res.get(d->catalog) : nullptr;
+    std::vector<const pdf::value *> stack{pdf::get_resolved(pdf::get_resolved(cat, "Names", &res), "Dests", &res)};
+    std::unordered_set<int64_t> seen;  // a kid met again is not walked again: a loop ends
+    for (size_t nodes = 0; !stack.empty() && nodes < kMaxReadAhead; ++nodes) {
+        const pdf::value *node = stack.back();
+        stack.pop_back();
+        const pdf::value *kids = pdf::get_resolved(node, "Kids", &res);
+        if (!kids || !kids->is_array()) continue;
+        for (size_t k = kids->items.size(); k-- > 0;) {
+            const pdf::value &kid = kids->items[k];
+            if (!kid.is_ref() || !seen.insert(kid.i).second) continue;
+            const pdf::value *kv = pdf::resolve(&kid, &res);
+            if (kv && kv->is_dict()) stack.push_back(kv);
+        }
+    }
+}
+
 // What a page's record adds to the text that finds pages alike: where its
 // resources are inherited from, and its box.
 std::string box_text(const pageinfo &p) {
@@ -111,9 +152,9 @@ std::string box_text(const pageinfo &p) {
 
 }  // namespace
 
-void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
-                const std::vector<int32_t> &pages) {
-    if (mode == SHEETLAY_TRIM_NONE || !d || d->pages.count < 1) return;
+std::unique_ptr<doc_resolver> trim_pages(doc *d, int32_t mode, double margin, bool annotations,
+                                         const std::vector<int32_t> &pages, bool read_ahead) {
+    if (mode == SHEETLAY_TRIM_NONE || !d || d->pages.count < 1) return nullptr;
     std::vector<char> seen(static_cast<size_t>(d->pages.count), 0);
     std::vector<int32_t> list;
     for (int32_t i : pages)
@@ -125,7 +166,10 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
     std::vector<content::result> found(list.size());
     std::vector<size_t> twin(list.size());  // the page read in this one's stead
     std::vector<size_t> order;  // the pages to read (not twins), largest first
-    doc_resolver pre(d);  // the page dictionaries, read here, then read by both workers
+    // The page dictionaries, read here, then read by both workers; in the
+    // end all the workers read too, handed to the job.
+    auto pre_owner = std::make_unique<doc_resolver>(d);
+    doc_resolver &pre = *pre_owner;
     // The fonts the pages name: named here, each read once by whichever
     // worker needs it first.
     const std::shared_ptr<content::font_store> fonts = content::make_font_store();
@@ -221,19 +265,30 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
     // Before the pages, the fonts the pages name are handed out the same
     // way, so that the two read different fonts at first (a page whose
     // font the other worker is reading waits for it).
-    const size_t font_tasks = content::stored_fonts(*fonts);
+    // With read_ahead, the tree of named destinations is read between the
+    // fonts and the pages, and each page's annotations after its box, into
+    // a resolver of their own (`ahead`: what it reads, or a budget it runs
+    // out of, changes no box).
+    const size_t font_tasks = content::stored_fonts(*fonts) + (read_ahead ? 1 : 0);
     std::atomic<size_t> next{0};
     std::atomic<bool> spent{false};
     doc_resolver res0(d, &pre), res1(d, &pre);  // kept to the end: stored fonts point into them
-    auto run = [&](doc_resolver &res) {
+    doc_resolver ahead0(d, &pre), ahead1(d, &pre);
+    auto run = [&](doc_resolver &res, doc_resolver &ahead) {
         const std::shared_ptr<content::font_cache> cache = content::make_font_cache(fonts.get());
         for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < font_tasks + order.size();) {
+            if (read_ahead && i + 1 == font_tasks) {
+                read_dest_tree(d, ahead);
+                continue;
+            }
             if (i < font_tasks) {
                 content::read_stored_font(fonts.get(), i, d, res);
                 continue;
             }
             const size_t k = order[i - font_tasks];
-            found[k] = content::page_box(d, res, d->pages.items[list[k]], annotations, {}, cache.get());
+            const pageinfo &p = d->pages.items[list[k]];
+            found[k] = content::page_box(d, res, p, annotations, {}, cache.get());
+            if (read_ahead) read_annotations(ahead, ahead.get(p.num));
         }
         if (res.spent() || content::glyphs_spent(*cache)) spent.store(true, std::memory_order_relaxed);
     };
@@ -243,7 +298,7 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
         try {
             helper = std::thread([&] {
                 try {
-                    run(res1);
+                    run(res1, ahead1);
                 } catch (...) {
                     failed = std::current_exception();
                 }
@@ -253,14 +308,25 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
         }
     }
     try {
-        run(res0);
+        run(res0, ahead0);
     } catch (...) {
         if (helper.joinable()) helper.join();
         throw;
     }
     if (helper.joinable()) helper.join();
     if (failed) std::rethrow_exception(failed);
-    if (spent.load(std::memory_order_relaxed)) {
+    const bool share = !spent.load(std::memory_order_relaxed) && !pre.spent();
+    if (share) {
+        // Each worker parsed only what the sizing pass had not; an object
+        // both parsed is the same value from either.
+        pre.adopt(res0);
+        pre.adopt(res1);
+        // What was read ahead only when none of it was refused for the
+        // budget (a refused object reads as missing, which the job's own
+        // parse might not give).
+        for (doc_resolver *a : {&ahead0, &ahead1})
+            if (!a->spent()) pre.adopt(*a);
+    } else {
         std::sort(order.begin(), order.end());
         doc_resolver res(d, &pre);
         const std::shared_ptr<content::font_cache> cache = content::make_font_cache();
@@ -274,7 +340,7 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
             if (!found[k].ok || found[k].ink.empty()) continue;
             apply(d->pages.items[list[k]], found[k].ink, margin);
         }
-        return;
+        return share ? std::move(pre_owner) : nullptr;
     }
     // SAME: the union, relative to each page's lower-left corner.
     content::box all;
@@ -284,12 +350,14 @@ void trim_pages(doc *d, int32_t mode, double margin, bool annotations,
         if (b.empty()) continue;
         all.add(content::box{b.x0 - v.x0, b.y0 - v.y0, b.x1 - v.x0, b.y1 - v.y0});
     }
-    if (all.empty()) return;
-    for (int32_t i : list) {
-        pageinfo &p = d->pages.items[i];
-        const content::box v = visible(p);
-        apply(p, content::box{v.x0 + all.x0, v.y0 + all.y0, v.x0 + all.x1, v.y0 + all.y1}, margin);
+    if (!all.empty()) {
+        for (int32_t i : list) {
+            pageinfo &p = d->pages.items[i];
+            const content::box v = visible(p);
+            apply(p, content::box{v.x0 + all.x0, v.y0 + all.y0, v.x0 + all.x1, v.y0 + all.y1}, margin);
+        }
     }
+    return share ? std::move(pre_owner) : nullptr;
 }
 
 bool outside_trimmed(const pageinfo &p, const double r[4]) {

@@ -330,7 +330,8 @@ void compose(const std::vector<doc *> &docs, const compose_job &job, image &img)
         // The document information is the first input's.
         const uint32_t keep = k == 0 ? job.keep : job.keep & ~uint32_t{SHEETLAY_KEEP_INFO};
         in.ex = std::make_unique<extras>(in.d, job, *in.memos, sheet_numbers{n},
-                                         several ? &in.own : nullptr, keep);
+                                         several ? &in.own : nullptr, keep,
+                                         k < job.parsed.size() ? job.parsed[k] : nullptr);
         in.ex->plan(*in.tr);
         in.tr->close();
         base += static_cast<int64_t>(in.tr->list().size());

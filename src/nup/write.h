@@ -26,6 +26,8 @@
 
 namespace sheetlay {
 
+class doc_resolver;
+
 namespace nup {
 
 // A laid-out job: the grid, the frames, and the cells in order (0-based
@@ -40,6 +42,9 @@ struct compose_job {
     uint32_t keep = 0;
     int32_t compress = 0;
     bool repair = false;  // carried text made valid syntax (nup/repair)
+    // By input: the objects a trim parsed, taken by the links, annotations
+    // and outline instead of parsed again (null or missing: none).
+    std::vector<const doc_resolver *> parsed;
     sheetlay_progress_fn progress = nullptr;
     void *progress_user = nullptr;
 };

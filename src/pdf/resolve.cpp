@@ -16,12 +16,16 @@ bool doc_resolver::is_stream(int32_t num) {
 
 const pdf::value *doc_resolver::get(int32_t num) {
     if (!d_ || num <= 0) return nullptr;
-    if (base_) {
+    if (base_ && !charged_) {
         auto held = base_->cache_.find(num);
         if (held != base_->cache_.end()) return held->second.get();
     }
     auto it = cache_.find(num);
     if (it != cache_.end()) return it->second.get();
+    if (charged_) {
+        auto lent = borrowed_.find(num);
+        if (lent != borrowed_.end()) return lent->second;
+    }
     std::unique_ptr<pdf::value> v;
     const obj_entry *e = objvec_find(&d_->objs, num);
     const unsigned char *t = nullptr;
@@ -35,6 +39,20 @@ const pdf::value *doc_resolver::get(int32_t num) {
         tlen = end;
     }
     if (found && end > start && end - start > budget_) spent_ = true;
+    if (charged_ && base_) {
+        auto held = base_->cache_.find(num);
+        if (held != base_->cache_.end()) {
+            // Counted as the parse below would count it; what it held when
+            // the budget allows, else missing, as the parse would give.
+            if (!found || end <= start || end - start <= budget_) {
+                if (found && end > start) budget_ -= end - start;
+                borrowed_.emplace(num, held->second.get());
+                return held->second.get();
+            }
+            cache_.emplace(num, nullptr);
+            return nullptr;
+        }
+    }
     if (found && end > start && end - start <= budget_) {
         budget_ -= end - start;
         auto parsed = std::make_unique<pdf::value>();
@@ -48,6 +66,11 @@ const pdf::value *doc_resolver::get(int32_t num) {
     const pdf::value *out = v.get();
     cache_.emplace(num, std::move(v));
     return out;
+}
+
+void doc_resolver::adopt(doc_resolver &other) {
+    for (auto &[num, v] : other.cache_)
+        if (cache_.find(num) == cache_.end()) cache_.emplace(num, std::move(v));
 }
 
 }  // namespace sheetlay

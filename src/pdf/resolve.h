@@ -27,6 +27,19 @@ public:
     // (filled on one thread before readers on others start): what it holds
     // is taken from there, not parsed again. `base` must outlive this one.
     doc_resolver(const doc *d, const doc_resolver *base) : doc_resolver(d) { base_ = base; }
+    // One that takes from `base` what it holds as if it had parsed it
+    // itself: each object counted against this one's budget by its text,
+    // as its own parse would count it, so that what it gives is what a
+    // resolver of its own would give (a job after a trim reads the objects
+    // the trim parsed). `base` must outlive this one and not change.
+    doc_resolver(const doc *d, const doc_resolver *base, bool charged) : doc_resolver(d, base) {
+        charged_ = charged;
+    }
+    // Moves into this one what `other` (of the same document, its budget not
+    // spent) holds and this one does not; the values keep their addresses.
+    // `other` is left only to be destroyed; neither may be in use on
+    // another thread.
+    void adopt(doc_resolver &other);
     // The object's value (a stream's dictionary), or null when the object is
     // missing, unreadable, or past the budget.
     const pdf::value *get(int32_t num) override;
@@ -42,6 +55,8 @@ private:
     std::unordered_map<int32_t, std::unique_ptr<pdf::value>> cache_;  // null: unreadable
     int64_t budget_;
     const doc_resolver *base_ = nullptr;
+    std::unordered_map<int32_t, const pdf::value *> borrowed_;  // taken from base_ when charged_
+    bool charged_ = false;
     bool spent_ = false;
 };
 
