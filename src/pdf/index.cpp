@@ -353,10 +353,19 @@ std::vector<char> dicts_allowed(const std::vector<obj_entry> &v, int32_t len, di
         int32_t b = e.stream_pos > 0 ? e.stream_pos : len;
         ranges.push_back(range_of{static_cast<int64_t>(b) - e.dict_pos, i});
     }
+    std::vector<char> ok(v.size(), 0);
+    // When the budget covers every dictionary (every sound file), the
+    // order does not matter: all are read, and the sort is passed over.
+    int64_t total = 0;
+    for (const range_of &r : ranges) total += factor * std::max<int64_t>(r.size, 0);
+    if (total <= budget.left) {
+        for (const range_of &r : ranges) ok[static_cast<size_t>(r.idx)] = 1;
+        budget.left -= total;
+        return ok;
+    }
     std::sort(ranges.begin(), ranges.end(), [](const range_of &a, const range_of &b) {
         return a.size != b.size ? a.size < b.size : a.idx < b.idx;
     });
-    std::vector<char> ok(v.size(), 0);
     for (const range_of &r : ranges) ok[static_cast<size_t>(r.idx)] = budget.take(factor * r.size);
     return ok;
 }
