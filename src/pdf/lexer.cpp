@@ -184,7 +184,10 @@ int32_t find_name(const unsigned char *t, int32_t len, int32_t start, int32_t li
         const void *hit = std::memchr(t + i, '/', static_cast<size_t>(end - nlen - i));
         if (!hit) return -1;
         i = static_cast<const unsigned char *>(hit) - t;
-        if (std::memcmp(t + i + 1, name, static_cast<size_t>(nlen)) == 0 &&
+        // The name's first byte turns most other names away before the
+        // whole comparison.
+        if ((nlen == 0 || t[i + 1] == static_cast<unsigned char>(name[0])) &&
+            std::memcmp(t + i + 1, name, static_cast<size_t>(nlen)) == 0 &&
             (i + 1 + nlen == end || !is_name_char(t[i + 1 + nlen])))
             return static_cast<int32_t>(i);
         ++i;
@@ -251,7 +254,8 @@ int32_t find_name_top(const unsigned char *t, int32_t len, int32_t start, int32_
                 ++i;
             }
         } else if (c == '/' && depth <= 1) {
-            if (i + 1 + nlen <= end && std::memcmp(t + i + 1, name, static_cast<size_t>(nlen)) == 0 &&
+            if (i + 1 + nlen <= end && (nlen == 0 || t[i + 1] == static_cast<unsigned char>(name[0])) &&
+                std::memcmp(t + i + 1, name, static_cast<size_t>(nlen)) == 0 &&
                 (i + 1 + nlen == end || !is_name_char(t[i + 1 + nlen])))
                 return i;
             ++i;
