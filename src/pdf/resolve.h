@@ -13,7 +13,7 @@
 
 #include <cstdint>
 #include <memory>
-#include <unordered_map>
+#include <vector>
 
 #include "pdf/document.h"
 #include "pdf/object.h"
@@ -36,8 +36,23 @@ public:
     bool spent() const { return spent_; }
 
 private:
+    // Slot of object num: kUnread, kUnreadable, or where its value is
+    // stored. Sized on first use by the largest object number of the
+    // document (numbers without an object are never kept).
+    static constexpr int32_t kUnread = -1, kUnreadable = -2;
+    int32_t slot_of(int32_t num) const {
+        return num >= 0 && static_cast<size_t>(num) < slot_.size() ? slot_[static_cast<size_t>(num)] : kUnread;
+    }
+    const pdf::value *at(int32_t slot) const {
+        return &blocks_[static_cast<size_t>(slot) / kBlock][static_cast<size_t>(slot) % kBlock];
+    }
+    // Values are kept in blocks of kBlock, made and released together:
+    // one allocation per block instead of a heap node and a value each.
+    static constexpr size_t kBlock = 64;
     const doc *d_;
-    std::unordered_map<int32_t, std::unique_ptr<pdf::value>> cache_;  // null: unreadable
+    std::vector<int32_t> slot_;
+    std::vector<std::unique_ptr<pdf::value[]>> blocks_;
+    int32_t stored_ = 0;
     int64_t budget_;
     const doc_resolver *base_ = nullptr;
     bool spent_ = false;
