@@ -190,4 +190,41 @@ TEST(ObjStm, TwoStreamsAndAPlainObject) {
     EXPECT_NE(n.member(41), "(absent)");
 }
 
+TEST(ObjStm, WhatMakesAnObjectStream) {
+    // The stream's dictionary, and whether its members are read by the
+    // default loader and by the lenient one (which also goes by /N and
+    // /First at the dictionary's top level).
+    struct Case {
+        const char *dict;
+        bool strict, lenient;
+    } cases[] = {
+        {"/Type /ObjStm /N 2 /First 11", true, true},
+        {"/N 2 /First 11 /Type/ObjStm", true, true},
+        {"/Type /ObjStmX /N 2 /First 11", false, true},
+        {"/Type /XRef /N 2 /First 11", false, true},
+        {"/N 2 /First 11", false, true},
+        {"/Type /X /NX 2 /N2 0 /First 11", false, false},
+        {"/Type /X /N 2 /Firsts 11", false, false},
+        {"/Type /X /D << /N 2 /First 11 >> /N 2 /First 11", false, true},
+        {"/Type /X /D << /N 2 /First 11 >>", false, false},
+    };
+    const std::string data = kHeader + kBody;
+    for (const Case &c : cases) {
+        std::string pdf = with_objects("10 0 obj\n<< " + std::string(c.dict) + " /Length " +
+                                       std::to_string(data.size()) + " >>\nstream\n" + data +
+                                       "\nendstream\nendobj\n");
+        for (bool lenient : {false, true}) {
+            load_options lo;
+            lo.lenient = lenient;
+            doc d{};
+            ASSERT_EQ(doc_load_mem(reinterpret_cast<const unsigned char *>(pdf.data()), pdf.size(), "o.pdf", &d, lo), 0)
+                << c.dict << ": " << g_err;
+            const obj_entry *m = objvec_find(&d.objs, 20);
+            EXPECT_EQ(m != nullptr && m->in_objstm, lenient ? c.lenient : c.strict)
+                << c.dict << (lenient ? " (lenient)" : "");
+            doc_free(&d);
+        }
+    }
+}
+
 }  // namespace

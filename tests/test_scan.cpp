@@ -293,7 +293,10 @@ TEST(ScanDicts, DictStreamKw) {
 TEST(ScanDicts, WalkerAgreesWithDictStreamKw) {
     std::mt19937 rng(12345);
     const std::string pieces[] = {"<<", ">>", "<", ">", "(", ")", "\\", " ", "\n", "x",
-                                  "stream", " stream", "/A 1", "((", "))"};
+                                  "stream", " stream", "/A 1", "((", "))",
+                                  // Runs the walk passes eight bytes at a time, and bytes
+                                  // one bit away from '<', '>' and '('.
+                                  "/Key 12345678 0 R", "=?;\xbc\xbe\xa8*\x3d)"};
     for (int round = 0; round < 2000; ++round) {
         std::string t;
         int n = 1 + static_cast<int>(rng() % 60);

@@ -37,7 +37,9 @@ int32_t stream_data_start(const unsigned char *t, int32_t len, int32_t s) {
     return a + 1;
 }
 
-void scan_objects(doc *d, const kw_positions &endobjs) {
+// Fills endobjs with every "endobj" while it finds the headers: both end in
+// "obj", so one pass over the file's letters 'j' finds them all.
+void scan_objects(doc *d, kw_positions &endobjs) {
     const unsigned char *t = d->data;
     int32_t len = d->len;
     // First every header, then the dictionaries: the walker answers best
@@ -48,18 +50,29 @@ void scan_objects(doc *d, const kw_positions &endobjs) {
     // grow by doubling into up to twice the index it becomes (the largest
     // block of a big file's load). Capped by the file's length: a file of
     // bare "endobj" keywords holds no objects to make room for.
+    // "obj" is looked for by its 'j', the rarer letter in text: a 'j' at h
+    // ends a keyword "endobj" at h - 5 or "obj" at h - 2 (h <= len - 2: a
+    // body must follow), whose places are taken first.
+    std::vector<int32_t> heads;
+    for (int32_t h = 3; h < len;) {
+        const void *hit = std::memchr(t + h, 'j', static_cast<size_t>(len - h));
+        if (!hit) break;
+        h = static_cast<int32_t>(static_cast<const unsigned char *>(hit) - t);
+        const int32_t P = h - 2;
+        ++h;
+        // ("endobj" cannot be a header too: a letter stands before its "obj".)
+        if (P >= 3 && t[P - 3] == 'e' && kw_at(t, P - 3, len, "endobj"))
+            endobjs.pos.push_back(P - 3);
+        else if (P <= len - 4 && t[P] == 'o' && kw_at(t, P, len, "obj"))
+            heads.push_back(P);
+    }
     {
         const size_t guess = endobjs.pos.size() + endobjs.pos.size() / 32 + 16;
         const size_t cap = static_cast<size_t>(len) / 32 + 16;
         found.reserve(std::min(guess, cap));
         dict_starts.reserve(std::min(guess, cap));
     }
-    for (int32_t P = 1; P <= len - 4; ++P) {
-        // "obj" is looked for by its 'j', the rarer letter in text.
-        const void *hit = std::memchr(t + P + 2, 'j', static_cast<size_t>(len - 4 - P + 1));
-        if (!hit) break;
-        P = static_cast<int32_t>(static_cast<const unsigned char *>(hit) - t) - 2;
-        if (!kw_at(t, P, len, "obj")) continue;
+    for (const int32_t P : heads) {
         int32_t num = 0;
         int32_t first = header_before(t, P, &num);
         if (first < 0) continue;
@@ -353,10 +366,19 @@ std::vector<char> dicts_allowed(const std::vector<obj_entry> &v, int32_t len, di
         int32_t b = e.stream_pos > 0 ? e.stream_pos : len;
         ranges.push_back(range_of{static_cast<int64_t>(b) - e.dict_pos, i});
     }
+    std::vector<char> ok(v.size(), 0);
+    // When the budget covers every dictionary (every sound file), the
+    // order does not matter: all are read, and the sort is passed over.
+    int64_t total = 0;
+    for (const range_of &r : ranges) total += factor * std::max<int64_t>(r.size, 0);
+    if (total <= budget.left) {
+        for (const range_of &r : ranges) ok[static_cast<size_t>(r.idx)] = 1;
+        budget.left -= total;
+        return ok;
+    }
     std::sort(ranges.begin(), ranges.end(), [](const range_of &a, const range_of &b) {
         return a.size != b.size ? a.size < b.size : a.idx < b.idx;
     });
-    std::vector<char> ok(v.size(), 0);
     for (const range_of &r : ranges) ok[static_cast<size_t>(r.idx)] = budget.take(factor * r.size);
     return ok;
 }
@@ -364,7 +386,6 @@ std::vector<char> dicts_allowed(const std::vector<obj_entry> &v, int32_t len, di
 void find_objects(doc *d, int64_t dict_work) {
     {
         kw_positions endobjs, endstreams;
-        endobjs.collect(d->data, d->len, "endobj");
         endstreams.collect(d->data, d->len, "endstream");
         scan_objects(d, endobjs);
         dict_budget budget{dict_work};

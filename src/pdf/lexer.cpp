@@ -125,15 +125,6 @@ int32_t skip_ws(const unsigned char *t, int32_t pos, int32_t end) {
     return pos;
 }
 
-int kw_at(const unsigned char *t, int32_t pos, int32_t len, const char *kw) {
-    int64_t klen = static_cast<int64_t>(std::strlen(kw));
-    if (pos < 0 || pos + klen > len) return 0;
-    if (std::memcmp(t + pos, kw, static_cast<size_t>(klen)) != 0) return 0;
-    if (pos > 0 && is_alnum(t[pos - 1])) return 0;
-    if (pos + klen < len && is_alnum(t[pos + klen])) return 0;
-    return 1;
-}
-
 namespace {
 
 // How rare a letter is in the text of PDF files (dictionary keys, names,
@@ -155,24 +146,32 @@ size_t anchor_of(const char *kw, size_t klen) {
     return best;
 }
 
-}  // namespace
-
-int32_t find_kw(const unsigned char *t, int32_t len, int32_t start, const char *kw) {
-    size_t klen = std::strlen(kw);
-    if (klen == 0) return -1;
+// find_kw with the keyword's length and anchor already known (klen > 0).
+int32_t find_kw_at(const unsigned char *t, int32_t len, int32_t start, const char *kw, size_t klen,
+                   size_t a) {
     if (start < 0) start = 0;
     // Candidates in order: each start i whose anchor letter kw[a] stands at
     // t[i + a].
-    const size_t a = anchor_of(kw, klen);
     int64_t i = start;
     while (i + static_cast<int64_t>(klen) <= len) {
         const void *hit = std::memchr(t + i + a, kw[a], static_cast<size_t>(len - i - klen + 1));
         if (!hit) return -1;
         i = static_cast<const unsigned char *>(hit) - t - static_cast<int64_t>(a);
-        if (kw_at(t, static_cast<int32_t>(i), len, kw)) return static_cast<int32_t>(i);
+        // Most anchors stand in stream data: the first byte turns them away.
+        if (i >= 0 && t[i] == static_cast<unsigned char>(kw[0]) &&
+            kw_at_n(t, static_cast<int32_t>(i), len, kw, klen))
+            return static_cast<int32_t>(i);
         ++i;
     }
     return -1;
+}
+
+}  // namespace
+
+int32_t find_kw(const unsigned char *t, int32_t len, int32_t start, const char *kw) {
+    size_t klen = std::strlen(kw);
+    if (klen == 0) return -1;
+    return find_kw_at(t, len, start, kw, klen, anchor_of(kw, klen));
 }
 
 int32_t find_name(const unsigned char *t, int32_t len, int32_t start, int32_t limit,
@@ -185,7 +184,10 @@ int32_t find_name(const unsigned char *t, int32_t len, int32_t start, int32_t li
         const void *hit = std::memchr(t + i, '/', static_cast<size_t>(end - nlen - i));
         if (!hit) return -1;
         i = static_cast<const unsigned char *>(hit) - t;
-        if (std::memcmp(t + i + 1, name, static_cast<size_t>(nlen)) == 0 &&
+        // The name's first byte turns most other names away before the
+        // whole comparison.
+        if ((nlen == 0 || t[i + 1] == static_cast<unsigned char>(name[0])) &&
+            std::memcmp(t + i + 1, name, static_cast<size_t>(nlen)) == 0 &&
             (i + 1 + nlen == end || !is_name_char(t[i + 1 + nlen])))
             return static_cast<int32_t>(i);
         ++i;
@@ -252,7 +254,8 @@ int32_t find_name_top(const unsigned char *t, int32_t len, int32_t start, int32_
                 ++i;
             }
         } else if (c == '/' && depth <= 1) {
-            if (i + 1 + nlen <= end && std::memcmp(t + i + 1, name, static_cast<size_t>(nlen)) == 0 &&
+            if (i + 1 + nlen <= end && (nlen == 0 || t[i + 1] == static_cast<unsigned char>(name[0])) &&
+                std::memcmp(t + i + 1, name, static_cast<size_t>(nlen)) == 0 &&
                 (i + 1 + nlen == end || !is_name_char(t[i + 1 + nlen])))
                 return i;
             ++i;
@@ -524,7 +527,10 @@ int32_t first_name_int(const unsigned char *t, int32_t len, int32_t start, int32
 }
 
 void kw_positions::collect(const unsigned char *t, int32_t len, const char *kw, int32_t from) {
-    for (int32_t p = find_kw(t, len, from, kw); p >= 0; p = find_kw(t, len, p + 1, kw))
+    const size_t klen = std::strlen(kw);
+    if (klen == 0) return;
+    const size_t a = anchor_of(kw, klen);
+    for (int32_t p = find_kw_at(t, len, from, kw, klen, a); p >= 0; p = find_kw_at(t, len, p + 1, kw, klen, a))
         pos.push_back(p);
 }
 

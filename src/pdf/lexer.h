@@ -11,6 +11,7 @@
 #define SHEETLAY_PDF_LEXER_H
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "pdf/document.h"
@@ -60,7 +61,19 @@ struct open_literal {
 int32_t skip_literal(const unsigned char *t, int32_t i, int32_t len, open_literal *open = nullptr);
 
 // Keywords are whole tokens: no letter or digit right before or after.
-int kw_at(const unsigned char *t, int32_t pos, int32_t len, const char *kw);
+// kw_at_n takes the keyword's length; kw_at, inline, lets the compiler
+// count a literal keyword and compare its few bytes in place (loading asks
+// it hundreds of thousands of times).
+inline int kw_at_n(const unsigned char *t, int32_t pos, int32_t len, const char *kw, size_t klen) {
+    if (pos < 0 || pos + static_cast<int64_t>(klen) > len) return 0;
+    if (std::memcmp(t + pos, kw, klen) != 0) return 0;
+    if (pos > 0 && is_alnum(t[pos - 1])) return 0;
+    if (pos + static_cast<int64_t>(klen) < len && is_alnum(t[pos + klen])) return 0;
+    return 1;
+}
+inline int kw_at(const unsigned char *t, int32_t pos, int32_t len, const char *kw) {
+    return kw_at_n(t, pos, len, kw, std::strlen(kw));
+}
 int32_t find_kw(const unsigned char *t, int32_t len, int32_t start, const char *kw);
 
 // The first "/name" in t[start, min(len, limit)) not continued by a name

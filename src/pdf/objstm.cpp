@@ -33,9 +33,38 @@ std::unique_ptr<unsigned char[]> new_block(uint64_t n) {
     return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[static_cast<size_t>(n ? n : 1)]);
 }
 
+// Whether t[from, end) can hold what marks an object stream: a /ObjStm, or
+// (when judged by structure) both a /N and a /First, each a whole name
+// anywhere in the text. The searches below find only names that this finds,
+// so a false answer is theirs; one pass over the slashes settles the many
+// streams that are no object streams (pages, fonts, images) without them.
+bool may_be_object_stream(const unsigned char *t, int32_t from, int32_t end, bool by_structure) {
+    // The name at t[i] continues past k bytes of it.
+    auto whole = [&](int64_t i, int64_t k) { return i + k == end || !is_name_char(t[i + k]); };
+    bool n = false, first = false;
+    int64_t i = from;
+    while (i + 1 < end) {
+        const void *hit = std::memchr(t + i, '/', static_cast<size_t>(end - 1 - i));
+        if (!hit) break;
+        i = static_cast<const unsigned char *>(hit) - t;
+        const unsigned char c = t[i + 1];
+        if (c == 'O') {
+            if (end - i >= 7 && std::memcmp(t + i + 2, "bjStm", 5) == 0 && whole(i, 7)) return true;
+        } else if (c == 'N') {
+            n = n || whole(i, 2);
+        } else if (c == 'F') {
+            first = first || (end - i >= 6 && std::memcmp(t + i + 2, "irst", 4) == 0 && whole(i, 6));
+        }
+        ++i;
+    }
+    return by_structure && n && first;
+}
+
 bool is_object_stream(const unsigned char *t, int32_t len, const obj_entry &e, bool by_structure) {
     if (e.in_objstm || !e.is_stream || e.dict_pos < 0) return false;
     int32_t b = e.stream_pos > 0 ? e.stream_pos : len;
+    if (b > len) b = len;
+    if (!may_be_object_stream(t, e.dict_pos, b, by_structure)) return false;
     if (find_name(t, len, e.dict_pos, b, "ObjStm") >= 0) return true;
     // Some writers give object streams another /Type (or none); what makes
     // one is its member count and the offset of its first member, which no

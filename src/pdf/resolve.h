@@ -13,7 +13,7 @@
 
 #include <cstdint>
 #include <memory>
-#include <unordered_map>
+#include <vector>
 
 #include "pdf/document.h"
 #include "pdf/object.h"
@@ -51,11 +51,28 @@ public:
     int64_t budget_left() const { return budget_; }
 
 private:
+    // Slot of object num: kUnread, kUnreadable, or the index of its value
+    // in vals_. Sized on first use by the largest object number of the
+    // document (numbers without an object are never kept).
+    static constexpr int32_t kUnread = -1, kUnreadable = -2;
+    int32_t slot_of(int32_t num) const {
+        return num >= 0 && static_cast<size_t>(num) < slot_.size() ? slot_[static_cast<size_t>(num)] : kUnread;
+    }
+    const pdf::value *at(int32_t slot) const { return vals_[static_cast<size_t>(slot)]; }
+    void size_slots();
+    // Values parsed here are kept in blocks of kBlock, made and released
+    // together: one allocation per block instead of a heap node and a value
+    // each. vals_ also points at values taken from a base (not owned) and
+    // at those adopted, whose blocks are kept in kept_.
+    static constexpr size_t kBlock = 64;
     const doc *d_;
-    std::unordered_map<int32_t, std::unique_ptr<pdf::value>> cache_;  // null: unreadable
+    std::vector<int32_t> slot_;
+    std::vector<const pdf::value *> vals_;
+    std::vector<std::unique_ptr<pdf::value[]>> blocks_;
+    std::vector<std::unique_ptr<pdf::value[]>> kept_;
+    size_t stored_ = 0;  // values placed in blocks_
     int64_t budget_;
     const doc_resolver *base_ = nullptr;
-    std::unordered_map<int32_t, const pdf::value *> borrowed_;  // taken from base_ when charged_
     bool charged_ = false;
     bool spent_ = false;
 };
