@@ -261,7 +261,7 @@ void offsets::record(int64_t num, image &img) {
     // Offsets and the table itself are 32-bit quantities.
     if (img.len() > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
     img.next_object(num);
-    at[static_cast<size_t>(num)] = static_cast<int64_t>(img.len());
+    at[static_cast<size_t>(num)] = static_cast<int32_t>(img.len());
 }
 
 }  // namespace nup

@@ -182,7 +182,9 @@ private:
 
 // Byte offsets of the output's objects, by object number; -1 for none.
 struct offsets {
-    array<int64_t> at;
+    // By object number, -1 for none; record() keeps the output under 2 GiB,
+    // so 4 bytes each (one for every object of the output, held to the end).
+    array<int32_t> at;
     // Notes that object `num` starts at the image's current end.
     void record(int64_t num, image &img);
 };

@@ -195,6 +195,14 @@ std::string compressed_text(const std::string &text, int level) {
     return z;
 }
 
+static_assert(kPerStream <= 256, "an index in an object stream fits a row's eight bits");
+
+packer::row::row(uint64_t f2, uint32_t f3, uint8_t type)
+    : v_(uint64_t{type} << 62 | f2 << 8 | f3) {
+    // An offset past 16 PiB, or an object number past 2^54: never written.
+    if (f2 > kF2Max || f3 > 0xFF || type > 2) fail("output too large");
+}
+
 packer::packer(uint64_t first_new, bool one_thread) : base_(first_new), packed_(one_thread) {
     // The rows of the object streams and of the table itself come after the
     // objects' rows: room for them now, so that the vector is not copied
@@ -264,8 +272,8 @@ void packer::finish(image &img, const std::string &root, const std::string &info
     rows_.push_back(row{xat, 0, 1});
     uint64_t max2 = 0, max3 = 0;
     for (const row &r : rows_) {
-        max2 = std::max(max2, r.f2);
-        max3 = std::max<uint64_t>(max3, r.f3);
+        max2 = std::max(max2, r.f2());
+        max3 = std::max<uint64_t>(max3, r.f3());
     }
     const int w2 = bytes_for(max2), w3 = bytes_for(max3);
     const size_t cols = static_cast<size_t>(1 + w2 + w3);
@@ -276,9 +284,9 @@ void packer::finish(image &img, const std::string &root, const std::string &info
     table.reserve(rows_.size() * (cols + 1));
     for (const row &r : rows_) {
         cur_row.clear();
-        put_be(cur_row, r.type, 1);
-        put_be(cur_row, r.f2, w2);
-        put_be(cur_row, r.f3, w3);
+        put_be(cur_row, r.type(), 1);
+        put_be(cur_row, r.f2(), w2);
+        put_be(cur_row, r.f3(), w3);
         table += '\x02';
         for (size_t i = 0; i < cols; ++i)
             table += static_cast<char>(static_cast<unsigned char>(cur_row[i]) -

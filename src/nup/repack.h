@@ -46,10 +46,20 @@ public:
 private:
     // One row of the cross-reference stream: 0 free, 1 at offset f2, 2 in
     // object stream f2 at index f3.
-    struct row {  // 16 bytes: one for every object of the output
-        uint64_t f2 = 0;
-        uint32_t f3 = 0;
-        uint8_t type = 0;
+    // Eight bytes, as there is one for every object of the output: the
+    // type in the top two bits, f3 (an index in an object stream, under
+    // 256) in the low eight, f2 (an offset or object number) between.
+    class row {
+    public:
+        row() = default;
+        row(uint64_t f2, uint32_t f3, uint8_t type);
+        uint64_t f2() const { return (v_ >> 8) & kF2Max; }
+        uint32_t f3() const { return static_cast<uint32_t>(v_ & 0xFF); }
+        uint8_t type() const { return static_cast<uint8_t>(v_ >> 62); }
+        static constexpr uint64_t kF2Max = (uint64_t{1} << 54) - 1;
+
+    private:
+        uint64_t v_ = 0;
     };
     // The object stream that fills: "num offset ..." pairs and the bodies,
     // each ended by a line feed.

@@ -46,6 +46,7 @@ void transfer::close() {
     const bool keep = !d_->crypt;
     array<ref_at> found;
     for (size_t i = 0; i < list_.size(); ++i) {
+        starts_[i] = ~static_cast<int32_t>(refs_.size());
         const obj_entry *e = objvec_find(&d_->objs, list_[i]);
         if (!e) continue;
         const unsigned char *t;
@@ -58,9 +59,8 @@ void transfer::close() {
         if (!ok) {
             deep_[i] = true;
         } else if (clean && keep && refs_.size() + found.size() <= INT32_MAX) {
-            spans_[i].from = static_cast<int32_t>(refs_.size());
+            starts_[i] = static_cast<int32_t>(refs_.size());
             for (size_t k = 0; k < found.size(); ++k) refs_.push_back(found[k]);
-            spans_[i].to = static_cast<int32_t>(refs_.size());
         }
     }
     resolve_aliases();
@@ -69,10 +69,14 @@ void transfer::close() {
 bool transfer::clean_refs(int32_t n, int32_t m, const ref_at **refs, size_t *count) const {
     const int64_t i = static_cast<int64_t>(m) - base_;
     if (i < 0 || i >= static_cast<int64_t>(list_.size()) || list_[static_cast<size_t>(i)] != n) return false;
-    const span &s = spans_[static_cast<size_t>(i)];
-    if (s.from < 0) return false;
-    *refs = s.to > s.from ? &refs_[static_cast<size_t>(s.from)] : nullptr;
-    *count = static_cast<size_t>(s.to - s.from);
+    const size_t k = static_cast<size_t>(i);
+    const int32_t from = starts_[k];
+    if (from < 0) return false;
+    // The next object's row, clean or not, starts where this one ends.
+    int32_t to = static_cast<int32_t>(refs_.size());
+    if (k + 1 < starts_.size()) to = starts_[k + 1] < 0 ? ~starts_[k + 1] : starts_[k + 1];
+    *refs = to > from ? &refs_[static_cast<size_t>(from)] : nullptr;
+    *count = static_cast<size_t>(to - from);
     return true;
 }
 
@@ -117,7 +121,9 @@ void transfer::note(int64_t num) {
         slot = static_cast<int32_t>(m);
         list_.push_back(static_cast<int32_t>(num));
         deep_.push_back(false);
-        spans_.push_back(span{-1, -1});
+        // Not clean until close() finds it so; a row that starts (and
+        // ends) after the last one.
+        starts_.push_back(~static_cast<int32_t>(refs_.size()));
         return;
     }
 }

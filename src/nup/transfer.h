@@ -71,12 +71,10 @@ private:
     // The references of the clean carried texts, an object's in a row
     // (12 bytes a reference, of objects found by the closure only, and
     // only for a plain input, whose text is written as stored); per
-    // carried object where its row starts and ends, or -1.
+    // carried object where its row starts (it ends where the next one
+    // starts), or ~start when its text is not clean: 4 bytes an object.
     array<ref_at> refs_;
-    struct span {
-        int32_t from, to;
-    };
-    array<span> spans_;
+    array<int32_t> starts_;
 };
 
 // Appends t[0, len) with every reference replaced by its output number
