@@ -22,7 +22,6 @@
 #include <string>
 #include <vector>
 
-#include "crypto/sha2.h"
 #include "sheetlay.h"
 #include "support/jobs.h"
 #include "support/pdfgen.h"
@@ -40,18 +39,7 @@ const Row kTable[] = {
 #include "identity_digests.inc"
 };
 
-std::string hex_digest(const std::string &bytes) {
-    sheetlay::crypto::Sha256 h;
-    h.update(bytes.data(), bytes.size());
-    uint8_t d[32];
-    h.finish(d);
-    std::string s;
-    for (int i = 0; i < 16; ++i) {
-        s += "0123456789abcdef"[d[i] >> 4];
-        s += "0123456789abcdef"[d[i] & 15];
-    }
-    return s;
-}
+using testtools::hex_digest;
 
 // One call: its name and how it runs. `opt` calls go through sheetlay_nup
 // (or sheetlay_nup_mem when mem), the others through the fixed-grid entries.

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/sha2.h"
+#include "support/tools.h"
 #include "sheetlay.h"
 
 namespace {
@@ -48,19 +48,6 @@ const Row kRows[] = {
      "1615a7c2d920066ea86570a3837ac17f"},
 };
 
-std::string digest(const void *p, size_t n) {
-    sheetlay::crypto::Sha256 h;
-    h.update(p, n);
-    uint8_t d[32];
-    h.finish(d);
-    std::string s;
-    for (int i = 0; i < 16; ++i) {
-        s += "0123456789abcdef"[d[i] >> 4];
-        s += "0123456789abcdef"[d[i] & 15];
-    }
-    return s;
-}
-
 TEST(TrimJobs, BytesIndependentOfThreads) {
     const std::string dir = SHEETLAY_CORPUS_DIR;
     if (dir.empty()) GTEST_SKIP() << "SHEETLAY_CORPUS_DIR not set";
@@ -81,7 +68,7 @@ TEST(TrimJobs, BytesIndependentOfThreads) {
         char err[256] = "";
         const int32_t count = static_cast<int32_t>(in.size());
         ASSERT_EQ(sheetlay_nup_inputs_mem(in.data(), count, &out, &len, &o, err, sizeof err), 1) << r.name << ": " << err;
-        const std::string got = digest(out, len);
+        const std::string got = testtools::hex_digest(std::string_view(static_cast<const char *>(out), len));
         sheetlay_free(out);
         if (print) std::printf("%s %s\n", r.name, got.c_str());
         else EXPECT_EQ(got, r.digest) << r.name;

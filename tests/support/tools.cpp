@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "crypto/sha2.h"
+
 #ifdef _WIN32
 #include <process.h>
 #else
@@ -64,6 +66,19 @@ int process_id() {
 
 // ---------------------------------------------------------------------------
 // Files
+
+std::string hex_digest(std::string_view bytes) {
+    sheetlay::crypto::Sha256 h;
+    h.update(bytes.data(), bytes.size());
+    uint8_t d[32];
+    h.finish(d);
+    std::string s;
+    for (int i = 0; i < 16; ++i) {
+        s += "0123456789abcdef"[d[i] >> 4];
+        s += "0123456789abcdef"[d[i] & 15];
+    }
+    return s;
+}
 
 std::string tmp_dir() {
     std::string d = SHEETLAY_TEST_TMP;

@@ -25,6 +25,10 @@ namespace testtools {
 
 // The folder for temporary files (SHEETLAY_TEST_TMP).
 std::string tmp_dir();
+// The first 16 bytes of the SHA-256 of `bytes`, in hex: a short name for
+// an output that tests compare with a recorded one.
+std::string hex_digest(std::string_view bytes);
+
 // A new, unused path in tmp_dir: "<stem>-<pid>-<counter><ext>". Not created.
 std::string tmp_path(std::string_view stem = "t", std::string_view ext = ".pdf");
 // Writes `bytes` to a fresh tmp_path and returns that path (fails the
