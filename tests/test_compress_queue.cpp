@@ -42,7 +42,8 @@ TEST(CompressQueue, ResultsInOrderAndAsOneThreadMakesThem) {
     struct Case {
         size_t n;
         bool one_thread, threaded;
-    } cases[] = {{0, false, false}, {2, false, false}, {3, false, true}, {9, false, true}, {9, true, false}};
+    } cases[] = {{0, false, false}, {2, false, false}, {3, false, false}, {4, false, true},
+                 {9, false, true},  {9, true, false},  {40, false, true}};  // 40: more than may wait
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.n << " texts, one_thread " << c.one_thread);
         const std::vector<std::string> in = texts(c.n);

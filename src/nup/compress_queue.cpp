@@ -5,6 +5,7 @@
 // compressed a text never shows in the output.
 #include "nup/compress_queue.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -15,20 +16,31 @@ namespace sheetlay::nup {
 namespace {
 
 // The second thread starts once this many texts are handed over before
-// the end: the first waits for the second. A thread costs the writer about
-// 20 us to start, and its first text about 150 us more than on the writing
-// thread, whose encoder tables are faulted in already; an object stream
-// takes 50 to 250 us (20 to 80 KB of text). So one text moved does not pay
-// for the thread, two or more do (measured in the note of this change).
-constexpr size_t kThreadFrom = 2;
+// the end; the first ones wait for it. A thread costs the writer about
+// 20 us to start and about as much to end, and its first text about 150 us
+// more than on the writing thread, whose encoder tables are faulted in
+// already; an object stream takes 50 to 250 us (20 to 80 KB of text). Most
+// of a job's object streams are filled in one burst at its end (the
+// objects carried from the input are written last): the corpus's GeoTopo
+// book hands over its two streams and the last within 0.4 ms, before a
+// thread started at the second is up, and the thread then only made the
+// writer wait for its start and its end (0.1 ms on an idle machine, a
+// time slice of several ms on a busy one). A job of three or more streams
+// before the last has enough left to share.
+constexpr size_t kThreadFrom = 3;
 // Only object streams come here. A sheet's content (some 200 bytes, about
 // 3 us to compress) was tried: handing it over and back costs the writer
 // as much as compressing it (a wake-up of the second thread each time).
 //
-// Texts waiting at most (each up to about 1 MiB); a writer that outruns the
-// second thread compresses the next text itself.
-constexpr size_t kWaiting = 3;
-static_assert(kWaiting + 1 >= kThreadFrom, "the texts held before the thread starts must fit");
+// Text waiting for the second thread at most, in bytes (and always one
+// text, whatever its size). A writer that outruns the second thread
+// compresses the next text itself. A bound in bytes rather than texts lets
+// the burst of small streams at the end of a job queue up while the second
+// thread is on a large one, instead of the writer compressing them: three
+// texts waiting at most left the second thread idle a third of the burst
+// of the ten-fold GeoTopo job while the writer compressed 13 of its 28
+// streams itself. What waits is shared at the end (see finish).
+constexpr size_t kWaitingBytes = size_t{1} << 19;
 
 }  // namespace
 
@@ -71,6 +83,7 @@ void compress_queue::stop() {
         std::lock_guard<std::mutex> lk(m_);
         stop_ = true;
         queue_.clear();
+        waiting_bytes_ = 0;
     }
     work_cv_.notify_all();
     if (worker_.joinable()) worker_.join();
@@ -79,11 +92,13 @@ void compress_queue::stop() {
 void compress_queue::work() {
     std::unique_lock<std::mutex> lk(m_);
     for (;;) {
-        work_cv_.wait(lk, [this] { return stop_ || !queue_.empty(); });
-        if (stop_) return;
+        work_cv_.wait(lk, [this] { return stop_ || closing_ || !queue_.empty(); });
+        // Given up, or closing with nothing left: the thread ends, without
+        // waiting to be woken again by the writer's join.
+        if (stop_ || queue_.empty()) return;
         pending p = std::move(queue_.front());
         queue_.pop_front();
-        ++busy_;
+        waiting_bytes_ -= p.text.size();
         lk.unlock();
         std::string z;
         std::exception_ptr e;
@@ -94,13 +109,11 @@ void compress_queue::work() {
         }
         std::string().swap(p.text);
         lk.lock();
-        --busy_;
         if (e) {
             if (!failed_) failed_ = e;
         } else {
             done_[p.index] = std::move(z);
         }
-        done_cv_.notify_all();
     }
 }
 
@@ -109,13 +122,15 @@ void compress_queue::submit(std::string text, bool last) {
     raise_failure();
     const size_t k = done_.size();
     done_.emplace_back();
-    if (!started_ && !single_ && !last && queue_.size() + 1 >= kThreadFrom) start();
-    if (!single_ && (started_ || !last) && queue_.size() < kWaiting) {
+    if (!started_ && !single_ && !last && k + 1 >= kThreadFrom) start();
+    const bool room = queue_.empty() || text.size() <= kWaitingBytes - std::min(waiting_bytes_, kWaitingBytes);
+    if (!single_ && (started_ || !last) && room) {
+        waiting_bytes_ += text.size();
         queue_.push_back(pending{k, std::move(text)});
         if (started_) work_cv_.notify_one();
         return;
     }
-    // The queue is full, or there is no second thread: compressed here.
+    // No room, or no second thread: compressed here.
     lk.unlock();
     std::string z = compress(text);
     std::string().swap(text);
@@ -125,24 +140,28 @@ void compress_queue::submit(std::string text, bool last) {
 
 std::vector<std::string> compress_queue::finish() {
     std::unique_lock<std::mutex> lk(m_);
-    // This thread compresses what still waits, from the back, while the
-    // second one goes on from the front.
+    // The second thread goes on from the front and ends once nothing is
+    // left; this thread compresses what waits from the back.
+    closing_ = true;
+    if (started_) work_cv_.notify_one();
     while (!queue_.empty()) {
         raise_failure();
         pending p = std::move(queue_.back());
         queue_.pop_back();
+        waiting_bytes_ -= p.text.size();
         lk.unlock();
         std::string z = compress(p.text);
         std::string().swap(p.text);
         lk.lock();
         done_[p.index] = std::move(z);
     }
-    done_cv_.wait(lk, [this] { return busy_ == 0; });
+    lk.unlock();
+    // Its last text compressed, the second thread has ended or is ending.
+    if (worker_.joinable()) worker_.join();
+    lk.lock();
     raise_failure();
     std::vector<std::string> out = std::move(done_);
     done_.clear();
-    lk.unlock();
-    stop();
     return out;
 }
 

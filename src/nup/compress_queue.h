@@ -9,14 +9,16 @@
 // were handed over, and are the bytes one thread would make: the encoder
 // gives the same output for the same text whichever thread runs it.
 //
-// Memory stays bounded: only a few texts wait at any moment; when the
-// queue is full the writing thread compresses the text itself instead of
-// waiting. A job of one or two object streams never starts the thread (the
-// last one is closed at the end, with nothing left to overlap). When no
-// thread can be started, everything is done on the calling thread. The
-// thread never outlives the queue (its destructor stops and joins it), and
-// a failure on it (out of memory) is raised on the calling thread at the
-// next hand-over or at the end, as if it had happened there.
+// Memory stays bounded: at most about 512 KiB of text waits at any moment;
+// when there is no room the writing thread compresses the text itself
+// instead of waiting. A job of three object streams or fewer never starts
+// the thread (they are filled within the last fraction of a millisecond,
+// with nothing left to overlap). When no thread can be started, everything
+// is done on the calling thread. The thread never outlives the queue (its
+// destructor stops and joins it; finish lets it end on its own once
+// nothing waits), and a failure on it (out of memory) is raised on the
+// calling thread at the next hand-over or at the end, as if it had
+// happened there.
 #ifndef SHEETLAY_NUP_COMPRESS_QUEUE_H
 #define SHEETLAY_NUP_COMPRESS_QUEUE_H
 
@@ -48,9 +50,10 @@ public:
     void submit(std::string text, bool last = false);
     // Texts handed over so far.
     size_t size() const;
-    // Waits until every text is compressed and returns them in the order
-    // they came, the second thread ended. Raises a failure of either
-    // thread.
+    // Compresses what still waits on this thread too, from the back, while
+    // the second goes on from the front; waits until every text is
+    // compressed and returns them in the order they came, the second
+    // thread ended. Raises a failure of either thread.
     std::vector<std::string> finish();
     // Whether the second thread ran (for tests and measurements).
     bool threaded() const { return started_; }
@@ -67,12 +70,13 @@ private:
     std::string compress(const std::string &text) const;
 
     mutable std::mutex m_;
-    std::condition_variable work_cv_, done_cv_;
+    std::condition_variable work_cv_;
     std::deque<pending> queue_;
     std::vector<std::string> done_;  // by index; filled in as they finish
     std::exception_ptr failed_;
-    size_t busy_ = 0;  // texts the second thread is compressing (0 or 1)
-    bool stop_ = false;
+    size_t waiting_bytes_ = 0;  // of the texts in queue_
+    bool stop_ = false;     // given up: the thread ends, what waits is dropped
+    bool closing_ = false;  // finishing: the thread ends once the queue is empty
     bool single_;
     compress_fn fn_;
     bool started_ = false;
