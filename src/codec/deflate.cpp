@@ -485,23 +485,24 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
     // table at 64 KiB, half of what full positions take, and the chain walk
     // waits on these loads. Every position stored is at least kBias, so a
     // step never wraps below zero, and a step to below the window's start
-    // (or to 0) ends the walk.
+    // (or to 0) ends the walk. A former head c is an earlier position of
+    // this call, or one out of reach (an empty slot, 0, is out of reach
+    // too, every position being at least kBias): the step is qs - c, or
+    // kEnd once that is beyond the window, which is the smaller of the two.
     constexpr uint32_t kEnd = kMaxDist + 1;
     uint16_t *const prev = tables_.get16(size_t{1} << wbits);
-    auto link = [&](uint32_t qs, uint32_t c) {
-        prev[qs & wmask] = static_cast<uint16_t>(c != 0 && qs - c <= kMaxDist ? qs - c : kEnd);
-    };
+    auto link = [&](uint32_t qs, uint32_t c) { prev[qs & wmask] = static_cast<uint16_t>(std::min(qs - c, kEnd)); };
 
     // Positions [0, hend) have four readable bytes and can be hashed; those
     // before `wide` have eight, and a 6-byte key. The last few positions are
     // keyed on four bytes: their chains are short and their matches too.
     const size_t hend = n >= 4 ? n - 3 : 0;
     const size_t wide = key6 && n >= 8 ? n - 7 : 0;
-    auto chain_slot = [&](size_t q) -> uint32_t & {
-        if (q < wide)
-            return head[static_cast<uint32_t>(((load64(base + q) << 16) * 0x9E3779B97F4A7C15ull) >> (64 - hbits))];
-        return head[(load32(base + q) * 2654435761u) >> (32 - hbits)];
+    auto slot6 = [&](size_t q) -> uint32_t & {
+        return head[static_cast<uint32_t>(((load64(base + q) << 16) * 0x9E3779B97F4A7C15ull) >> (64 - hbits))];
     };
+    auto slot4 = [&](size_t q) -> uint32_t & { return head[(load32(base + q) * 2654435761u) >> (32 - hbits)]; };
+    auto chain_slot = [&](size_t q) -> uint32_t & { return q < wide ? slot6(q) : slot4(q); };
     size_t ins = 0;  // next position to enter into the chains
     uint32_t near_cand = 0, near4_cand = 0;
     // Enters q into its chain and returns the chain's former head; the last
@@ -540,7 +541,9 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
         // The distance of the last match first: a repeat longer than the
         // longest match continues at the same distance, and its positions
         // may not be in the chains (see `tail` below).
-        if (last_dist != 0 && last_dist <= q && last_dist <= kMaxDist) {
+        // (A match's distance is within the window and reaches no further
+        // back than this call's first byte.)
+        if (last_dist != 0) {
             const unsigned char *m = s - last_dist;
             if (load32(m) == head4) {
                 unsigned len = match_length(s, m, max);
@@ -594,9 +597,17 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
         // well, and the walk over every position inside costs more than the
         // few bytes those extra candidates would save.
         if (q - ins > p.tail) ins = q - p.tail;
+        // The positions keyed on six bytes, then any keyed on four, each
+        // in a loop of its own.
+        for (const size_t w = std::min(q, wide); ins < w; ++ins) {
+            const uint32_t qs = static_cast<uint32_t>(ins) + off;
+            uint32_t &h = slot6(ins);
+            link(qs, h);
+            h = qs;
+        }
         for (; ins < q; ++ins) {
-            uint32_t qs = static_cast<uint32_t>(ins) + off;
-            uint32_t &h = chain_slot(ins);
+            const uint32_t qs = static_cast<uint32_t>(ins) + off;
+            uint32_t &h = slot4(ins);
             link(qs, h);
             h = qs;
         }
