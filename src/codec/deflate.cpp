@@ -274,7 +274,12 @@ public:
         } else {
             for (size_t off = 0; off < len; off += kSegment) {
                 size_t n = std::min(len - off, kSegment);
-                chains(src + off, n, kParams[level]);
+                // The default level, which the writer uses, has its own copy
+                // of the finder with its parameters as constants.
+                if (level == kDeflateDefault)
+                    chains<kDeflateDefault>(src + off, n, kParams[level]);
+                else
+                    chains<0>(src + off, n, kParams[level]);
             }
             flush(true);
         }
@@ -310,7 +315,8 @@ private:
     }
 
     void fast(const unsigned char *base, size_t n, bool last);
-    void chains(const unsigned char *base, size_t n, const Params &p);
+    template <int Level>
+    void chains(const unsigned char *base, size_t n, const Params &params);
 
     ByteSink sink_;
     Tables &tables_;
@@ -468,7 +474,10 @@ void Encoder::fast(const unsigned char *base, size_t n, bool last) {
 }
 
 // Levels 2-9: chains of earlier positions with the same 3-byte hash.
-void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
+// Level is 0 for a copy that takes its parameters from `params`.
+template <int Level>
+void Encoder::chains(const unsigned char *base, size_t n, const Params &params) {
+    const Params p = Level != 0 ? kParams[Level] : params;
     const unsigned hbits = table_bits(n, 8, 15);
     const unsigned wbits = table_bits(n, 8, 15);
     const uint32_t wmask = (uint32_t{1} << wbits) - 1;
