@@ -599,27 +599,6 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &params) 
 
     size_t q = 0;
     while (q < hend) {
-        // Positions inside the last match join the chains only: a 3-byte
-        // match is worth taking only close by, where a later position is.
-        // Of a long match only the last `tail` positions join: a match that
-        // starts in the middle of a long repeat is found from its start as
-        // well, and the walk over every position inside costs more than the
-        // few bytes those extra candidates would save.
-        if (q - ins > p.tail) ins = q - p.tail;
-        // The positions keyed on six bytes, then any keyed on four, each
-        // in a loop of its own.
-        for (const size_t w = std::min(q, wide); ins < w; ++ins) {
-            const uint32_t qs = static_cast<uint32_t>(ins) + off;
-            uint32_t &h = slot6(ins);
-            link(qs, h);
-            h = qs;
-        }
-        for (; ins < q; ++ins) {
-            const uint32_t qs = static_cast<uint32_t>(ins) + off;
-            uint32_t &h = slot4(ins);
-            link(qs, h);
-            h = qs;
-        }
         uint32_t cand = insert(q);
         ins = q + 1;
         unsigned dist = 0, len = find(q, cand, near4_cand, near_cand, kMinMatch - 1, p.chain, dist);
@@ -642,6 +621,29 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &params) 
         last_dist = dist;
         q += len;
         if (!p.lazy_eval && len > p.lazy) ins = std::max(ins, q);
+        if (q >= hend) break;
+        // Positions inside the match join the chains only: a 3-byte match
+        // is worth taking only close by, where a later position is. Of a
+        // long match only the last `tail` positions join: a match that
+        // starts in the middle of a long repeat is found from its start as
+        // well, and the walk over every position inside costs more than the
+        // few bytes those extra candidates would save. (After a literal
+        // every position up to the next is in already.)
+        if (q - ins > p.tail) ins = q - p.tail;
+        // The positions keyed on six bytes, then any keyed on four, each
+        // in a loop of its own.
+        for (const size_t w = std::min(q, wide); ins < w; ++ins) {
+            const uint32_t qs = static_cast<uint32_t>(ins) + off;
+            uint32_t &h = slot6(ins);
+            link(qs, h);
+            h = qs;
+        }
+        for (; ins < q; ++ins) {
+            const uint32_t qs = static_cast<uint32_t>(ins) + off;
+            uint32_t &h = slot4(ins);
+            link(qs, h);
+            h = qs;
+        }
     }
     for (; q < n; ++q) literal(base[q]);
 }
