@@ -172,8 +172,7 @@ struct Tables {
     uint32_t chain_off = 0;
 
     uint32_t get_chains(size_t n) {
-        // Past the window and past the 3-byte matches' reach beyond it.
-        constexpr uint64_t kGap = uint64_t{kMaxDist} + 1 + kTooFar;
+        constexpr uint64_t kGap = kMaxDist + 1;
         if (!head) {
             head.reset(new uint32_t[kHeadSlots]());
             near.reset(new uint32_t[kNearSlots]());
