@@ -160,8 +160,9 @@ struct Tables {
 
     // The tables of the last positions of each hash at levels 2-9 (head,
     // near, near4) are not cleared between calls either, for the same
-    // reason: an object stream or a small form was cheaper to compress than
-    // its 272 KiB of tables to clear. Each call stores positions from
+    // reason: clearing the part an input uses (up to 272 KiB) cost every
+    // object stream and small form a good share of its compression. Each
+    // call stores positions from
     // `chain_off`, which lies past the reach of every position an earlier
     // call stored, so that those fail the distance tests exactly as an
     // empty slot did. Every test compares positions only with each other,
