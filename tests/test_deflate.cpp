@@ -391,37 +391,49 @@ TEST(DeflateFast, LimitsRoundTrip) {
     }
 }
 
-// Level 1 keeps its hash table between calls and never clears it: what
-// earlier calls left, also across the wrap of its 32-bit positions, must
+// The encoder keeps its tables between calls and never clears them: what
+// earlier calls left, also across the wrap of their 32-bit positions, must
 // never change an output. Each case runs on a thread of its own, whose
-// table starts empty. A call stores positions from an offset that starts at
-// 32769 and moves on by the call's length plus 32769; after 3000 bytes and
-// 131065 empty calls, the next 3000 bytes would pass 2^32: the offset starts
-// over and that call stores the very positions the first one did.
-TEST(DeflateFast, OutputIgnoresEarlierCalls) {
+// tables start empty. A call stores positions from an offset that starts at
+// 32769 and moves on by the call's length plus 32769 (at levels 2-9 only
+// for a call of at least a byte). After 3000 bytes and the calls given, the
+// next 3000 bytes would pass 2^32: the offset starts over and that call
+// stores the very positions the first one did.
+TEST(DeflateTables, OutputIgnoresEarlierCalls) {
     const Bytes x = from(page_content(3000, 5));
-    const Bytes ref = sheetlay::deflate_compress(x.data(), x.size(), 1);
+    const Bytes one = {'q'};
     struct Case {
         const char *name;
+        int level;
         Bytes between;
         size_t calls;
     } cases[] = {
-        {"the same input", x, 1},
-        {"other content", from(page_content(70000, 6)), 3},
-        {"empty inputs, just before the wrap", {}, 131064},
-        {"empty inputs, x at the wrap", {}, 131065},
-        {"empty inputs, the wrap among them", {}, 131066},
+        {"the same input", 1, x, 1},
+        {"other content", 1, from(page_content(70000, 6)), 3},
+        {"empty inputs, just before the wrap", 1, {}, 131064},
+        {"empty inputs, x at the wrap", 1, {}, 131065},
+        {"empty inputs, the wrap among them", 1, {}, 131066},
+        {"the same input", 6, x, 1},
+        {"other content", 6, from(page_content(70000, 6)), 3},
+        {"other content, level 9 between", 6, {}, 0},
+        {"single bytes, just before the wrap", 6, one, 131060},
+        {"single bytes, x at the wrap", 6, one, 131061},
+        {"single bytes, the wrap among them", 6, one, 131062},
     };
+    const Bytes other = from(page_content(20000, 7));
     for (const Case &c : cases) {
+        const Bytes ref = sheetlay::deflate_compress(x.data(), x.size(), c.level);
         Bytes first, last;
         std::thread t([&] {
-            first = sheetlay::deflate_compress(x.data(), x.size(), 1);
-            for (size_t i = 0; i < c.calls; ++i) sheetlay::deflate_compress(c.between.data(), c.between.size(), 1);
-            last = sheetlay::deflate_compress(x.data(), x.size(), 1);
+            first = sheetlay::deflate_compress(x.data(), x.size(), c.level);
+            if (c.calls == 0) sheetlay::deflate_compress(other.data(), other.size(), 9);
+            for (size_t i = 0; i < c.calls; ++i)
+                sheetlay::deflate_compress(c.between.data(), c.between.size(), c.level);
+            last = sheetlay::deflate_compress(x.data(), x.size(), c.level);
         });
         t.join();
-        EXPECT_TRUE(first == ref) << c.name;
-        EXPECT_TRUE(last == ref) << c.name;
+        EXPECT_TRUE(first == ref) << c.name << " level " << c.level;
+        EXPECT_TRUE(last == ref) << c.name << " level " << c.level;
     }
 }
 

@@ -50,7 +50,7 @@ using namespace deflate_detail;
 
 constexpr size_t kBlockSymbols = size_t{1} << 15;
 constexpr size_t kSegment = size_t{1} << 30;
-constexpr uint32_t kBias = kMaxDist + 1;  // stored position = position + kBias; 0 = empty
+constexpr uint32_t kBias = kMaxDist + 1;  // the least offset of stored positions; 0 = empty
 constexpr unsigned kTooFar = 4096;
 constexpr size_t kFastBlockBytes = size_t{1} << 17;
 constexpr size_t kFastBlockSeqs = size_t{1} << 14;
@@ -116,15 +116,16 @@ constexpr Params kParams[10] = {
     {512, 32, 128, 258, true, 4, 258},   {4096, 32, 258, 258, true, 4, 258}};  //
 
 // The encoder's tables, kept by each thread between calls so that their
-// pages are faulted in once, not on every call. Each is handed out at the
-// size asked for, zeroed where the encoder needs it zeroed.
+// pages are faulted in once, not on every call, together with the block
+// coder's output area.
 struct Tables {
-    std::unique_ptr<uint32_t[]> u32[4];  // symbols; head; near; near4
-    size_t n32[4] = {};
+    std::unique_ptr<uint32_t[]> sym;  // levels 2-9: the open block's symbols
+    size_t nsym = 0;
     std::unique_ptr<uint16_t[]> u16;  // prev
     size_t n16 = 0;
     std::unique_ptr<Seq[]> seq;  // level 1's sequences
     size_t nseq = 0;
+    Scratch scratch;  // the block coder's output
     // Level 1's table is never cleared between calls: each call stores its
     // positions from an offset beyond the last call's end by more than the
     // window, so whatever an earlier call left is out of reach and fails the
@@ -157,13 +158,44 @@ struct Tables {
         return seq.get();
     }
 
-    uint32_t *get32(int k, size_t n, bool zero) {
-        if (n32[k] < n) {
-            u32[k].reset(new uint32_t[n]);
-            n32[k] = n;
+    // The tables of the last positions of each hash at levels 2-9 (head,
+    // near, near4) are not cleared between calls either, for the same
+    // reason: clearing the part an input uses (up to 272 KiB) cost every
+    // object stream and small form a good share of its compression. Each
+    // call stores positions from
+    // `chain_off`, which lies past the reach of every position an earlier
+    // call stored, so that those fail the distance tests exactly as an
+    // empty slot did. Every test compares positions only with each other,
+    // so the output is the same whatever the offset. A call uses the first
+    // 2^bits slots of each, as many as its input needs.
+    static constexpr size_t kHeadSlots = size_t{1} << 15, kNearSlots = size_t{1} << 12;
+    std::unique_ptr<uint32_t[]> head, near, near4;
+    uint32_t chain_off = 0;
+
+    uint32_t get_chains(size_t n) {
+        constexpr uint64_t kGap = kMaxDist + 1;
+        if (!head) {
+            head.reset(new uint32_t[kHeadSlots]());
+            near.reset(new uint32_t[kNearSlots]());
+            near4.reset(new uint32_t[kHeadSlots]());
+            chain_off = kBias;
+        } else if (chain_off + uint64_t{n} + kGap > UINT32_MAX) {
+            std::memset(head.get(), 0, kHeadSlots * sizeof(uint32_t));
+            std::memset(near.get(), 0, kNearSlots * sizeof(uint32_t));
+            std::memset(near4.get(), 0, kHeadSlots * sizeof(uint32_t));
+            chain_off = kBias;
         }
-        if (zero) std::memset(u32[k].get(), 0, n * sizeof(uint32_t));
-        return u32[k].get();
+        const uint32_t off = chain_off;
+        chain_off = static_cast<uint32_t>(chain_off + uint64_t{n} + kGap);
+        return off;
+    }
+
+    uint32_t *get_sym(size_t n) {
+        if (nsym < n) {
+            sym.reset(new uint32_t[n]);
+            nsym = n;
+        }
+        return sym.get();
     }
     uint16_t *get16(size_t n) {
         if (n16 < n) {
@@ -216,7 +248,7 @@ public:
             seqs_.clear();
         } else {
             size_t cap = std::min(kBlockSymbols, total + 1);
-            blk_.sym = tables_.get32(0, cap, false);
+            blk_.sym = tables_.get_sym(cap);
             blk_.capacity = cap;
             blk_.clear();
         }
@@ -229,7 +261,7 @@ public:
             do {
                 size_t n = std::min(len - off, kSegment);
                 adler_ = deflate_adler32(adler_, src + off, n);
-                write_stored(src + off, n, off + n == len, bits_, scratch_, sink_);
+                write_stored(src + off, n, off + n == len, bits_, tables_.scratch, sink_);
                 off += n;
             } while (off < len);
         } else if (level == 1) {
@@ -242,7 +274,12 @@ public:
         } else {
             for (size_t off = 0; off < len; off += kSegment) {
                 size_t n = std::min(len - off, kSegment);
-                chains(src + off, n, kParams[level]);
+                // The default level, which the writer uses, has its own copy
+                // of the finder with its parameters as constants.
+                if (level == kDeflateDefault)
+                    chains<kDeflateDefault>(src + off, n, kParams[level]);
+                else
+                    chains<0>(src + off, n, kParams[level]);
             }
             flush(true);
         }
@@ -253,7 +290,7 @@ public:
 
 private:
     void flush(bool final) {
-        write_block(blk_, raw_, final, bits_, scratch_, sink_);
+        write_block(blk_, raw_, final, bits_, tables_.scratch, sink_);
         adler_ = deflate_adler32(adler_, raw_, blk_.raw_len);
         raw_ += blk_.raw_len;
         blk_.clear();
@@ -278,14 +315,14 @@ private:
     }
 
     void fast(const unsigned char *base, size_t n, bool last);
-    void chains(const unsigned char *base, size_t n, const Params &p);
+    template <int Level>
+    void chains(const unsigned char *base, size_t n, const Params &params);
 
     ByteSink sink_;
     Tables &tables_;
     SymbolBlock blk_;
     SeqBlock seqs_;
     BitState bits_;
-    Scratch scratch_;
     const unsigned char *raw_ = nullptr;  // first input byte of the open block
     uint32_t adler_ = 1;
 };
@@ -323,7 +360,7 @@ void Encoder::fast(const unsigned char *base, size_t n, bool last) {
     auto flush_seqs = [&](bool final) {
         blk.count = static_cast<size_t>(sq - blk.seq);
         blk.raw_len = static_cast<size_t>(anchor - block);
-        write_block(blk, block, final, bits_, scratch_, sink_);
+        write_block(blk, block, final, bits_, tables_.scratch, sink_);
         adler_ = deflate_adler32(adler_, block, blk.raw_len);
         block = anchor;
         blk.clear();
@@ -437,45 +474,51 @@ void Encoder::fast(const unsigned char *base, size_t n, bool last) {
 }
 
 // Levels 2-9: chains of earlier positions with the same 3-byte hash.
-void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
+// Level is 0 for a copy that takes its parameters from `params`.
+template <int Level>
+void Encoder::chains(const unsigned char *base, size_t n, const Params &params) {
+    const Params p = Level != 0 ? kParams[Level] : params;
     const unsigned hbits = table_bits(n, 8, 15);
     const unsigned wbits = table_bits(n, 8, 15);
     const uint32_t wmask = (uint32_t{1} << wbits) - 1;
     const unsigned nbits = table_bits(n, 8, 12);
-    uint32_t *const head = tables_.get32(1, size_t{1} << hbits, true);
-    uint32_t *const near = tables_.get32(2, size_t{1} << nbits, true);
+    // Stored position = position + off (see Tables::get_chains).
+    const uint32_t off = tables_.get_chains(n);
+    uint32_t *const head = tables_.head.get();
+    uint32_t *const near = tables_.near.get();
     // The last position of each 4-byte hash, when the chains are keyed on six.
     const bool key6 = p.key == 6;
-    uint32_t *const near4 = key6 ? tables_.get32(3, size_t{1} << hbits, true) : nullptr;
+    uint32_t *const near4 = tables_.near4.get();
     // prev[] holds the step back to the next older position of the same
     // chain, kEnd when there is none within reach: 16 bits a slot keep the
     // table at 64 KiB, half of what full positions take, and the chain walk
     // waits on these loads. Every position stored is at least kBias, so a
     // step never wraps below zero, and a step to below the window's start
-    // (or to 0) ends the walk.
+    // (or to 0) ends the walk. A former head c is an earlier position of
+    // this call, or one out of reach (an empty slot, 0, is out of reach
+    // too, every position being at least kBias): the step is qs - c, or
+    // kEnd once that is beyond the window, which is the smaller of the two.
     constexpr uint32_t kEnd = kMaxDist + 1;
     uint16_t *const prev = tables_.get16(size_t{1} << wbits);
-    auto link = [&](uint32_t qs, uint32_t c) {
-        prev[qs & wmask] = static_cast<uint16_t>(c != 0 && qs - c <= kMaxDist ? qs - c : kEnd);
-    };
+    auto link = [&](uint32_t qs, uint32_t c) { prev[qs & wmask] = static_cast<uint16_t>(std::min(qs - c, kEnd)); };
 
     // Positions [0, hend) have four readable bytes and can be hashed; those
     // before `wide` have eight, and a 6-byte key. The last few positions are
     // keyed on four bytes: their chains are short and their matches too.
     const size_t hend = n >= 4 ? n - 3 : 0;
     const size_t wide = key6 && n >= 8 ? n - 7 : 0;
-    auto chain_slot = [&](size_t q) -> uint32_t & {
-        if (q < wide)
-            return head[static_cast<uint32_t>(((load64(base + q) << 16) * 0x9E3779B97F4A7C15ull) >> (64 - hbits))];
-        return head[(load32(base + q) * 2654435761u) >> (32 - hbits)];
+    auto slot6 = [&](size_t q) -> uint32_t & {
+        return head[static_cast<uint32_t>(((load64(base + q) << 16) * 0x9E3779B97F4A7C15ull) >> (64 - hbits))];
     };
+    auto slot4 = [&](size_t q) -> uint32_t & { return head[(load32(base + q) * 2654435761u) >> (32 - hbits)]; };
+    auto chain_slot = [&](size_t q) -> uint32_t & { return q < wide ? slot6(q) : slot4(q); };
     size_t ins = 0;  // next position to enter into the chains
     uint32_t near_cand = 0, near4_cand = 0;
     // Enters q into its chain and returns the chain's former head; the last
     // positions with the same first three and four bytes go to near_cand and
     // near4_cand.
     auto insert = [&](size_t q) {
-        uint32_t v = load32(base + q), qs = static_cast<uint32_t>(q) + kBias;
+        uint32_t v = load32(base + q), qs = static_cast<uint32_t>(q) + off;
         uint32_t &h = chain_slot(q);
         uint32_t c = h;
         link(qs, c);
@@ -500,14 +543,16 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
         unsigned max = static_cast<unsigned>(std::min<size_t>(kMaxMatch, n - q));
         if (best >= max) return best;
         unsigned nice = std::min<unsigned>(p.nice, max);
-        uint32_t qs = static_cast<uint32_t>(q) + kBias, lim = qs - kMaxDist;
+        uint32_t qs = static_cast<uint32_t>(q) + off, lim = qs - kMaxDist;
         // A candidate is compared in full only when its first four bytes
         // and the two bytes ending a longer match agree.
         const uint32_t head4 = load32(s);
         // The distance of the last match first: a repeat longer than the
         // longest match continues at the same distance, and its positions
         // may not be in the chains (see `tail` below).
-        if (last_dist != 0 && last_dist <= q && last_dist <= kMaxDist) {
+        // (A match's distance is within the window and reaches no further
+        // back than this call's first byte.)
+        if (last_dist != 0) {
             const unsigned char *m = s - last_dist;
             if (load32(m) == head4) {
                 unsigned len = match_length(s, m, max);
@@ -520,7 +565,7 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
         }
         uint32_t tail2 = load16(s + best - 1);
         while (cand >= lim && chain-- > 0) {
-            const unsigned char *m = base + (cand - kBias);
+            const unsigned char *m = base + (cand - off);
             if (load16(m + best - 1) == tail2 && load32(m) == head4) {
                 unsigned len = match_length(s, m, max);
                 if (len > best) {
@@ -533,7 +578,7 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
             cand -= prev[cand & wmask];
         }
         if (key6 && best < 6 && cand4 >= lim) {
-            const unsigned char *m = base + (cand4 - kBias);
+            const unsigned char *m = base + (cand4 - off);
             if (load32(m) == head4) {
                 unsigned len = match_length(s, m, max);
                 if (len > best) {
@@ -543,7 +588,7 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
             }
         }
         if (best < kMinMatch && cand3 + kTooFar >= qs) {
-            const unsigned char *m = base + (cand3 - kBias);
+            const unsigned char *m = base + (cand3 - off);
             if ((load32(m) & 0xffffff) == (head4 & 0xffffff)) {
                 best = kMinMatch;
                 dist = qs - cand3;
@@ -554,19 +599,6 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
 
     size_t q = 0;
     while (q < hend) {
-        // Positions inside the last match join the chains only: a 3-byte
-        // match is worth taking only close by, where a later position is.
-        // Of a long match only the last `tail` positions join: a match that
-        // starts in the middle of a long repeat is found from its start as
-        // well, and the walk over every position inside costs more than the
-        // few bytes those extra candidates would save.
-        if (q - ins > p.tail) ins = q - p.tail;
-        for (; ins < q; ++ins) {
-            uint32_t qs = static_cast<uint32_t>(ins) + kBias;
-            uint32_t &h = chain_slot(ins);
-            link(qs, h);
-            h = qs;
-        }
         uint32_t cand = insert(q);
         ins = q + 1;
         unsigned dist = 0, len = find(q, cand, near4_cand, near_cand, kMinMatch - 1, p.chain, dist);
@@ -589,6 +621,29 @@ void Encoder::chains(const unsigned char *base, size_t n, const Params &p) {
         last_dist = dist;
         q += len;
         if (!p.lazy_eval && len > p.lazy) ins = std::max(ins, q);
+        if (q >= hend) break;
+        // Positions inside the match join the chains only: a 3-byte match
+        // is worth taking only close by, where a later position is. Of a
+        // long match only the last `tail` positions join: a match that
+        // starts in the middle of a long repeat is found from its start as
+        // well, and the walk over every position inside costs more than the
+        // few bytes those extra candidates would save. (After a literal
+        // every position up to the next is in already.)
+        if (q - ins > p.tail) ins = q - p.tail;
+        // The positions keyed on six bytes, then any keyed on four, each
+        // in a loop of its own.
+        for (const size_t w = std::min(q, wide); ins < w; ++ins) {
+            const uint32_t qs = static_cast<uint32_t>(ins) + off;
+            uint32_t &h = slot6(ins);
+            link(qs, h);
+            h = qs;
+        }
+        for (; ins < q; ++ins) {
+            const uint32_t qs = static_cast<uint32_t>(ins) + off;
+            uint32_t &h = slot4(ins);
+            link(qs, h);
+            h = qs;
+        }
     }
     for (; q < n; ++q) literal(base[q]);
 }
