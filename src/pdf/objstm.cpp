@@ -16,6 +16,7 @@
 
 #include "codec/filters.h"
 #include "codec/inflate.h"
+#include "pdf/bytescan.h"
 #include "pdf/decrypt.h"
 #include "pdf/lexer.h"
 #include "pdf/stream.h"
@@ -44,9 +45,10 @@ bool may_be_object_stream(const unsigned char *t, int32_t from, int32_t end, boo
     bool n = false, first = false;
     int64_t i = from;
     while (i + 1 < end) {
-        const void *hit = std::memchr(t + i, '/', static_cast<size_t>(end - 1 - i));
+        // Only the slashes before these three letters matter.
+        const unsigned char *hit = first_pair<'/', 'O', 'N', 'F'>(t + i, t + end);
         if (!hit) break;
-        i = static_cast<const unsigned char *>(hit) - t;
+        i = hit - t;
         const unsigned char c = t[i + 1];
         if (c == 'O') {
             if (end - i >= 7 && std::memcmp(t + i + 2, "bjStm", 5) == 0 && whole(i, 7)) return true;
