@@ -189,7 +189,7 @@ private:
         int32_t i = q;
         while (i < stop) {
             unsigned char c = t_[i];
-            if ((c == '<' || c == '>' || c == '(') && i == len_ - 1) return spend(i, -1);
+            if (i == len_ - 1 && (c == '<' || c == '>' || c == '(')) return spend(i, -1);
             if (c == '<' && t_[i + 1] == '<') {
                 ++depth;
                 i += 2;

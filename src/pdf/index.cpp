@@ -389,8 +389,17 @@ void end_runaway_bodies(doc *d, const std::vector<int32_t> &heads) {
     gallop_cursor<int32_t> heads_from(heads);
     for (obj_entry &e : d->obj_store) {
         if (e.is_stream || e.in_objstm || e.hdr_pos < 0 || e.endobj_pos <= 0) continue;
-        const int32_t from = body_start(t, len, e.hdr_pos);
         const int32_t stop = std::min(e.endobj_pos, len);
+        {
+            // The first "obj" from the header on is the object's own (only
+            // digits and white space stand between). It ends a header that
+            // begins before the body, so when no other "obj" comes before
+            // the "endobj" the body holds no header (the common case, told
+            // without reading the header again).
+            const size_t own = heads_from.find([&e](int32_t h) { return h < e.hdr_pos; });
+            if (own + 1 >= heads.size() || static_cast<int64_t>(heads[own + 1]) + 3 > stop) continue;
+        }
+        const int32_t from = body_start(t, len, e.hdr_pos);
         // next_header(t, len, from, stop), from the list of every "obj".
         int32_t first = -1;
         for (auto it = heads.begin() + static_cast<std::ptrdiff_t>(
@@ -469,24 +478,27 @@ std::vector<char> dicts_allowed(const std::vector<obj_entry> &v, int32_t len, di
         int64_t size;
         int32_t idx;
     };
-    std::vector<range_of> ranges;
     const int32_t count = static_cast<int32_t>(v.size());
-    for (int32_t i = 0; i < count; ++i) {
-        const obj_entry &e = v[i];
-        if (e.in_objstm || !e.is_stream || e.dict_pos < 0) continue;
+    auto has_dict = [](const obj_entry &e) { return !e.in_objstm && e.is_stream && e.dict_pos >= 0; };
+    auto size_of = [len](const obj_entry &e) {
         int32_t b = e.stream_pos > 0 ? e.stream_pos : len;
-        ranges.push_back(range_of{static_cast<int64_t>(b) - e.dict_pos, i});
-    }
+        return static_cast<int64_t>(b) - e.dict_pos;
+    };
     std::vector<char> ok(v.size(), 0);
     // When the budget covers every dictionary (every sound file), the
-    // order does not matter: all are read, and the sort is passed over.
+    // order does not matter: all are read, and neither the list of them
+    // nor the sort is needed.
     int64_t total = 0;
-    for (const range_of &r : ranges) total += factor * std::max<int64_t>(r.size, 0);
+    for (const obj_entry &e : v)
+        if (has_dict(e)) total += factor * std::max<int64_t>(size_of(e), 0);
     if (total <= budget.left) {
-        for (const range_of &r : ranges) ok[static_cast<size_t>(r.idx)] = 1;
+        for (int32_t i = 0; i < count; ++i) ok[static_cast<size_t>(i)] = has_dict(v[i]);
         budget.left -= total;
         return ok;
     }
+    std::vector<range_of> ranges;
+    for (int32_t i = 0; i < count; ++i)
+        if (has_dict(v[i])) ranges.push_back(range_of{size_of(v[i]), i});
     std::sort(ranges.begin(), ranges.end(), [](const range_of &a, const range_of &b) {
         return a.size != b.size ? a.size < b.size : a.idx < b.idx;
     });
