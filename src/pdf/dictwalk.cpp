@@ -223,10 +223,11 @@ private:
                 }
                 i = j + 1;
             } else {
-                // Up to the next byte that can change the walk: "<<", ">>"
-                // and the "(" of a string start with one of these.
-                i = static_cast<int32_t>(first_of<'<', '>', '('>(t_ + i + 1, t_ + stop) - t_);
+                ++i;
             }
+            // On to the next byte that can change the walk: "<<", ">>" and
+            // the "(" of a string start with one of these.
+            i = static_cast<int32_t>(first_of<'<', '>', '('>(t_ + i, t_ + stop) - t_);
         }
         if (i >= len_) return spend(i, -1);
         budget_ = 0;

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "error.h"
+#include "pdf/bytescan.h"
 #include "pdf/dictwalk.h"
 #include "pdf/lexer.h"
 
@@ -128,17 +129,15 @@ void scan_objects(doc *d, kw_positions &endobjs, std::vector<int32_t> &heads) {
     // "obj" is looked for by its 'j', the rarer letter in text: a 'j' at h
     // ends a keyword "endobj" at h - 5 or "obj" at h - 2 (h <= len - 2: a
     // body must follow), whose places are taken first.
-    for (int32_t h = 3; h < len;) {
-        const void *hit = std::memchr(t + h, 'j', static_cast<size_t>(len - h));
-        if (!hit) break;
-        h = static_cast<int32_t>(static_cast<const unsigned char *>(hit) - t);
-        const int32_t P = h - 2;
-        ++h;
-        // ("endobj" cannot be a header too: a letter stands before its "obj".)
-        if (P >= 3 && t[P - 3] == 'e' && kw_at(t, P - 3, len, "endobj"))
-            endobjs.pos.push_back(P - 3);
-        else if (P <= len - 4 && t[P] == 'o' && kw_at(t, P, len, "obj"))
-            heads.push_back(P);
+    if (len > 3) {
+        each_byte(t + 3, t + len, 'j', [&](const unsigned char *hit) {
+            const int32_t P = static_cast<int32_t>(hit - t) - 2;
+            // ("endobj" cannot be a header too: a letter stands before its "obj".)
+            if (P >= 3 && t[P - 3] == 'e' && kw_at(t, P - 3, len, "endobj"))
+                endobjs.pos.push_back(P - 3);
+            else if (P <= len - 4 && t[P] == 'o' && kw_at(t, P, len, "obj"))
+                heads.push_back(P);
+        });
     }
     // A last "obj" that ends the file is no header (no body follows) but a
     // body can still reach it.
