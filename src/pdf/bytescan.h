@@ -65,6 +65,29 @@ inline const unsigned char *first_pair(const unsigned char *p, const unsigned ch
     return nullptr;
 }
 
+// The first q in [p, end) that is one of Cs, or is A followed by b (in
+// [p, end - 1)); end when there is none.
+template <unsigned char A, unsigned char... Cs>
+inline const unsigned char *first_of_or_pair(const unsigned char *p, const unsigned char *end, unsigned char b) {
+#ifdef SHEETLAY_BYTESCAN_SSE2
+    const __m128i va = _mm_set1_epi8(static_cast<char>(A)), vb = _mm_set1_epi8(static_cast<char>(b));
+    while (end - p >= 17) {
+        const __m128i x0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i x1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 1));
+        __m128i hit = _mm_and_si128(_mm_cmpeq_epi8(x0, va), _mm_cmpeq_epi8(x1, vb));
+        ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(x0, _mm_set1_epi8(static_cast<char>(Cs))))), ...);
+        const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        if (m) return p + std::countr_zero(m);
+        p += 16;
+    }
+#endif
+    for (; p < end; ++p) {
+        if (((*p == Cs) || ...)) return p;
+        if (*p == A && end - p >= 2 && p[1] == b) return p;
+    }
+    return p;
+}
+
 // The first q in [p, end - 1) with q[0] == a and q[1] == b, or null.
 inline const unsigned char *first_pair(const unsigned char *p, const unsigned char *end, unsigned char a,
                                        unsigned char b) {

@@ -206,15 +206,23 @@ private:
                 // skip_literal, within the budget.
                 int32_t sd = 0, j = i;
                 bool closed = false;
-                for (; j < stop; ++j) {
-                    unsigned char u = t_[j];
+                for (;;) {
+                    // Only these three bytes count inside a string.
+                    j = static_cast<int32_t>(first_of<'\\', '(', ')'>(t_ + j, t_ + stop) - t_);
+                    if (j >= stop) break;
+                    const unsigned char u = t_[j];
                     if (u == '\\') {
-                        ++j;
+                        // The escaped byte does not count. (Past the end of
+                        // the file the walk only needs to know it is there.)
+                        j = j < stop - 1 ? j + 2 : stop + (stop < len_ ? 1 : 0);
                     } else if (u == '(') {
                         ++sd;
-                    } else if (u == ')' && --sd == 0) {
+                        ++j;
+                    } else if (--sd == 0) {
                         closed = true;
                         break;
+                    } else {
+                        ++j;
                     }
                 }
                 if (!closed) {

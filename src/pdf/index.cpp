@@ -179,7 +179,8 @@ void scan_objects(doc *d, kw_positions &endobjs, std::vector<int32_t> &heads) {
             e.gen = gv > 0 ? gv : 0;
         }
         e.dict_pos = e.stream_pos = e.data_start = e.data_end = e.endobj_pos = -1;
-        int32_t q = skip_ws(t, P + 3, len);
+        int32_t q = P + 3;  // skip_ws, in place
+        while (q < len && is_pdf_ws(t[q])) ++q;
         if (q < len && t[q] == '<') {
             e.dict_pos = q;
             dict_starts.push_back(q);
@@ -215,7 +216,10 @@ void scan_objects(doc *d, kw_positions &endobjs, std::vector<int32_t> &heads) {
     // largest moment of a big file's load.
     size_t kept = 0;
     for (size_t k = 0; k < found.size(); ++k)
-        if (found[k].is_stream || found[k].endobj_pos >= 0) found[kept++] = found[k];
+        if (found[k].is_stream || found[k].endobj_pos >= 0) {
+            if (kept != k) found[kept] = found[k];
+            ++kept;
+        }
     found.resize(kept);
     if (d->obj_store.empty())
         d->obj_store = std::move(found);
@@ -551,7 +555,8 @@ void reduce_index(doc *d, const std::vector<char> &is_objstm) {
                                     : (!objstm[i] && plain[e.num] == i);
             if (!keep) continue;
             if (e.num > d->max_num) d->max_num = e.num;
-            v[kept++] = e;
+            if (kept != static_cast<size_t>(i)) v[kept] = e;
+            ++kept;
         }
         v.resize(kept);
     }

@@ -42,6 +42,12 @@ int32_t digit_run_start(const unsigned char *t, int32_t last) {
 
 // The decimal value of the digits t[from, to); it saturates at INT32_MAX.
 int32_t read_decimal(const unsigned char *t, int32_t from, int32_t to) {
+    if (to - from <= 9) {
+        // Nine digits cannot pass the limit.
+        int32_t v = 0;
+        for (int32_t i = from; i < to; ++i) v = v * 10 + (t[i] - '0');
+        return v;
+    }
     int64_t v = 0;
     for (int32_t i = from; i < to; ++i) {
         v = v * 10 + (t[i] - '0');
@@ -203,8 +209,10 @@ int32_t find_name(const unsigned char *t, int32_t len, int32_t start, int32_t li
             const unsigned char *hit = first_pair(t + i, t + end - nlen + 1, '/', first);
             if (!hit) return -1;
             i = hit - t;
-            if (std::memcmp(t + i + 2, name + 1, static_cast<size_t>(nlen - 1)) == 0 &&
-                (i + 1 + nlen == end || !is_name_char(t[i + 1 + nlen])))
+            // Names are short: compared in place.
+            int64_t k = 1;
+            while (k < nlen && t[i + 1 + k] == static_cast<unsigned char>(name[k])) ++k;
+            if (k == nlen && (i + 1 + nlen == end || !is_name_char(t[i + 1 + nlen])))
                 return static_cast<int32_t>(i);
             ++i;
         }
@@ -237,9 +245,13 @@ int32_t find_name_top(const unsigned char *t, int32_t len, int32_t start, int32_
     int32_t depth = 0;
     int32_t i = start;
     while (i < end) {
-        // Most of a dictionary is numbers, references and spaces: they are
-        // passed over sixteen bytes to a step.
-        i = static_cast<int32_t>(first_of<'%', '(', '<', '>', '/'>(t + i, t + end) - t);
+        // Most of a dictionary is numbers, references, spaces and other
+        // names: they are passed over sixteen bytes to a step (a name that
+        // does not begin with the wanted one's first letter cannot match).
+        i = static_cast<int32_t>(
+            (nlen > 0 ? first_of_or_pair<'/', '%', '(', '<', '>'>(t + i, t + end, static_cast<unsigned char>(name[0]))
+                      : first_of<'%', '(', '<', '>', '/'>(t + i, t + end)) -
+            t);
         if (i >= end) break;
         unsigned char c = t[i];
         if (c == '%') {

@@ -162,8 +162,8 @@ void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objst
     // file of many small Flate bombs cannot take memory without bound.
     uint64_t room_left = kInflateMax;
     for (int32_t idx = 0; idx < count; ++idx) {
+        if (!allowed[static_cast<size_t>(idx)] || !is_object_stream(t, len, objs[idx], by_structure)) continue;
         obj_entry e = objs[idx];  // copy: pushes below may move the array
-        if (!allowed[static_cast<size_t>(idx)] || !is_object_stream(t, len, e, by_structure)) continue;
         int32_t b = e.stream_pos > 0 ? e.stream_pos : len;
         objstm[static_cast<size_t>(idx)] = 1;
         int64_t R = static_cast<int64_t>(e.data_end) - e.data_start;
