@@ -1,6 +1,8 @@
 // Lexical primitives of PDF text (see pdf/lexer.h).
 //
-// Searches jump with memchr to the first byte of what they look for and
+// Searches jump to the first byte of what they look for (memchr for
+// keywords, which stand far apart; the block searches of pdf/bytescan.h for
+// names and the bytes of dictionaries, which stand a few bytes apart) and
 // then check the token's boundaries, since most of a file is stream data
 // that holds no token at all. Positions are int32_t (files are limited to
 // 2^31 - 1 bytes); sums that could pass that limit are formed in 64 bits.
