@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "error.h"
+#include "pdf/bytescan.h"
 #include "pdf/dictwalk.h"
 #include "pdf/document.h"
 #include "pdf/lexer.h"
@@ -118,6 +119,41 @@ TEST(ScanKeywords, FindKwMatchesBytewiseScan) {
                 for (int32_t start = -1; start <= len; ++start)
                     ASSERT_EQ(find_kw(U(t), len, start, kw), bytewise(t, len, start, kw))
                         << '"' << t << "\" len " << len << " start " << start << " kw " << kw;
+}
+
+// The block searches against byte-by-byte ones, for hits at every place of
+// texts long enough for every step size, in buffers of exactly their length
+// (so that a read past the end shows under the address checker).
+TEST(ScanChars, BlockSearchesMatchBytewiseOnes) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 400; ++round) {
+        const size_t n = rng() % 200;
+        std::vector<unsigned char> buf(n);
+        // Mostly filler, a few of the bytes looked for.
+        for (unsigned char &c : buf) c = "....../aP<(j"[rng() % (rng() % 4 ? 6 : 12)];
+        const unsigned char *b = buf.data(), *e = b + n;
+        for (size_t from = 0; from <= n; from += 1 + rng() % 7) {
+            const unsigned char *p = b + from;
+            const unsigned char *one = p;
+            while (one < e && *one != '<' && *one != '(' && *one != 'P') ++one;
+            ASSERT_EQ((first_of<'<', '(', 'P'>(p, e)), one) << round << ' ' << from;
+            const unsigned char *pair = nullptr, *either = e;
+            for (const unsigned char *q = p; q + 1 < e && !pair; ++q)
+                if (q[0] == '/' && (q[1] == 'a' || q[1] == 'P')) pair = q;
+            for (const unsigned char *q = p; q < e; ++q)
+                if (*q == '<' || *q == '(' || (*q == '/' && q + 1 < e && q[1] == 'P')) {
+                    either = q;
+                    break;
+                }
+            ASSERT_EQ((first_pair<'/', 'a', 'P'>(p, e)), pair) << round << ' ' << from;
+            ASSERT_EQ((first_of_or_pair<'/', '<', '('>(p, e, 'P')), either) << round << ' ' << from;
+            std::vector<size_t> want, got;
+            for (const unsigned char *q = p; q < e; ++q)
+                if (*q == 'j') want.push_back(static_cast<size_t>(q - b));
+            each_byte(p, e, 'j', [&](const unsigned char *q) { got.push_back(static_cast<size_t>(q - b)); });
+            ASSERT_EQ(got, want) << round << ' ' << from;
+        }
+    }
 }
 
 TEST(ScanKeywords, KwAt) {

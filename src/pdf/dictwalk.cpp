@@ -7,33 +7,13 @@
 #include <cstring>
 #include <utility>
 
+#include "pdf/bytescan.h"
 #include "pdf/document.h"
 #include "pdf/lexer.h"
 
 namespace sheetlay {
 
 namespace {
-
-// The bytes a plain walk acts on: "<<", ">>" and the "(" of a string start
-// with them; every other byte is stepped over.
-struct walk_stops {
-    bool v[256] = {};
-    constexpr walk_stops() { v['<'] = v['>'] = v['('] = true; }
-};
-constexpr walk_stops kWalkStop{};
-
-// Whether any of the eight bytes at p is a walk stop. '<' (3C) and '>' (3E)
-// differ only in bit 1, so with that bit set both read 3E; a byte is zero
-// after the XOR exactly when it was one of them (or '(' in the second
-// test), and the zero-byte test below is exact for "some byte is zero".
-inline bool any_walk_stop(const unsigned char *p) {
-    uint64_t x;
-    std::memcpy(&x, p, 8);
-    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
-    const uint64_t angle = (x | 0x0202020202020202ull) ^ 0x3E3E3E3E3E3E3E3Eull;
-    const uint64_t paren = x ^ 0x2828282828282828ull;
-    return (((angle - ones) & ~angle) | ((paren - ones) & ~paren)) & highs;
-}
 
 // Answers dict_stream_kw for many starting positions in one text.
 //
@@ -209,7 +189,7 @@ private:
         int32_t i = q;
         while (i < stop) {
             unsigned char c = t_[i];
-            if ((c == '<' || c == '>' || c == '(') && i == len_ - 1) return spend(i, -1);
+            if (i == len_ - 1 && (c == '<' || c == '>' || c == '(')) return spend(i, -1);
             if (c == '<' && t_[i + 1] == '<') {
                 ++depth;
                 i += 2;
@@ -226,15 +206,23 @@ private:
                 // skip_literal, within the budget.
                 int32_t sd = 0, j = i;
                 bool closed = false;
-                for (; j < stop; ++j) {
-                    unsigned char u = t_[j];
+                for (;;) {
+                    // Only these three bytes count inside a string.
+                    j = static_cast<int32_t>(first_of<'\\', '(', ')'>(t_ + j, t_ + stop) - t_);
+                    if (j >= stop) break;
+                    const unsigned char u = t_[j];
                     if (u == '\\') {
-                        ++j;
+                        // The escaped byte does not count. (Past the end of
+                        // the file the walk only needs to know it is there.)
+                        j = j < stop - 1 ? j + 2 : stop + (stop < len_ ? 1 : 0);
                     } else if (u == '(') {
                         ++sd;
-                    } else if (u == ')' && --sd == 0) {
+                        ++j;
+                    } else if (--sd == 0) {
                         closed = true;
                         break;
+                    } else {
+                        ++j;
                     }
                 }
                 if (!closed) {
@@ -243,12 +231,11 @@ private:
                 }
                 i = j + 1;
             } else {
-                // Up to the next byte that can change the walk: eight bytes
-                // at a time while none of them is one, then byte by byte.
                 ++i;
-                while (stop - i >= 8 && !any_walk_stop(t_ + i)) i += 8;
-                while (i < stop && !kWalkStop.v[t_[i]]) ++i;
             }
+            // On to the next byte that can change the walk: "<<", ">>" and
+            // the "(" of a string start with one of these.
+            i = static_cast<int32_t>(first_of<'<', '>', '('>(t_ + i, t_ + stop) - t_);
         }
         if (i >= len_) return spend(i, -1);
         budget_ = 0;

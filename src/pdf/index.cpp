@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "error.h"
+#include "pdf/bytescan.h"
 #include "pdf/dictwalk.h"
 #include "pdf/lexer.h"
 
@@ -37,9 +38,84 @@ int32_t stream_data_start(const unsigned char *t, int32_t len, int32_t s) {
     return a + 1;
 }
 
+// Binary searches over a sorted list for a run of queries that each stand
+// near the last one (the stages below ask in file order, or in its
+// reverse): the search gallops out from the last answer, so that a query
+// costs a few steps rather than a search of the whole list. `before(x)`
+// holds for the elements that precede the answer; the answer is the first
+// place where it fails (as std::partition_point), or the list's size.
+template <class T>
+class gallop_cursor {
+public:
+    explicit gallop_cursor(const std::vector<T> &v) : v_(v) {}
+    template <class Before>
+    size_t find(Before before) {
+        const size_t n = v_.size();
+        if (n == 0) return 0;
+        // From the last element after an answer past the end: the next
+        // answer may lie anywhere before it.
+        const size_t k = std::min(at_, n - 1);
+        size_t lo, hi;  // the answer lies in [lo, hi]
+        if (!before(v_[k])) {
+            size_t bound = 1;
+            while (bound <= k && !before(v_[k - bound])) bound *= 2;
+            lo = bound > k ? 0 : k - bound + 1;
+            hi = k - bound / 2;
+        } else {
+            size_t bound = 1;
+            while (k + bound < n && before(v_[k + bound])) bound *= 2;
+            hi = std::min(k + bound, n);
+            lo = std::min(k + bound / 2 + 1, hi);
+        }
+        auto it = std::partition_point(v_.begin() + static_cast<std::ptrdiff_t>(lo),
+                                       v_.begin() + static_cast<std::ptrdiff_t>(hi), before);
+        at_ = static_cast<size_t>(it - v_.begin());
+        return at_;
+    }
+
+private:
+    const std::vector<T> &v_;
+    size_t at_ = 0;
+};
+
+// kw_positions::first_at_or_after, by a gallop_cursor.
+class kw_cursor {
+public:
+    explicit kw_cursor(const std::vector<int32_t> &v) : v_(v), c_(v) {}
+    int32_t first_at_or_after(int64_t p) {
+        const size_t k = c_.find([p](int32_t x) { return x < p; });
+        return k < v_.size() ? v_[k] : -1;
+    }
+
+private:
+    const std::vector<int32_t> &v_;
+    gallop_cursor<int32_t> c_;
+};
+
+// The "endstream" keywords, searched for when first asked: only a stream
+// whose /Length does not check out asks, and in a sound file none does.
+class lazy_endstreams {
+public:
+    lazy_endstreams(const unsigned char *t, int32_t len) : t_(t), len_(len) {}
+    int32_t first_at_or_after(int64_t p) {
+        if (!done_) {
+            kw_.collect(t_, len_, "endstream");
+            done_ = true;
+        }
+        return kw_.first_at_or_after(p);
+    }
+
+private:
+    const unsigned char *t_;
+    int32_t len_;
+    bool done_ = false;
+    kw_positions kw_;
+};
+
 // Fills endobjs with every "endobj" while it finds the headers: both end in
 // "obj", so one pass over the file's letters 'j' finds them all.
-void scan_objects(doc *d, kw_positions &endobjs) {
+// `heads` receives every whole-token "obj" (sorted), for end_runaway_bodies.
+void scan_objects(doc *d, kw_positions &endobjs, std::vector<int32_t> &heads) {
     const unsigned char *t = d->data;
     int32_t len = d->len;
     // First every header, then the dictionaries: the walker answers best
@@ -53,26 +129,29 @@ void scan_objects(doc *d, kw_positions &endobjs) {
     // "obj" is looked for by its 'j', the rarer letter in text: a 'j' at h
     // ends a keyword "endobj" at h - 5 or "obj" at h - 2 (h <= len - 2: a
     // body must follow), whose places are taken first.
-    std::vector<int32_t> heads;
-    for (int32_t h = 3; h < len;) {
-        const void *hit = std::memchr(t + h, 'j', static_cast<size_t>(len - h));
-        if (!hit) break;
-        h = static_cast<int32_t>(static_cast<const unsigned char *>(hit) - t);
-        const int32_t P = h - 2;
-        ++h;
-        // ("endobj" cannot be a header too: a letter stands before its "obj".)
-        if (P >= 3 && t[P - 3] == 'e' && kw_at(t, P - 3, len, "endobj"))
-            endobjs.pos.push_back(P - 3);
-        else if (P <= len - 4 && t[P] == 'o' && kw_at(t, P, len, "obj"))
-            heads.push_back(P);
+    if (len > 3) {
+        each_byte(t + 3, t + len, 'j', [&](const unsigned char *hit) {
+            const int32_t P = static_cast<int32_t>(hit - t) - 2;
+            // ("endobj" cannot be a header too: a letter stands before its "obj".)
+            if (P >= 3 && t[P - 3] == 'e' && kw_at(t, P - 3, len, "endobj"))
+                endobjs.pos.push_back(P - 3);
+            else if (P <= len - 4 && t[P] == 'o' && kw_at(t, P, len, "obj"))
+                heads.push_back(P);
+        });
     }
+    // A last "obj" that ends the file is no header (no body follows) but a
+    // body can still reach it.
+    const size_t scanned = heads.size();
+    if (len >= 3 && kw_at(t, len - 3, len, "obj")) heads.push_back(len - 3);
     {
         const size_t guess = endobjs.pos.size() + endobjs.pos.size() / 32 + 16;
         const size_t cap = static_cast<size_t>(len) / 32 + 16;
         found.reserve(std::min(guess, cap));
         dict_starts.reserve(std::min(guess, cap));
     }
-    for (const int32_t P : heads) {
+    kw_cursor endobj_at(endobjs.pos);
+    for (size_t hk = 0; hk < scanned; ++hk) {
+        const int32_t P = heads[hk];
         int32_t num = 0;
         int32_t first = header_before(t, P, &num);
         if (first < 0) continue;
@@ -81,20 +160,33 @@ void scan_objects(doc *d, kw_positions &endobjs) {
         e.num = num;
         e.hdr_pos = first;
         {
-            int32_t g = first;
-            parse_int_at(t, len, &g);
-            g = skip_ws(t, g, len);
-            int32_t gv = g < P ? parse_int_at(t, P, &g) : -1;
+            // The number after the object number, read as parse_int_at
+            // reads it (up to the keyword; a value that does not fit wraps
+            // and then counts as 0), written out since every header asks.
+            int32_t g = first;  // a digit: header_before starts the header there
+            while (g < len && is_dec_digit(t[g])) ++g;
+            while (g < len && is_pdf_ws(t[g])) ++g;
+            int32_t gv = -1;
+            if (g < P) {
+                const bool neg = t[g] == '-';
+                if (neg) ++g;
+                if (g < P && is_dec_digit(t[g])) {
+                    uint32_t v = 0;
+                    while (g < P && is_dec_digit(t[g])) v = v * 10u + static_cast<uint32_t>(t[g++] - '0');
+                    gv = static_cast<int32_t>(neg ? 0u - v : v);
+                }
+            }
             e.gen = gv > 0 ? gv : 0;
         }
         e.dict_pos = e.stream_pos = e.data_start = e.data_end = e.endobj_pos = -1;
-        int32_t q = skip_ws(t, P + 3, len);
+        int32_t q = P + 3;  // skip_ws, in place
+        while (q < len && is_pdf_ws(t[q])) ++q;
         if (q < len && t[q] == '<') {
             e.dict_pos = q;
             dict_starts.push_back(q);
         } else {
             // The body is no dictionary: the object ends at the next endobj.
-            e.endobj_pos = endobjs.first_at_or_after(static_cast<int64_t>(P) + 3);
+            e.endobj_pos = endobj_at.first_at_or_after(static_cast<int64_t>(P) + 3);
             if (e.endobj_pos < 0) continue;
         }
         found.push_back(e);
@@ -116,7 +208,7 @@ void scan_objects(doc *d, kw_positions &endobjs) {
             e.is_stream = 1;
             e.data_start = stream_data_start(t, len, s);
         } else {
-            e.endobj_pos = endobjs.first_at_or_after(e.dict_pos);
+            e.endobj_pos = endobj_at.first_at_or_after(e.dict_pos);
         }
     }
     // The usable headers close up in place and the vector becomes the
@@ -124,7 +216,10 @@ void scan_objects(doc *d, kw_positions &endobjs) {
     // largest moment of a big file's load.
     size_t kept = 0;
     for (size_t k = 0; k < found.size(); ++k)
-        if (found[k].is_stream || found[k].endobj_pos >= 0) found[kept++] = found[k];
+        if (found[k].is_stream || found[k].endobj_pos >= 0) {
+            if (kept != k) found[kept] = found[k];
+            ++kept;
+        }
     found.resize(kept);
     if (d->obj_store.empty())
         d->obj_store = std::move(found);
@@ -166,17 +261,20 @@ public:
             end = next->second;
             runs_.erase(next);
         }
-        if (end > from) runs_[from] = end;
+        // Short runs (the line end before "endstream" of every sound
+        // stream) cost less to walk again than to remember.
+        if (end - from > kShortRun) runs_[from] = end;
         return end;
     }
 
 private:
+    static constexpr int32_t kShortRun = 64;
     const unsigned char *t_;
     int32_t len_;
     std::map<int32_t, int32_t, pos_less> runs_;  // start -> first byte after the run
 };
 
-void delimit_streams(doc *d, const kw_positions &endobjs, const kw_positions &endstreams,
+void delimit_streams(doc *d, const kw_positions &endobjs, lazy_endstreams &endstreams,
                      dict_budget &budget) {
     const unsigned char *t = d->data;
     int32_t len = d->len;
@@ -201,6 +299,7 @@ void delimit_streams(doc *d, const kw_positions &endobjs, const kw_positions &en
     };
 
     space_runs spaces(t, len);
+    kw_cursor endobj_at(endobjs.pos);
     const std::vector<char> allowed = dicts_allowed(v, len, budget, 1);
     for (int32_t i = 0; i < count; ++i) {
         obj_entry &e = v[i];
@@ -236,7 +335,7 @@ void delimit_streams(doc *d, const kw_positions &endobjs, const kw_positions &en
         if (dend < e.data_start) dend = e.data_start;
         e.data_end = static_cast<int32_t>(dend);
         e.length_ok = direct && dend == E ? 1 : 0;
-        e.endobj_pos = endobjs.first_at_or_after(dend + 1);
+        e.endobj_pos = endobj_at.first_at_or_after(dend + 1);
     }
 }
 
@@ -247,21 +346,24 @@ void remove_false_headers(doc *d) {
         if (e.is_stream && e.data_start >= 0 && e.data_start < e.data_end)
             ranges.push_back(rng{e.data_start, e.data_end});
     }
-    // qsort wants a real array even for no elements.
-    if (!ranges.empty()) std::qsort(ranges.data(), ranges.size(), sizeof(rng), sx_rng_cmp);
+    // Sound files list their streams in file order already. Ranges of
+    // equal start may come in any order: only the largest end up to each
+    // start counts below.
+    auto by_start = [](const rng &a, const rng &b) { return a.start < b.start; };
+    if (!std::is_sorted(ranges.begin(), ranges.end(), by_start))
+        std::sort(ranges.begin(), ranges.end(), by_start);
     std::vector<int32_t> maxend(ranges.size());
     int32_t m = INT32_MIN;
     for (size_t k = 0; k < ranges.size(); ++k) {
         m = std::max(m, ranges[k].end);
         maxend[k] = m;
     }
+    gallop_cursor<rng> after(ranges);
     auto inside = [&](int32_t pos) {
         // The last range whose start is at most pos.
-        auto it = std::upper_bound(ranges.begin(), ranges.end(), pos,
-                                   [](int32_t p, const rng &r) { return p < r.start; });
-        if (it == ranges.begin()) return false;
-        size_t k = static_cast<size_t>(it - ranges.begin()) - 1;
-        return maxend[k] > pos;
+        const size_t it = after.find([pos](const rng &r) { return r.start <= pos; });
+        if (it == 0) return false;
+        return maxend[it - 1] > pos;
     };
     size_t i = 0;
     while (i < v.size()) {
@@ -283,15 +385,36 @@ void remove_false_headers(doc *d) {
 // the two apart reads the body with its strings, which damaged files can
 // make long and overlapping, so that reading shares one budget for the file
 // and, once it is spent, a body simply ends at the first header in it.
-void end_runaway_bodies(doc *d) {
+void end_runaway_bodies(doc *d, const std::vector<int32_t> &heads) {
     const unsigned char *t = d->data;
     const int32_t len = d->len;
     int64_t budget = 4 * static_cast<int64_t>(len) + 4194304;
+    gallop_cursor<int32_t> heads_from(heads);
     for (obj_entry &e : d->obj_store) {
         if (e.is_stream || e.in_objstm || e.hdr_pos < 0 || e.endobj_pos <= 0) continue;
-        const int32_t from = body_start(t, len, e.hdr_pos);
         const int32_t stop = std::min(e.endobj_pos, len);
-        const int32_t first = next_header(t, len, from, stop);
+        {
+            // The first "obj" from the header on is the object's own (only
+            // digits and white space stand between). It ends a header that
+            // begins before the body, so when no other "obj" comes before
+            // the "endobj" the body holds no header (the common case, told
+            // without reading the header again).
+            const size_t own = heads_from.find([&e](int32_t h) { return h < e.hdr_pos; });
+            if (own + 1 >= heads.size() || static_cast<int64_t>(heads[own + 1]) + 3 > stop) continue;
+        }
+        const int32_t from = body_start(t, len, e.hdr_pos);
+        // next_header(t, len, from, stop), from the list of every "obj".
+        int32_t first = -1;
+        for (auto it = heads.begin() + static_cast<std::ptrdiff_t>(
+                           heads_from.find([from](int32_t h) { return h < from; }));
+             it != heads.end() && static_cast<int64_t>(*it) + 3 <= stop; ++it) {
+            int32_t num = 0;
+            const int32_t h = header_before(t, *it, &num);
+            if (h >= from) {
+                first = h;
+                break;
+            }
+        }
         if (first < 0) continue;
         // Unless the reading below shows otherwise, the body ends at the
         // first header: so it does when the budget is spent, and when a
@@ -358,24 +481,27 @@ std::vector<char> dicts_allowed(const std::vector<obj_entry> &v, int32_t len, di
         int64_t size;
         int32_t idx;
     };
-    std::vector<range_of> ranges;
     const int32_t count = static_cast<int32_t>(v.size());
-    for (int32_t i = 0; i < count; ++i) {
-        const obj_entry &e = v[i];
-        if (e.in_objstm || !e.is_stream || e.dict_pos < 0) continue;
+    auto has_dict = [](const obj_entry &e) { return !e.in_objstm && e.is_stream && e.dict_pos >= 0; };
+    auto size_of = [len](const obj_entry &e) {
         int32_t b = e.stream_pos > 0 ? e.stream_pos : len;
-        ranges.push_back(range_of{static_cast<int64_t>(b) - e.dict_pos, i});
-    }
+        return static_cast<int64_t>(b) - e.dict_pos;
+    };
     std::vector<char> ok(v.size(), 0);
     // When the budget covers every dictionary (every sound file), the
-    // order does not matter: all are read, and the sort is passed over.
+    // order does not matter: all are read, and neither the list of them
+    // nor the sort is needed.
     int64_t total = 0;
-    for (const range_of &r : ranges) total += factor * std::max<int64_t>(r.size, 0);
+    for (const obj_entry &e : v)
+        if (has_dict(e)) total += factor * std::max<int64_t>(size_of(e), 0);
     if (total <= budget.left) {
-        for (const range_of &r : ranges) ok[static_cast<size_t>(r.idx)] = 1;
+        for (int32_t i = 0; i < count; ++i) ok[static_cast<size_t>(i)] = has_dict(v[i]);
         budget.left -= total;
         return ok;
     }
+    std::vector<range_of> ranges;
+    for (int32_t i = 0; i < count; ++i)
+        if (has_dict(v[i])) ranges.push_back(range_of{size_of(v[i]), i});
     std::sort(ranges.begin(), ranges.end(), [](const range_of &a, const range_of &b) {
         return a.size != b.size ? a.size < b.size : a.idx < b.idx;
     });
@@ -384,15 +510,16 @@ std::vector<char> dicts_allowed(const std::vector<obj_entry> &v, int32_t len, di
 }
 
 void find_objects(doc *d, int64_t dict_work) {
+    std::vector<int32_t> heads;
     {
-        kw_positions endobjs, endstreams;
-        endstreams.collect(d->data, d->len, "endstream");
-        scan_objects(d, endobjs);
+        kw_positions endobjs;
+        lazy_endstreams endstreams(d->data, d->len);
+        scan_objects(d, endobjs, heads);
         dict_budget budget{dict_work};
         delimit_streams(d, endobjs, endstreams, budget);
     }
     remove_false_headers(d);
-    end_runaway_bodies(d);
+    end_runaway_bodies(d, heads);
 }
 
 void reduce_index(doc *d, const std::vector<char> &is_objstm) {
@@ -428,7 +555,8 @@ void reduce_index(doc *d, const std::vector<char> &is_objstm) {
                                     : (!objstm[i] && plain[e.num] == i);
             if (!keep) continue;
             if (e.num > d->max_num) d->max_num = e.num;
-            v[kept++] = e;
+            if (kept != static_cast<size_t>(i)) v[kept] = e;
+            ++kept;
         }
         v.resize(kept);
     }

@@ -1,6 +1,8 @@
 // Lexical primitives of PDF text (see pdf/lexer.h).
 //
-// Searches jump with memchr to the first byte of what they look for and
+// Searches jump to the first byte of what they look for (memchr for
+// keywords, which stand far apart; the block searches of pdf/bytescan.h for
+// names and the bytes of dictionaries, which stand a few bytes apart) and
 // then check the token's boundaries, since most of a file is stream data
 // that holds no token at all. Positions are int32_t (files are limited to
 // 2^31 - 1 bytes); sums that could pass that limit are formed in 64 bits.
@@ -11,9 +13,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "pdf/bytescan.h"
+
 namespace sheetlay {
 
 namespace {
+
+// is_pdf_ws as a table: skip_ws runs before nearly every token read.
+struct ws_table {
+    bool v[256] = {};
+    constexpr ws_table() { v[0] = v[9] = v[10] = v[12] = v[13] = v[32] = true; }
+};
+constexpr ws_table kWs{};
 
 // The end of the literal string at t[i] == '(' (i < end), or -1 when it
 // does not close before end: for the readers, an open string is damage.
@@ -33,6 +44,12 @@ int32_t digit_run_start(const unsigned char *t, int32_t last) {
 
 // The decimal value of the digits t[from, to); it saturates at INT32_MAX.
 int32_t read_decimal(const unsigned char *t, int32_t from, int32_t to) {
+    if (to - from <= 9) {
+        // Nine digits cannot pass the limit.
+        int32_t v = 0;
+        for (int32_t i = from; i < to; ++i) v = v * 10 + (t[i] - '0');
+        return v;
+    }
     int64_t v = 0;
     for (int32_t i = from; i < to; ++i) {
         v = v * 10 + (t[i] - '0');
@@ -80,13 +97,30 @@ int32_t header_before(const unsigned char *t, int32_t P, int32_t *num) {
 
 // The first byte of the body of the object whose header "N G obj" begins
 // at t[hdr].
+//
+// As parse_int_at, skip_ws, parse_int_at (when a digit follows), skip_ws,
+// "obj", skip_ws would read it, without reading the numbers' values: the
+// writer asks for the bodies of thousands of objects.
 int32_t body_start(const unsigned char *t, int32_t len, int32_t hdr) {
+    auto ws = [&](int32_t p) {
+        while (p < len && kWs.v[t[p]]) ++p;
+        return p;
+    };
     int32_t p = hdr;
-    parse_int_at(t, len, &p);
-    p = skip_ws(t, p, len);
-    if (p < len && is_dec_digit(t[p])) parse_int_at(t, len, &p);
-    p = skip_ws(t, p, len);
-    if (kw_at(t, p, len, "obj")) p = skip_ws(t, p + 3, len);
+    if (p >= 0 && p < len) {
+        // The object number, moved over only when there is one.
+        int32_t q = ws(p);
+        if (q < len && t[q] == '-') ++q;
+        if (q < len && is_dec_digit(t[q])) {
+            while (q < len && is_dec_digit(t[q])) ++q;
+            p = q;
+        }
+    }
+    p = ws(p < 0 ? 0 : p);
+    if (p < len && is_dec_digit(t[p]))
+        while (p < len && is_dec_digit(t[p])) ++p;
+    p = ws(p);
+    if (kw_at(t, p, len, "obj")) p = ws(p + 3);
     return p;
 }
 
@@ -106,17 +140,6 @@ int32_t next_header(const unsigned char *t, int32_t len, int32_t from, int32_t s
 
 // ===========================================================================
 // Scanning primitives
-
-namespace {
-
-// is_pdf_ws as a table: skip_ws runs before nearly every token read.
-struct ws_table {
-    bool v[256] = {};
-    constexpr ws_table() { v[0] = v[9] = v[10] = v[12] = v[13] = v[32] = true; }
-};
-constexpr ws_table kWs{};
-
-}  // namespace
 
 int32_t skip_ws(const unsigned char *t, int32_t pos, int32_t end) {
     if (pos >= end) return pos;
@@ -180,6 +203,23 @@ int32_t find_name(const unsigned char *t, int32_t len, int32_t start, int32_t li
     int64_t nlen = static_cast<int64_t>(std::strlen(name));
     if (start < 0) start = 0;
     int64_t i = start;
+    if (nlen > 0) {
+        // Dictionaries hold a slash every few bytes: the search goes for the
+        // slash and the name's first letter together.
+        const unsigned char first = static_cast<unsigned char>(name[0]);
+        while (i + 1 + nlen <= end) {
+            const unsigned char *hit = first_pair(t + i, t + end - nlen + 1, '/', first);
+            if (!hit) return -1;
+            i = hit - t;
+            // Names are short: compared in place.
+            int64_t k = 1;
+            while (k < nlen && t[i + 1 + k] == static_cast<unsigned char>(name[k])) ++k;
+            if (k == nlen && (i + 1 + nlen == end || !is_name_char(t[i + 1 + nlen])))
+                return static_cast<int32_t>(i);
+            ++i;
+        }
+        return -1;
+    }
     while (i + 1 + nlen <= end) {
         const void *hit = std::memchr(t + i, '/', static_cast<size_t>(end - nlen - i));
         if (!hit) return -1;
@@ -195,18 +235,8 @@ int32_t find_name(const unsigned char *t, int32_t len, int32_t start, int32_t li
     return -1;
 }
 
-// The bytes at which the top-level name search has something to do: a
-// comment, a string, a dictionary or hex string opening or closing, a name.
-struct top_stop_table {
-    bool v[256] = {};
-    constexpr top_stop_table() {
-        v[static_cast<unsigned char>('%')] = v[static_cast<unsigned char>('(')] = true;
-        v[static_cast<unsigned char>('<')] = v[static_cast<unsigned char>('>')] = true;
-        v[static_cast<unsigned char>('/')] = true;
-    }
-    constexpr bool operator[](unsigned char c) const { return v[c]; }
-};
-constexpr top_stop_table k_top_stop{};
+// The top-level name search has something to do only at a comment, a
+// string, a dictionary or hex string opening or closing, and a name.
 
 int32_t find_name_top(const unsigned char *t, int32_t len, int32_t start, int32_t limit,
                       const char *name) {
@@ -217,12 +247,13 @@ int32_t find_name_top(const unsigned char *t, int32_t len, int32_t start, int32_
     int32_t depth = 0;
     int32_t i = start;
     while (i < end) {
-        // Most of a dictionary is numbers, references and spaces: they are
-        // passed over by one table look-up each, four to a step.
-        while (end - i >= 4 && !k_top_stop[t[i]] && !k_top_stop[t[i + 1]] && !k_top_stop[t[i + 2]] &&
-               !k_top_stop[t[i + 3]])
-            i += 4;
-        while (i < end && !k_top_stop[t[i]]) ++i;
+        // Most of a dictionary is numbers, references, spaces and other
+        // names: they are passed over sixteen bytes to a step (a name that
+        // does not begin with the wanted one's first letter cannot match).
+        i = static_cast<int32_t>(
+            (nlen > 0 ? first_of_or_pair<'/', '%', '(', '<', '>'>(t + i, t + end, static_cast<unsigned char>(name[0]))
+                      : first_of<'%', '(', '<', '>', '/'>(t + i, t + end)) -
+            t);
         if (i >= end) break;
         unsigned char c = t[i];
         if (c == '%') {
@@ -284,7 +315,8 @@ int32_t dict_end_at(const unsigned char *t, int32_t len, int32_t pos) {
             if (j < 0) return -1;
             i = j;
         } else {
-            ++i;
+            // On to the next byte that can open or close anything.
+            i = static_cast<int32_t>(first_of<'<', '>', '('>(t + i + 1, t + len) - t);
         }
     }
     return -1;
@@ -458,10 +490,11 @@ namespace {
 bool mentions_page(const unsigned char *t, int32_t start, int32_t end) {
     const unsigned char *p = t + start, *const e = t + end;
     while (e - p >= 5) {
-        const void *s = std::memchr(p, '/', static_cast<size_t>(e - p - 4));
+        // "/P" is much rarer than "/" alone.
+        const unsigned char *s = first_pair<'/', 'P'>(p, e - 3);
         if (!s) return false;
-        p = static_cast<const unsigned char *>(s);
-        if (std::memcmp(p + 1, "Page", 4) == 0) return true;
+        p = s;
+        if (std::memcmp(p + 2, "age", 3) == 0) return true;
         ++p;
     }
     return false;

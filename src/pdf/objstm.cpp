@@ -16,6 +16,7 @@
 
 #include "codec/filters.h"
 #include "codec/inflate.h"
+#include "pdf/bytescan.h"
 #include "pdf/decrypt.h"
 #include "pdf/lexer.h"
 #include "pdf/stream.h"
@@ -44,9 +45,10 @@ bool may_be_object_stream(const unsigned char *t, int32_t from, int32_t end, boo
     bool n = false, first = false;
     int64_t i = from;
     while (i + 1 < end) {
-        const void *hit = std::memchr(t + i, '/', static_cast<size_t>(end - 1 - i));
+        // Only the slashes before these three letters matter.
+        const unsigned char *hit = first_pair<'/', 'O', 'N', 'F'>(t + i, t + end);
         if (!hit) break;
-        i = static_cast<const unsigned char *>(hit) - t;
+        i = hit - t;
         const unsigned char c = t[i + 1];
         if (c == 'O') {
             if (end - i >= 7 && std::memcmp(t + i + 2, "bjStm", 5) == 0 && whole(i, 7)) return true;
@@ -160,8 +162,8 @@ void expand_object_streams(doc *d, dict_budget &budget, std::vector<char> &objst
     // file of many small Flate bombs cannot take memory without bound.
     uint64_t room_left = kInflateMax;
     for (int32_t idx = 0; idx < count; ++idx) {
+        if (!allowed[static_cast<size_t>(idx)] || !is_object_stream(t, len, objs[idx], by_structure)) continue;
         obj_entry e = objs[idx];  // copy: pushes below may move the array
-        if (!allowed[static_cast<size_t>(idx)] || !is_object_stream(t, len, e, by_structure)) continue;
         int32_t b = e.stream_pos > 0 ? e.stream_pos : len;
         objstm[static_cast<size_t>(idx)] = 1;
         int64_t R = static_cast<int64_t>(e.data_end) - e.data_start;
