@@ -151,6 +151,74 @@ TEST(Repair, CleanScanAgreesWithScanRefsRepairAndClosers) {
     }
 }
 
+// The closure's scan reads names, digits and white space a word at a time
+// and finds repeated keys by hash: over texts that stress each of those
+// (and every one-byte change or cut of them, each in a buffer of its exact
+// size, so that a read past the end is caught by the sanitizers) it must
+// give what the byte-by-byte scan it replaced gave, whose results over the
+// same inputs are pinned by one digest.
+TEST(Repair, CarriedScanMatchesTheByteWalk) {
+    using namespace sheetlay::nup;
+    auto many_keys = [](int n, const char *more) {
+        std::string t = "<<";
+        for (int k = 0; k < n; ++k) t += " /Key" + std::to_string(k) + " " + std::to_string(k);
+        return t + more + " >>";
+    };
+    struct Case {
+        std::string text;
+        bool clean;
+        size_t refs;
+    } cases[] = {
+        {"<< /Name#20s 1 0 R /N 2 0 R >>", false, 2},
+        {"<< /Type /Font /Subtype /Type1 /Type /Font >>", false, 0},
+        {"<< /LongKeyNumberOne 1 /LongKeyNumberTwo << /LongKeyNumberOne 2 >> >>", true, 0},
+        {many_keys(512, ""), true, 0},
+        {many_keys(513, ""), false, 0},
+        {many_keys(40, " /Key17 3 0 R"), false, 1},
+        {many_keys(40, " /S << /Key3 1 /Key3 2 >>"), false, 0},
+        {many_keys(20, " /S << /Key3 1 >> /Key20 2"), true, 0},
+        {std::string(256, '[') + "1 0 R" + std::string(256, ']'), true, 1},
+        {std::string(257, '[') + "1 0 R", false, 0},
+        {"[1 0 R.5 2 0 R_ 3 0 Rx 4 0 R]", false, 3},
+        {"[<0a 1B\n> <0a zz> 5 0 R]", false, 1},
+        {"[(a\\) 1 0 R) (b(c)d) 6 0 R", false, 1},
+        {"(cut short\\", false, 0},
+        {"% c 1 0 R\n<< /A % 2 0 R\n 3 0 R >> % 4 0 R", true, 1},
+        {"[.5 5. -.5 +5 -0.25 0.50195 7 1 0 R]", true, 1},
+        {"[1.2.3 - . +. --1]", false, 0},
+        {"[2147483647 0 R 2147483648 0 R 99999999999999999999 0 R 12 R]", true, 4},
+        {"<</A/B/C[/D]/E<<>>/F()/G<>/H true/I null/J 0 0 R>>", true, 1},
+        {"\x80\xff<< /\x80\x81\x82\x83\x84\x85\x86\x87\x88\x89 1 0 R >>", false, 1},
+    };
+    uint64_t digest = 1469598103934665603ull;
+    auto fold = [&digest](int64_t v) { digest = (digest ^ static_cast<uint64_t>(v)) * 1099511628211ull; };
+    auto scan = [&](const std::string &s) {
+        std::vector<unsigned char> t(s.begin(), s.end());
+        array<ref_at> refs;
+        bool clean = false;
+        const bool ok = scan_carried(t.data(), static_cast<int32_t>(t.size()), refs, &clean);
+        fold(ok * 2 + (ok && clean));
+        for (size_t k = 0; k < refs.size(); ++k) {
+            fold(refs[k].at);
+            fold(refs[k].end);
+            fold(refs[k].num);
+        }
+        return std::pair<bool, size_t>(ok && clean, refs.size());
+    };
+    const char subst[] = " ]>)(R0/%#<[.-\n";
+    for (const Case &c : cases) {
+        EXPECT_EQ(scan(c.text), std::make_pair(c.clean, c.refs)) << c.text.substr(0, 80);
+        const size_t step = c.text.size() > 200 ? 7 : 1;
+        for (size_t i = 0; i < c.text.size(); i += step) {
+            scan(c.text.substr(0, i));
+            scan(c.text.substr(0, i) + c.text.substr(i + 1));
+            for (size_t b = 0; b + 1 < sizeof subst; ++b)
+                scan(c.text.substr(0, i) + subst[b] + c.text.substr(i + 1));
+        }
+    }
+    EXPECT_EQ(digest, 12101859063377884829ull);
+}
+
 // ---------------------------------------------------------------------------
 // Through the output
 

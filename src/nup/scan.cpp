@@ -89,40 +89,110 @@ bool same_word(const unsigned char *t, int32_t s, int32_t e, const char *w, int3
 // repair_text compares in one dictionary); a text with more is left to it.
 constexpr int32_t kCleanKeys = 512;
 
-// What the validity test of scan_carried keeps: the kind of each open
-// bracket, whether the innermost dictionary awaits a value, and the keys
-// met in the open dictionaries (to find a repeated one).
+// What the validity test of scan_carried keeps: per open bracket what may
+// follow one of its values, and the keys met in the open dictionaries (to
+// find a repeated one).
+enum : unsigned char {
+    kValue,  // a value may start (in an array, after a dictionary's key, the text's value)
+    kKey,    // a dictionary awaits its next key or its end
+    kDone,   // the text's value is whole: nothing may follow but white space and comments
+};
 struct clean_state {
-    uint64_t dict[kMaxNesting / 64 + 1] = {};  // bit d: level d is a dictionary
-    int32_t first_key[kMaxNesting + 1];        // per level: its keys' start in `keys`
-    struct key {
-        uint32_t tag;  // length, middle and last byte
-        int32_t s;
-    } keys[kCleanKeys];
+    unsigned char after[kMaxNesting + 1];  // per level: what follows a value (kDone at 0)
+    int32_t first_key[kMaxNesting + 1];    // per dictionary: its keys' start in `keys`
+    uint64_t filter[kMaxNesting + 1];      // per dictionary: its few keys' hash bits
+    // A key's tag: its length with its bytes when they fit, else a hash of
+    // both ends; equal tags are confirmed by the bytes.
+    uint64_t tags[kCleanKeys];
+    int32_t key_at[kCleanKeys], key_len[kCleanKeys];
     int32_t nkeys = 0;
-    bool want_value = false;  // innermost dictionary: a key was read, not yet its value
-    bool top_done = false;    // the text's value is whole
+    // A dictionary with few keys compares a new one with those whose bit
+    // in its 64-bit filter (by the tag's hash) is the new one's, which
+    // most often is none. One with more than kFewKeys keys finds a
+    // repeated one by a hash table of its keys (1 + their index; open addressing, at most
+    // half full), set up when a text first needs it. Outer dictionaries'
+    // keys stay in it under an inner one's; they are older than its first.
+    static constexpr int32_t kFewKeys = 16;
+    static constexpr int32_t kSlots = 2 * kCleanKeys;
+    bool table_ready = false;
+    uint16_t table[kSlots];
 
-    bool is_dict(int32_t d) const { return (dict[d >> 6] >> (d & 63)) & 1; }
-    // May a value start here (at nesting depth d)?
-    bool value_may_start(int32_t d) const { return !top_done && (d == 0 || !is_dict(d) || want_value); }
-    void value_done(int32_t d) {
-        if (d == 0) {
-            top_done = true;
-        } else {
-            want_value = false;  // a dictionary now awaits its next key
-        }
+    static uint64_t hash(uint64_t tag) { return tag * 0x9E3779B97F4A7C15ull; }
+    static uint32_t slot_of(uint64_t tag) { return static_cast<uint32_t>(hash(tag) >> 54); }
+    bool same_key(const unsigned char *t, int32_t k, int32_t s, int32_t n) const {
+        return key_len[k] == n && std::memcmp(t + key_at[k], t + s, static_cast<size_t>(n)) == 0;
     }
-    // A key t[s, e) of the dictionary at depth d: false when it repeats.
-    // Keys are told apart by length and three of their bytes first.
-    bool new_key(const unsigned char *t, int32_t s, int32_t e, int32_t d) {
+    void insert(int32_t k) {
+        uint32_t h = slot_of(tags[k]);
+        while (table[h] != 0) h = (h + 1) & (kSlots - 1);
+        table[h] = static_cast<uint16_t>(k + 1);
+    }
+
+    // A key t[s, e) of the innermost dictionary, at `depth`: false when
+    // it repeats one or no more keys fit.
+    bool new_key(const unsigned char *t, int32_t s, int32_t e, int32_t len, int32_t depth) {
         const int32_t n = e - s;
-        const uint32_t tag = static_cast<uint32_t>(n) | uint32_t{t[s + n / 2]} << 16 | uint32_t{t[e - 1]} << 24;
-        for (int32_t k = first_key[d]; k < nkeys; ++k)
-            if (keys[k].tag == tag && std::memcmp(t + keys[k].s, t + s, static_cast<size_t>(n)) == 0) return false;
+        const uint64_t tag = key_tag(t, s, n, len);
+        const int32_t first = first_key[depth];
+        if (nkeys - first < kFewKeys) {
+            const uint64_t bit = uint64_t{1} << (hash(tag) >> 58);
+            if (filter[depth] & bit) {
+                for (int32_t k = first; k < nkeys; ++k)
+                    if (tags[k] == tag && same_key(t, k, s, n)) return false;
+            }
+            filter[depth] |= bit;
+        } else if (nkeys - first == kFewKeys) {
+            for (int32_t k = first; k < nkeys; ++k)
+                if (tags[k] == tag && same_key(t, k, s, n)) return false;
+        } else {
+            for (uint32_t h = slot_of(tag); table[h] != 0; h = (h + 1) & (kSlots - 1)) {
+                const int32_t k = table[h] - 1;
+                if (k >= first && tags[k] == tag && same_key(t, k, s, n)) return false;
+            }
+        }
         if (nkeys == kCleanKeys) return false;
-        keys[nkeys++] = key{tag, s};
+        tags[nkeys] = tag;
+        key_at[nkeys] = s;
+        key_len[nkeys++] = n;
+        if (nkeys - first == kFewKeys + 1) {
+            if (!table_ready) {
+                std::memset(table, 0, sizeof table);
+                table_ready = true;
+            }
+            for (int32_t k = first; k < nkeys; ++k) insert(k);
+        } else if (nkeys - first > kFewKeys + 1) {
+            insert(nkeys - 1);
+        }
         return true;
+    }
+
+    // The end of the dictionary at `depth`: its keys leave the table, the
+    // newest first (which leaves the table as it was before them).
+    void close_dict(int32_t depth) {
+        const int32_t first = first_key[depth];
+        if (nkeys - first > kFewKeys) {
+            for (int32_t k = nkeys - 1; k >= first; --k) {
+                uint32_t h = slot_of(tags[k]);
+                while (table[h] != k + 1) h = (h + 1) & (kSlots - 1);
+                table[h] = 0;
+            }
+        }
+        nkeys = first;
+    }
+
+    static uint64_t key_tag(const unsigned char *t, int32_t s, int32_t n, int32_t len) {
+        if (n <= 8) {
+            // '/' and up to seven bytes: all of them, and the length above.
+            uint64_t w = 0;
+            if (std::endian::native == std::endian::little && len - s >= 8) {
+                w = swar::load8(t + s) & (~uint64_t{0} >> (64 - 8 * n));
+            } else {
+                for (int32_t k = 0; k < n; ++k) w |= uint64_t{t[s + k]} << (8 * k);
+            }
+            return w ^ (uint64_t(n) << 59);
+        }
+        uint64_t h = swar::load8(t + s) * 0x9E3779B97F4A7C15ull ^ swar::load8(t + s + n - 8);
+        return (h ^ (h >> 29)) * 0xBF58476D1CE4E5B9ull ^ uint64_t(n);
     }
 };
 
@@ -145,161 +215,158 @@ struct start_table {
 };
 constexpr start_table kStart{};
 
-// The bytes of a name after its '/': 0 ends it, 1 a regular byte, 2 '#'.
-struct name_table {
-    unsigned char v[256];
-    constexpr name_table() : v() {
-        for (int c = 0; c < 256; ++c) v[c] = kRegular.v[c] ? 1 : 0;
-        v['#'] = 2;
-    }
-};
-constexpr name_table kNameByte{};
+bool closed_hex(const unsigned char *t, int32_t i, int32_t j) {
+    if (t[j - 1] != '>') return false;
+    for (int32_t k = i + 1; k < j - 1; ++k)
+        if (!is_hex(t[k]) && !is_space(t[k])) return false;
+    return true;
+}
 
 }  // namespace
 
-// The walk is scan_refs' own, token for token; the test rides along and,
-// once it has failed, costs nothing more.
+// The walk is scan_refs' own, token for token, with the validity test
+// riding along; where the test fails, scan_refs_from takes over at a
+// token's start (or end) and finds the rest of the references alone.
 bool scan_carried(const unsigned char *t, int32_t len, array<ref_at> &refs, bool *clean) {
     clean_state st;
-    bool ok = true;  // the validity test has not failed yet
+    st.after[0] = kDone;
+    unsigned char want = kValue;  // what may come at the innermost level
     int32_t i = 0;
     int32_t depth = 0;
     while (i < len) {
         const unsigned char c = t[i];
-        switch (kStart.v[c]) {
-            case kSpaceByte:
-                ++i;
-                break;
-            case kParen: {
-                open_literal rest;
-                if (ok && !st.value_may_start(depth)) ok = false;
-                i = skip_literal(t, i, len, &rest);
-                if (rest.depth > 0) ok = false;
-                if (ok) st.value_done(depth);
-                break;
+        // Names and numbers first: they are most of the tokens.
+        if (c == '/') {
+            const int32_t e = name_stop(t, i + 1, len);
+            if (e < len && t[e] == '#') goto dirty;  // a name to be read escaped
+            if (want == kKey) {
+                if (!st.new_key(t, i, e, len, depth)) goto dirty;
+                want = kValue;
+            } else if (want == kValue) {
+                want = st.after[depth];
+            } else {
+                goto dirty;
             }
-            case kLess:
-                if (i + 1 < len && t[i + 1] == '<') {
-                    if (++depth > kMaxNesting) return false;
-                    if (ok && st.value_may_start(depth - 1)) {
-                        st.dict[depth >> 6] |= uint64_t{1} << (depth & 63);
-                        st.first_key[depth] = st.nkeys;
-                        st.want_value = false;
-                    } else {
-                        ok = false;
-                    }
-                    i += 2;
-                } else {
-                    int32_t j = skip_hex(t, i, len);
-                    if (ok) {
-                        // Closed, and nothing but hex digits and white space.
-                        if (!st.value_may_start(depth) || t[j - 1] != '>') ok = false;
-                        for (int32_t k = i + 1; ok && k < j - 1; ++k)
-                            if (!is_hex(t[k]) && !is_space(t[k])) ok = false;
-                        if (ok) st.value_done(depth);
-                    }
-                    i = j;
-                }
-                break;
-            case kBracket:
-                if (++depth > kMaxNesting) return false;
-                if (ok && st.value_may_start(depth - 1)) {
-                    st.dict[depth >> 6] &= ~(uint64_t{1} << (depth & 63));
-                } else {
-                    ok = false;
-                }
-                ++i;
-                break;
-            case kCloser:
-            case kGreater: {
-                const bool close_dict = c == '>' && i + 1 < len && t[i + 1] == '>';
-                if (ok) {
-                    // It closes the innermost bracket, of its own kind, and no
-                    // dictionary key is left without its value.
-                    if (depth == 0 || (c == '>' && !close_dict) || st.is_dict(depth) != close_dict ||
-                        (close_dict && st.want_value)) {
-                        ok = false;
-                    } else {
-                        if (close_dict) st.nkeys = st.first_key[depth];
-                        st.value_done(depth - 1);
-                    }
-                }
-                if (depth > 0) --depth;
-                i += close_dict ? 2 : 1;
-                break;
-            }
-            case kPercent:
-                while (i < len && t[i] != '\r' && t[i] != '\n') ++i;
-                break;
-            case kSlash: {
-                int32_t s = i;
-                unsigned seen = 0;  // 2: a '#'
-                ++i;
-                for (unsigned k; i < len && (k = kNameByte.v[t[i]]) != 0; ++i) seen |= k;
-                if (ok) {
-                    if (seen & 2) {
-                        ok = false;
-                    } else if (depth > 0 && st.is_dict(depth) && !st.want_value && !st.top_done) {
-                        if (st.new_key(t, s, i, depth)) {
-                            st.want_value = true;
-                        } else {
-                            ok = false;
-                        }
-                    } else if (st.value_may_start(depth)) {
-                        st.value_done(depth);
-                    } else {
-                        ok = false;
-                    }
-                }
-                break;
-            }
-            case kRegularByte: {
-                // A token: only an integer standing alone can start a reference.
-                int32_t start = i;
-                int64_t num = 0;
-                while (i < len && is_digit(t[i])) {
-                    if (num <= INT32_MAX) num = num * 10 + (t[i] - '0');
-                    ++i;
-                }
-                if (ok && !st.value_may_start(depth)) ok = false;
-                bool integer = i > start && (i == len || !is_regular(t[i]));
-                if (!integer && i < len && t[i] == '.') {
-                    // The common real, "digits.digits" standing alone: a
-                    // number (is_number's answer, without its walk).
-                    int32_t p = i + 1;
-                    while (p < len && is_digit(t[p])) ++p;
-                    if ((i > start || p > i + 1) && (p == len || !is_regular(t[p]))) {
-                        i = p;
-                        if (ok) st.value_done(depth);
-                        break;
-                    }
-                }
-                if (!integer) {
-                    while (i < len && is_regular(t[i])) ++i;
-                    if (ok && !(is_number(t, start, i) || same_word(t, start, i, "true", 4) ||
-                                same_word(t, start, i, "false", 5) || same_word(t, start, i, "null", 4)))
-                        ok = false;
-                    if (ok) st.value_done(depth);
-                    break;
-                }
-                int32_t end = ref_tail(t, i, len);
+            i = e;
+            if (i < len && t[i] == ' ') ++i;
+            continue;
+        }
+        const unsigned char kind = kStart.v[c];
+        if (kind == kRegularByte) {
+            // A token: only an integer standing alone can start a reference.
+            if (want != kValue) goto dirty;
+            const int32_t start = i;
+            i = digits_end(t, i, len);
+            if (i > start && (i == len || !is_regular(t[i]))) {
+                const int32_t end = ref_tail(t, i, len);
                 if (end > 0) {
+                    const int64_t num = digits_value(t, start, i);
                     refs.push_back(ref_at{start, end, num > INT32_MAX ? -1 : static_cast<int32_t>(num)});
                     i = end;
                     // An "R" that runs on into a token is no reference to the
                     // repair (it keeps the integer and replaces the rest).
-                    if (i < len && is_regular(t[i])) ok = false;
+                    if (i < len && is_regular(t[i])) goto dirty;
                 }
-                if (ok) st.value_done(depth);
-                break;
+            } else {
+                // A number as PDF writes them ([sign] digits [. digits]),
+                // seen on the way; anything else is read whole and asked.
+                int32_t p = i;
+                bool digit = p > start;
+                if (!digit && (c == '+' || c == '-')) {
+                    const int32_t q = ++p;
+                    p = digits_end(t, p, len);
+                    digit = p > q;
+                }
+                if (p < len && t[p] == '.') {
+                    const int32_t q = ++p;
+                    p = digits_end(t, p, len);
+                    digit = digit || p > q;
+                }
+                if (digit && (p == len || !is_regular(t[p]))) {
+                    i = p;
+                } else {
+                    i = regular_end(t, p, len);
+                    if (!(is_number(t, start, i) || same_word(t, start, i, "true", 4) ||
+                          same_word(t, start, i, "false", 5) || same_word(t, start, i, "null", 4)))
+                        goto dirty;
+                }
             }
-            default:  // ')', '{' and '}' stand for no object
-                ok = false;
+            want = st.after[depth];
+            if (i < len && t[i] == ' ') ++i;
+            continue;
+        }
+        switch (kind) {
+            case kSpaceByte:
                 ++i;
                 break;
+            case kParen: {
+                if (want != kValue) goto dirty;
+                open_literal rest;
+                i = skip_literal(t, i, len, &rest);
+                if (rest.depth > 0) goto dirty;
+                want = st.after[depth];
+                break;
+            }
+            case kLess:
+                if (i + 1 < len && t[i + 1] == '<') {
+                    if (want != kValue) goto dirty;
+                    if (++depth > kMaxNesting) return false;
+                    st.after[depth] = want = kKey;
+                    st.first_key[depth] = st.nkeys;
+                    st.filter[depth] = 0;
+                    i += 2;
+                    if (i < len && t[i] == ' ') ++i;
+                } else {
+                    // Closed, and nothing but hex digits and white space.
+                    const int32_t j = skip_hex(t, i, len);
+                    if (want != kValue || !closed_hex(t, i, j)) {
+                        i = j;
+                        goto dirty;
+                    }
+                    want = st.after[depth];
+                    i = j;
+                }
+                break;
+            case kBracket:
+                if (want != kValue) goto dirty;
+                if (++depth > kMaxNesting) return false;
+                st.after[depth] = want = kValue;
+                ++i;
+                if (i < len && t[i] == ' ') ++i;
+                break;
+            case kCloser:
+                // It closes the innermost bracket, an array.
+                if (depth == 0 || st.after[depth] != kValue) goto dirty;
+                want = st.after[--depth];
+                ++i;
+                if (i < len && t[i] == ' ') ++i;
+                break;
+            case kGreater:
+                // ">>" closes the innermost bracket, a dictionary with no
+                // key left without its value.
+                if (i + 1 == len || t[i + 1] != '>' || depth == 0 || st.after[depth] != kKey ||
+                    want != kKey)
+                    goto dirty;
+                st.close_dict(depth);
+                want = st.after[--depth];
+                i += 2;
+                if (i < len && t[i] == ' ') ++i;
+                break;
+            case kPercent:
+                while (i < len && t[i] != '\r' && t[i] != '\n') ++i;
+                break;
+            default:  // ')', '{' and '}' stand for no object
+                goto dirty;
         }
     }
-    *clean = ok && depth == 0 && st.top_done;
+    *clean = depth == 0 && want == kDone;
+    return true;
+dirty:
+    if (!scan_refs_from(t, i, depth, len, [&refs](int32_t s, int32_t e, int64_t num) {
+            refs.push_back(ref_at{s, e, static_cast<int32_t>(num)});
+        }))
+        return false;
+    *clean = false;
     return true;
 }
 

@@ -9,8 +9,10 @@
 #ifndef SHEETLAY_NUP_SCAN_H
 #define SHEETLAY_NUP_SCAN_H
 
+#include <bit>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "nup/pdfout.h"
@@ -65,17 +67,19 @@ int32_t skip_hex(const unsigned char *t, int32_t i, int32_t len);
 // every carried text (most of them in arrays of numbers): inline, white
 // space passed over in place.
 inline int32_t ref_tail(const unsigned char *t, int32_t i, int32_t len) {
-    int32_t q = i;
+    if (i >= len || !is_space(t[i])) return -1;
+    int32_t q = i + 1;
     while (q < len && is_space(t[q])) ++q;
-    if (q == i || q >= len) return -1;
+    if (q == len) return -1;
     if (is_digit(t[q])) {
         int32_t g = q + 1;
         while (g < len && is_digit(t[g])) ++g;
         int32_t h = g;
         while (h < len && is_space(t[h])) ++h;
-        if (h > g) q = h;  // (white space is never regular)
+        if (h == g || h == len) return -1;  // (white space is never regular)
+        q = h;
     }
-    if (q < len && t[q] == 'R' && (q + 1 == len || !is_alnum(t[q + 1]))) return q + 1;
+    if (t[q] == 'R' && (q + 1 == len || !is_alnum(t[q + 1]))) return q + 1;
     return -1;
 }
 
@@ -98,15 +102,96 @@ struct ref_at {
 // dictionaries still open, innermost first.
 std::string closers(const unsigned char *t, int32_t len);
 
-// Calls f(start, end, num) for every indirect reference "num gen R" in
-// t[0, len). `num` is -1 when it does not fit in 32 bits. Strings, names
-// and comments are passed over whole, so "(1 0 R)" or "/F1 0 R" are not
-// references. Returns false (and stops) where arrays and dictionaries nest
-// deeper than kMaxNesting.
+// Names and other regular runs are most of a carried text's bytes: they
+// are passed over eight bytes at a time. A word's candidates for the end
+// of a run are the bytes below '0' (white space, '#', '%', '(', ')', '/',
+// and a few regular ones such as '+', '-', '.') and those from '0' to 0x7F
+// whose low five bits are 0x1B to 0x1E ('<' '>' '[' ']' '{' '}', and the
+// regular ';' '=' '\\' '^' '|' '~'). The first candidate is exact (the
+// flags above it may be false), and one that is regular after all is
+// stepped over. Words are read only where eight bytes remain before
+// `len`; the rest goes byte by byte.
+namespace swar {
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHigh = 0x8080808080808080ull;
+inline uint64_t load8(const unsigned char *p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+inline uint64_t run_stops(uint64_t w) {
+    const uint64_t ascii = ~w & kHigh;
+    const uint64_t low = (w - kOnes * 0x30) & ascii;  // borrows only from flagged bytes
+    const uint64_t five = w & (kOnes * 0x1F);         // no carry out of a byte below
+    return low | ((five + kOnes * 0x65) & ~(five + kOnes * 0x61) & ascii);
+}
+}  // namespace swar
+
+// Regular bytes but '#', which a name spells its escapes with.
+struct plain_name_table {
+    bool v[256];
+    constexpr plain_name_table() : v() {
+        for (int c = 0; c < 256; ++c) v[c] = kRegular.v[c] && c != '#';
+    }
+};
+inline constexpr plain_name_table kPlainName{};
+
+// The first byte from t[i] on that is not regular or is a '#' (or len).
+inline int32_t name_stop(const unsigned char *t, int32_t i, int32_t len) {
+    if constexpr (std::endian::native == std::endian::little) {
+        while (len - i >= 8) {
+            const uint64_t m = swar::run_stops(swar::load8(t + i));
+            if (m == 0) {
+                i += 8;
+                continue;
+            }
+            i += std::countr_zero(m) >> 3;
+            if (!kPlainName.v[t[i]]) return i;
+            ++i;
+        }
+    }
+    while (i < len && kPlainName.v[t[i]]) ++i;
+    return i;
+}
+
+// The first byte from t[i] on that is not regular (or len).
+inline int32_t regular_end(const unsigned char *t, int32_t i, int32_t len) {
+    for (;;) {
+        i = name_stop(t, i, len);
+        if (i == len || t[i] != '#') return i;
+        ++i;
+    }
+}
+
+// The end of the digits from t[i] on. Most tokens of a carried text are
+// numbers, and their value is wanted only where one starts a reference.
+inline int32_t digits_end(const unsigned char *t, int32_t i, int32_t len) {
+    if constexpr (std::endian::native == std::endian::little) {
+        if (len - i >= 8) {
+            // Digits turn into 0 to 9; the rest into 10 to 0xFF, which
+            // bit 7 tells once 0x76 is added to their low seven bits.
+            const uint64_t y = swar::load8(t + i) ^ (swar::kOnes * 0x30);
+            const uint64_t other = (((y & (swar::kOnes * 0x7F)) + swar::kOnes * 0x76) | y) & swar::kHigh;
+            if (other != 0) return i + (std::countr_zero(other) >> 3);
+            i += 8;
+        }
+    }
+    while (i < len && is_digit(t[i])) ++i;
+    return i;
+}
+
+// The digits t[s, e) as a number; above INT32_MAX the value stops growing
+// (it only has to tell that it is too large).
+inline int64_t digits_value(const unsigned char *t, int32_t s, int32_t e) {
+    int64_t num = 0;
+    for (int32_t p = s; p < e; ++p)
+        if (num <= INT32_MAX) num = num * 10 + (t[p] - '0');
+    return num;
+}
+
+// scan_refs from t[i] on, with `depth` arrays and dictionaries open there.
 template <class F>
-bool scan_refs(const unsigned char *t, int32_t len, F &&f) {
-    int32_t i = 0;
-    int32_t depth = 0;
+bool scan_refs_from(const unsigned char *t, int32_t i, int32_t depth, int32_t len, F &&f) {
     while (i < len) {
         unsigned char c = t[i];
         if (c == '(') {
@@ -127,23 +212,19 @@ bool scan_refs(const unsigned char *t, int32_t len, F &&f) {
         } else if (c == '%') {
             while (i < len && t[i] != '\r' && t[i] != '\n') ++i;
         } else if (c == '/') {
-            ++i;
-            while (i < len && is_regular(t[i])) ++i;
+            i = regular_end(t, i + 1, len);
         } else if (is_regular(c)) {
             // A token: only an integer standing alone can start a reference.
             int32_t start = i;
-            int64_t num = 0;
-            while (i < len && is_digit(t[i])) {
-                if (num <= INT32_MAX) num = num * 10 + (t[i] - '0');
-                ++i;
-            }
+            i = digits_end(t, i, len);
             bool integer = i > start && (i == len || !is_regular(t[i]));
             if (!integer) {
-                while (i < len && is_regular(t[i])) ++i;
+                i = regular_end(t, i, len);
                 continue;
             }
             int32_t end = ref_tail(t, i, len);
             if (end > 0) {
+                const int64_t num = digits_value(t, start, i);
                 f(start, end, num > INT32_MAX ? int64_t{-1} : num);
                 i = end;
             }
@@ -152,6 +233,16 @@ bool scan_refs(const unsigned char *t, int32_t len, F &&f) {
         }
     }
     return true;
+}
+
+// Calls f(start, end, num) for every indirect reference "num gen R" in
+// t[0, len). `num` is -1 when it does not fit in 32 bits. Strings, names
+// and comments are passed over whole, so "(1 0 R)" or "/F1 0 R" are not
+// references. Returns false (and stops) where arrays and dictionaries nest
+// deeper than kMaxNesting.
+template <class F>
+bool scan_refs(const unsigned char *t, int32_t len, F &&f) {
+    return scan_refs_from(t, 0, 0, len, f);
 }
 
 // scan_refs for the text of a carried object, appending each reference to

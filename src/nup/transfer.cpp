@@ -92,6 +92,32 @@ bool transfer::own_text(const obj_entry *e, const unsigned char **t, int32_t *le
     return obj_body(d_->data, d_->len, e, t, len) != 0;
 }
 
+namespace {
+
+// Whether obj_type may take e for a page or a page tree node: that needs
+// "/Type /Page" or "/Pages" in its dictionary, spelt out or, escaped, with
+// a '#' (false means obj_type says 0). Most objects a closure meets have neither, and this search costs
+// a fraction of reading their dictionary.
+bool may_be_page(const doc *d, const obj_entry *e) {
+    const unsigned char *t;
+    int32_t tlen, start, end;
+    if (!dict_range(d->data, d->len, e, &t, &tlen, &start, &end)) return false;
+    const unsigned char *const from = t + (start < 0 ? 0 : start);
+    const unsigned char *const stop = t + end;
+    if (stop <= from) return false;
+    if (std::memchr(from, '#', static_cast<size_t>(stop - from))) return true;
+    // "/Page", found by its 'P' (rarer than '/').
+    for (const unsigned char *p = from + 1; stop - p >= 4; ++p) {
+        const void *s = std::memchr(p, 'P', static_cast<size_t>(stop - p - 3));
+        if (!s) return false;
+        p = static_cast<const unsigned char *>(s);
+        if (p[-1] == '/' && std::memcmp(p + 1, "age", 3) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 void transfer::note(int64_t num) {
     while (num > 0 && num < static_cast<int64_t>(out_.size())) {
         int32_t &slot = out_[static_cast<size_t>(num)];
@@ -101,7 +127,7 @@ void transfer::note(int64_t num) {
         // is plain).
         bool tree_member = static_cast<size_t>(num) < d_->page_tree.size() &&
                            d_->page_tree[static_cast<size_t>(num)] != 0;
-        if ((e && obj_type(d_->data, d_->len, e) != 0) || tree_member ||
+        if ((e && may_be_page(d_, e) && obj_type(d_->data, d_->len, e) != 0) || tree_member ||
             (d_->crypt && num == d_->crypt->encrypt_num)) {
             slot = -1;
             return;
