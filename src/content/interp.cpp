@@ -18,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include "content/bounds.h"
 #include "content/fonts.h"
 #include "content/tokens.h"
 
@@ -26,40 +27,6 @@ namespace sheetlay::content {
 namespace {
 
 using pdf::value;
-
-// One glyph of horizontal text, at `pos` along the baseline, into the
-// text-space extent `e` (x0 y0 x1 y1; x0 > x1 while empty). Where the font
-// program gives the glyph's outline: its advance joined with the outline
-// across, the outline up and down; a glyph with no outline (a space) inks
-// nothing. Otherwise the advance, reaching left as far as the font's box
-// does, over the font's whole height.
-inline void horizontal_glyph(const font_info &f, uint32_t code, double pos, double w0, double size, double th,
-                             double rise, double *e) {
-    double gx0 = 0, gy0 = 0, gx1 = 0, gy1 = 0;
-    const glyph_status st = f.outline(code, &gx0, &gy0, &gx1, &gy1);
-    if (st == glyph_status::blank) return;
-    const double z = pos + w0 * size * th;
-    double xa = pos + f.left * size * th, xb = z, ya = f.lo * size + rise, yb = f.hi * size + rise;
-    if (st == glyph_status::drawn) {
-        // The outline is exact, but a viewer's rasterizer rounds glyph
-        // positions to whole pixels and hints edges to the pixel grid, so
-        // at screen resolutions its ink reaches up to about a pixel beyond
-        // the outline: allow 0.08 em around it (most of a pixel at text
-        // sizes on a 72 dpi screen).
-        constexpr double kPad = 0.08;
-        xa = pos + (gx0 - kPad) * size * th;
-        xb = pos + (gx1 + kPad) * size * th;
-        ya = (gy0 - kPad) * size + rise;
-        yb = (gy1 + kPad) * size + rise;
-    }
-    const double lx = std::min({pos, z, xa, xb}), hx = std::max({pos, z, xa, xb});
-    const double ly = std::min(ya, yb), hy = std::max(ya, yb);
-    if (e[0] > e[2]) {
-        e[0] = lx, e[1] = ly, e[2] = hx, e[3] = hy;
-        return;
-    }
-    e[0] = std::min(e[0], lx), e[1] = std::min(e[1], ly), e[2] = std::max(e[2], hx), e[3] = std::max(e[3], hy);
-}
 
 enum class space : uint8_t { gray, rgb, cmyk, tint, other };
 
@@ -115,6 +82,15 @@ pt unit(pt v) {
     return {v.x / l, v.y / l};
 }
 
+// What text shows in when no font is selected: advances of a full em over
+// the font's whole default height.
+const font_info kNoFont;
+
+// Runs of text longer than this are mapped string by string (a bound on
+// how far the text matrix can drift by rounding from where the run's
+// bound puts it).
+constexpr size_t kMaxRun = 4096;
+
 class interp {
 public:
     interp(source &src, const limits &lim) : src_(src), lim_(lim), work_(lim.work) {}
@@ -155,6 +131,13 @@ private:
         int32_t num = 0;
     };
     std::array<res_slot, 64> res_memo_;
+    // The strings of one run of text (show_run): each one's extent in its
+    // own text space, and the text matrix it was shown with.
+    struct piece {
+        box ext;
+        mat tm;
+    };
+    std::vector<piece> pieces_;
     friend struct runner;
 };
 
@@ -365,7 +348,7 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
     };
     auto paint = [&](bool fill, bool stroke) {
         if (fill && !gs.fwhite) ink(&out, pbox, gs);
-        if (stroke && !gs.swhite) ink(&out, stroke_box(), gs);
+        if (stroke && !gs.swhite && !stroke_adds_nothing(pbox, gs.ctm, gs.lw, gs.lj, gs.ml, gs.lc, gs.clip, out)) ink(&out, stroke_box(), gs);
         if (pending_clip && usable(pbox)) gs.clip.clip(pbox);
         pending_clip = false;
         pbox = box{};
@@ -393,8 +376,7 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
     auto show = [&](const value &s) {
         if (!s.is_string()) return;
         const font_info *f = gs.font;
-        static const font_info no_font;
-        if (!f) f = &no_font;
+        if (!f) f = &kNoFont;
         const std::string &bytes = s.s;
         const size_t step = static_cast<size_t>(f->bytes);
         work_ -= static_cast<int64_t>(bytes.size());
@@ -450,6 +432,71 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
         if (gs.font && gs.font->vertical) tm = mul(mat{1, 0, 0, 1, 0, d}, tm);
         else tm = mul(mat{1, 0, 0, 1, d * gs.th, 0}, tm);
     };
+    // One showing operator's strings and adjustments (TJ; Tj, ' and " show
+    // one string) in horizontal text that neither clips nor draws glyph
+    // procedures: the text matrix moves and each string's extent in text
+    // space is found as show() finds them, but the strings' boxes are taken
+    // to device space only when the whole run may reach outside the ink
+    // found so far. Lines of text mostly lie within the column already
+    // inked, and the box a run adds is then nothing: the same result, with
+    // one box mapped per run instead of one per string.
+    auto show_run = [&](const value *items, size_t count) {
+        const font_info *f = gs.font ? gs.font : &kNoFont;
+        const int mode = gs.tr;
+        if (f->type3 || f->vertical || mode >= 4 || count > kMaxRun) {
+            for (size_t i = 0; i < count; ++i) {
+                if (items[i].is_number()) adjust(items[i].r);
+                else show(items[i]);
+            }
+            return;
+        }
+        const bool inked = ((mode == 0) && !gs.fwhite) || ((mode == 1) && !gs.swhite) ||
+                           ((mode == 2) && (!gs.fwhite || !gs.swhite));
+        const size_t step = static_cast<size_t>(f->bytes);
+        const double size = gs.tfs, th = gs.th;
+        const mat tm0 = tm;
+        double shift = 0, drift = 0;  // where tm now stands from tm0 along the baseline, and its furthest
+        double u[4] = {1, 1, 0, 0};  // the run's extent from tm0, in text space
+        pieces_.clear();
+        for (size_t i = 0; i < count; ++i) {
+            const value &it = items[i];
+            if (it.is_number()) {
+                adjust(it.r);
+                shift += -it.r / 1000 * gs.tfs * gs.th;
+                drift = std::max(drift, std::fabs(shift));
+                continue;
+            }
+            if (!it.is_string()) continue;
+            const std::string &bytes = it.s;
+            work_ -= static_cast<int64_t>(bytes.size());
+            if (work_ < 0) throw stop{};
+            double pos = 0;
+            double ext[4] = {1, 1, 0, 0};
+            for (size_t k = 0; k + step <= bytes.size(); k += step) {
+                uint32_t code = static_cast<unsigned char>(bytes[k]);
+                if (step == 2) code = code << 8 | static_cast<unsigned char>(bytes[k + 1]);
+                const double w0 = f->width(code) / 1000;
+                horizontal_glyph(*f, code, pos, w0, size, th, gs.rise, ext);
+                const double spacing = gs.tc + (step == 1 && code == 32 ? gs.tw : 0);
+                pos += (w0 * size + spacing) * th;
+            }
+            if (inked && ext[0] <= ext[2]) {
+                pieces_.push_back({{ext[0], ext[1], ext[2], ext[3]}, tm});
+                const double lo = ext[0] + shift, hi = ext[2] + shift;
+                if (u[0] > u[2]) {
+                    u[0] = lo, u[1] = ext[1], u[2] = hi, u[3] = ext[3];
+                } else {
+                    u[0] = std::min(u[0], lo), u[1] = std::min(u[1], ext[1]);
+                    u[2] = std::max(u[2], hi), u[3] = std::max(u[3], ext[3]);
+                }
+            }
+            tm = mul(mat{1, 0, 0, 1, pos, 0}, tm);
+            shift += pos;
+            drift = std::max(drift, std::fabs(shift));
+        }
+        if (pieces_.empty() || run_adds_nothing(box{u[0], u[1], u[2], u[3]}, drift, tm0, gs.ctm, gs.clip, out)) return;
+        for (const piece &p : pieces_) ink(&out, map_box(p.ext, mul(p.tm, gs.ctm)), gs);
+    };
     auto next_line = [&](double tx, double ty) {
         tlm = mul(mat{1, 0, 0, 1, tx, ty}, tlm);
         tm = tlm;
@@ -476,14 +523,10 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
         // Text operators first: they are most of a page's operators.
         if (o0 == 'T') {
             if (o1 == 'j' && !o2) {
-                if (n) show(rd.arg(n - 1).v);
+                if (n && rd.arg(n - 1).v.is_string()) show_run(&rd.arg(n - 1).v, 1);
             } else if (o1 == 'J' && !o2) {
                 const value *arr = n ? &rd.arg(n - 1).v : nullptr;
-                if (arr && arr->is_array())
-                    for (const value &it : arr->items) {
-                        if (it.is_number()) adjust(it.r);
-                        else show(it);
-                    }
+                if (arr && arr->is_array()) show_run(arr->items.data(), arr->items.size());
             } else if (o1 == 'f' && !o2) {
                 const std::string *nm = name(n >= 2 ? n - 2 : 0);
                 gs.font = nm ? font(res, *nm) : nullptr;
@@ -615,14 +658,14 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             text_clips = false;
         } else if (o0 == '\'' && !o1) {
             next_line(0, -gs.tl);
-            if (n) show(rd.arg(n - 1).v);
+            if (n && rd.arg(n - 1).v.is_string()) show_run(&rd.arg(n - 1).v, 1);
         } else if (o0 == '"' && !o1) {
             if (n >= 3) {
                 gs.tw = num(n - 3);
                 gs.tc = num(n - 2);
             }
             next_line(0, -gs.tl);
-            if (n) show(rd.arg(n - 1).v);
+            if (n && rd.arg(n - 1).v.is_string()) show_run(&rd.arg(n - 1).v, 1);
         } else if (o0 == 's' && o1 == 'h' && !o2) {
             const std::string *nm = name(n ? n - 1 : 0);
             const value *sh = nm ? res_entry(res, "Shading", *nm, nullptr) : nullptr;
