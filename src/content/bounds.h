@@ -12,6 +12,7 @@
 #define SHEETLAY_CONTENT_BOUNDS_H
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "content/fonts.h"
@@ -53,13 +54,48 @@ inline void horizontal_glyph(const font_info &f, uint32_t code, double pos, doub
     e[0] = std::min(e[0], lx), e[1] = std::min(e[1], ly), e[2] = std::max(e[2], hx), e[3] = std::max(e[3], hy);
 }
 
+namespace bounds_detail {
+
+// The bound b, grown by `pad` and clipped, within out (or clipped away).
+inline bool inside(box b, double pad, const box &clip, const box &out) {
+    b.x0 -= pad, b.y0 -= pad, b.x1 += pad, b.y1 += pad;
+    b.clip(clip);
+    if (b.empty()) return true;
+    return b.x0 >= out.x0 && b.y0 >= out.y0 && b.x1 <= out.x1 && b.y1 <= out.y1;
+}
+
+inline double abs_sum(const mat &m) { return std::fabs(m.a) + std::fabs(m.b) + std::fabs(m.c) + std::fabs(m.d); }
+
+}  // namespace bounds_detail
+
 // Whether a run of text adds nothing to the ink `out`: `u` is its extent
 // in the text space of `tm0` (the text matrix where the run started), and
 // each string's box lies within u mapped through tm0 x `ctm` up to the
 // rounding of the run's positions and mappings; `drift`: the furthest the
-// text matrix moved from tm0 along the baseline on the way.
-bool run_adds_nothing(const box &u, double drift, const mat &tm0, const mat &ctm, const box &clip,
-                      const box &out);
+// text matrix moved from tm0 along the baseline on the way. Asked once per
+// showing operator, so kept to a few dozen operations.
+inline bool run_adds_nothing(const box &u, double drift, const mat &tm0, const mat &ctm, const box &clip,
+                             const box &out) {
+    using namespace bounds_detail;
+    if (out.empty()) return false;
+    const mat base = mul(tm0, ctm);
+    // u through base, by intervals: each coordinate's least and greatest
+    // terms summed.
+    const double ax0 = base.a * u.x0, ax1 = base.a * u.x1, cy0 = base.c * u.y0, cy1 = base.c * u.y1;
+    const double bx0 = base.b * u.x0, bx1 = base.b * u.x1, dy0 = base.d * u.y0, dy1 = base.d * u.y1;
+    const box b{base.e + std::min(ax0, ax1) + std::min(cy0, cy1), base.f + std::min(bx0, bx1) + std::min(dy0, dy1),
+                base.e + std::max(ax0, ax1) + std::max(cy0, cy1), base.f + std::max(bx0, bx1) + std::max(dy0, dy1)};
+    // The size of the numbers the exact work multiplies and adds: each
+    // string's text matrix (tm0 moved by up to `drift`), its extent, and
+    // the CTM. Rounding moves a result by a few parts in 10^16 of that,
+    // and the bound's own terms (above) by no more.
+    const double umax = std::max(std::max(std::fabs(u.x0), std::fabs(u.x1)), std::max(std::fabs(u.y0), std::fabs(u.y1))) + drift;
+    const double scale = (std::fabs(tm0.e) + std::fabs(tm0.f) + abs_sum(tm0) * umax) * abs_sum(ctm) +
+                         std::fabs(ctm.e) + std::fabs(ctm.f) + std::fabs(base.e) + std::fabs(base.f) +
+                         abs_sum(base) * umax;
+    if (!(scale < 1e12)) return false;  // also NaN, and every coordinate of b within range
+    return inside(b, 1e-9 * (scale + 1), clip, out);
+}
 
 // Whether stroking a path whose points' box is `pbox` (device space) adds
 // nothing to `out`: the stroke reaches at most half the line width as the
