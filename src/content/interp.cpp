@@ -146,8 +146,11 @@ const value *interp::res_entry(const value *res, const char *cat, const std::str
     // Pages select the same few fonts and states again and again: the
     // answers are kept in a small table by resource dictionary, category
     // and name (the resolver keeps the values they point to).
-    size_t h = std::hash<std::string>{}(name) ^ (reinterpret_cast<uintptr_t>(res) >> 4) * 31 ^
-               reinterpret_cast<uintptr_t>(cat);
+    // Resource names are a few bytes: a short multiplicative hash of them
+    // picks the slot (which slot only decides what stays kept).
+    size_t h = name.size();
+    for (const char c : name) h = h * 33 ^ static_cast<unsigned char>(c);
+    h ^= (reinterpret_cast<uintptr_t>(res) >> 4) * 31 ^ reinterpret_cast<uintptr_t>(cat);
     res_slot &slot = res_memo_[h % res_memo_.size()];
     if (slot.used && slot.res == res && slot.cat == cat && slot.name == name) {
         if (num) *num = slot.num;
