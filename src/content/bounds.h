@@ -20,14 +20,21 @@
 
 namespace sheetlay::content {
 
+// Always inline where the compiler allows: called once per glyph shown.
+#if defined(__GNUC__)
+#define SHEETLAY_GLYPH_INLINE inline __attribute__((always_inline))
+#else
+#define SHEETLAY_GLYPH_INLINE inline
+#endif
+
 // One glyph of horizontal text, at `pos` along the baseline, into the
 // text-space extent `e` (x0 y0 x1 y1; x0 > x1 while empty). Where the font
 // program gives the glyph's outline: its advance joined with the outline
 // across, the outline up and down; a glyph with no outline (a space) inks
 // nothing. Otherwise the advance, reaching left as far as the font's box
 // does, over the font's whole height.
-inline void horizontal_glyph(const font_info &f, uint32_t code, double pos, double w0, double size, double th,
-                             double rise, double *e) {
+SHEETLAY_GLYPH_INLINE void horizontal_glyph(const font_info &f, uint32_t code, double pos, double w0, double size,
+                                            double th, double rise, double *e) {
     double gx0 = 0, gy0 = 0, gx1 = 0, gy1 = 0;
     const glyph_status st = f.outline(code, &gx0, &gy0, &gx1, &gy1);
     if (st == glyph_status::blank) return;
