@@ -99,7 +99,9 @@ public:
 
 private:
     // Resources.
-    const value *res_entry(const value *res, const char *cat, const std::string &name, int32_t *num);
+    struct res_slot;
+    const value *res_entry(const value *res, const char *cat, const std::string &name, int32_t *num,
+                           res_slot **kept = nullptr);
     const value *res_lookup(const value *res, const char *cat, const std::string &name, int32_t *num);
     const font_info *font(const value *res, const std::string &name);
     space color_space(const value *res, const std::string &name);
@@ -129,6 +131,7 @@ private:
         std::string name;
         const value *v = nullptr;
         int32_t num = 0;
+        const font_info *font = nullptr;  // for a font, what font() made of it once asked
     };
     std::array<res_slot, 64> res_memo_;
     // The strings of one run of text (show_run): each one's extent in its
@@ -142,7 +145,7 @@ private:
 };
 
 const value *interp::res_entry(const value *res, const char *cat, const std::string &name,
-                               int32_t *num) {
+                               int32_t *num, res_slot **kept) {
     // Pages select the same few fonts and states again and again: the
     // answers are kept in a small table by resource dictionary, category
     // and name (the resolver keeps the values they point to).
@@ -152,6 +155,7 @@ const value *interp::res_entry(const value *res, const char *cat, const std::str
     for (const char c : name) h = h * 33 ^ static_cast<unsigned char>(c);
     h ^= (reinterpret_cast<uintptr_t>(res) >> 4) * 31 ^ reinterpret_cast<uintptr_t>(cat);
     res_slot &slot = res_memo_[h % res_memo_.size()];
+    if (kept) *kept = &slot;
     if (slot.used && slot.res == res && slot.cat == cat && slot.name == name) {
         if (num) *num = slot.num;
         return slot.v;
@@ -164,6 +168,7 @@ const value *interp::res_entry(const value *res, const char *cat, const std::str
     slot.name = name;
     slot.v = v;
     slot.num = found;
+    slot.font = nullptr;
     if (num) *num = found;
     return v;
 }
@@ -180,16 +185,20 @@ const value *interp::res_lookup(const value *res, const char *cat, const std::st
 
 const font_info *interp::font(const value *res, const std::string &name) {
     int32_t num = 0;
-    const value *f = res_entry(res, "Font", name, &num);
+    res_slot *kept = nullptr;
+    const value *f = res_entry(res, "Font", name, &num, &kept);
     if (!f) return nullptr;
+    // The font this name made before, while its slot holds it (the fonts
+    // below live as long as this reader).
+    if (kept->font) return kept->font;
     if (num > 0) {
         auto &slot = src_.fonts ? src_.fonts->by_num[num] : fonts_[num];
         if (!slot) slot = new_font(src_.fonts ? src_.fonts->shared : nullptr, num, f, src_.objects(), &src_);
-        return slot.get();
+        return kept->font = slot.get();
     }
     auto &slot = direct_fonts_[f];
     if (!slot) slot = std::make_unique<font_info>(read_font(f, src_.objects(), &src_));
-    return slot.get();
+    return kept->font = slot.get();
 }
 
 space interp::color_space(const value *res, const std::string &name) {
