@@ -506,7 +506,10 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             shift += pos;
             drift = std::max(drift, std::fabs(shift));
         }
-        if (pieces_.empty() || run_adds_nothing(box{u[0], u[1], u[2], u[3]}, drift, tm0, gs.ctm, gs.clip, out)) return;
+        // (A single string is mapped at once: the bound would cost as much.)
+        if (pieces_.empty() ||
+            (pieces_.size() > 1 && run_adds_nothing(box{u[0], u[1], u[2], u[3]}, drift, tm0, gs.ctm, gs.clip, out)))
+            return;
         for (const piece &p : pieces_) ink(&out, map_box(p.ext, mul(p.tm, gs.ctm)), gs);
     };
     auto next_line = [&](double tx, double ty) {
