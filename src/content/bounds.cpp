@@ -5,6 +5,25 @@
 
 namespace sheetlay::content {
 
+bool whiteish(space s, const double *v, size_t n) {
+    if (n == 0) return false;
+    switch (s) {
+        case space::gray:
+        case space::rgb:
+            for (size_t k = 0; k < n; ++k)
+                if (!(v[k] >= 0.999)) return false;
+            return n == (s == space::gray ? 1u : 3u);
+        case space::cmyk:
+        case space::tint:
+            for (size_t k = 0; k < n; ++k)
+                if (!(v[k] <= 0.001)) return false;
+            return s == space::tint || n == 4;
+        default:
+            return false;
+    }
+}
+
+
 bool stroke_adds_nothing(const box &pbox, const mat &ctm, double lw, int lj, double ml, int lc, const box &clip,
                          const box &out) {
     if (pbox.empty()) return true;  // the stroke's box is empty too

@@ -1,6 +1,6 @@
-// Bounds of ink for the content interpreter: a glyph's extent along the
-// baseline, and the tests by which a run of text or a stroke is passed over
-// when it cannot grow the box found so far.
+// Bounds of ink for the content interpreter: which paint is ink (white is
+// not), a glyph's extent along the baseline, and the tests by which a run of text or a stroke is passed over when it cannot
+// grow the box found so far.
 //
 // Passing over must never change the box: each test takes a bound that
 // holds everything the exact work could add, grown by far more than the
@@ -13,12 +13,21 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "content/fonts.h"
 #include "content/geom.h"
 
 namespace sheetlay::content {
+
+// The colour spaces as far as telling white paint (no ink) from any other.
+enum class space : uint8_t { gray, rgb, cmyk, tint, other };
+
+// Whether colour components `v` (n of them) in space `s` are white: gray or
+// RGB all at 1, CMYK all at 0 (four of them), a tint of all zeros (each
+// within 0.001).
+bool whiteish(space s, const double *v, size_t n);
 
 // Always inline where the compiler allows: called once per glyph shown.
 #if defined(__GNUC__)

@@ -28,8 +28,6 @@ namespace {
 
 using pdf::value;
 
-enum class space : uint8_t { gray, rgb, cmyk, tint, other };
-
 struct gstate {
     mat ctm;
     box clip;
@@ -41,6 +39,9 @@ struct gstate {
     double tfs = 0, tc = 0, tw = 0, th = 1, tl = 0, rise = 0;
     int tr = 0;
 };
+
+
+
 
 struct pt {
     double x, y;
@@ -56,24 +57,6 @@ struct subpath {
     size_t first = 0, count = 0;
     bool closed = false;
 };
-
-bool whiteish(space s, const double *v, size_t n) {
-    if (n == 0) return false;
-    switch (s) {
-        case space::gray:
-        case space::rgb:
-            for (size_t k = 0; k < n; ++k)
-                if (!(v[k] >= 0.999)) return false;
-            return n == (s == space::gray ? 1u : 3u);
-        case space::cmyk:
-        case space::tint:
-            for (size_t k = 0; k < n; ++k)
-                if (!(v[k] <= 0.001)) return false;
-            return s == space::tint || n == 4;
-        default:
-            return false;
-    }
-}
 
 pt unit(pt v) {
     double l = std::sqrt(v.x * v.x + v.y * v.y);  // hypot only where the squares overflow
