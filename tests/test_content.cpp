@@ -207,6 +207,41 @@ TEST(ContentBox, FormsAndHostileContent) {
     for (const Case &c : cases) check(c, kPage);
 }
 
+// Strokes and runs of text that lie within the ink already found are passed
+// over: drawn after other ink, each must still give exactly the union of the
+// two boxes, where it reaches out (a mitred tip, a projecting cap, a run's
+// last string, a turned or skewed matrix) and where it does not.
+TEST(ContentBox, InkAfterInkGivesTheUnion) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"0 0 110 12 re f", "2 w 30 M 0 0 m 100 0 l 0 10 l S"},     // the tip reaches 120
+        {"0 0 121 12 re f", "2 w 30 M 0 0 m 100 0 l 0 10 l S"},     // within
+        {"-1 -1 11.2 11.2 re f", "2 w 2 J 0 0 m 10 10 l S"},        // the cap reaches 11.41
+        {"-2 -2 12 12 re f", "2 w 2 J 0 0 m 10 10 l S"},
+        {"0 -3 20 12 re f", "1 0 1 1 0 0 cm 4 w 0 0 m 10 0 l 10 10 l S"},
+        {"0 0 100 100 re f", "0 1 -1 0 50 50 cm 3 w 0 0 m 20 5 l 40 0 l S"},
+        {"0 90 120 120 re f", "BT /F1 10 Tf 100 100 Td [(A) -1000 (B) 200 (AB)] TJ ET"},
+        {"90 90 200 130 re f", "BT /F1 10 Tf 100 100 Td [(A) -1000 (B) 200 (AB)] TJ ET"},
+        {"40 0 60 8 re f", "BT /F1 10 Tf 0 1 -1 0 50 0 Tm [(A) -500 (B) (A)] TJ ET"},
+        {"0 0 105 200 re f", "q 0 0 105 200 re W n BT /F1 10 Tf 100 100 Td [(AB) 100 (BA)] TJ ET Q"},
+        {"0 0 10 10 re f", "BT /F3 10 Tf 2 0 0.5 1 3 1 Tm [<0001> 300 <0002>] TJ ET"},
+    };
+    MapSource src = make_source();
+    sheetlay::pdf::value res;
+    ASSERT_TRUE(sheetlay::pdf::parse_value(kResources, &res));
+    auto ink = [&](const std::string &text) {
+        auto r = sheetlay::content::content_box(reinterpret_cast<const unsigned char *>(text.data()), text.size(),
+                                                &res, src, kPage);
+        EXPECT_TRUE(r.ok) << text;
+        return r.ink;
+    };
+    for (const auto &[first, then] : cases) {
+        box want = ink(first);
+        want.add(ink(then));
+        const box got = ink(std::string("q ") + first + " Q " + then);
+        EXPECT_TRUE(got.x0 == want.x0 && got.y0 == want.y0 && got.x1 == want.x1 && got.y1 == want.y1) << then;
+    }
+}
+
 // Annotations without an appearance stream count where viewers draw them,
 // even where their /Rect does not say so; with an appearance, the /Rect.
 TEST(ContentBox, AnnotationsWithoutAppearance) {

@@ -12,6 +12,8 @@
 #ifndef SHEETLAY_CONTENT_BBOX_H
 #define SHEETLAY_CONTENT_BBOX_H
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,9 +32,36 @@ namespace sheetlay::content {
 struct box {
     double x0 = 1, y0 = 1, x1 = 0, y1 = 0;
     bool empty() const { return !(x0 <= x1 && y0 <= y1); }
-    void add(double x, double y);
-    void add(const box &b);
-    void clip(const box &b);  // intersection
+    // Joins a point; a point out of range (an overflowing matrix) may
+    // stand anywhere, so the box then covers everything and the clip
+    // decides. Inline: paths and text add points by the hundred thousand.
+    void add(double x, double y) {
+        if (!(std::isfinite(x) && std::isfinite(y))) [[unlikely]] {
+            x0 = y0 = -1e300;
+            x1 = y1 = 1e300;
+            return;
+        }
+        if (empty()) {
+            x0 = x1 = x;
+            y0 = y1 = y;
+            return;
+        }
+        x0 = std::min(x0, x);
+        y0 = std::min(y0, y);
+        x1 = std::max(x1, x);
+        y1 = std::max(y1, y);
+    }
+    void add(const box &b) {
+        if (b.empty()) return;
+        add(b.x0, b.y0);
+        add(b.x1, b.y1);
+    }
+    void clip(const box &b) {  // intersection
+        x0 = std::max(x0, b.x0);
+        y0 = std::max(y0, b.y0);
+        x1 = std::min(x1, b.x1);
+        y1 = std::min(y1, b.y1);
+    }
 };
 
 // Fonts read once for the pages of one document: a caller that reads many

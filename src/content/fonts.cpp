@@ -223,7 +223,7 @@ glyph_status font_info::glyph_outline(uint32_t code, double *x0, double *y0, dou
     return glyph_status::drawn;
 }
 
-double font_info::width(uint32_t code) const {
+double font_info::width_of(uint32_t code) const {
     if (bytes == 2 || !cid_w.empty()) {
         auto it = std::upper_bound(cid_w.begin(), cid_w.end(), code,
                                    [](uint32_t c, const range &r) { return c < r.first; });
@@ -294,7 +294,9 @@ void store_fonts(font_store *store, const pdf::value *resources, pdf::resolver *
     }
 }
 
-font_info read_font(const pdf::value *font, pdf::resolver *res, source *src) {
+namespace {
+
+font_info read_dictionary(const pdf::value *font, pdf::resolver *res, source *src) {
     font_info f;
     if (!font || !font->is_dict()) return f;
     const value *sub = pdf::get_resolved(font, "Subtype", res);
@@ -353,6 +355,19 @@ font_info read_font(const pdf::value *font, pdf::resolver *res, source *src) {
             f.simple.missing_width = 1000;
             apply_differences(font, res, &f);
         }
+    }
+    return f;
+}
+
+}  // namespace
+
+font_info read_font(const pdf::value *font, pdf::resolver *res, source *src) {
+    font_info f = read_dictionary(font, res, src);
+    // A simple font's advances by code, worked out once: text showing asks
+    // for one per glyph.
+    if (f.bytes == 1 && f.cid_w.empty() && f.have_simple) {
+        f.code_widths.resize(256);
+        for (uint32_t c = 0; c < 256; ++c) f.code_widths[c] = f.width_of(c);
     }
     return f;
 }

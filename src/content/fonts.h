@@ -62,7 +62,12 @@ struct font_info {
     mutable std::vector<code_outline> by_code;
 
     // The advance of one code in 1/1000 em (Type 3: in glyph space units).
-    double width(uint32_t code) const;
+    double width(uint32_t code) const {
+        if (code < code_widths.size()) return code_widths[code];
+        return width_of(code);
+    }
+    double width_of(uint32_t code) const;  // the same, worked out
+    std::vector<double> code_widths;  // simple fonts: width_of each code, made once
     // The outline box of the glyph a code shows, in text space at size 1
     // (em): drawn, blank (the glyph has no outline), or unreadable, in which
     // case the caller takes the font's whole extent. A program whose advance

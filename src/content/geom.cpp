@@ -5,38 +5,6 @@
 
 namespace sheetlay::content {
 
-void box::add(double x, double y) {
-    if (!(std::isfinite(x) && std::isfinite(y))) {
-        // A point out of range (an overflowing matrix): it may stand
-        // anywhere, so the box covers everything and the clip decides.
-        x0 = y0 = -1e300;
-        x1 = y1 = 1e300;
-        return;
-    }
-    if (empty()) {
-        x0 = x1 = x;
-        y0 = y1 = y;
-        return;
-    }
-    x0 = std::min(x0, x);
-    y0 = std::min(y0, y);
-    x1 = std::max(x1, x);
-    y1 = std::max(y1, y);
-}
-
-void box::add(const box &b) {
-    if (b.empty()) return;
-    add(b.x0, b.y0);
-    add(b.x1, b.y1);
-}
-
-void box::clip(const box &b) {
-    x0 = std::max(x0, b.x0);
-    y0 = std::max(y0, b.y0);
-    x1 = std::min(x1, b.x1);
-    y1 = std::min(y1, b.y1);
-}
-
 box map_box(const box &b, const mat &m) {
     box r;
     if (b.empty()) return r;

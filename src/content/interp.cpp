@@ -18,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include "content/bounds.h"
 #include "content/fonts.h"
 #include "content/tokens.h"
 
@@ -26,42 +27,6 @@ namespace sheetlay::content {
 namespace {
 
 using pdf::value;
-
-// One glyph of horizontal text, at `pos` along the baseline, into the
-// text-space extent `e` (x0 y0 x1 y1; x0 > x1 while empty). Where the font
-// program gives the glyph's outline: its advance joined with the outline
-// across, the outline up and down; a glyph with no outline (a space) inks
-// nothing. Otherwise the advance, reaching left as far as the font's box
-// does, over the font's whole height.
-inline void horizontal_glyph(const font_info &f, uint32_t code, double pos, double w0, double size, double th,
-                             double rise, double *e) {
-    double gx0 = 0, gy0 = 0, gx1 = 0, gy1 = 0;
-    const glyph_status st = f.outline(code, &gx0, &gy0, &gx1, &gy1);
-    if (st == glyph_status::blank) return;
-    const double z = pos + w0 * size * th;
-    double xa = pos + f.left * size * th, xb = z, ya = f.lo * size + rise, yb = f.hi * size + rise;
-    if (st == glyph_status::drawn) {
-        // The outline is exact, but a viewer's rasterizer rounds glyph
-        // positions to whole pixels and hints edges to the pixel grid, so
-        // at screen resolutions its ink reaches up to about a pixel beyond
-        // the outline: allow 0.08 em around it (most of a pixel at text
-        // sizes on a 72 dpi screen).
-        constexpr double kPad = 0.08;
-        xa = pos + (gx0 - kPad) * size * th;
-        xb = pos + (gx1 + kPad) * size * th;
-        ya = (gy0 - kPad) * size + rise;
-        yb = (gy1 + kPad) * size + rise;
-    }
-    const double lx = std::min({pos, z, xa, xb}), hx = std::max({pos, z, xa, xb});
-    const double ly = std::min(ya, yb), hy = std::max(ya, yb);
-    if (e[0] > e[2]) {
-        e[0] = lx, e[1] = ly, e[2] = hx, e[3] = hy;
-        return;
-    }
-    e[0] = std::min(e[0], lx), e[1] = std::min(e[1], ly), e[2] = std::max(e[2], hx), e[3] = std::max(e[3], hy);
-}
-
-enum class space : uint8_t { gray, rgb, cmyk, tint, other };
 
 struct gstate {
     mat ctm;
@@ -74,6 +39,9 @@ struct gstate {
     double tfs = 0, tc = 0, tw = 0, th = 1, tl = 0, rise = 0;
     int tr = 0;
 };
+
+
+
 
 struct pt {
     double x, y;
@@ -90,30 +58,21 @@ struct subpath {
     bool closed = false;
 };
 
-bool whiteish(space s, const double *v, size_t n) {
-    if (n == 0) return false;
-    switch (s) {
-        case space::gray:
-        case space::rgb:
-            for (size_t k = 0; k < n; ++k)
-                if (!(v[k] >= 0.999)) return false;
-            return n == (s == space::gray ? 1u : 3u);
-        case space::cmyk:
-        case space::tint:
-            for (size_t k = 0; k < n; ++k)
-                if (!(v[k] <= 0.001)) return false;
-            return s == space::tint || n == 4;
-        default:
-            return false;
-    }
-}
-
 pt unit(pt v) {
     double l = std::sqrt(v.x * v.x + v.y * v.y);  // hypot only where the squares overflow
     if (!std::isfinite(l)) l = std::hypot(v.x, v.y);
     if (!(l > 1e-12)) return {0, 0};
     return {v.x / l, v.y / l};
 }
+
+// What text shows in when no font is selected: advances of a full em over
+// the font's whole default height.
+const font_info kNoFont;
+
+// Runs of text longer than this are mapped string by string (a bound on
+// how far the text matrix can drift by rounding from where the run's
+// bound puts it).
+constexpr size_t kMaxRun = 4096;
 
 class interp {
 public:
@@ -123,7 +82,9 @@ public:
 
 private:
     // Resources.
-    const value *res_entry(const value *res, const char *cat, const std::string &name, int32_t *num);
+    struct res_slot;
+    const value *res_entry(const value *res, const char *cat, const std::string &name, int32_t *num,
+                           res_slot **kept = nullptr);
     const value *res_lookup(const value *res, const char *cat, const std::string &name, int32_t *num);
     const font_info *font(const value *res, const std::string &name);
     space color_space(const value *res, const std::string &name);
@@ -153,19 +114,31 @@ private:
         std::string name;
         const value *v = nullptr;
         int32_t num = 0;
+        const font_info *font = nullptr;  // for a font, what font() made of it once asked
     };
     std::array<res_slot, 64> res_memo_;
+    // The strings of one run of text (show_run): each one's extent in its
+    // own text space, and the text matrix it was shown with.
+    struct piece {
+        box ext;
+        mat tm;
+    };
+    std::vector<piece> pieces_;
     friend struct runner;
 };
 
 const value *interp::res_entry(const value *res, const char *cat, const std::string &name,
-                               int32_t *num) {
+                               int32_t *num, res_slot **kept) {
     // Pages select the same few fonts and states again and again: the
     // answers are kept in a small table by resource dictionary, category
     // and name (the resolver keeps the values they point to).
-    size_t h = std::hash<std::string>{}(name) ^ (reinterpret_cast<uintptr_t>(res) >> 4) * 31 ^
-               reinterpret_cast<uintptr_t>(cat);
+    // Resource names are a few bytes: a short multiplicative hash of them
+    // picks the slot (which slot only decides what stays kept).
+    size_t h = name.size();
+    for (const char c : name) h = h * 33 ^ static_cast<unsigned char>(c);
+    h ^= (reinterpret_cast<uintptr_t>(res) >> 4) * 31 ^ reinterpret_cast<uintptr_t>(cat);
     res_slot &slot = res_memo_[h % res_memo_.size()];
+    if (kept) *kept = &slot;
     if (slot.used && slot.res == res && slot.cat == cat && slot.name == name) {
         if (num) *num = slot.num;
         return slot.v;
@@ -178,6 +151,7 @@ const value *interp::res_entry(const value *res, const char *cat, const std::str
     slot.name = name;
     slot.v = v;
     slot.num = found;
+    slot.font = nullptr;
     if (num) *num = found;
     return v;
 }
@@ -194,16 +168,20 @@ const value *interp::res_lookup(const value *res, const char *cat, const std::st
 
 const font_info *interp::font(const value *res, const std::string &name) {
     int32_t num = 0;
-    const value *f = res_entry(res, "Font", name, &num);
+    res_slot *kept = nullptr;
+    const value *f = res_entry(res, "Font", name, &num, &kept);
     if (!f) return nullptr;
+    // The font this name made before, while its slot holds it (the fonts
+    // below live as long as this reader).
+    if (kept->font) return kept->font;
     if (num > 0) {
         auto &slot = src_.fonts ? src_.fonts->by_num[num] : fonts_[num];
         if (!slot) slot = new_font(src_.fonts ? src_.fonts->shared : nullptr, num, f, src_.objects(), &src_);
-        return slot.get();
+        return kept->font = slot.get();
     }
     auto &slot = direct_fonts_[f];
     if (!slot) slot = std::make_unique<font_info>(read_font(f, src_.objects(), &src_));
-    return slot.get();
+    return kept->font = slot.get();
 }
 
 space interp::color_space(const value *res, const std::string &name) {
@@ -365,7 +343,7 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
     };
     auto paint = [&](bool fill, bool stroke) {
         if (fill && !gs.fwhite) ink(&out, pbox, gs);
-        if (stroke && !gs.swhite) ink(&out, stroke_box(), gs);
+        if (stroke && !gs.swhite && !stroke_adds_nothing(pbox, gs.ctm, gs.lw, gs.lj, gs.ml, gs.lc, gs.clip, out)) ink(&out, stroke_box(), gs);
         if (pending_clip && usable(pbox)) gs.clip.clip(pbox);
         pending_clip = false;
         pbox = box{};
@@ -393,8 +371,7 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
     auto show = [&](const value &s) {
         if (!s.is_string()) return;
         const font_info *f = gs.font;
-        static const font_info no_font;
-        if (!f) f = &no_font;
+        if (!f) f = &kNoFont;
         const std::string &bytes = s.s;
         const size_t step = static_cast<size_t>(f->bytes);
         work_ -= static_cast<int64_t>(bytes.size());
@@ -450,6 +427,74 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
         if (gs.font && gs.font->vertical) tm = mul(mat{1, 0, 0, 1, 0, d}, tm);
         else tm = mul(mat{1, 0, 0, 1, d * gs.th, 0}, tm);
     };
+    // One showing operator's strings and adjustments (TJ; Tj, ' and " show
+    // one string) in horizontal text that neither clips nor draws glyph
+    // procedures: the text matrix moves and each string's extent in text
+    // space is found as show() finds them, but the strings' boxes are taken
+    // to device space only when the whole run may reach outside the ink
+    // found so far. Lines of text mostly lie within the column already
+    // inked, and the box a run adds is then nothing: the same result, with
+    // one box mapped per run instead of one per string.
+    auto show_run = [&](const value *items, size_t count) {
+        const font_info *f = gs.font ? gs.font : &kNoFont;
+        const int mode = gs.tr;
+        if (f->type3 || f->vertical || mode >= 4 || count > kMaxRun) {
+            for (size_t i = 0; i < count; ++i) {
+                if (items[i].is_number()) adjust(items[i].r);
+                else show(items[i]);
+            }
+            return;
+        }
+        const bool inked = ((mode == 0) && !gs.fwhite) || ((mode == 1) && !gs.swhite) ||
+                           ((mode == 2) && (!gs.fwhite || !gs.swhite));
+        const size_t step = static_cast<size_t>(f->bytes);
+        const double size = gs.tfs, th = gs.th;
+        const mat tm0 = tm;
+        double shift = 0, drift = 0;  // where tm now stands from tm0 along the baseline, and its furthest
+        double u[4] = {1, 1, 0, 0};  // the run's extent from tm0, in text space
+        pieces_.clear();
+        for (size_t i = 0; i < count; ++i) {
+            const value &it = items[i];
+            if (it.is_number()) {
+                adjust(it.r);
+                shift += -it.r / 1000 * gs.tfs * gs.th;
+                drift = std::max(drift, std::fabs(shift));
+                continue;
+            }
+            if (!it.is_string()) continue;
+            const std::string &bytes = it.s;
+            work_ -= static_cast<int64_t>(bytes.size());
+            if (work_ < 0) throw stop{};
+            double pos = 0;
+            double ext[4] = {1, 1, 0, 0};
+            for (size_t k = 0; k + step <= bytes.size(); k += step) {
+                uint32_t code = static_cast<unsigned char>(bytes[k]);
+                if (step == 2) code = code << 8 | static_cast<unsigned char>(bytes[k + 1]);
+                const double w0 = f->width(code) / 1000;
+                horizontal_glyph(*f, code, pos, w0, size, th, gs.rise, ext);
+                const double spacing = gs.tc + (step == 1 && code == 32 ? gs.tw : 0);
+                pos += (w0 * size + spacing) * th;
+            }
+            if (inked && ext[0] <= ext[2]) {
+                pieces_.push_back({{ext[0], ext[1], ext[2], ext[3]}, tm});
+                const double lo = ext[0] + shift, hi = ext[2] + shift;
+                if (u[0] > u[2]) {
+                    u[0] = lo, u[1] = ext[1], u[2] = hi, u[3] = ext[3];
+                } else {
+                    u[0] = std::min(u[0], lo), u[1] = std::min(u[1], ext[1]);
+                    u[2] = std::max(u[2], hi), u[3] = std::max(u[3], ext[3]);
+                }
+            }
+            tm = mul(mat{1, 0, 0, 1, pos, 0}, tm);
+            shift += pos;
+            drift = std::max(drift, std::fabs(shift));
+        }
+        // (A single string is mapped at once: the bound would cost as much.)
+        if (pieces_.empty() ||
+            (pieces_.size() > 1 && run_adds_nothing(box{u[0], u[1], u[2], u[3]}, drift, tm0, gs.ctm, gs.clip, out)))
+            return;
+        for (const piece &p : pieces_) ink(&out, map_box(p.ext, mul(p.tm, gs.ctm)), gs);
+    };
     auto next_line = [&](double tx, double ty) {
         tlm = mul(mat{1, 0, 0, 1, tx, ty}, tlm);
         tm = tlm;
@@ -473,17 +518,17 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             return k < n && rd.arg(k).kind == operand::text_name ? &rd.arg(k).name : nullptr;
         };
         const char o0 = op[0], o1 = op[1], o2 = op[2];
-        // Text operators first: they are most of a page's operators.
-        if (o0 == 'T') {
+        // The operators pages are mostly made of first (lines and text,
+        // colours, q and Q), the rest as they come: no two tests take the
+        // same operator, so their order changes nothing else.
+        if (o0 == 'l' && !o1) {
+            line_to(dev(num(0), num(1)));
+        } else if (o0 == 'T') {
             if (o1 == 'j' && !o2) {
-                if (n) show(rd.arg(n - 1).v);
+                if (n && rd.arg(n - 1).v.is_string()) show_run(&rd.arg(n - 1).v, 1);
             } else if (o1 == 'J' && !o2) {
                 const value *arr = n ? &rd.arg(n - 1).v : nullptr;
-                if (arr && arr->is_array())
-                    for (const value &it : arr->items) {
-                        if (it.is_number()) adjust(it.r);
-                        else show(it);
-                    }
+                if (arr && arr->is_array()) show_run(arr->items.data(), arr->items.size());
             } else if (o1 == 'f' && !o2) {
                 const std::string *nm = name(n >= 2 ? n - 2 : 0);
                 gs.font = nm ? font(res, *nm) : nullptr;
@@ -510,6 +555,8 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             } else if (o1 == '*' && !o2) {
                 next_line(0, -gs.tl);
             }
+        } else if (o0 == 'm' && !o1) {
+            move_to(dev(num(0), num(1)));
         } else if (o0 == 'q' && !o1) {
             if (stack.size() >= static_cast<size_t>(lim_.q_depth)) throw stop{};
             stack.push_back(gs);
@@ -518,6 +565,23 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
                 gs = stack.back();
                 stack.pop_back();
             }
+        } else if (o0 == 'R' && o1 == 'G' && !o2) {
+            gs.scs = space::rgb;
+            colour(space::rgb, false);
+        } else if (o0 == 'G' && !o1) {
+            gs.scs = space::gray;
+            colour(space::gray, false);
+        } else if (o0 == 'r' && o1 == 'g' && !o2) {
+            gs.fcs = space::rgb;
+            colour(space::rgb, true);
+        } else if (o0 == 'g' && !o1) {
+            gs.fcs = space::gray;
+            colour(space::gray, true);
+        } else if (o0 == 'b' && (!o1 || (o1 == '*' && !o2))) {
+            close();
+            paint(true, true);
+        } else if (o0 == 'c' && !o1) {
+            curve_to(dev(num(0), num(1)), dev(num(2), num(3)), dev(num(4), num(5)));
         } else if (o0 == 'c' && o1 == 'm' && !o2) {
             if (n >= 6) gs.ctm = mul(mat{num(n - 6), num(n - 5), num(n - 4), num(n - 3), num(n - 2), num(n - 1)}, gs.ctm);
         } else if (o0 == 'w' && !o1) {
@@ -538,12 +602,6 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
                 if ((v = pdf::get_resolved(egs, "LJ", r)) && v->is_number()) gs.lj = static_cast<int>(std::clamp(v->r, 0.0, 2.0));
                 if ((v = pdf::get_resolved(egs, "LC", r)) && v->is_number()) gs.lc = static_cast<int>(std::clamp(v->r, 0.0, 2.0));
             }
-        } else if (o0 == 'm' && !o1) {
-            move_to(dev(num(0), num(1)));
-        } else if (o0 == 'l' && !o1) {
-            line_to(dev(num(0), num(1)));
-        } else if (o0 == 'c' && !o1) {
-            curve_to(dev(num(0), num(1)), dev(num(2), num(3)), dev(num(4), num(5)));
         } else if (o0 == 'v' && !o1) {
             curve_to(cur, dev(num(0), num(1)), dev(num(2), num(3)));
         } else if (o0 == 'y' && !o1) {
@@ -567,25 +625,10 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             paint(true, false);
         } else if (o0 == 'B' && (!o1 || (o1 == '*' && !o2))) {
             paint(true, true);
-        } else if (o0 == 'b' && (!o1 || (o1 == '*' && !o2))) {
-            close();
-            paint(true, true);
         } else if (o0 == 'n' && !o1) {
             paint(false, false);
         } else if (o0 == 'W' && (!o1 || (o1 == '*' && !o2))) {
             pending_clip = true;
-        } else if (o0 == 'g' && !o1) {
-            gs.fcs = space::gray;
-            colour(space::gray, true);
-        } else if (o0 == 'G' && !o1) {
-            gs.scs = space::gray;
-            colour(space::gray, false);
-        } else if (o0 == 'r' && o1 == 'g' && !o2) {
-            gs.fcs = space::rgb;
-            colour(space::rgb, true);
-        } else if (o0 == 'R' && o1 == 'G' && !o2) {
-            gs.scs = space::rgb;
-            colour(space::rgb, false);
         } else if (o0 == 'k' && !o1) {
             gs.fcs = space::cmyk;
             colour(space::cmyk, true);
@@ -615,14 +658,14 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             text_clips = false;
         } else if (o0 == '\'' && !o1) {
             next_line(0, -gs.tl);
-            if (n) show(rd.arg(n - 1).v);
+            if (n && rd.arg(n - 1).v.is_string()) show_run(&rd.arg(n - 1).v, 1);
         } else if (o0 == '"' && !o1) {
             if (n >= 3) {
                 gs.tw = num(n - 3);
                 gs.tc = num(n - 2);
             }
             next_line(0, -gs.tl);
-            if (n) show(rd.arg(n - 1).v);
+            if (n && rd.arg(n - 1).v.is_string()) show_run(&rd.arg(n - 1).v, 1);
         } else if (o0 == 's' && o1 == 'h' && !o2) {
             const std::string *nm = name(n ? n - 1 : 0);
             const value *sh = nm ? res_entry(res, "Shading", *nm, nullptr) : nullptr;

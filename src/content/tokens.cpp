@@ -284,6 +284,7 @@ double token_reader::num_back(size_t from_end, double def) const {
 operand &token_reader::grow() {
     if (n_ >= static_cast<size_t>(max_ops_)) throw stop{};
     if (n_ == ops_.size()) ops_.emplace_back();
+    room_ = std::min(ops_.size(), static_cast<size_t>(max_ops_));
     return ops_[n_++];
 }
 
@@ -299,7 +300,7 @@ bool token_reader::next() {
     int64_t work = *work_;
     size_t n = 0;
     operand *ops = ops_.data();
-    size_t room = std::min(ops_.size(), static_cast<size_t>(max_ops_));
+    size_t room = room_;
     auto leave = [&] {
         pos_ = p;
         *work_ = work;
@@ -312,7 +313,7 @@ bool token_reader::next() {
         operand &o = grow();
         n = n_;
         ops = ops_.data();
-        room = std::min(ops_.size(), static_cast<size_t>(max_ops_));
+        room = room_;
         return o;
     };
     while (p < len) {
@@ -337,6 +338,9 @@ bool token_reader::next() {
             operand &o = push();
             o.kind = operand::number;
             o.num = v;
+            // Operands are mostly parted by one space: passed here rather
+            // than by another turn of the loop.
+            if (p < len && t[p] == ' ') ++p;
             continue;
         }
         if (cls == kRegular) {

@@ -59,6 +59,7 @@ private:
     int64_t *work_;
     std::vector<operand> ops_;  // capacity reused; n_ in use
     size_t n_ = 0;
+    size_t room_ = 0;  // operands that fit without grow(): ops_.size(), at most max_ops_
     char op_[4] = {0, 0, 0, 0};
 };
 
