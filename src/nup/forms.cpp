@@ -81,53 +81,161 @@ const obj_entry *resources_owner(const doc *d, const obj_entry *holder) {
     return r ? r : holder;
 }
 
-// A resources text as the output carries it: with its strings decrypted
-// when the input is encrypted (the output never is).
-std::string plain_resources(const doc *d, const obj_entry *holder, const char *text) {
-    if (!d->crypt || !holder) return text;
-    const obj_entry *owner = resources_owner(d, holder);
-    if (!strings_encrypted(d, owner)) return text;
-    std::string out;
-    decrypt_strings_text(d, owner, reinterpret_cast<const unsigned char *>(text),
-                         static_cast<int32_t>(std::strlen(text)), &out);
-    return out;
+constexpr uint8_t kResSplice = 1, kResDeep = 2, kResCarry = 3;
+constexpr size_t kRefBytes = 2 * sizeof(int32_t);
+
+// Keeps t[0, len) in `r` with its references, found by one scan: the same
+// ones, in the same order, that transfer::gather and carry_into would each
+// find.
+void keep_text(const transfer &tr, array<ref_at> &found, res_text &r, const unsigned char *t,
+               size_t len) {
+    if (len > static_cast<size_t>(INT32_MAX)) fail("output too large");
+    const int32_t n = static_cast<int32_t>(len);
+    found.clear();
+    bool ok, clean = true;
+    if (tr.repair) {
+        ok = scan_carried(t, n, found, &clean);
+    } else {
+        // Without the repair, valid text or not, the references are
+        // spliced: the plain scan finds them, and costs less.
+        ok = scan_refs(t, n, [&found](int32_t at, int32_t end, int64_t num) {
+            found.push_back(ref_at{at, end, static_cast<int32_t>(num)});
+        });
+    }
+    const size_t count = found.size();
+    std::string bytes(len + count * kRefBytes, '\0');
+    std::memcpy(bytes.data(), t, len);
+    char *to = bytes.data() + len;
+    for (size_t k = 0; k < count; ++k, to += kRefBytes) {
+        const int32_t pair[2] = {found[k].at, found[k].num};
+        std::memcpy(to, pair, kRefBytes);
+    }
+    r.bytes = std::move(bytes);
+    r.len = n;
+    // Text that is certainly valid is written as it stands; other text the
+    // repair may change.
+    r.state = !ok ? kResDeep : clean ? kResSplice : kResCarry;
 }
 
-// page_resources(d, pi, e) as text, false for none. A page may be listed
-// under many ancestors: its own dictionary is read once, and each ancestor's
-// once, so that a large page under many parents does not cost parents x size.
-bool page_resources_text(const doc *d, page_memos &memos, const pageinfo *pi, const obj_entry *e,
-                         std::string *out) {
+// Keeps a resources text as the output carries it: with its strings
+// decrypted when the input is encrypted (the output never is).
+void keep_resources(const doc *d, const transfer &tr, array<ref_at> &found,
+                    const obj_entry *holder, const char *text, res_text &r) {
+    const unsigned char *t = reinterpret_cast<const unsigned char *>(text);
+    const size_t len = std::strlen(text);
+    if (d->crypt && holder) {
+        const obj_entry *owner = resources_owner(d, holder);
+        if (strings_encrypted(d, owner)) {
+            std::string out;
+            decrypt_strings_text(d, owner, t, static_cast<int32_t>(len), &out);
+            keep_text(tr, found, r, reinterpret_cast<const unsigned char *>(out.data()), out.size());
+            return;
+        }
+    }
+    keep_text(tr, found, r, t, len);
+}
+
+void drop_text(res_text &r) {
+    std::string().swap(r.bytes);
+    r.len = 0;
+    r.state = 0;
+}
+
+// page_resources(d, pi, e) as the output carries it, null for none. A page
+// may be listed under many ancestors: its own dictionary is read once, and
+// each ancestor's once, so that a large page under many parents does not
+// cost parents x size.
+res_text *page_resources_text(const doc *d, page_memos &memos, const transfer &tr,
+                              const pageinfo *pi, const obj_entry *e) {
     page_memo &pm = memos.get(pi->num);
     if (pm.own_state == 0) {
         pageinfo alone = *pi;
         alone.res_from = -1;  // its own entry only
         c_text own(page_resources(d, &alone, e));
         pm.own_state = own ? 1 : 2;
-        if (own) pm.own_res = plain_resources(d, e, own.get());
+        if (own) keep_resources(d, tr, memos.found, e, own.get(), pm.own_res);
     }
-    if (pm.own_state == 1) {
-        *out = pm.own_res;
-        return true;
-    }
-    if (pi->res_from <= 0) return false;
+    if (pm.own_state == 1) return &pm.own_res;
+    if (pi->res_from <= 0) return nullptr;
     page_memo &node = memos.get(pi->res_from);
     if (node.node_state == 0) {
         // The ancestor's entry alone: an empty text of the page's own finds
         // no entry there.
         c_text nt(page_resources_dict(d->data, d->len, &d->objs, d->data, 0, pi->res_from));
         node.node_state = nt ? 1 : 2;
-        if (nt) node.node_res = plain_resources(d, objvec_find(&d->objs, pi->res_from), nt.get());
+        if (nt) keep_resources(d, tr, memos.found, objvec_find(&d->objs, pi->res_from), nt.get(),
+                           node.node_res);
     }
-    if (node.node_state != 1) return false;
+    if (node.node_state != 1) return nullptr;
     if (pm.inherits == 0) {
         // Nothing usable of its own: no entry (it inherits) or an unusable
         // one (it does not). Asked once, with an ancestor that has some.
         c_text whole(page_resources(d, pi, e));
         pm.inherits = whole ? 1 : 2;
     }
-    if (pm.inherits != 1) return false;
-    *out = node.node_res;
+    if (pm.inherits != 1) return nullptr;
+    return &node.node_res;
+}
+
+size_t ref_count(const res_text &r) {
+    return (r.bytes.size() - static_cast<size_t>(r.len)) / kRefBytes;
+}
+
+void ref_pair(const res_text &r, size_t k, int32_t *at, int32_t *num) {
+    int32_t pair[2];
+    std::memcpy(pair, r.bytes.data() + r.len + k * kRefBytes, kRefBytes);
+    *at = pair[0];
+    *num = pair[1];
+}
+
+// "m 0 R" for output number m > 0, else "null", into buf (16 bytes); its
+// length.
+size_t ref_text(int32_t m, char *buf) {
+    if (m <= 0) {
+        std::memcpy(buf, "null", 4);
+        return 4;
+    }
+    uint32_t v = static_cast<uint32_t>(m);
+    size_t n = 1;
+    for (uint32_t rest = v / 10; rest; rest /= 10) ++n;
+    for (size_t k = n; k-- > 0; v /= 10) buf[k] = static_cast<char>('0' + v % 10);
+    std::memcpy(buf + n, " 0 R", 4);
+    return n + 4;
+}
+
+// The form's resources dictionary, renumbered, appended to `out`: what
+// carry_into gives, by splicing the references the scan found. False when
+// there is none to write.
+bool carry_resources(const transfer &tr, const res_text &r, std::string &out) {
+    const unsigned char *t = reinterpret_cast<const unsigned char *>(r.bytes.data());
+    if (r.state == kResDeep) return false;
+    if (r.state != kResSplice) return carry_into(tr, t, r.len, out);
+    const size_t from = out.size();
+    const size_t n = ref_count(r);
+    // Written in place: a reference grows by at most 10 bytes ("1 R" to
+    // "2147483647 0 R").
+    out.resize(from + static_cast<size_t>(r.len) + n * 10);
+    char *to = out.data() + from;
+    int32_t copied = 0;
+    for (size_t k = 0; k < n; ++k) {
+        int32_t at, num;
+        ref_pair(r, k, &at, &num);
+        // A reference, "num gen R", ends at its first 'R'.
+        int32_t end = at;
+        while (end < r.len && t[end] != 'R') ++end;
+        if (at < copied || end >= r.len) {
+            // (Never so for what the scan found; the whole path if it were.)
+            out.resize(from);
+            return carry_into(tr, t, r.len, out);
+        }
+        std::memcpy(to, t + copied, static_cast<size_t>(at - copied));
+        to += at - copied;
+        to += ref_text(tr.lookup(num), to);
+        copied = end + 1;
+    }
+    std::memcpy(to, t + copied, static_cast<size_t>(r.len - copied));
+    to += r.len - copied;
+    out.resize(static_cast<size_t>(to - out.data()));
     return true;
 }
 
@@ -135,6 +243,7 @@ bool page_resources_text(const doc *d, page_memos &memos, const pageinfo *pi, co
 
 void gather_page_resources(const doc *d, page_memos &memos, transfer &tr,
                            const std::vector<int32_t> &cells) {
+    std::string fresh;
     for (int32_t i : cells) {
         if (i < 0 || i >= d->pages.count) continue;
         const pageinfo &p = d->pages.items[i];
@@ -144,9 +253,23 @@ void gather_page_resources(const doc *d, page_memos &memos, transfer &tr,
         if (pm.placements_left < INT32_MAX) ++pm.placements_left;
         if (pm.gathered_from == p.res_from) continue;  // seen in this listing before
         pm.gathered_from = p.res_from;
-        std::string res;
-        if (page_resources_text(d, memos, &p, e, &res))
-            tr.gather(reinterpret_cast<const unsigned char *>(res.data()), static_cast<int32_t>(res.size()));
+        const res_text *r = page_resources_text(d, memos, tr, &p, e);
+        if (!r) continue;
+        // The transfer notes what a text refers to: it is handed the
+        // references not noted yet, in their order (one already noted
+        // would change nothing), as a text of references alone, so that
+        // the page's text is scanned once, here, for both ends.
+        fresh.clear();
+        for (size_t k = 0, n = ref_count(*r); k < n; ++k) {
+            int32_t at, num;
+            ref_pair(*r, k, &at, &num);
+            if (num <= 0 || tr.lookup(num) > 0) continue;
+            char ref[16];
+            fresh.append(ref, ref_text(num, ref));
+            fresh += ' ';
+        }
+        if (!fresh.empty())
+            tr.gather(reinterpret_cast<const unsigned char *>(fresh.data()), static_cast<int32_t>(fresh.size()));
     }
 }
 
@@ -379,6 +502,51 @@ void compact_content(image &img, uint64_t start, content &ct, std::string &filte
     filter = " /Filter /FlateDecode";
 }
 
+// The form's dictionary from " 0 obj" to its /Length: kept in `memo` for
+// the next page of the same box and turn.
+const std::string &box_text(page_memos::form_box &memo, const pageinfo &p, int32_t rotation,
+                            bool compact) {
+    const double box[4] = {p.x0, p.y0, p.x1, p.y1};
+    // (Compared as bits: -0 and 0 are written differently.)
+    if (memo.rotation == rotation && memo.compact == compact &&
+        std::memcmp(memo.box, box, sizeof box) == 0)
+        return memo.text;
+    std::string &h = memo.text;
+    h.clear();
+    // Compact output leaves out /Type, which a form XObject may omit, and
+    // trailing zeros: a form's dictionary is written once per placed page
+    // and stays uncompressed, so these bytes add up on long documents.
+    auto nums = compact ? put_nums_short : put_nums;
+    h += compact ? " 0 obj\n<< /Subtype /Form /BBox [" : " 0 obj\n<< /Type /XObject /Subtype /Form /BBox [";
+    nums(h, {p.x0, p.y0, p.x1, p.y1});
+    h += ']';
+    // The matrix turns the page's box by its rotation (clockwise on the
+    // sheet) and brings it back into the first quadrant.
+    switch (rotation) {
+        case 90:
+            h += " /Matrix [0 -1 1 0 0 ";
+            nums(h, {p.x1});
+            h += ']';
+            break;
+        case 180:
+            h += " /Matrix [-1 0 0 -1 ";
+            nums(h, {p.x1, p.y1});
+            h += ']';
+            break;
+        case 270:
+            h += " /Matrix [0 1 -1 0 ";
+            nums(h, {p.y1});
+            h += " 0]";
+            break;
+        default:
+            break;
+    }
+    std::memcpy(memo.box, box, sizeof box);
+    memo.rotation = rotation;
+    memo.compact = compact;
+    return h;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -404,53 +572,34 @@ void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img,
     if (clen > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
 
     const pageinfo &p = *pl.page;
-    std::string h;
+    std::string &h = memos.head;
+    h.clear();
     put_int(h, num);
-    // Compact output leaves out /Type, which a form XObject may omit, and
-    // trailing zeros: a form's dictionary is written once per placed page
-    // and stays uncompressed, so these bytes add up on long documents.
-    auto nums = compact ? put_nums_short : put_nums;
-    h += compact ? " 0 obj\n<< /Subtype /Form /BBox [" : " 0 obj\n<< /Type /XObject /Subtype /Form /BBox [";
-    nums(h, {p.x0, p.y0, p.x1, p.y1});
-    h += ']';
-    // The matrix turns the page's box by its rotation (clockwise on the
-    // sheet) and brings it back into the first quadrant.
-    switch (pl.rotation) {
-        case 90:
-            h += " /Matrix [0 -1 1 0 0 ";
-            nums(h, {p.x1});
-            h += ']';
-            break;
-        case 180:
-            h += " /Matrix [-1 0 0 -1 ";
-            nums(h, {p.x1, p.y1});
-            h += ']';
-            break;
-        case 270:
-            h += " /Matrix [0 1 -1 0 ";
-            nums(h, {p.y1});
-            h += " 0]";
-            break;
-        default:
-            break;
-    }
+    h += box_text(memos.last_box, p, pl.rotation, compact);
     h += " /Length ";
     put_int(h, static_cast<int64_t>(clen));
     h += pm.filter;
     // Resources nested too deep to be read back are left out.
-    if (!pm.res_known || pm.res_from != pl.page->res_from) {
-        pm.res.clear();
-        std::string res, rtext;
-        bool have = page_resources_text(d, memos, pl.page, pl.entry, &res);
-        if (have && carry_into(tr, reinterpret_cast<const unsigned char *>(res.data()),
-                               static_cast<int32_t>(res.size()), rtext)) {
-            pm.res = " /Resources ";
-            pm.res += rtext;
+    if (pm.res_known && pm.res_from == pl.page->res_from) {
+        h += pm.res;
+    } else {
+        // A page placed once more keeps the text for the next placement;
+        // its last placement writes it straight into the dictionary.
+        const bool keep = pm.placements_left != 1;
+        std::string &to = keep ? pm.res : h;
+        if (keep) pm.res.clear();
+        const size_t mark = to.size();
+        const res_text *r = page_resources_text(d, memos, tr, pl.page, pl.entry);
+        if (r) {
+            to += " /Resources ";
+            if (!carry_resources(tr, *r, to)) to.resize(mark);
         }
-        pm.res_known = true;
-        pm.res_from = pl.page->res_from;
+        if (keep) {
+            h += pm.res;
+            pm.res_known = true;
+            pm.res_from = pl.page->res_from;
+        }
     }
-    h += pm.res;
     h += " >> stream\n";
 
     // Decoded content already stands at `start`; the header goes in front.
@@ -471,7 +620,7 @@ void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img,
         // Its last placement: the texts go, and the flags with them, so that
         // a placement after all reads them again (the same text).
         std::string().swap(pm.res);
-        std::string().swap(pm.own_res);
+        drop_text(pm.own_res);
         pm.res_known = false;
         pm.own_state = 0;
     }
