@@ -82,11 +82,43 @@ const obj_entry *resources_owner(const doc *d, const obj_entry *holder) {
 }
 
 constexpr uint8_t kResSplice = 1, kResDeep = 2, kResCarry = 3;
-constexpr size_t kRefBytes = 2 * sizeof(int32_t);
+
+// The references follow the text as pairs of unsigned LEB128 numbers: the
+// bytes of the kept text before the reference (since the last one), and
+// the input number + 1 (0 for one too large to be an object's).
+size_t varint_size(uint32_t v) {
+    size_t n = 1;
+    while (v >= 0x80) v >>= 7, ++n;
+    return n;
+}
+
+char *put_varint(char *to, uint32_t v) {
+    while (v >= 0x80) {
+        *to++ = static_cast<char>(0x80 | (v & 0x7F));
+        v >>= 7;
+    }
+    *to++ = static_cast<char>(v);
+    return to;
+}
+
+// Reads one number at *p (before end); false when none is whole there.
+bool get_varint(const unsigned char **p, const unsigned char *end, uint32_t *v) {
+    uint32_t x = 0;
+    for (int shift = 0; *p < end && shift < 35; shift += 7) {
+        const unsigned char b = *(*p)++;
+        x |= static_cast<uint32_t>(b & 0x7F) << shift;
+        if (!(b & 0x80)) {
+            *v = x;
+            return true;
+        }
+    }
+    return false;
+}
 
 // Keeps t[0, len) in `r` with its references, found by one scan: the same
 // ones, in the same order, that transfer::gather and carry_into would each
-// find.
+// find. Text that is spliced is kept without them: the pairs after it take
+// less room than the references they stand for.
 void keep_text(const transfer &tr, array<ref_at> &found, res_text &r, const unsigned char *t,
                size_t len) {
     if (len > static_cast<size_t>(INT32_MAX)) fail("output too large");
@@ -102,19 +134,54 @@ void keep_text(const transfer &tr, array<ref_at> &found, res_text &r, const unsi
             found.push_back(ref_at{at, end, static_cast<int32_t>(num)});
         });
     }
+    // Text that is certainly valid is written as it stands; other text the
+    // repair may change, and carry_into writes it whole.
+    uint8_t state = !ok ? kResDeep : clean ? kResSplice : kResCarry;
     const size_t count = found.size();
-    std::string bytes(len + count * kRefBytes, '\0');
-    std::memcpy(bytes.data(), t, len);
-    char *to = bytes.data() + len;
-    for (size_t k = 0; k < count; ++k, to += kRefBytes) {
-        const int32_t pair[2] = {found[k].at, found[k].num};
-        std::memcpy(to, pair, kRefBytes);
+    size_t cut = 0, pairs = 0;
+    int32_t prev = 0;
+    for (size_t k = 0; k < count; ++k) {
+        const ref_at &f = found[k];
+        if (f.at < prev || f.end <= f.at || f.end > n) {
+            state = kResCarry;  // (never so for what a scan found)
+            break;
+        }
+        cut += static_cast<size_t>(f.end - f.at);
+        pairs += varint_size(static_cast<uint32_t>(f.at - prev)) +
+                 varint_size(static_cast<uint32_t>(f.num) + 1);
+        prev = f.end;
+    }
+    const bool strip = state != kResCarry;
+    if (!strip) {
+        // Only the numbers matter: the text goes whole.
+        cut = pairs = 0;
+        for (size_t k = 0; k < count; ++k) pairs += 1 + varint_size(static_cast<uint32_t>(found[k].num) + 1);
+    }
+    const size_t kept = len - cut;
+    std::string bytes(kept + pairs, '\0');
+    char *to = bytes.data();
+    if (strip) {
+        prev = 0;
+        for (size_t k = 0; k < count; ++k) {
+            std::memcpy(to, t + prev, static_cast<size_t>(found[k].at - prev));
+            to += found[k].at - prev;
+            prev = found[k].end;
+        }
+        std::memcpy(to, t + prev, static_cast<size_t>(n - prev));
+        to += n - prev;
+    } else {
+        std::memcpy(to, t, len);
+        to += len;
+    }
+    prev = 0;
+    for (size_t k = 0; k < count; ++k) {
+        to = put_varint(to, strip ? static_cast<uint32_t>(found[k].at - prev) : 0);
+        to = put_varint(to, static_cast<uint32_t>(found[k].num) + 1);
+        prev = found[k].end;
     }
     r.bytes = std::move(bytes);
-    r.len = n;
-    // Text that is certainly valid is written as it stands; other text the
-    // repair may change.
-    r.state = !ok ? kResDeep : clean ? kResSplice : kResCarry;
+    r.len = static_cast<int32_t>(kept);
+    r.state = state;
 }
 
 // Keeps a resources text as the output carries it: with its strings
@@ -177,16 +244,22 @@ res_text *page_resources_text(const doc *d, page_memos &memos, const transfer &t
     return &node.node_res;
 }
 
-size_t ref_count(const res_text &r) {
-    return (r.bytes.size() - static_cast<size_t>(r.len)) / kRefBytes;
-}
-
-void ref_pair(const res_text &r, size_t k, int32_t *at, int32_t *num) {
-    int32_t pair[2];
-    std::memcpy(pair, r.bytes.data() + r.len + k * kRefBytes, kRefBytes);
-    *at = pair[0];
-    *num = pair[1];
-}
+// Reads the references after a kept text in turn.
+struct ref_reader {
+    const unsigned char *p, *end;
+    explicit ref_reader(const res_text &r)
+        : p(reinterpret_cast<const unsigned char *>(r.bytes.data()) + r.len),
+          end(reinterpret_cast<const unsigned char *>(r.bytes.data()) + r.bytes.size()) {}
+    // The next one: the kept bytes before it and its number (-1: too
+    // large); false after the last.
+    bool next(uint32_t *gap, int32_t *num) {
+        uint32_t g, n1;
+        if (p >= end || !get_varint(&p, end, &g) || !get_varint(&p, end, &n1)) return false;
+        *gap = g;
+        *num = static_cast<int32_t>(n1 - 1);
+        return true;
+    }
+};
 
 // "m 0 R" for output number m > 0, else "null", into buf (16 bytes); its
 // length.
@@ -195,10 +268,19 @@ size_t ref_text(int32_t m, char *buf) {
         std::memcpy(buf, "null", 4);
         return 4;
     }
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
     uint32_t v = static_cast<uint32_t>(m);
     size_t n = 1;
-    for (uint32_t rest = v / 10; rest; rest /= 10) ++n;
-    for (size_t k = n; k-- > 0; v /= 10) buf[k] = static_cast<char>('0' + v % 10);
+    for (uint32_t p10 = 10; n < 10 && v >= p10; p10 *= 10) ++n;
+    size_t k = n;
+    for (; v >= 100; v /= 100, k -= 2) std::memcpy(buf + k - 2, kPairs + 2 * (v % 100), 2);
+    if (v >= 10)
+        std::memcpy(buf, kPairs + 2 * v, 2);
+    else
+        buf[0] = static_cast<char>('0' + v);
     std::memcpy(buf + n, " 0 R", 4);
     return n + 4;
 }
@@ -207,34 +289,28 @@ size_t ref_text(int32_t m, char *buf) {
 // carry_into gives, by splicing the references the scan found. False when
 // there is none to write.
 bool carry_resources(const transfer &tr, const res_text &r, std::string &out) {
-    const unsigned char *t = reinterpret_cast<const unsigned char *>(r.bytes.data());
+    const char *t = r.bytes.data();
     if (r.state == kResDeep) return false;
-    if (r.state != kResSplice) return carry_into(tr, t, r.len, out);
+    if (r.state != kResSplice)
+        return carry_into(tr, reinterpret_cast<const unsigned char *>(t), r.len, out);
+    // Written in place: each pair takes 2 bytes at least and stands for at
+    // most 14 ("2147483647 0 R").
     const size_t from = out.size();
-    const size_t n = ref_count(r);
-    // Written in place: a reference grows by at most 10 bytes ("1 R" to
-    // "2147483647 0 R").
-    out.resize(from + static_cast<size_t>(r.len) + n * 10);
+    out.resize(from + r.bytes.size() + (r.bytes.size() - static_cast<size_t>(r.len)) / 2 * 14);
     char *to = out.data() + from;
-    int32_t copied = 0;
-    for (size_t k = 0; k < n; ++k) {
-        int32_t at, num;
-        ref_pair(r, k, &at, &num);
-        // A reference, "num gen R", ends at its first 'R'.
-        int32_t end = at;
-        while (end < r.len && t[end] != 'R') ++end;
-        if (at < copied || end >= r.len) {
-            // (Never so for what the scan found; the whole path if it were.)
-            out.resize(from);
-            return carry_into(tr, t, r.len, out);
-        }
-        std::memcpy(to, t + copied, static_cast<size_t>(at - copied));
-        to += at - copied;
+    size_t copied = 0;
+    ref_reader refs(r);
+    uint32_t gap;
+    int32_t num;
+    while (refs.next(&gap, &num)) {
+        if (gap > static_cast<size_t>(r.len) - copied) fail(kGenericFailure);  // (never so)
+        std::memcpy(to, t + copied, gap);
+        to += gap;
+        copied += gap;
         to += ref_text(tr.lookup(num), to);
-        copied = end + 1;
     }
-    std::memcpy(to, t + copied, static_cast<size_t>(r.len - copied));
-    to += r.len - copied;
+    std::memcpy(to, t + copied, static_cast<size_t>(r.len) - copied);
+    to += static_cast<size_t>(r.len) - copied;
     out.resize(static_cast<size_t>(to - out.data()));
     return true;
 }
@@ -260,9 +336,10 @@ void gather_page_resources(const doc *d, page_memos &memos, transfer &tr,
         // would change nothing), as a text of references alone, so that
         // the page's text is scanned once, here, for both ends.
         fresh.clear();
-        for (size_t k = 0, n = ref_count(*r); k < n; ++k) {
-            int32_t at, num;
-            ref_pair(*r, k, &at, &num);
+        ref_reader refs(*r);
+        uint32_t gap;
+        int32_t num;
+        while (refs.next(&gap, &num)) {
             if (num <= 0 || tr.lookup(num) > 0) continue;
             char ref[16];
             fresh.append(ref, ref_text(num, ref));

@@ -32,14 +32,15 @@ namespace sheetlay::nup {
 // A resources text as the output carries it (strings decrypted), and the
 // references in it. One scan finds them: the gathering notes them and the
 // form's writing splices their output numbers in, with no scan of its own.
-// They are kept after the text in `bytes`, 8 bytes each (where the
-// reference starts, its input number), so that a page's memo holds one
-// block, not two, from the gathering to its form.
+// Text that is spliced is kept without its references, which follow it in
+// `bytes` as short numbers (where each stood, its input number): a page's
+// memo holds one block, smaller than the text, from the gathering to its
+// form.
 struct res_text {
-    std::string bytes;  // the text, then its references once scanned
-    int32_t len = 0;    // the text's length
-    // 0 not scanned; else how the form writes it: 1 by splicing the
-    // references, 2 not at all (nested too deep), 3 by carry_into (text
+    std::string bytes;  // the text kept, then its references
+    int32_t len = 0;    // the kept text's length
+    // How the form writes it: 1 by splicing the references into the text,
+    // 2 not at all (nested too deep), 3 by carry_into (text, kept whole,
     // that the repair may change).
     uint8_t state = 0;
 };
