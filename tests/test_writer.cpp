@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "error.h"
+#include "sheetlay.h"
 #include "nup/pdfout.h"
 #include "nup/write.h"
 #include "pdf/document.h"
@@ -175,6 +176,47 @@ TEST(Forms, ResourcesWrittenInline) {
     EXPECT_NE(nuptest::object_text(r.pdf, 4)
                   .find(" /Resources << /ProcSet [/PDF] /ExtGState << /G0 << /CA 0.5 >> >> >> >> stream\n"),
               std::string::npos);
+}
+
+TEST(Forms, ResourcesRenumberedAsFound) {
+    // The references the gathering found are the ones the form splices its
+    // numbers into, on both paths (the options interface repairs carried
+    // text). One sheet of 2: carried objects from 7 on, in order met.
+    const std::string deep = std::string(300, '[') + "5 0 R" + std::string(300, ']');
+    const struct {
+        std::string res, want;  // "" want: no /Resources at all
+    } cases[] = {
+        {"<< /ExtGState << /G0 5 0 R /G1 6 0 R >> >>", "<< /ExtGState << /G0 7 0 R /G1 8 0 R >> >>"},
+        {"<< /ExtGState << /G0 6\n0\rR /G1 5 3  R>> >>", "<< /ExtGState << /G0 7 0 R /G1 8 0 R>> >>"},
+        {"<< /X (5 0 R) /Y /5 %5 0 R\n/ExtGState << /G0 6 0 R >> >>",
+         "<< /X (5 0 R) /Y /5 %5 0 R\n/ExtGState << /G0 7 0 R >> >>"},
+        {"<< /P 3 0 R /Q 99999999999 0 R /A [5 0 R 5 0 R 6 0 R] >>",
+         "<< /P null /Q null /A [7 0 R 7 0 R 8 0 R] >>"},
+        {"<< /ExtGState << /G0 5 0 R >> /Deep " + deep + " >>", ""},
+    };
+    for (const auto &c : cases) {
+        std::string in = page_doc("/Resources " + c.res + " /Contents 4 0 R",
+                                  {{5, "<< /CA 0.5 >>"}, {6, "<< /ca 0.5 >>"}}, {{4, {"", "0 g"}}});
+        sheetlay_options o;
+        sheetlay_options_init(&o);
+        o.columns = 2;
+        o.rows = 1;
+        o.keep = 0;
+        o.compress = SHEETLAY_COMPRESS_NONE;
+        void *out = nullptr;
+        size_t n = 0;
+        ASSERT_EQ(sheetlay_nup_mem(in.data(), in.size(), &out, &n, &o, nullptr, 0), 1) << c.res;
+        const std::string repaired(static_cast<const char *>(out), n);
+        sheetlay_free(out);
+        for (const std::string &pdf : {run_nup(in, 2, 0, 1, 0, false).pdf, repaired}) {
+            const std::string form = nuptest::object_text(pdf, 4);
+            if (c.want.empty())
+                EXPECT_EQ(form.find("/Resources"), std::string::npos) << form;
+            else
+                EXPECT_NE(form.find(" /Resources " + c.want + " >> stream\n"), std::string::npos)
+                    << c.res << "\n" << form;
+        }
+    }
 }
 
 TEST(Forms, PageListedManyTimes) {

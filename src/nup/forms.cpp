@@ -1,26 +1,15 @@
-// Page memos, page resources, content gathering and the page forms (see
-// forms.h).
+// Page memos, content gathering and the page forms (see forms.h; the
+// pages' resources are nup/resources).
 #include "nup/forms.h"
+#include "nup/resources.h"
 
 #include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "codec/deflate.h"
 #include "nup/scan.h"
-#include "pdf/decrypt.h"
 
 namespace sheetlay::nup {
-
-namespace {
-
-struct free_deleter {
-    void operator()(char *p) const { std::free(p); }
-};
-using c_text = std::unique_ptr<char, free_deleter>;
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Memos
@@ -59,96 +48,6 @@ bool known_empty(const page_memos &memos, int32_t num) {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Resources
-
-namespace {
-
-// The object whose text holds the resources dictionary of `holder` (a page
-// or a /Pages node): the object its /Resources entry refers to, else the
-// holder itself. Its key decrypts the dictionary's strings.
-const obj_entry *resources_owner(const doc *d, const obj_entry *holder) {
-    const unsigned char *t;
-    int32_t tlen, start, end;
-    if (!dict_range(d->data, d->len, holder, &t, &tlen, &start, &end)) return holder;
-    int32_t i = find_name(t, end, start, end, "Resources");
-    if (i < 0) return holder;
-    int32_t p = skip_ws(t, i + 10, end);
-    if (p >= end || !is_dec_digit(t[p])) return holder;
-    int32_t num = parse_int_at(t, end, &p);
-    const obj_entry *r = num > 0 ? objvec_find(&d->objs, num) : nullptr;
-    return r ? r : holder;
-}
-
-// A resources text as the output carries it: with its strings decrypted
-// when the input is encrypted (the output never is).
-std::string plain_resources(const doc *d, const obj_entry *holder, const char *text) {
-    if (!d->crypt || !holder) return text;
-    const obj_entry *owner = resources_owner(d, holder);
-    if (!strings_encrypted(d, owner)) return text;
-    std::string out;
-    decrypt_strings_text(d, owner, reinterpret_cast<const unsigned char *>(text),
-                         static_cast<int32_t>(std::strlen(text)), &out);
-    return out;
-}
-
-// page_resources(d, pi, e) as text, false for none. A page may be listed
-// under many ancestors: its own dictionary is read once, and each ancestor's
-// once, so that a large page under many parents does not cost parents x size.
-bool page_resources_text(const doc *d, page_memos &memos, const pageinfo *pi, const obj_entry *e,
-                         std::string *out) {
-    page_memo &pm = memos.get(pi->num);
-    if (pm.own_state == 0) {
-        pageinfo alone = *pi;
-        alone.res_from = -1;  // its own entry only
-        c_text own(page_resources(d, &alone, e));
-        pm.own_state = own ? 1 : 2;
-        if (own) pm.own_res = plain_resources(d, e, own.get());
-    }
-    if (pm.own_state == 1) {
-        *out = pm.own_res;
-        return true;
-    }
-    if (pi->res_from <= 0) return false;
-    page_memo &node = memos.get(pi->res_from);
-    if (node.node_state == 0) {
-        // The ancestor's entry alone: an empty text of the page's own finds
-        // no entry there.
-        c_text nt(page_resources_dict(d->data, d->len, &d->objs, d->data, 0, pi->res_from));
-        node.node_state = nt ? 1 : 2;
-        if (nt) node.node_res = plain_resources(d, objvec_find(&d->objs, pi->res_from), nt.get());
-    }
-    if (node.node_state != 1) return false;
-    if (pm.inherits == 0) {
-        // Nothing usable of its own: no entry (it inherits) or an unusable
-        // one (it does not). Asked once, with an ancestor that has some.
-        c_text whole(page_resources(d, pi, e));
-        pm.inherits = whole ? 1 : 2;
-    }
-    if (pm.inherits != 1) return false;
-    *out = node.node_res;
-    return true;
-}
-
-}  // namespace
-
-void gather_page_resources(const doc *d, page_memos &memos, transfer &tr,
-                           const std::vector<int32_t> &cells) {
-    for (int32_t i : cells) {
-        if (i < 0 || i >= d->pages.count) continue;
-        const pageinfo &p = d->pages.items[i];
-        const obj_entry *e = objvec_find(&d->objs, p.num);
-        if (!e) continue;
-        page_memo &pm = memos.get(p.num);
-        if (pm.placements_left < INT32_MAX) ++pm.placements_left;
-        if (pm.gathered_from == p.res_from) continue;  // seen in this listing before
-        pm.gathered_from = p.res_from;
-        std::string res;
-        if (page_resources_text(d, memos, &p, e, &res))
-            tr.gather(reinterpret_cast<const unsigned char *>(res.data()), static_cast<int32_t>(res.size()));
-    }
-}
 
 // ---------------------------------------------------------------------------
 // Placing
@@ -379,6 +278,51 @@ void compact_content(image &img, uint64_t start, content &ct, std::string &filte
     filter = " /Filter /FlateDecode";
 }
 
+// The form's dictionary from " 0 obj" to its /Length: kept in `memo` for
+// the next page of the same box and turn.
+const std::string &box_text(page_memos::form_box &memo, const pageinfo &p, int32_t rotation,
+                            bool compact) {
+    const double box[4] = {p.x0, p.y0, p.x1, p.y1};
+    // (Compared as bits: -0 and 0 are written differently.)
+    if (memo.rotation == rotation && memo.compact == compact &&
+        std::memcmp(memo.box, box, sizeof box) == 0)
+        return memo.text;
+    std::string &h = memo.text;
+    h.clear();
+    // Compact output leaves out /Type, which a form XObject may omit, and
+    // trailing zeros: a form's dictionary is written once per placed page
+    // and stays uncompressed, so these bytes add up on long documents.
+    auto nums = compact ? put_nums_short : put_nums;
+    h += compact ? " 0 obj\n<< /Subtype /Form /BBox [" : " 0 obj\n<< /Type /XObject /Subtype /Form /BBox [";
+    nums(h, {p.x0, p.y0, p.x1, p.y1});
+    h += ']';
+    // The matrix turns the page's box by its rotation (clockwise on the
+    // sheet) and brings it back into the first quadrant.
+    switch (rotation) {
+        case 90:
+            h += " /Matrix [0 -1 1 0 0 ";
+            nums(h, {p.x1});
+            h += ']';
+            break;
+        case 180:
+            h += " /Matrix [-1 0 0 -1 ";
+            nums(h, {p.x1, p.y1});
+            h += ']';
+            break;
+        case 270:
+            h += " /Matrix [0 1 -1 0 ";
+            nums(h, {p.y1});
+            h += " 0]";
+            break;
+        default:
+            break;
+    }
+    std::memcpy(memo.box, box, sizeof box);
+    memo.rotation = rotation;
+    memo.compact = compact;
+    return h;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -404,53 +348,34 @@ void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img,
     if (clen > static_cast<uint64_t>(INT32_MAX)) fail("output too large");
 
     const pageinfo &p = *pl.page;
-    std::string h;
+    std::string &h = memos.head;
+    h.clear();
     put_int(h, num);
-    // Compact output leaves out /Type, which a form XObject may omit, and
-    // trailing zeros: a form's dictionary is written once per placed page
-    // and stays uncompressed, so these bytes add up on long documents.
-    auto nums = compact ? put_nums_short : put_nums;
-    h += compact ? " 0 obj\n<< /Subtype /Form /BBox [" : " 0 obj\n<< /Type /XObject /Subtype /Form /BBox [";
-    nums(h, {p.x0, p.y0, p.x1, p.y1});
-    h += ']';
-    // The matrix turns the page's box by its rotation (clockwise on the
-    // sheet) and brings it back into the first quadrant.
-    switch (pl.rotation) {
-        case 90:
-            h += " /Matrix [0 -1 1 0 0 ";
-            nums(h, {p.x1});
-            h += ']';
-            break;
-        case 180:
-            h += " /Matrix [-1 0 0 -1 ";
-            nums(h, {p.x1, p.y1});
-            h += ']';
-            break;
-        case 270:
-            h += " /Matrix [0 1 -1 0 ";
-            nums(h, {p.y1});
-            h += " 0]";
-            break;
-        default:
-            break;
-    }
+    h += box_text(memos.last_box, p, pl.rotation, compact);
     h += " /Length ";
     put_int(h, static_cast<int64_t>(clen));
     h += pm.filter;
     // Resources nested too deep to be read back are left out.
-    if (!pm.res_known || pm.res_from != pl.page->res_from) {
-        pm.res.clear();
-        std::string res, rtext;
-        bool have = page_resources_text(d, memos, pl.page, pl.entry, &res);
-        if (have && carry_into(tr, reinterpret_cast<const unsigned char *>(res.data()),
-                               static_cast<int32_t>(res.size()), rtext)) {
-            pm.res = " /Resources ";
-            pm.res += rtext;
+    if (pm.res_known && pm.res_from == pl.page->res_from) {
+        h += pm.res;
+    } else {
+        // A page placed once more keeps the text for the next placement;
+        // its last placement writes it straight into the dictionary.
+        const bool keep = pm.placements_left != 1;
+        std::string &to = keep ? pm.res : h;
+        if (keep) pm.res.clear();
+        const size_t mark = to.size();
+        const res_text *r = page_resources_text(d, memos, tr, pl.page, pl.entry);
+        if (r) {
+            to += " /Resources ";
+            if (!carry_resources(tr, *r, to)) to.resize(mark);
         }
-        pm.res_known = true;
-        pm.res_from = pl.page->res_from;
+        if (keep) {
+            h += pm.res;
+            pm.res_known = true;
+            pm.res_from = pl.page->res_from;
+        }
     }
-    h += pm.res;
     h += " >> stream\n";
 
     // Decoded content already stands at `start`; the header goes in front.
@@ -471,7 +396,7 @@ void write_form(const doc *d, const transfer &tr, page_memos &memos, image &img,
         // Its last placement: the texts go, and the flags with them, so that
         // a placement after all reads them again (the same text).
         std::string().swap(pm.res);
-        std::string().swap(pm.own_res);
+        drop_text(pm.own_res);
         pm.res_known = false;
         pm.own_state = 0;
     }

@@ -29,6 +29,22 @@
 
 namespace sheetlay::nup {
 
+// A resources text as the output carries it (strings decrypted), and the
+// references in it. One scan finds them: the gathering notes them and the
+// form's writing splices their output numbers in, with no scan of its own.
+// Text that is spliced is kept without its references, which follow it in
+// `bytes` as short numbers (where each stood, its input number): a page's
+// memo holds one block, smaller than the text, from the gathering to its
+// form.
+struct res_text {
+    std::string bytes;  // the text kept, then its references
+    int32_t len = 0;    // the kept text's length
+    // How the form writes it: 1 by splicing the references into the text,
+    // 2 not at all (nested too deep), 3 by carry_into (text, kept whole,
+    // that the repair may change).
+    uint8_t state = 0;
+};
+
 // What was learnt about an object the first time it was met as a page,
 // as a /Pages ancestor or as a content stream.
 struct page_memo {
@@ -47,10 +63,10 @@ struct page_memo {
     // whether it inherits (0 not known, 1 yes, 2 no: an unusable entry).
     int own_state = 0;
     int inherits = 0;
-    std::string own_res;
+    res_text own_res;
     // As an ancestor /Pages node: 0 not read, 1 `node_res`, 2 nothing.
     int node_state = 0;
-    std::string node_res;
+    res_text node_res;
     // As a content stream: decoding it gave nothing (it will not next time).
     bool stream_empty = false;
     // As a page: the placements gather_page_resources counted and
@@ -67,6 +83,20 @@ public:
     page_memo &get(int32_t num);
     // The memo of `num` when one was made, else null (makes none).
     const page_memo *find(int32_t num) const;
+
+    // The last form dictionary's text from its /BBox to its /Length, and
+    // what it was made from: pages of one size share it, and the numbers
+    // are written once, not once a page.
+    struct form_box {
+        double box[4] = {0, 0, 0, 0};
+        int32_t rotation = -1;
+        bool compact = false;
+        std::string text;
+    } last_box;
+    // The form dictionary being written, and the references of a
+    // resources text being scanned: their room kept from page to page.
+    std::string head;
+    array<ref_at> found;
 
 private:
     array<int32_t> index_;

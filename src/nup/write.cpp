@@ -126,13 +126,67 @@ std::string crop_marks(const grid &g, const std::vector<placement> &placed) {
     return t;
 }
 
+// What the sheets before gave, for the next one: the text that draws each
+// slot for the placement it was made for, and the last content text with
+// its compressed form. Pages of one size fill a slot alike on every sheet,
+// so their numbers are written and their content compressed once.
+struct sheet_memo {
+    struct slot {
+        bool have = false;
+        placement at{};
+        std::string draw;   // "q ... cm /Fi Do Q\n"
+        std::string frame;  // "... re S\n" (with a frame)
+    };
+    std::vector<slot> slots;
+    bool have_text = false;
+    std::string text, packed;
+};
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Whether two placements are written alike (compared as bits: -0 and 0
+// are written differently).
+bool same_placement(const placement &x, const placement &y) {
+    return x.upright == y.upright && same_bits(x.s, y.s) && same_bits(x.tx, y.tx) &&
+           same_bits(x.ty, y.ty) && same_bits(x.xoff, y.xoff) && same_bits(x.yoff, y.yoff) &&
+           same_bits(x.sw, y.sw) && same_bits(x.sh, y.sh) && same_bits(x.a, y.a) &&
+           same_bits(x.b, y.b) && same_bits(x.c, y.c) && same_bits(x.d, y.d);
+}
+
+// The texts that draw slot i with placement `at` (see write_sheet).
+const sheet_memo::slot &slot_text(sheet_memo &memo, int32_t i, const placement &at,
+                                  bool framed) {
+    sheet_memo::slot &m = memo.slots[static_cast<size_t>(i)];
+    if (m.have && same_placement(m.at, at)) return m;
+    m.draw = "q ";
+    if (at.upright) {
+        put_num(m.draw, at.s);
+        m.draw += " 0 0 ";
+        put_nums(m.draw, {at.s, at.tx, at.ty});
+    } else {
+        // Turned: the whole matrix.
+        put_nums(m.draw, {at.a, at.b, at.c, at.d, at.tx, at.ty});
+    }
+    m.draw += " cm /F";
+    put_int(m.draw, i);
+    m.draw += " Do Q\n";
+    m.frame.clear();
+    if (framed) {
+        put_nums(m.frame, {at.xoff, at.yoff, at.sw, at.sh});
+        m.frame += " re S\n";
+    }
+    m.at = at;
+    m.have = true;
+    return m;
+}
+
 // One sheet: its page object, the forms of the pages placed on it and the
 // content stream that draws each form scaled into its cell (and frames it).
 // Returns the number of pages placed on it.
 int32_t write_sheet(std::vector<source_state> &src, image &img, offsets &off,
                     const numbering &num, const compose_job &job, const sheet_style &style,
                     const additions &add, int64_t sh, array<placed_page> &slots,
-                    array<int32_t> &filled) {
+                    array<int32_t> &filled, sheet_memo &memo) {
     const int32_t n = num.n;
     const int64_t cells = static_cast<int64_t>(job.cells.size());
     const int64_t P = num.page(sh);
@@ -158,24 +212,13 @@ int32_t write_sheet(std::vector<source_state> &src, image &img, offsets &off,
         placed_page &pl = slots[static_cast<size_t>(i)];
         source_state &in = src[static_cast<size_t>(from)];
         pl = place_page(in.d, *in.memos, job.g, page, c);
-        text += "q ";
-        if (pl.at.upright) {
-            put_num(text, pl.at.s);
-            text += " 0 0 ";
-            put_nums(text, {pl.at.s, pl.at.tx, pl.at.ty});
-        } else {
-            // Turned: the whole matrix.
-            put_nums(text, {pl.at.a, pl.at.b, pl.at.c, pl.at.d, pl.at.tx, pl.at.ty});
+        const sheet_memo::slot &drawn = slot_text(memo, i, pl.at, style.border > 0);
+        text += drawn.draw;
+        if (!add.after_slot.empty()) {
+            auto extra = add.after_slot.find({sh, i});
+            if (extra != add.after_slot.end()) text += extra->second;
         }
-        text += " cm /F";
-        put_int(text, i);
-        text += " Do Q\n";
-        auto extra = add.after_slot.find({sh, i});
-        if (extra != add.after_slot.end()) text += extra->second;
-        if (style.border > 0) {
-            put_nums(text, {pl.at.xoff, pl.at.yoff, pl.at.sw, pl.at.sh});
-            text += " re S\n";
-        }
+        text += drawn.frame;
         if (job.marks & SHEETLAY_MARK_CROP) crops.push_back(pl.at);
     }
     if (!crops.empty()) text += crop_marks(job.g, crops);
@@ -224,15 +267,23 @@ int32_t write_sheet(std::vector<source_state> &src, image &img, offsets &off,
     }
 
     // The content stream that draws the forms.
-    if (compact) text = compressed_text(text);
+    const std::string *body = &text;
+    if (compact) {
+        if (!memo.have_text || text != memo.text) {
+            memo.packed = compressed_text(text);
+            memo.text = std::move(text);
+            memo.have_text = true;
+        }
+        body = &memo.packed;
+    }
     off.record(P + n + 1, img);
     s.clear();
     put_int(s, P + n + 1);
     s += " 0 obj\n<< /Length ";
-    put_int(s, static_cast<int64_t>(text.size()));
+    put_int(s, static_cast<int64_t>(body->size()));
     s += compact ? " /Filter /FlateDecode >>\nstream\n" : " >>\nstream\n";
     img.append(s);
-    img.append(text);
+    img.append(*body);
     img.append(compact ? "\nendstream\nendobj\n" : "endstream\nendobj\n");
     return placed;
 }
@@ -377,9 +428,11 @@ void compose(const std::vector<doc *> &docs, const compose_job &job, image &img)
     slots.assign(static_cast<size_t>(n), placed_page{});
     array<int32_t> filled;
     filled.assign(static_cast<size_t>(n), -1);
+    sheet_memo memo;
+    memo.slots.resize(static_cast<size_t>(n));
     if (job.progress && job.progress(job.progress_user, 0, total) != 0) fail("cancelled");
     for (int64_t sh = 0; sh < num.sheets; ++sh) {
-        done += write_sheet(src, img, off, num, job, style, add, sh, slots, filled);
+        done += write_sheet(src, img, off, num, job, style, add, sh, slots, filled, memo);
         // The last report waits for the carried objects: writing them can
         // take as long as the sheets.
         if (job.progress && sh + 1 < num.sheets && job.progress(job.progress_user, done, total) != 0)
