@@ -6,20 +6,24 @@
 // stream) as paths are built, so that a box is a plain min/max there.
 // The clip is kept as a box too: the box around the true clip path, which
 // only ever lets more count, never less.
+//
+// Names the stream selects resources by (fonts, colour spaces, graphics
+// states, shadings, XObjects) are resolved in resources.cpp; the operator
+// loop and the path code stay together here, in one unit, since they are
+// the hot part and share the path's structures.
 #include "content/geom.h"
 
 #include <algorithm>
-#include <array>
 #include <functional>
 #include <cstring>
 #include <map>
-#include <memory>
 #include <set>
 #include <tuple>
 #include <vector>
 
 #include "content/bounds.h"
 #include "content/fonts.h"
+#include "content/resources.h"
 #include "content/tokens.h"
 
 namespace sheetlay::content {
@@ -76,19 +80,11 @@ constexpr size_t kMaxRun = 4096;
 
 class interp {
 public:
-    interp(source &src, const limits &lim) : src_(src), lim_(lim), work_(lim.work) {}
+    interp(source &src, const limits &lim) : src_(src), lim_(lim), work_(lim.work), names_(src) {}
 
     box run(const unsigned char *t, size_t len, const value *res, gstate gs, int depth);
 
 private:
-    // Resources.
-    struct res_slot;
-    const value *res_entry(const value *res, const char *cat, const std::string &name, int32_t *num,
-                           res_slot **kept = nullptr);
-    const value *res_lookup(const value *res, const char *cat, const std::string &name, int32_t *num);
-    const font_info *font(const value *res, const std::string &name);
-    space color_space(const value *res, const std::string &name);
-
     // Memoised sub-streams (forms, Type 3 glyphs): their ink in their own
     // space, drawn with the given state.
     box sub_stream(int32_t num, const value *res, const box &clip, const gstate &gs, int depth);
@@ -103,20 +99,9 @@ private:
     source &src_;
     const limits &lim_;
     int64_t work_;
-    std::map<int32_t, std::unique_ptr<font_info>> fonts_;
-    std::map<const value *, std::unique_ptr<font_info>> direct_fonts_;
+    resource_names names_;  // fonts, colour spaces and other entries by name
     std::map<std::tuple<int32_t, bool, bool, double, const font_info *, double, int>, box> memo_;
     std::set<int32_t> active_;
-    struct res_slot {
-        bool used = false;
-        const value *res = nullptr;
-        const char *cat = nullptr;
-        std::string name;
-        const value *v = nullptr;
-        int32_t num = 0;
-        const font_info *font = nullptr;  // for a font, what font() made of it once asked
-    };
-    std::array<res_slot, 64> res_memo_;
     // The strings of one run of text (show_run): each one's extent in its
     // own text space, and the text matrix it was shown with.
     struct piece {
@@ -126,92 +111,6 @@ private:
     std::vector<piece> pieces_;
     friend struct runner;
 };
-
-const value *interp::res_entry(const value *res, const char *cat, const std::string &name,
-                               int32_t *num, res_slot **kept) {
-    // Pages select the same few fonts and states again and again: the
-    // answers are kept in a small table by resource dictionary, category
-    // and name (the resolver keeps the values they point to).
-    // Resource names are a few bytes: a short multiplicative hash of them
-    // picks the slot (which slot only decides what stays kept).
-    size_t h = name.size();
-    for (const char c : name) h = h * 33 ^ static_cast<unsigned char>(c);
-    h ^= (reinterpret_cast<uintptr_t>(res) >> 4) * 31 ^ reinterpret_cast<uintptr_t>(cat);
-    res_slot &slot = res_memo_[h % res_memo_.size()];
-    if (kept) *kept = &slot;
-    if (slot.used && slot.res == res && slot.cat == cat && slot.name == name) {
-        if (num) *num = slot.num;
-        return slot.v;
-    }
-    int32_t found = 0;
-    const value *v = res_lookup(res, cat, name, &found);
-    slot.used = true;
-    slot.res = res;
-    slot.cat = cat;
-    slot.name = name;
-    slot.v = v;
-    slot.num = found;
-    slot.font = nullptr;
-    if (num) *num = found;
-    return v;
-}
-
-const value *interp::res_lookup(const value *res, const char *cat, const std::string &name,
-                                int32_t *num) {
-    pdf::resolver *r = src_.objects();
-    const value *group = pdf::get_resolved(res, cat, r);
-    if (!group || !group->is_dict()) return nullptr;
-    const value *raw = group->get(name);
-    if (num) *num = raw && raw->is_ref() && raw->i > 0 && raw->i <= INT32_MAX ? static_cast<int32_t>(raw->i) : 0;
-    return pdf::resolve(raw, r);
-}
-
-const font_info *interp::font(const value *res, const std::string &name) {
-    int32_t num = 0;
-    res_slot *kept = nullptr;
-    const value *f = res_entry(res, "Font", name, &num, &kept);
-    if (!f) return nullptr;
-    // The font this name made before, while its slot holds it (the fonts
-    // below live as long as this reader).
-    if (kept->font) return kept->font;
-    if (num > 0) {
-        auto &slot = src_.fonts ? src_.fonts->by_num[num] : fonts_[num];
-        if (!slot) slot = new_font(src_.fonts ? src_.fonts->shared : nullptr, num, f, src_.objects(), &src_);
-        return kept->font = slot.get();
-    }
-    auto &slot = direct_fonts_[f];
-    if (!slot) slot = std::make_unique<font_info>(read_font(f, src_.objects(), &src_));
-    return kept->font = slot.get();
-}
-
-space interp::color_space(const value *res, const std::string &name) {
-    if (name == "DeviceGray" || name == "G" || name == "CalGray") return space::gray;
-    if (name == "DeviceRGB" || name == "RGB" || name == "CalRGB") return space::rgb;
-    if (name == "DeviceCMYK" || name == "CMYK") return space::cmyk;
-    if (name == "Pattern") return space::other;
-    const value *cs = res_entry(res, "ColorSpace", name, nullptr);
-    pdf::resolver *r = src_.objects();
-    if (cs && cs->is_name()) {
-        const std::string &n = cs->s;
-        if (n == "DeviceGray" || n == "CalGray") return space::gray;
-        if (n == "DeviceRGB" || n == "CalRGB") return space::rgb;
-        if (n == "DeviceCMYK") return space::cmyk;
-        return space::other;
-    }
-    if (!cs || !cs->is_array() || cs->items.empty()) return space::other;
-    const value *fam = pdf::resolve(&cs->items[0], r);
-    if (!fam || !fam->is_name()) return space::other;
-    if (fam->is_name("CalGray")) return space::gray;
-    if (fam->is_name("CalRGB")) return space::rgb;
-    if (fam->is_name("Separation") || fam->is_name("DeviceN")) return space::tint;
-    if (fam->is_name("ICCBased") && cs->items.size() > 1) {
-        const value *s = pdf::resolve(&cs->items[1], r);
-        const value *n = pdf::get_resolved(s, "N", r);
-        const double c = n && n->is_number() ? n->r : 0;
-        return c == 1 ? space::gray : c == 3 ? space::rgb : c == 4 ? space::cmyk : space::other;
-    }
-    return space::other;
-}
 
 box interp::sub_stream(int32_t num, const value *res, const box &clip, const gstate &gs, int depth) {
     auto key = std::make_tuple(num, gs.fwhite, gs.swhite, gs.lw, gs.font, gs.tfs, gs.tr);
@@ -531,7 +430,7 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
                 if (arr && arr->is_array()) show_run(arr->items.data(), arr->items.size());
             } else if (o1 == 'f' && !o2) {
                 const std::string *nm = name(n >= 2 ? n - 2 : 0);
-                gs.font = nm ? font(res, *nm) : nullptr;
+                gs.font = nm ? names_.font(res, *nm) : nullptr;
                 gs.tfs = rd.num_back(0, 0);
             } else if (o1 == 'c' && !o2) {
                 gs.tc = rd.num_back(0, 0);
@@ -594,7 +493,7 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             gs.lc = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 2.0));
         } else if (o0 == 'g' && o1 == 's' && !o2) {
             const std::string *nm = name(n ? n - 1 : 0);
-            const value *egs = nm ? res_entry(res, "ExtGState", *nm, nullptr) : nullptr;
+            const value *egs = nm ? names_.entry(res, "ExtGState", *nm, nullptr) : nullptr;
             if (egs && egs->is_dict()) {
                 const value *v;
                 if ((v = pdf::get_resolved(egs, "LW", r)) && v->is_number()) gs.lw = v->r;
@@ -637,7 +536,7 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             colour(space::cmyk, false);
         } else if ((o0 == 'c' || o0 == 'C') && (o1 == 's' || o1 == 'S') && !o2) {
             const std::string *nm = name(n ? n - 1 : 0);
-            const space s = nm ? color_space(res, *nm) : space::other;
+            const space s = nm ? names_.color_space(res, *nm) : space::other;
             // A new space starts at its initial colour, which is ink.
             if (o0 == 'c') {
                 gs.fcs = s;
@@ -668,7 +567,7 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             if (n && rd.arg(n - 1).v.is_string()) show_run(&rd.arg(n - 1).v, 1);
         } else if (o0 == 's' && o1 == 'h' && !o2) {
             const std::string *nm = name(n ? n - 1 : 0);
-            const value *sh = nm ? res_entry(res, "Shading", *nm, nullptr) : nullptr;
+            const value *sh = nm ? names_.entry(res, "Shading", *nm, nullptr) : nullptr;
             box b = gs.clip;
             const value *bb = pdf::get_resolved(sh, "BBox", r);
             if (bb && bb->is_array() && bb->items.size() == 4) {
@@ -681,7 +580,7 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
         } else if (o0 == 'D' && o1 == 'o' && !o2) {
             const std::string *nm = name(n ? n - 1 : 0);
             int32_t obj = 0;
-            const value *x = nm ? res_entry(res, "XObject", *nm, &obj) : nullptr;
+            const value *x = nm ? names_.entry(res, "XObject", *nm, &obj) : nullptr;
             const value *sub = pdf::get_resolved(x, "Subtype", r);
             if (sub && sub->is_name("Image")) {
                 const value *m = pdf::get_resolved(x, "ImageMask", r);
