@@ -13,12 +13,25 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 namespace sheetlay {
+
+// Releases a file image by how it was had: new[] (the default), or the
+// aligned block loading takes for a large file (pdf/load), which is freed.
+struct image_delete {
+    bool aligned = false;
+    void operator()(unsigned char *p) const noexcept {
+        if (aligned)
+            std::free(p);
+        else
+            delete[] p;
+    }
+};
 
 // One object of the input. Offsets are byte positions in the file image;
 // -1 where not applicable.
@@ -114,7 +127,7 @@ struct doc {
     int32_t max_num = 0;  // largest object number in objs
 
     // Storage behind the views.
-    std::unique_ptr<unsigned char[]> file;  // `data` when read from a file
+    std::unique_ptr<unsigned char[], image_delete> file;  // `data` when read from a file or copied
     std::vector<obj_entry> obj_store;       // `objs.items`; the work list while loading
     std::vector<int32_t> num_index;         // `objs.by_num`
     std::vector<pageinfo> page_store;       // `pages.items`

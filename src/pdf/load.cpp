@@ -27,6 +27,10 @@
 #include "pdf/objstm.h"
 #include "pdf/pages.h"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace sheetlay {
 
 namespace {
@@ -155,8 +159,25 @@ void read_trailer_info(doc *d) {
 
 // Room for the file image, or null when it cannot be had (reported as a
 // read error, like a failed read).
-std::unique_ptr<unsigned char[]> new_image(size_t n) {
-    return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[n]);
+//
+// The whole file is read (or copied) into it at once, so every page of it
+// is faulted in at once. On Linux a large image starts on a 2 MiB boundary
+// and its whole 2 MiB stretches are offered for huge pages: one fault for
+// each instead of 512. The tail past the last whole stretch keeps small
+// pages, so no more memory is touched than the file's own size.
+std::unique_ptr<unsigned char[], image_delete> new_image(size_t n) {
+#if defined(__linux__)
+    constexpr size_t huge = size_t{1} << 21;
+    if (n >= huge) {  // smaller, no stretch is whole: plain pages
+        void *p = nullptr;
+        if (posix_memalign(&p, huge, n) != 0) return nullptr;
+        // Only advice: where it is refused, the image has small pages.
+        (void)madvise(p, n & ~(huge - 1), MADV_HUGEPAGE);
+        return std::unique_ptr<unsigned char[], image_delete>(static_cast<unsigned char *>(p),
+                                                              image_delete{true});
+    }
+#endif
+    return std::unique_ptr<unsigned char[], image_delete>(new (std::nothrow) unsigned char[n]);
 }
 
 // Opens an encrypted file with the password: the key every later reading
