@@ -1,4 +1,6 @@
-// Flate encoder: zlib framing, the Adler-32 checksum and the match finders.
+// Flate encoder: zlib framing, the Adler-32 checksum, the per-thread tables
+// and the hash-chain match finder of levels 2-9 (level 1's finder is in
+// deflate_fast.cpp).
 //
 // The library compresses the content streams of the sheets it writes, so the
 // encoder works on a whole stream held in memory: matches point straight
@@ -7,9 +9,10 @@
 // matches stay inside them (content streams never come near that size).
 //
 // Match finding, by level:
-//   1     one probe of a table keyed on 6 bytes, greedy, and larger steps
-//         through data where nothing matches (already compressed images);
-//         its symbols are sequences (a literal run, then a match);
+//   1     (deflate_fast.cpp) one probe of a table keyed on 6 bytes,
+//         greedy, and larger steps through data where nothing matches
+//         (already compressed images); its symbols are sequences (a literal
+//         run, then a match);
 //   2-3   hash chains, greedy;
 //   4-9   hash chains, lazy: a match is kept only if the next position does
 //         not start a longer one. "good" shortens the next search once a
@@ -42,6 +45,7 @@
 #include <memory>
 
 #include "deflate_blocks.h"
+#include "deflate_fast.h"
 
 namespace sheetlay {
 namespace {
@@ -52,44 +56,6 @@ constexpr size_t kBlockSymbols = size_t{1} << 15;
 constexpr size_t kSegment = size_t{1} << 30;
 constexpr uint32_t kBias = kMaxDist + 1;  // the least offset of stored positions; 0 = empty
 constexpr unsigned kTooFar = 4096;
-constexpr size_t kFastBlockBytes = size_t{1} << 17;
-constexpr size_t kFastBlockSeqs = size_t{1} << 14;
-constexpr unsigned kFastBits = 14;  // level 1's table has at most 2^14 slots
-
-uint32_t load32(const unsigned char *p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    if constexpr (std::endian::native == std::endian::big)
-        v = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-    return v;
-}
-
-uint32_t load16(const unsigned char *p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
-
-uint64_t load64(const unsigned char *p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    if constexpr (std::endian::native == std::endian::big) {
-        v = 0;
-        for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
-    }
-    return v;
-}
-
-// Common prefix length of a and b, at most `max`; both readable to `max`.
-unsigned match_length(const unsigned char *a, const unsigned char *b, unsigned max) {
-    unsigned n = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        for (; n + 8 <= max; n += 8) {
-            uint64_t x, y;
-            std::memcpy(&x, a + n, 8);
-            std::memcpy(&y, b + n, 8);
-            if (x != y) return n + static_cast<unsigned>(std::countr_zero(x ^ y)) / 8;
-        }
-    }
-    while (n < max && a[n] == b[n]) ++n;
-    return n;
-}
 
 unsigned table_bits(size_t len, unsigned lo, unsigned hi) {
     unsigned b = lo;
@@ -243,9 +209,9 @@ public:
         if (level == 1) {
             // A sequence holds a match of at least four bytes, or ends a run.
             size_t cap = std::min(kFastBlockSeqs, total / 4 + 2);
-            seqs_.seq = tables_.get_seq(cap);
-            seqs_.capacity = cap;
-            seqs_.clear();
+            seqs_.blk.seq = tables_.get_seq(cap);
+            seqs_.blk.capacity = cap;
+            seqs_.blk.clear();
         } else {
             size_t cap = std::min(kBlockSymbols, total + 1);
             blk_.sym = tables_.get_sym(cap);
@@ -314,164 +280,25 @@ private:
         blk_.match(len, dist);
     }
 
-    void fast(const unsigned char *base, size_t n, bool last);
+    // Level 1 over one segment (deflate_fast.cpp). The whole table for
+    // every input: it is not cleared (see Tables::get_fast), so a small
+    // input costs nothing more for it, and the shift is a constant.
+    void fast(const unsigned char *base, size_t n, bool last) {
+        uint32_t off = 0;  // stored position = position + off
+        uint32_t *const table = tables_.get_fast(n, off);
+        deflate_fast(base, n, last, table, off, seqs_);
+    }
     template <int Level>
     void chains(const unsigned char *base, size_t n, const Params &params);
 
     ByteSink sink_;
     Tables &tables_;
     SymbolBlock blk_;
-    SeqBlock seqs_;
+    FastOut seqs_{bits_, tables_.scratch, sink_, adler_};  // level 1's block
     BitState bits_;
     const unsigned char *raw_ = nullptr;  // first input byte of the open block
     uint32_t adler_ = 1;
 };
-
-// Level 1: one table slot per hash of six bytes, holding the last position
-// seen, greedy, and sequences (a literal run, then a match) instead of
-// single symbols. Keying on six bytes although a match needs only four
-// passes over the short repeats of page content (" Td (", "0 0 ") whose
-// last occurrence seldom continues, for the last place where six agree,
-// which usually goes on further: fewer and longer matches, faster and
-// smaller. A block ends after kFastBlockBytes of input or when its
-// sequences fill the buffer; a run of literals is cut there too, so that
-// a block of data that does not compress stays bounded.
-void Encoder::fast(const unsigned char *base, size_t n, bool last) {
-    // The whole table for every input: it is not cleared (see
-    // Tables::get_fast), so a small input costs nothing more for it, and the
-    // shift is a constant.
-    uint32_t off = 0;  // stored position = position + off
-    uint32_t *const table = tables_.get_fast(n, off);
-    auto hash = [](const unsigned char *q) {
-        return static_cast<uint32_t>(((load64(q) << 16) * 0x9E3779B97F4A7C15ull) >> (64 - kFastBits));
-    };
-    const unsigned char *ip = base, *anchor = base, *const end = base + n;
-    // Positions before `limit` have eight readable bytes; the last seven
-    // bytes go out as literals.
-    const unsigned char *const limit = n >= 8 ? end - 7 : base;
-    const unsigned char *block = base;  // first input byte of the open block
-    // The block's sequences and counts are kept in locals while it fills
-    // (the compiler would otherwise load and store them for every match);
-    // the block covers [block, anchor) when it is written.
-    SeqBlock &blk = seqs_;
-    Seq *sq = blk.seq, *const sq_end = blk.seq + blk.capacity;
-    // The counts are reached through the block itself, at fixed offsets
-    // from one register, rather than through three pointers of their own.
-    auto flush_seqs = [&](bool final) {
-        blk.count = static_cast<size_t>(sq - blk.seq);
-        blk.raw_len = static_cast<size_t>(anchor - block);
-        write_block(blk, block, final, bits_, tables_.scratch, sink_);
-        adler_ = deflate_adler32(adler_, block, blk.raw_len);
-        block = anchor;
-        blk.clear();
-        sq = blk.seq;
-    };
-    // The literals [anchor, ip), then a match unless dist is 0.
-    auto add = [&](unsigned len, unsigned dist) {
-        if (sq == sq_end) [[unlikely]]
-            flush_seqs(false);
-        const size_t k = static_cast<size_t>(ip - anchor);
-        if (k) {
-            // Eight literals to a load, even and odd bytes to the two
-            // counters.
-            size_t i = 0;
-            for (; i + 8 <= k; i += 8) {
-                const uint64_t v = load64(anchor + i);
-                for (unsigned b = 0; b < 64; b += 16) {
-                    ++blk.litlen_freq[(v >> b) & 255];
-                    ++blk.lit_freq2[(v >> (b + 8)) & 255];
-                }
-            }
-            for (; i + 2 <= k; i += 2) {
-                ++blk.litlen_freq[anchor[i]];
-                ++blk.lit_freq2[anchor[i + 1]];
-            }
-            if (i < k) ++blk.litlen_freq[anchor[i]];
-        }
-        unsigned dc = 0;
-        if (dist) {
-            dc = dist_code(dist);
-            ++blk.litlen_freq[257 + kLenCode[len - kMinMatch]];
-            ++blk.dist_freq[dc];
-        }
-        *sq++ = Seq{static_cast<uint32_t>(k), static_cast<uint8_t>(len - kMinMatch), static_cast<uint8_t>(dc),
-                    static_cast<uint16_t>(dist)};
-    };
-    for (;;) {
-        const unsigned char *stop =
-            limit - block > static_cast<ptrdiff_t>(kFastBlockBytes) ? block + kFastBlockBytes : limit;
-        if (ip >= stop) {
-            if (ip >= limit) break;
-            // The block is full (matches can run past its nominal end).
-            if (ip > anchor) {
-                add(0, 0);
-                anchor = ip;
-            }
-            flush_seqs(false);
-            continue;
-        }
-        unsigned misses = 0;
-        while (ip < stop) {
-            // Positions are probed until one's slot holds an earlier position
-            // within reach whose first four bytes agree. The loop keeps only
-            // the offset and the distance: with nothing else live, every
-            // value stays in a register.
-            size_t i = static_cast<size_t>(ip - base);
-            const size_t stop_i = static_cast<size_t>(stop - base);
-            uint32_t d;
-            for (;;) {
-                const unsigned char *q = base + i;
-                uint32_t &slot = table[hash(q)];
-                const uint32_t pos = static_cast<uint32_t>(i) + off;
-                d = pos - slot;  // out of reach for an empty or an old slot
-                slot = pos;
-                if (d <= kMaxDist && load32(q - d) == load32(q)) break;
-                // Through data that does not compress (image samples), the
-                // step grows with every 8 misses in a row.
-                i += 1 + (misses++ >> 3);
-                if (i >= stop_i) break;
-            }
-            if (i >= stop_i) {
-                ip = stop;
-                break;
-            }
-            ip = base + i;
-            const unsigned char *m = ip - d;
-            unsigned len;
-            if (end - ip >= 12) {
-                // Most matches end within the next eight bytes.
-                uint64_t x = load64(ip + 4) ^ load64(m + 4);
-                if (x != 0 && std::endian::native == std::endian::little) {
-                    len = 4 + static_cast<unsigned>(std::countr_zero(x)) / 8;
-                } else {
-                    unsigned max = static_cast<unsigned>(std::min<size_t>(kMaxMatch, static_cast<size_t>(end - ip)));
-                    len = 4 + match_length(ip + 4, m + 4, max - 4);
-                }
-            } else {
-                len = 4 + match_length(ip + 4, m + 4, static_cast<unsigned>(end - ip) - 4);
-            }
-            const unsigned dist = static_cast<unsigned>(ip - m);
-            add(len, dist);
-            ip += len;
-            // A repeat longer than the longest match goes on at the same
-            // distance; its positions were never entered into the table.
-            while (len == kMaxMatch && ip < limit && load32(ip) == load32(ip - dist)) {
-                anchor = ip;
-                unsigned max = static_cast<unsigned>(std::min<size_t>(kMaxMatch, static_cast<size_t>(end - ip)));
-                len = 4 + match_length(ip + 4, ip + 4 - dist, max - 4);
-                add(len, dist);
-                ip += len;
-            }
-            anchor = ip;
-            misses = 0;
-            if (ip - 2 < limit) table[hash(ip - 2)] = static_cast<uint32_t>(ip - 2 - base) + off;
-        }
-    }
-    ip = end;
-    if (ip > anchor) add(0, 0);
-    anchor = end;
-    flush_seqs(last);
-}
 
 // Levels 2-9: chains of earlier positions with the same 3-byte hash.
 // Level is 0 for a copy that takes its parameters from `params`.

@@ -1,5 +1,5 @@
-// Block coder of the Flate encoder: what the match finder (deflate.cpp) hands
-// over, and how a run of symbols becomes one deflate block.
+// Block coder of the Flate encoder: what the match finders (deflate.cpp,
+// deflate_fast.cpp) hand over, and how a run of symbols becomes one block.
 //
 // The match finder stores literals and back-references in a SymbolBlock and
 // counts the symbol frequencies as it goes, so that the block coder only has

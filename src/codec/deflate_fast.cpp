@@ -1,0 +1,162 @@
+// Level 1 of the Flate encoder: one probe of a table keyed on six bytes,
+// greedy, with larger steps through data where nothing matches (images
+// already compressed), and sequences (a literal run, then a match) as its
+// symbols. Its loop shares nothing with the hash chains of levels 2-9 in
+// deflate.cpp, which also frames the stream and keeps the table this finder
+// probes (between calls, per thread), so it is a unit of its own.
+#include "deflate_fast.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "deflate.h"
+
+namespace sheetlay::deflate_detail {
+
+namespace {
+constexpr size_t kFastBlockBytes = size_t{1} << 17;
+}  // namespace
+
+// Level 1: one table slot per hash of six bytes, holding the last position
+// seen, greedy, and sequences (a literal run, then a match) instead of
+// single symbols. Keying on six bytes although a match needs only four
+// passes over the short repeats of page content (" Td (", "0 0 ") whose
+// last occurrence seldom continues, for the last place where six agree,
+// which usually goes on further: fewer and longer matches, faster and
+// smaller. A block ends after kFastBlockBytes of input or when its
+// sequences fill the buffer; a run of literals is cut there too, so that
+// a block of data that does not compress stays bounded.
+void deflate_fast(const unsigned char *base, size_t n, bool last, uint32_t *const table, const uint32_t off,
+                 FastOut &out) {
+    auto hash = [](const unsigned char *q) {
+        return static_cast<uint32_t>(((load64(q) << 16) * 0x9E3779B97F4A7C15ull) >> (64 - kFastBits));
+    };
+    const unsigned char *ip = base, *anchor = base, *const end = base + n;
+    // Positions before `limit` have eight readable bytes; the last seven
+    // bytes go out as literals.
+    const unsigned char *const limit = n >= 8 ? end - 7 : base;
+    const unsigned char *block = base;  // first input byte of the open block
+    // The block's sequences and counts are kept in locals while it fills
+    // (the compiler would otherwise load and store them for every match);
+    // the block covers [block, anchor) when it is written.
+    SeqBlock &blk = out.blk;
+    Seq *sq = blk.seq, *const sq_end = blk.seq + blk.capacity;
+    // The counts are reached through the block itself, at fixed offsets
+    // from one register, rather than through three pointers of their own.
+    auto flush_seqs = [&](bool final) {
+        blk.count = static_cast<size_t>(sq - blk.seq);
+        blk.raw_len = static_cast<size_t>(anchor - block);
+        write_block(blk, block, final, out.bits, out.scratch, out.sink);
+        out.adler = deflate_adler32(out.adler, block, blk.raw_len);
+        block = anchor;
+        blk.clear();
+        sq = blk.seq;
+    };
+    // The literals [anchor, ip), then a match unless dist is 0.
+    auto add = [&](unsigned len, unsigned dist) {
+        if (sq == sq_end) [[unlikely]]
+            flush_seqs(false);
+        const size_t k = static_cast<size_t>(ip - anchor);
+        if (k) {
+            // Eight literals to a load, even and odd bytes to the two
+            // counters.
+            size_t i = 0;
+            for (; i + 8 <= k; i += 8) {
+                const uint64_t v = load64(anchor + i);
+                for (unsigned b = 0; b < 64; b += 16) {
+                    ++blk.litlen_freq[(v >> b) & 255];
+                    ++blk.lit_freq2[(v >> (b + 8)) & 255];
+                }
+            }
+            for (; i + 2 <= k; i += 2) {
+                ++blk.litlen_freq[anchor[i]];
+                ++blk.lit_freq2[anchor[i + 1]];
+            }
+            if (i < k) ++blk.litlen_freq[anchor[i]];
+        }
+        unsigned dc = 0;
+        if (dist) {
+            dc = dist_code(dist);
+            ++blk.litlen_freq[257 + kLenCode[len - kMinMatch]];
+            ++blk.dist_freq[dc];
+        }
+        *sq++ = Seq{static_cast<uint32_t>(k), static_cast<uint8_t>(len - kMinMatch), static_cast<uint8_t>(dc),
+                    static_cast<uint16_t>(dist)};
+    };
+    for (;;) {
+        const unsigned char *stop =
+            limit - block > static_cast<ptrdiff_t>(kFastBlockBytes) ? block + kFastBlockBytes : limit;
+        if (ip >= stop) {
+            if (ip >= limit) break;
+            // The block is full (matches can run past its nominal end).
+            if (ip > anchor) {
+                add(0, 0);
+                anchor = ip;
+            }
+            flush_seqs(false);
+            continue;
+        }
+        unsigned misses = 0;
+        while (ip < stop) {
+            // Positions are probed until one's slot holds an earlier position
+            // within reach whose first four bytes agree. The loop keeps only
+            // the offset and the distance: with nothing else live, every
+            // value stays in a register.
+            size_t i = static_cast<size_t>(ip - base);
+            const size_t stop_i = static_cast<size_t>(stop - base);
+            uint32_t d;
+            for (;;) {
+                const unsigned char *q = base + i;
+                uint32_t &slot = table[hash(q)];
+                const uint32_t pos = static_cast<uint32_t>(i) + off;
+                d = pos - slot;  // out of reach for an empty or an old slot
+                slot = pos;
+                if (d <= kMaxDist && load32(q - d) == load32(q)) break;
+                // Through data that does not compress (image samples), the
+                // step grows with every 8 misses in a row.
+                i += 1 + (misses++ >> 3);
+                if (i >= stop_i) break;
+            }
+            if (i >= stop_i) {
+                ip = stop;
+                break;
+            }
+            ip = base + i;
+            const unsigned char *m = ip - d;
+            unsigned len;
+            if (end - ip >= 12) {
+                // Most matches end within the next eight bytes.
+                uint64_t x = load64(ip + 4) ^ load64(m + 4);
+                if (x != 0 && std::endian::native == std::endian::little) {
+                    len = 4 + static_cast<unsigned>(std::countr_zero(x)) / 8;
+                } else {
+                    unsigned max = static_cast<unsigned>(std::min<size_t>(kMaxMatch, static_cast<size_t>(end - ip)));
+                    len = 4 + match_length(ip + 4, m + 4, max - 4);
+                }
+            } else {
+                len = 4 + match_length(ip + 4, m + 4, static_cast<unsigned>(end - ip) - 4);
+            }
+            const unsigned dist = static_cast<unsigned>(ip - m);
+            add(len, dist);
+            ip += len;
+            // A repeat longer than the longest match goes on at the same
+            // distance; its positions were never entered into the table.
+            while (len == kMaxMatch && ip < limit && load32(ip) == load32(ip - dist)) {
+                anchor = ip;
+                unsigned max = static_cast<unsigned>(std::min<size_t>(kMaxMatch, static_cast<size_t>(end - ip)));
+                len = 4 + match_length(ip + 4, ip + 4 - dist, max - 4);
+                add(len, dist);
+                ip += len;
+            }
+            anchor = ip;
+            misses = 0;
+            if (ip - 2 < limit) table[hash(ip - 2)] = static_cast<uint32_t>(ip - 2 - base) + off;
+        }
+    }
+    ip = end;
+    if (ip > anchor) add(0, 0);
+    anchor = end;
+    flush_seqs(last);
+}
+
+}  // namespace sheetlay::deflate_detail
