@@ -148,6 +148,13 @@ public:
     // Appends a copy of bytes the image already holds (or, streaming, put
     // earlier into a top-level object).
     void append_own(uint64_t at, uint64_t n);
+    // Room for n more bytes at the end of the object being written (not
+    // after a spill); commit(k) keeps the first k written there.
+    unsigned char *room(uint64_t n);
+    void commit(uint64_t k) {
+        b_.len += k;
+        b_.data[b_.len] = 0;
+    }
     // Inserts `s` at `at` (in the object being written), moving what
     // follows it up.
     void insert(uint64_t at, const std::string &s);
@@ -158,6 +165,14 @@ public:
     // is no object (the head before the first one, the tail after the
     // last).
     void next_object(int64_t num);
+    // Compact output: the packer, when the object just begun may be handed
+    // to it whole (nothing of it is in the buffer yet), else null.
+    packer *direct() const {
+        return out_ && pk_ && !spilled_ && num_ > 0 && b_.len == 0 ? pk_ : nullptr;
+    }
+    // The object being written went to direct() whole: n bytes, as the
+    // classic file would hold them.
+    void packed_whole(uint64_t n) { base_ += n; }
     // The object being written stays at the top level (a stream): its bytes
     // may go out now, and what is appended to it goes straight on.
     void spill();
