@@ -248,10 +248,10 @@ void image::cut(uint64_t at) {
     b_.data[b_.len] = 0;
 }
 
-void image::route() {
+void image::route(bool may_pack) {
     if (!out_ || b_.len == 0) return;
     if (!spilled_) {
-        if (pk_ && num_ > 0 && pk_->take(static_cast<uint32_t>(num_), b_.data, b_.len)) {
+        if (pk_ && num_ > 0 && may_pack && pk_->take(static_cast<uint32_t>(num_), b_.data, b_.len)) {
             base_ += b_.len;
             b_.len = 0;
             return;
@@ -287,6 +287,12 @@ void image::next_object(int64_t num) {
 void image::spill() {
     if (!out_) return;
     route();
+    spilled_ = true;
+}
+
+void image::spill_stream() {
+    if (!out_) return;
+    route(false);
     spilled_ = true;
 }
 

@@ -176,6 +176,9 @@ public:
     // The object being written stays at the top level (a stream): its bytes
     // may go out now, and what is appended to it goes straight on.
     void spill();
+    // The same for an object known to be a stream (its head ends in
+    // "stream"), which the packer would turn away: it is not offered.
+    void spill_stream();
     // Where the next byte lands in the output (differs from len() once
     // objects were packed).
     uint64_t out_len() const { return out_ ? out_->pos() + b_.len : len(); }
@@ -183,7 +186,7 @@ public:
     void flush() { next_object(-1); }
 
 private:
-    void route();
+    void route(bool may_pack = true);
     buf b_{};
     uint64_t base_ = 0;  // the position of b_.data[0]
     sink *out_ = nullptr;

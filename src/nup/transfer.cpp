@@ -434,7 +434,7 @@ void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, i
                 write_fixed_length_dict(tr, img, t, len, actual);
             img.append("stream\n");
         }
-        img.spill();  // the data goes straight out, however large
+        img.spill_stream();  // the data goes straight out, however large
         if (actual > 0) img.append(data, static_cast<uint64_t>(actual));
         img.append("\nendstream\nendobj\n");
         return;
