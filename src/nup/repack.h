@@ -5,7 +5,10 @@
 // one over once the next starts, see nup/pdfout): the body of every object
 // that is framed "N 0 obj ... endobj" and plainly not a stream joins the
 // current object stream; any other object stays at the top level, where the
-// image puts it. After the last object come the object streams and the
+// image puts it. A carried object's body may instead be written straight
+// into the object stream (body_room, body_done), trimmed and checked as
+// take() would: the same bytes, with no copy in the image and no frame to
+// read again. After the last object come the object streams and the
 // cross-reference stream. Object numbers do not change; the object streams
 // and the cross-reference stream take the numbers after the classic /Size.
 // repack does the same to a classic file held whole in an image.
