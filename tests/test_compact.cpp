@@ -429,6 +429,43 @@ void expect_same_objects(const std::string &input, int cols, int rows) {
     testtools::remove_file(np);
 }
 
+// Carried bodies at the edges of what an object stream takes, each spliced
+// straight into it or left at the top level: white space of every kind
+// around them, references at their very ends, no white space before
+// "endobj", "stream" inside a name or a string, a bare number.
+TEST(CompactStructure, CarriedBodiesAtTheEdgesMatchTheClassicFile) {
+    REQUIRE_QPDF();
+    REQUIRE_ZLIB();
+    const struct {
+        const char *body;
+        bool top_level;
+    } cases[] = {
+        {"<< /CA 1 /X 6 0 R >>", false},
+        {" \r\n\t\f<< /CA 1 >> \r\n\f\t", false},
+        {"[6 0 R 6 0 R]", false},
+        {"<</X 6 0 R>>\n\n", false},
+        {"<< /X (a stream of words) >>", true},
+        {"<< /Xstream 6 0 R >>", true},
+        {"42", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.body);
+        PdfBuilder b;
+        b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+        b.add(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+        b.add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R "
+                 "/Resources << /ExtGState << /G 5 0 R >> >> >>");
+        b.add_stream(4, "", "/G gs 0 0 1 rg 10 10 80 80 re f");
+        b.add(5, c.body);
+        b.add(6, "<< /Type /ExtGState /ca 1 >>");
+        const std::string in = b.finish("/Root 1 0 R");
+        // The carried object is the first after the sheet's own (1-up: 1 to 5).
+        const std::string out = compose(in, SHEETLAY_COMPRESS_COMPACT);
+        EXPECT_EQ(out.find("\n6 0 obj\n") != std::string::npos, c.top_level);
+        expect_same_objects(in, 1, 1);
+    }
+}
+
 TEST(CompactStructure, XrefStreamPointsAtTheObjectsOfTheClassicFile) {
     REQUIRE_QPDF();
     REQUIRE_ZLIB();

@@ -68,6 +68,29 @@ TEST(FmtNum, Table) {
     for (const NumCase &c : cases) EXPECT_EQ(num(c.v), c.text) << c.v;
 }
 
+// Integers by the digit writer of every object number, offset and length.
+TEST(PutDecimal, Table) {
+    const struct {
+        int64_t v;
+        const char *text;
+    } cases[] = {
+        {0, "0"},           {7, "7"},
+        {10, "10"},         {99, "99"},
+        {100, "100"},       {-1, "-1"},
+        {-100, "-100"},     {1000000007, "1000000007"},
+        {4294967295, "4294967295"},
+        {4294967296, "4294967296"},
+        {9999999999, "9999999999"},
+        {10000000000, "10000000000"},
+        {INT64_MAX, "9223372036854775807"},
+        {INT64_MIN, "-9223372036854775808"},
+    };
+    for (const auto &c : cases) {
+        char b[24];
+        EXPECT_EQ(std::string(b, sheetlay::nup::put_decimal(b, c.v)), c.text) << c.v;
+    }
+}
+
 TEST(FmtNum, MatchesPrintfInTheCLocale) {
     // Random values of every magnitude the writer meets: the text must be
     // what "%.4f" gives, bit for bit, whenever the value is not integral.

@@ -15,17 +15,43 @@ namespace sheetlay {
 
 namespace nup {
 
+namespace {
+// "00" to "99": the digits are written two at a time.
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+}  // namespace
+
+// Writes u at out; returns the end. The digits are counted first, then
+// written from the last one back, two at a time.
+template <class U>
+char *put_digits(char *out, U u) {
+    int n = 1;
+    for (U p = 10; n < 10 && u >= p; p *= 10) ++n;
+    if (n == 10)  // 32 bits hold 10 digits at most; wider types go on
+        for (uint64_t p = 10000000000u; n < 20 && u >= p; p *= 10) ++n;
+    char *end = out + n, *q = end;
+    while (u >= 100) {
+        const size_t r = static_cast<size_t>(u % 100);
+        u /= 100;
+        q -= 2;
+        std::memcpy(q, kPairs + 2 * r, 2);
+    }
+    if (u >= 10)
+        std::memcpy(q - 2, kPairs + 2 * static_cast<size_t>(u), 2);
+    else
+        q[-1] = static_cast<char>('0' + u);
+    return end;
+}
+
 char *put_decimal(char *out, int64_t v) {
-    char rev[20];
-    int n = 0;
     uint64_t u = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-    do {
-        rev[n++] = static_cast<char>('0' + u % 10);
-        u /= 10;
-    } while (u);
     if (v < 0) *out++ = '-';
-    while (n) *out++ = rev[--n];
-    return out;
+    // Object numbers, offsets and lengths fit 32 bits, whose arithmetic
+    // is the cheaper.
+    if (u <= UINT32_MAX) return put_digits(out, static_cast<uint32_t>(u));
+    return put_digits(out, u);
 }
 
 }  // namespace nup
@@ -210,15 +236,22 @@ void image::insert(uint64_t at, const std::string &s) {
     b_.data[b_.len] = 0;
 }
 
+unsigned char *image::room(uint64_t n) {
+    if (spilled_) fail(kGenericFailure);  // what follows a spill goes straight out
+    buf_reserve(&b_, n);
+    check();
+    return b_.data + b_.len;
+}
+
 void image::cut(uint64_t at) {
     b_.len = at - base_;
     b_.data[b_.len] = 0;
 }
 
-void image::route() {
+void image::route(bool may_pack) {
     if (!out_ || b_.len == 0) return;
     if (!spilled_) {
-        if (pk_ && num_ > 0 && pk_->take(static_cast<uint32_t>(num_), b_.data, b_.len)) {
+        if (pk_ && num_ > 0 && may_pack && pk_->take(static_cast<uint32_t>(num_), b_.data, b_.len)) {
             base_ += b_.len;
             b_.len = 0;
             return;
@@ -254,6 +287,12 @@ void image::next_object(int64_t num) {
 void image::spill() {
     if (!out_) return;
     route();
+    spilled_ = true;
+}
+
+void image::spill_stream() {
+    if (!out_) return;
+    route(false);
     spilled_ = true;
 }
 

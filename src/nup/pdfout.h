@@ -148,6 +148,13 @@ public:
     // Appends a copy of bytes the image already holds (or, streaming, put
     // earlier into a top-level object).
     void append_own(uint64_t at, uint64_t n);
+    // Room for n more bytes at the end of the object being written (not
+    // after a spill); commit(k) keeps the first k written there.
+    unsigned char *room(uint64_t n);
+    void commit(uint64_t k) {
+        b_.len += k;
+        b_.data[b_.len] = 0;
+    }
     // Inserts `s` at `at` (in the object being written), moving what
     // follows it up.
     void insert(uint64_t at, const std::string &s);
@@ -158,9 +165,20 @@ public:
     // is no object (the head before the first one, the tail after the
     // last).
     void next_object(int64_t num);
+    // Compact output: the packer, when the object just begun may be handed
+    // to it whole (nothing of it is in the buffer yet), else null.
+    packer *direct() const {
+        return out_ && pk_ && !spilled_ && num_ > 0 && b_.len == 0 ? pk_ : nullptr;
+    }
+    // The object being written went to direct() whole: n bytes, as the
+    // classic file would hold them.
+    void packed_whole(uint64_t n) { base_ += n; }
     // The object being written stays at the top level (a stream): its bytes
     // may go out now, and what is appended to it goes straight on.
     void spill();
+    // The same for an object known to be a stream (its head ends in
+    // "stream"), which the packer would turn away: it is not offered.
+    void spill_stream();
     // Where the next byte lands in the output (differs from len() once
     // objects were packed).
     uint64_t out_len() const { return out_ ? out_->pos() + b_.len : len(); }
@@ -168,7 +186,7 @@ public:
     void flush() { next_object(-1); }
 
 private:
-    void route();
+    void route(bool may_pack = true);
     buf b_{};
     uint64_t base_ = 0;  // the position of b_.data[0]
     sink *out_ = nullptr;

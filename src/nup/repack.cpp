@@ -121,6 +121,20 @@ bool read_classic(const unsigned char *t, uint64_t len, classic &c) {
     return !c.root.empty() && !c.at.empty();
 }
 
+// Whether t[p, e) names "stream": a stream ends in "endstream", and anything
+// that names "stream" at all stays where it is. Looked for by its 'm',
+// rarer in dictionaries than its 's'.
+bool names_stream(const unsigned char *t, uint64_t p, uint64_t e) {
+    for (uint64_t i = p + 5; i < e;) {
+        const void *hit = std::memchr(t + i, 'm', static_cast<size_t>(e - i));
+        if (!hit) break;
+        const uint64_t m = static_cast<uint64_t>(static_cast<const unsigned char *>(hit) - t);
+        if (std::memcmp(t + m - 5, "stream", 6) == 0) return true;
+        i = m + 1;
+    }
+    return false;
+}
+
 // One object of the classic file, and where its body goes.
 struct item {
     uint32_t num;
@@ -132,6 +146,10 @@ struct item {
 // Fills in the body of `it` and whether it may be packed.
 void frame(const unsigned char *t, item &it) {
     it.packed = false;
+    // The end first: a stream, cut where its data starts, fails here.
+    uint64_t e = it.end;
+    while (e > it.off && ws(t[e - 1])) --e;
+    if (e - it.off < 6 || std::memcmp(t + e - 6, "endobj", 6) != 0) return;
     uint64_t p = it.off, v = 0;
     if (!read_uint(t, it.end, p, v) || v != it.num) return;
     while (p < it.end && ws(t[p])) ++p;
@@ -139,23 +157,12 @@ void frame(const unsigned char *t, item &it) {
     while (p < it.end && ws(t[p])) ++p;
     if (!starts(t, p, it.end, "obj")) return;
     p += 3;
-    uint64_t e = it.end;
-    while (e > p && ws(t[e - 1])) --e;
-    if (e - p < 6 || std::memcmp(t + e - 6, "endobj", 6) != 0) return;
+    if (e < p + 6) return;  // nothing but white space after "obj"
     e -= 6;
     while (p < e && ws(t[p])) ++p;
     while (e > p && ws(t[e - 1])) --e;
     if (e == p) return;
-    // A stream ends in "endstream"; anything that names "stream" at all
-    // stays where it is.
-    // Looked for by its 'm', rarer in dictionaries than its 's'.
-    for (uint64_t i = p + 5; i < e;) {
-        const void *hit = std::memchr(t + i, 'm', static_cast<size_t>(e - i));
-        if (!hit) break;
-        const uint64_t m = static_cast<uint64_t>(static_cast<const unsigned char *>(hit) - t);
-        if (std::memcmp(t + m - 5, "stream", 6) == 0) return;
-        i = m + 1;
-    }
+    if (names_stream(t, p, e)) return;
     it.body = p;
     it.body_end = e;
     it.packed = true;
@@ -167,8 +174,10 @@ int bytes_for(uint64_t v) {
     return n;
 }
 
-void put_be(std::string &s, uint64_t v, int width) {
-    for (int i = width - 1; i >= 0; --i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+// v in `width` bytes, most significant first.
+unsigned char *put_be(unsigned char *out, uint64_t v, int width) {
+    for (int i = width - 1; i >= 0; --i) *out++ = static_cast<unsigned char>((v >> (8 * i)) & 0xFF);
+    return out;
 }
 
 // Appends one compressed stream object.
@@ -211,20 +220,51 @@ packer::packer(uint64_t first_new, bool one_thread) : base_(first_new), packed_(
     rows_.resize(static_cast<size_t>(first_new));
 }
 
+bool packer::full() const { return cur_.count >= kPerStream || cur_.data.size() >= kStreamBytes; }
+
+void packer::enter(uint32_t num, size_t at) {
+    char b[48];
+    char *q = put_decimal(b, num);
+    *q++ = ' ';
+    q = put_decimal(q, static_cast<int64_t>(at));
+    *q++ = ' ';
+    cur_.head.append(b, static_cast<size_t>(q - b));
+    rows_[num] = row{base_ + dicts_.size(), cur_.count, 2};
+}
+
 bool packer::take(uint32_t num, const unsigned char *t, uint64_t n) {
     if (num >= base_) return false;
     item it{num, 0, n, 0, 0, false};
     frame(t, it);
     if (!it.packed) return false;
-    if (cur_.count >= kPerStream || cur_.data.size() >= kStreamBytes) close_stream();
-    put_int(cur_.head, it.num);
-    cur_.head += ' ';
-    put_int(cur_.head, static_cast<int64_t>(cur_.data.size()));
-    cur_.head += ' ';
-    rows_[it.num] = row{base_ + dicts_.size(), cur_.count, 2};
+    if (full()) close_stream();
+    enter(it.num, cur_.data.size());
     cur_.data.append(reinterpret_cast<const char *>(t + it.body),
                      static_cast<size_t>(it.body_end - it.body));
     cur_.data += '\n';
+    ++cur_.count;
+    return true;
+}
+
+std::string *packer::body_room(uint32_t num) {
+    return num < base_ && !full() ? &cur_.data : nullptr;
+}
+
+bool packer::body_done(uint32_t num, size_t from) {
+    std::string &d = cur_.data;
+    const unsigned char *t = reinterpret_cast<const unsigned char *>(d.data());
+    // Trimmed as frame() trims an object's body.
+    size_t p = from, e = d.size();
+    while (p < e && ws(t[p])) ++p;
+    while (e > p && ws(t[e - 1])) --e;
+    if (p == e || names_stream(t, p, e)) {
+        d.resize(from);
+        return false;
+    }
+    d.resize(e);
+    if (p > from) d.erase(from, p - from);
+    d += '\n';
+    enter(num, from);
     ++cur_.count;
     return true;
 }
@@ -235,12 +275,13 @@ void packer::top(uint32_t num, uint64_t at) {
 
 void packer::close_stream(bool last) {
     if (cur_.count == 0) return;
-    std::string whole = cur_.head;
+    std::string whole;
+    whole.reserve(cur_.head.size() + cur_.data.size());
+    whole.append(cur_.head).append(cur_.data);
     std::string d = "/Type /ObjStm /N ";
     put_int(d, cur_.count);
     d += " /First ";
-    put_int(d, static_cast<int64_t>(whole.size()));
-    whole += cur_.data;
+    put_int(d, static_cast<int64_t>(cur_.head.size()));
     dicts_.push_back(d);
     packed_.submit(std::move(whole), last);
     cur_.head.clear();
@@ -280,18 +321,20 @@ void packer::finish(image &img, const std::string &root, const std::string &info
     // Rows go through the PNG "Up" predictor (each byte less the one above
     // it): offsets that grow row by row become runs of small differences
     // that Flate shrinks to almost nothing.
-    std::string table, prev(cols, '\0'), cur_row;
-    table.reserve(rows_.size() * (cols + 1));
+    std::string table(rows_.size() * (cols + 1), '\0');
+    unsigned char *const t = reinterpret_cast<unsigned char *>(table.data());
+    unsigned char *w = t;
     for (const row &r : rows_) {
-        cur_row.clear();
-        put_be(cur_row, r.type(), 1);
-        put_be(cur_row, r.f2(), w2);
-        put_be(cur_row, r.f3(), w3);
-        table += '\x02';
-        for (size_t i = 0; i < cols; ++i)
-            table += static_cast<char>(static_cast<unsigned char>(cur_row[i]) -
-                                       static_cast<unsigned char>(prev[i]));
-        prev.swap(cur_row);
+        *w++ = 2;
+        w = put_be(put_be(put_be(w, r.type(), 1), r.f2(), w2), r.f3(), w3);
+    }
+    // Each row less the one above it, from the last row back, so that the
+    // row above still holds its own bytes (the first row stays as it is).
+    const size_t stride = cols + 1;
+    for (size_t k = rows_.size(); k-- > 1;) {
+        unsigned char *cur = t + k * stride + 1;
+        const unsigned char *above = cur - stride;
+        for (size_t i = 0; i < cols; ++i) cur[i] = static_cast<unsigned char>(cur[i] - above[i]);
     }
     std::string d = "/Type /XRef /Size ";
     put_int(d, static_cast<int64_t>(rows_.size()));

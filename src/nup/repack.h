@@ -5,7 +5,10 @@
 // one over once the next starts, see nup/pdfout): the body of every object
 // that is framed "N 0 obj ... endobj" and plainly not a stream joins the
 // current object stream; any other object stays at the top level, where the
-// image puts it. After the last object come the object streams and the
+// image puts it. A carried object's body may instead be written straight
+// into the object stream (body_room, body_done), trimmed and checked as
+// take() would: the same bytes, with no copy in the image and no frame to
+// read again. After the last object come the object streams and the
 // cross-reference stream. Object numbers do not change; the object streams
 // and the cross-reference stream take the numbers after the classic /Size.
 // repack does the same to a classic file held whole in an image.
@@ -34,6 +37,16 @@ public:
     // Object `num`, t[0, n) from its "N 0 obj" to the next object: true when
     // it joined an object stream, false when it stays at the top level.
     bool take(uint32_t num, const unsigned char *t, uint64_t n);
+    // The same for a body written straight into the object stream, with no
+    // frame and no copy: the text to append the body of object `num` to,
+    // or null when it must come through take() instead (a number past the
+    // classic ones, or an object stream that is full and closes first).
+    std::string *body_room(uint32_t num);
+    // The body of `num` was appended to *body_room(num) from `from` on, as
+    // it stands between "obj" and "endobj": true when it joined the object
+    // stream (trimmed as take() trims it), false when it stays at the top
+    // level (blank, or naming "stream"), its bytes taken back out.
+    bool body_done(uint32_t num, size_t from);
     // Object `num` stands at the top level at output offset `at`.
     void top(uint32_t num, uint64_t at);
     // Appends the object streams, the cross-reference stream (its /Root,
@@ -68,6 +81,10 @@ private:
         uint32_t count = 0;
     };
     void close_stream(bool last = false);
+    bool full() const;
+    // Object `num`'s entry in the head and its row; its body starts at
+    // `at` in the data.
+    void enter(uint32_t num, size_t at);
 
     uint64_t base_;
     std::vector<row> rows_;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "nup/repack.h"
 #include "nup/repair.h"
 #include "nup/scan.h"
 #include "pdf/decrypt.h"
@@ -213,14 +214,14 @@ size_t put_ref(const transfer &tr, int64_t num, char *buf) {
         std::memcpy(buf, "null", 4);
         return 4;
     }
-    char digits[10];
-    size_t k = 0;
-    for (uint32_t v = static_cast<uint32_t>(m); v; v /= 10) digits[k++] = static_cast<char>('0' + v % 10);
-    size_t n = 0;
-    while (k) buf[n++] = digits[--k];
-    std::memcpy(buf + n, " 0 R", 4);
-    return n + 4;
+    char *e = put_decimal(buf, m);
+    std::memcpy(e, " 0 R", 4);
+    return static_cast<size_t>(e - buf) + 4;
 }
+
+// At most how much a spliced text grows per reference: "1 0 R" (5 bytes)
+// becomes at most "2147483647 0 R" (14).
+constexpr size_t kRefGrowth = 9;
 
 // Copies t[0, len) through `emit`, every reference replaced.
 template <class Emit>
@@ -250,10 +251,18 @@ void splice(const transfer &tr, const unsigned char *t, int32_t len, const ref_a
     emit(t + copied, static_cast<size_t>(len - copied));
 }
 
-void splice_refs(const transfer &tr, const unsigned char *t, int32_t len, const ref_at *r, size_t n,
-                 image &img) {
-    splice(tr, t, len, r, n, [&img](const void *p, size_t k) { img.append(p, k); });
+// splice() into out, which has room for len + kRefGrowth * n bytes; returns
+// the end of what it wrote.
+char *splice_to(const transfer &tr, const unsigned char *t, int32_t len, const ref_at *r, size_t n,
+                char *out) {
+    splice(tr, t, len, r, n, [&out](const void *p, size_t k) {
+        std::memcpy(out, p, k);
+        out += k;
+    });
+    return out;
 }
+
+size_t splice_bound(int32_t len, size_t n) { return static_cast<size_t>(len) + kRefGrowth * n; }
 
 // The references of one text, kept per thread between calls.
 thread_local array<ref_at> t_found;
@@ -276,8 +285,12 @@ bool carry_into(const transfer &tr, const unsigned char *t, int32_t len, std::st
     bool clean = false;
     if (!scan_carried(t, len, found, &clean)) return false;  // as renumber_into would
     if (clean) {
-        splice(tr, t, len, found.size() ? &found[0] : nullptr, found.size(),
-               [&out](const void *p, size_t n) { out.append(static_cast<const char *>(p), n); });
+        // Written in place: the text grows once, not once a piece.
+        const size_t at = out.size();
+        out.resize(at + splice_bound(len, found.size()));
+        char *end = splice_to(tr, t, len, found.size() ? &found[0] : nullptr, found.size(),
+                              out.data() + at);
+        out.resize(static_cast<size_t>(end - out.data()));
         return true;
     }
     std::string fixed;
@@ -312,10 +325,35 @@ int32_t declared_length(const doc *d, const obj_entry *e) {
 }
 
 void write_null_object(image &img, int32_t m) {
-    std::string s;
-    put_int(s, m);
-    s += " 0 obj\nnull\nendobj\n";
-    img.append(s);
+    char *to = reinterpret_cast<char *>(img.room(32));
+    char *e = put_decimal(to, m);
+    std::memcpy(e, " 0 obj\nnull\nendobj\n", 19);
+    img.commit(static_cast<uint64_t>(e + 19 - to));
+}
+
+// "m 0 obj\n" into head (24 bytes); its length.
+size_t object_head(int32_t m, char *head) {
+    char *e = put_decimal(head, m);
+    std::memcpy(e, " 0 obj\n", 7);
+    return static_cast<size_t>(e - head) + 7;
+}
+
+// A clean body goes into compact output's object stream as it is spliced,
+// with no copy in the image: true when it did.
+bool pack_clean(const transfer &tr, image &img, int32_t m, size_t head_len,
+                const unsigned char *body, int32_t blen, const ref_at *refs, size_t nrefs) {
+    packer *pk = img.direct();
+    std::string *to = pk ? pk->body_room(static_cast<uint32_t>(m)) : nullptr;
+    if (!to) return false;
+    const size_t from = to->size();
+    to->resize(from + splice_bound(blen, nrefs));
+    const char *end = splice_to(tr, body, blen, refs, nrefs, to->data() + from);
+    const size_t n = static_cast<size_t>(end - (to->data() + from));
+    to->resize(from + n);
+    if (!pk->body_done(static_cast<uint32_t>(m), from)) return false;
+    // The image counts the object as the classic file would hold it.
+    img.packed_whole(head_len + n + (is_pdf_ws(body[blen - 1]) ? 7 : 8));
+    return true;
 }
 
 // A stream's dictionary whose /Length disagrees with the data that was found
@@ -362,9 +400,8 @@ void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, i
         write_null_object(img, m);
         return;
     }
-    std::string head;
-    put_int(head, m);
-    head += " 0 obj\n";
+    char head[24];
+    const size_t head_len = object_head(m, head);
     // Text the closure found valid is spliced from its references.
     const ref_at *refs = nullptr;
     size_t nrefs = 0;
@@ -377,7 +414,6 @@ void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, i
             write_null_object(img, m);
             return;
         }
-        img.append(head);
         const unsigned char *t = d->data + e->dict_pos;
         int32_t len = e->stream_pos - e->dict_pos;
         int32_t actual = e->data_end - e->data_start;
@@ -409,14 +445,22 @@ void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, i
         // ends it; the dictionary is read again only for the others.
         const bool length_right =
             !decrypted && (e->length_ok || declared_length(d, e) == actual);
-        if (length_right && clean)
-            splice_refs(tr, t, len, refs, nrefs, img);
-        else if (length_right)
-            renumber_into(tr, t, len, img);
-        else
-            write_fixed_length_dict(tr, img, t, len, actual);
-        img.append("stream\n");
-        img.spill();  // the data goes straight out, however large
+        if (length_right && clean) {
+            // The head, the dictionary and the keyword in one piece.
+            char *to = reinterpret_cast<char *>(img.room(head_len + splice_bound(len, nrefs) + 7));
+            std::memcpy(to, head, head_len);
+            char *end = splice_to(tr, t, len, refs, nrefs, to + head_len);
+            std::memcpy(end, "stream\n", 7);
+            img.commit(static_cast<uint64_t>(end + 7 - to));
+        } else {
+            img.append(head, head_len);
+            if (length_right)
+                renumber_into(tr, t, len, img);
+            else
+                write_fixed_length_dict(tr, img, t, len, actual);
+            img.append("stream\n");
+        }
+        img.spill_stream();  // the data goes straight out, however large
         if (actual > 0) img.append(data, static_cast<uint64_t>(actual));
         img.append("\nendstream\nendobj\n");
         return;
@@ -435,14 +479,19 @@ void write_carried(const doc *d, const transfer &tr, image &img, offsets &off, i
     }
     if (clean) {
         // Valid as it stands: nothing to repair, nothing left open.
-        img.append(head);
-        splice_refs(tr, body, blen, refs, nrefs, img);
-        img.append(is_pdf_ws(body[blen - 1]) ? "endobj\n" : "\nendobj\n");
+        if (pack_clean(tr, img, m, head_len, body, blen, refs, nrefs)) return;
+        const char *tail = is_pdf_ws(body[blen - 1]) ? "endobj\n" : "\nendobj\n";
+        const size_t tail_len = std::strlen(tail);
+        char *to = reinterpret_cast<char *>(img.room(head_len + splice_bound(blen, nrefs) + 8));
+        std::memcpy(to, head, head_len);
+        char *end = splice_to(tr, body, blen, refs, nrefs, to + head_len);
+        std::memcpy(end, tail, tail_len);
+        img.commit(static_cast<uint64_t>(end + tail_len - to));
         return;
     }
     std::string fixed;
     repaired_view(tr, &body, &blen, fixed);
-    img.append(head);
+    img.append(head, head_len);
     renumber_into(tr, body, blen, img);
     // A body left open by a damaged input is closed before its endobj.
     std::string tail = closers(body, blen);
