@@ -273,6 +273,14 @@ bool read_text_array(const unsigned char *t, size_t len, size_t *pos, pdf::value
     return false;
 }
 
+// An operator of one to three bytes, kept as four bytes with zeros after it.
+inline void store_short_op(char *op, const unsigned char *s, size_t w) {
+    op[0] = static_cast<char>(s[0]);
+    op[1] = w > 1 ? static_cast<char>(s[1]) : 0;
+    op[2] = w > 2 ? static_cast<char>(s[2]) : 0;
+    op[3] = 0;
+}
+
 }  // namespace
 
 double token_reader::num_back(size_t from_end, double def) const {
@@ -359,10 +367,7 @@ bool token_reader::next() {
                         word &= 0xFFFFFFFFu >> (8 * (4 - w));
                         std::memcpy(op_, &word, 4);
                     } else {
-                        op_[0] = static_cast<char>(t[s]);
-                        op_[1] = w > 1 ? static_cast<char>(t[s + 1]) : 0;
-                        op_[2] = w > 2 ? static_cast<char>(t[s + 2]) : 0;
-                        op_[3] = 0;
+                        store_short_op(op_, t + s, w);
                     }
                     leave();
                     return true;
@@ -371,10 +376,7 @@ bool token_reader::next() {
             while (p < len && kClass.c[t[p]] == kRegular) ++p;
             w = p - s;
             if (w <= 3) {
-                op_[0] = static_cast<char>(t[s]);
-                op_[1] = w > 1 ? static_cast<char>(t[s + 1]) : 0;
-                op_[2] = w > 2 ? static_cast<char>(t[s + 2]) : 0;
-                op_[3] = 0;
+                store_short_op(op_, t + s, w);
                 leave();
                 return true;
             }
