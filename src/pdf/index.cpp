@@ -126,12 +126,13 @@ void scan_objects(doc *d, kw_positions &endobjs, std::vector<int32_t> &heads) {
     // grow by doubling into up to twice the index it becomes (the largest
     // block of a big file's load). Capped by the file's length: a file of
     // bare "endobj" keywords holds no objects to make room for.
-    // "obj" is looked for by its 'j', the rarer letter in text: a 'j' at h
-    // ends a keyword "endobj" at h - 5 or "obj" at h - 2 (h <= len - 2: a
-    // body must follow), whose places are taken first.
+    // "obj" is looked for by its "bj", a pair rare in text and in
+    // compressed stream data alike (far rarer there than 'j' alone): a "bj"
+    // at h - 1 ends a keyword "endobj" at h - 5 or "obj" at h - 2 (h <=
+    // len - 2: a body must follow), whose places are taken first.
     if (len > 3) {
-        each_byte(t + 3, t + len, 'j', [&](const unsigned char *hit) {
-            const int32_t P = static_cast<int32_t>(hit - t) - 2;
+        each_pair(t + 2, t + len, 'b', 'j', [&](const unsigned char *hit) {
+            const int32_t P = static_cast<int32_t>(hit - t) - 1;
             // ("endobj" cannot be a header too: a letter stands before its "obj".)
             if (P >= 3 && t[P - 3] == 'e' && kw_at(t, P - 3, len, "endobj"))
                 endobjs.pos.push_back(P - 3);
