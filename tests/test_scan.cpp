@@ -127,7 +127,7 @@ TEST(ScanKeywords, FindKwMatchesBytewiseScan) {
 TEST(ScanChars, BlockSearchesMatchBytewiseOnes) {
     std::mt19937 rng(7);
     for (int round = 0; round < 400; ++round) {
-        const size_t n = rng() % 200;
+        const size_t n = rng() % 300;
         std::vector<unsigned char> buf(n);
         // Mostly filler, a few of the bytes looked for.
         for (unsigned char &c : buf) c = "....../aP<(j"[rng() % (rng() % 4 ? 6 : 12)];
@@ -152,6 +152,16 @@ TEST(ScanChars, BlockSearchesMatchBytewiseOnes) {
                 if (*q == 'j') want.push_back(static_cast<size_t>(q - b));
             each_byte(p, e, 'j', [&](const unsigned char *q) { got.push_back(static_cast<size_t>(q - b)); });
             ASSERT_EQ(got, want) << round << ' ' << from;
+            want.clear();
+            got.clear();
+            for (const unsigned char *q = p; q + 1 < e; ++q)
+                if (q[0] == 'P' && q[1] == 'j') want.push_back(static_cast<size_t>(q - b));
+            each_pair(p, e, 'P', 'j', [&](const unsigned char *q) { got.push_back(static_cast<size_t>(q - b)); });
+            ASSERT_EQ(got, want) << round << ' ' << from;
+            const unsigned char *last = nullptr;
+            for (const unsigned char *q = p; q < e; ++q)
+                if (*q == 'j') last = q;
+            ASSERT_EQ(last_of<'j'>(p, e), last) << round << ' ' << from;
         }
     }
 }

@@ -108,6 +108,24 @@ inline const unsigned char *first_pair(const unsigned char *p, const unsigned ch
     return nullptr;
 }
 
+// The last byte in [p, end) equal to C, or null: a backward search that
+// looks at sixteen bytes a step, for finding the keyword before a place.
+template <unsigned char C>
+inline const unsigned char *last_of(const unsigned char *p, const unsigned char *end) {
+#ifdef SHEETLAY_BYTESCAN_SSE2
+    const __m128i vc = _mm_set1_epi8(static_cast<char>(C));
+    while (end - p >= 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(end - 16));
+        const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, vc)));
+        if (m) return end - 16 + (31 - std::countl_zero(m));
+        end -= 16;
+    }
+#endif
+    while (end > p)
+        if (*--end == C) return end;
+    return nullptr;
+}
+
 namespace bytescan_detail {
 
 #ifdef SHEETLAY_BYTESCAN_AVX2
@@ -131,6 +149,30 @@ __attribute__((target("avx2"))) const unsigned char *each_byte_avx2(const unsign
         if (_mm256_movemask_epi8(_mm256_or_si256(a, b))) {
             uint64_t m = static_cast<uint32_t>(_mm256_movemask_epi8(a)) |
                          static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(b))) << 32;
+            for (; m; m &= m - 1) f(p + std::countr_zero(m));
+        }
+        p += 64;
+    }
+    return p;
+}
+
+// each_pair's 64-byte steps with AVX2; returns where they stopped.
+template <class F>
+__attribute__((target("avx2"))) const unsigned char *each_pair_avx2(const unsigned char *p,
+                                                                    const unsigned char *end, unsigned char a,
+                                                                    unsigned char b, F &f) {
+    const __m256i va = _mm256_set1_epi8(static_cast<char>(a)), vb = _mm256_set1_epi8(static_cast<char>(b));
+    // Sixty-five bytes readable: a pair may start at the sixty-fourth.
+    while (end - p >= 65) {
+        const __m256i x = _mm256_and_si256(
+            _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(p)), va),
+            _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 1)), vb));
+        const __m256i y = _mm256_and_si256(
+            _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32)), va),
+            _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 33)), vb));
+        if (_mm256_movemask_epi8(_mm256_or_si256(x, y))) {
+            uint64_t m = static_cast<uint32_t>(_mm256_movemask_epi8(x)) |
+                         static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(y))) << 32;
             for (; m; m &= m - 1) f(p + std::countr_zero(m));
         }
         p += 64;
@@ -165,6 +207,23 @@ inline void each_byte(const unsigned char *p, const unsigned char *end, unsigned
 #endif
     for (; p < end; ++p)
         if (*p == c) f(p);
+}
+
+// Calls f(q) for every q in [p, end - 1) with q[0] == a and q[1] == b, in
+// order: a pair is far rarer than either byte, in text and in compressed
+// data alike, so a whole file's pass stops much less often.
+template <class F>
+inline void each_pair(const unsigned char *p, const unsigned char *end, unsigned char a, unsigned char b,
+                      F &&f) {
+#ifdef SHEETLAY_BYTESCAN_AVX2
+    if (bytescan_detail::has_avx2()) p = bytescan_detail::each_pair_avx2(p, end, a, b, f);
+#endif
+    for (;;) {
+        const unsigned char *q = first_pair(p, end, a, b);
+        if (!q) return;
+        f(q);
+        p = q + 1;
+    }
 }
 
 }  // namespace sheetlay

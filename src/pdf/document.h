@@ -56,6 +56,11 @@ struct obj_entry {
     // and data_end - data_start is that number (the data ends where the
     // dictionary says): the writer need not read the dictionary again.
     uint8_t length_ok;
+    // Where the body begins (what body_start reads from the header), as
+    // body_at - 1 bytes past hdr_pos; 0 when not known. The scan that finds
+    // the header has read it already and keeps it in the record's spare
+    // byte: the writer asks for bodies again and again.
+    uint8_t body_at;
 };
 
 // The objects of a loaded document, as the output side reads them: a view

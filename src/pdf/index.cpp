@@ -126,12 +126,13 @@ void scan_objects(doc *d, kw_positions &endobjs, std::vector<int32_t> &heads) {
     // grow by doubling into up to twice the index it becomes (the largest
     // block of a big file's load). Capped by the file's length: a file of
     // bare "endobj" keywords holds no objects to make room for.
-    // "obj" is looked for by its 'j', the rarer letter in text: a 'j' at h
-    // ends a keyword "endobj" at h - 5 or "obj" at h - 2 (h <= len - 2: a
-    // body must follow), whose places are taken first.
+    // "obj" is looked for by its "bj", a pair rare in text and in
+    // compressed stream data alike (far rarer there than 'j' alone): a "bj"
+    // at h - 1 ends a keyword "endobj" at h - 5 or "obj" at h - 2 (h <=
+    // len - 2: a body must follow), whose places are taken first.
     if (len > 3) {
-        each_byte(t + 3, t + len, 'j', [&](const unsigned char *hit) {
-            const int32_t P = static_cast<int32_t>(hit - t) - 2;
+        each_pair(t + 2, t + len, 'b', 'j', [&](const unsigned char *hit) {
+            const int32_t P = static_cast<int32_t>(hit - t) - 1;
             // ("endobj" cannot be a header too: a letter stands before its "obj".)
             if (P >= 3 && t[P - 3] == 'e' && kw_at(t, P - 3, len, "endobj"))
                 endobjs.pos.push_back(P - 3);
@@ -157,6 +158,7 @@ void scan_objects(doc *d, kw_positions &endobjs, std::vector<int32_t> &heads) {
         if (first < 0) continue;
 
         obj_entry e{};
+        int32_t q;  // the first byte of the body
         e.num = num;
         e.hdr_pos = first;
         {
@@ -167,6 +169,7 @@ void scan_objects(doc *d, kw_positions &endobjs, std::vector<int32_t> &heads) {
             while (g < len && is_dec_digit(t[g])) ++g;
             while (g < len && is_pdf_ws(t[g])) ++g;
             int32_t gv = -1;
+            bool plain = false;  // digits, white space, digits, white space, "obj"
             if (g < P) {
                 const bool neg = t[g] == '-';
                 if (neg) ++g;
@@ -174,13 +177,18 @@ void scan_objects(doc *d, kw_positions &endobjs, std::vector<int32_t> &heads) {
                     uint32_t v = 0;
                     while (g < P && is_dec_digit(t[g])) v = v * 10u + static_cast<uint32_t>(t[g++] - '0');
                     gv = static_cast<int32_t>(neg ? 0u - v : v);
+                    while (g < P && is_pdf_ws(t[g])) ++g;
+                    plain = !neg && g == P;
                 }
             }
             e.gen = gv > 0 ? gv : 0;
+            // Then body_start reads the header up to "obj" as this did, and
+            // the body begins after the white space that follows it.
+            q = P + 3;  // skip_ws, in place
+            while (q < len && is_pdf_ws(t[q])) ++q;
+            if (plain && q - first < 255) e.body_at = static_cast<uint8_t>(q - first + 1);
         }
         e.dict_pos = e.stream_pos = e.data_start = e.data_end = e.endobj_pos = -1;
-        int32_t q = P + 3;  // skip_ws, in place
-        while (q < len && is_pdf_ws(t[q])) ++q;
         if (q < len && t[q] == '<') {
             e.dict_pos = q;
             dict_starts.push_back(q);

@@ -532,7 +532,7 @@ int obj_body(const unsigned char *file, int32_t file_len, const obj_entry *e,
         return 1;
     }
     if (e->hdr_pos < 0 || e->hdr_pos >= file_len) return 0;
-    int32_t p = body_start(file, file_len, e->hdr_pos);
+    const int32_t p = e->body_at ? e->hdr_pos + (e->body_at - 1) : body_start(file, file_len, e->hdr_pos);
     if (e->endobj_pos <= 0 || e->endobj_pos <= p || p >= file_len) return 0;
     int32_t stop = std::min(e->endobj_pos, file_len);
     *body = file + p;

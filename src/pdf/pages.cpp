@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "error.h"
+#include "pdf/bytescan.h"
 #include "pdf/lexer.h"
 
 namespace sheetlay {
@@ -246,12 +247,17 @@ char *page_resources_dict(const unsigned char *t, int32_t len, const objvec *obj
                           const unsigned char *page_text, int32_t page_end,
                           int32_t inherited_from) {
     // The page's own text starts after the "endobj" of the object before it.
+    // The last "endobj" wholly before page_end, found by its 'j' (rare in
+    // text) searching backwards.
     int32_t start = 0;
-    for (int32_t i = page_end - 6; i >= 0; --i) {
-        if (page_text[i] == 'e' && std::memcmp(page_text + i, "endobj", 6) == 0) {
-            start = i + 6;
+    for (const unsigned char *end = page_text + (page_end > 0 ? page_end : 0);;) {
+        const unsigned char *j = last_of<'j'>(page_text, end);
+        if (!j) break;
+        if (j - page_text >= 5 && std::memcmp(j - 5, "endobj", 6) == 0) {
+            start = static_cast<int32_t>(j - page_text) + 1;
             break;
         }
+        end = j;
     }
     int32_t i = find_name(page_text, page_end, start, page_end, "Resources");
     if (i >= 0) return resources_value(t, len, objs, page_text, page_end, i + 10);
