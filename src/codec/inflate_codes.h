@@ -34,16 +34,22 @@ enum class Step { ok, damaged, shortage, near_end };
 //   bits 6-7    zero, so that the low byte is the code length alone and the
 //               hot loop can subtract the whole entry from its bit count
 //   bits 8-11   number of extra bits that follow the code
-//   bits 12-13  kind
+// In a direct table, a length or distance code whose extra bits fit in the
+// table's index along with the code has one slot per value of those bits:
+// its entry is resolved, with the code length counting the extra bits too,
+// no extra bits left (bits 8-11 zero) and the length or distance itself as
+// its value. One look-up then reads the whole length of most matches.
+//   bits 12-14  kind, one bit each but for literals (zero)
 //   bits 16-30  value: the literal byte, the base length or distance, or the
 //               code-length symbol
 //   bit 31      set for literals of the literal/length code (kLiteralSign)
 constexpr uint32_t kLenMask = 0x3f;
-constexpr uint32_t kKindMask = 0x3000;
+constexpr uint32_t kExtraMask = 0x0f00;
+constexpr uint32_t kKindMask = 0x7000;
 constexpr uint32_t kLiteral = 0x0000;  // also: distance codes, code-length symbols
 constexpr uint32_t kLength = 0x1000;
 constexpr uint32_t kEndBlock = 0x2000;
-constexpr uint32_t kBadSymbol = 0x3000;  // literal/length symbols 286 and 287
+constexpr uint32_t kBadSymbol = 0x4000;  // literal/length symbols 286 and 287
 // A direct-table slot no code of up to table_bits bits fills: the code is
 // longer, or there is none. Its kind keeps it off the literal path.
 constexpr uint32_t kNotInTable = kBadSymbol;
@@ -53,6 +59,11 @@ constexpr uint32_t kNotInTable = kBadSymbol;
 constexpr uint32_t kLiteralSign = 0x80000000u;
 static_assert((kKindMask & 0xff) == 0 && kLenMask <= 0x3f);
 inline bool is_literal(uint32_t e) { return static_cast<int32_t>(e) < 0; }
+
+// The low n bits of a bit buffer, n up to 15 (the most extra bits a length
+// or distance has is 13).
+constexpr uint64_t kLowBits[16] = {0x0,   0x1,   0x3,   0x7,   0xf,    0x1f,   0x3f,   0x7f,
+                                   0xff,  0x1ff, 0x3ff, 0x7ff, 0xfff, 0x1fff, 0x3fff, 0x7fff};
 
 constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                       31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
@@ -146,13 +157,43 @@ constexpr int construct(Huffman<TB, N> &h, const uint8_t *len, unsigned n, const
     // where a code of l - 1 bits already repeats) for each longer length
     // before that length's codes take their own slots. Slots no code reaches
     // keep kNotInTable.
+    //
+    // A code of l bits with x extra bits where l + x <= TB is resolved when
+    // the table reaches l + x bits: of its 2^(l+x) slots, those whose low l
+    // bits are the code are the 2^x values of the extra bits, each given
+    // its own length or distance; the doublings that follow copy them on.
+    // Until then it waits in a list per table width.
+    struct Pending {
+        uint16_t rev;
+        uint8_t len;
+        uint8_t next;  // the next one resolved at the same width, or kNone
+        uint32_t entry;
+    };
+    constexpr uint8_t kNone = 0xff;
+    Pending pend[32] = {};
+    uint8_t first[TB + 1] = {};
+    for (auto &f : first) f = kNone;
+    uint8_t npend = 0;
+
     h.table[0] = h.table[1] = kNotInTable;
     unsigned rev = 0, index = 0;
     for (unsigned l = 1; l <= TB; ++l) {
         if (l > 1) std::copy_n(h.table, 1u << (l - 1), h.table + (1u << (l - 1)));
+        for (uint8_t p = first[l]; p != kNone; p = pend[p].next) {
+            const Pending &q = pend[p];
+            const uint32_t e = q.entry & ~(kExtraMask | kLenMask);
+            for (uint32_t v = 0; v < (1u << (l - q.len)); ++v)
+                h.table[q.rev | (v << q.len)] = (e + (v << 16)) | l;
+        }
         const unsigned all = (1u << l) - 1;
         for (unsigned k = 0; k < h.count[l]; ++k) {
-            h.table[rev] = h.entry[index++] | l;
+            const uint32_t e = h.entry[index++];
+            h.table[rev] = e | l;
+            const unsigned x = (e & kExtraMask) >> 8;
+            if (x != 0 && l + x <= TB && npend < 32) {
+                pend[npend] = {static_cast<uint16_t>(rev), static_cast<uint8_t>(l), first[l + x], e};
+                first[l + x] = npend++;
+            }
             if (rev == all) break;  // the last code of a complete code
             unsigned top = 1u << (std::bit_width(rev ^ all) - 1);  // the highest zero bit
             rev = (rev & (top - 1)) | top;

@@ -13,6 +13,16 @@ inline void copy16(unsigned char *dst, const unsigned char *src) {
     std::memcpy(t, src, 16);
     std::memcpy(dst, t, 16);
 }
+inline void copy4(unsigned char *dst, const unsigned char *src) {
+    unsigned char t[4];
+    std::memcpy(t, src, 4);
+    std::memcpy(dst, t, 4);
+}
+inline void copy2(unsigned char *dst, const unsigned char *src) {
+    unsigned char t[2];
+    std::memcpy(t, src, 2);
+    std::memcpy(dst, t, 2);
+}
 inline void copy8(unsigned char *dst, const unsigned char *src) {
     unsigned char t[8];
     std::memcpy(t, src, 8);
@@ -131,7 +141,7 @@ Step fast_codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
             in += (~nbits & 63) >> 3;
             nbits |= 56;
         }
-        if ((e & kKindMask) != kLength) {
+        if ((e & kLength) == 0) {
             if ((e & kLenMask) == 0) {  // a long code, or none
                 e = slow_lookup(lc, bits);
                 if (e == 0) {
@@ -158,10 +168,13 @@ Step fast_codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
         }
         bits >>= e & kLenMask;
         nbits -= e;
+        size_t len = e >> 16;
         unsigned extra = (e >> 8) & 0x0f;
-        size_t len = (e >> 16) + static_cast<size_t>(bits & ((uint64_t{1} << extra) - 1));
-        bits >>= extra;
-        nbits -= extra;
+        if (extra != 0) {  // most lengths come resolved (see inflate_codes.h)
+            len += static_cast<size_t>(bits & kLowBits[extra]);
+            bits >>= extra;
+            nbits -= extra;
+        }
 
         e = dc.table[bits & dist_mask];
         if ((e & kLenMask) == 0) {
@@ -174,32 +187,41 @@ Step fast_codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
         bits >>= e & kLenMask;
         nbits -= e;
         extra = (e >> 8) & 0x0f;
-        size_t dist = (e >> 16) + static_cast<size_t>(bits & ((uint64_t{1} << extra) - 1));
+        size_t dist = (e >> 16) + static_cast<size_t>(bits & kLowBits[extra]);
         bits >>= extra;
         nbits -= extra;
         if (dist > static_cast<size_t>(op - out)) {
             result = Step::damaged;
             break;
         }
-        // The usual cases inline, each writing exactly len bytes: 8-byte
-        // pieces (the last one overlapping the one before) when every piece
-        // reads bytes that are already final, i.e. dist >= 8; two
-        // overlapping 4-byte pieces or three bytes for a short copy that
-        // does not overlap itself. Short periods go through copy_match.
+        // The usual cases inline, each writing exactly len bytes in pieces
+        // that read only bytes that are already final (a piece may read
+        // what the piece before it wrote). Matches in page content are
+        // short and come from far back: two overlapping 2-, 4- or 8-byte
+        // pieces cover a match of 3, 4 to 8 or 9 to 16 bytes; a longer
+        // one goes in 16-byte pieces (8-byte ones from 8 to 15 back), the
+        // last overlapping the one before. Copies from fewer than 8 bytes
+        // back, short periods, go through copy_match.
         const unsigned char *from = op - dist;
-        if (dist >= 8 && len >= 8) {
-            for (size_t i = 0; i + 8 < len; i += 8) copy8(op + i, from + i);
-            copy8(op + len - 8, from + len - 8);
-        } else if (dist >= len && len >= 4) {
-            uint32_t a, b;
-            std::memcpy(&a, from, 4);
-            std::memcpy(&b, from + len - 4, 4);
-            std::memcpy(op, &a, 4);
-            std::memcpy(op + len - 4, &b, 4);
-        } else if (dist >= 3 && len == 3) {
-            op[0] = from[0];
-            op[1] = from[1];
-            op[2] = from[2];
+        if (dist >= 8) {
+            if (len <= 8) {
+                if (len >= 4) {
+                    copy4(op, from);
+                    copy4(op + len - 4, from + len - 4);
+                } else {
+                    copy2(op, from);
+                    copy2(op + 1, from + 1);
+                }
+            } else if (len <= 16) {
+                copy8(op, from);
+                copy8(op + len - 8, from + len - 8);
+            } else if (dist >= 16) {
+                for (size_t i = 0; i + 16 < len; i += 16) copy16(op + i, from + i);
+                copy16(op + len - 16, from + len - 16);
+            } else {
+                for (size_t i = 0; i + 8 < len; i += 8) copy8(op + i, from + i);
+                copy8(op + len - 8, from + len - 8);
+            }
         } else {
             copy_match(op, dist, len);
         }
