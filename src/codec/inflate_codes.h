@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "codec/inflate.h"
 
@@ -123,6 +124,19 @@ using LitCode = Huffman<kLitBits, 288>;
 using DistCode = Huffman<kDistBits, 30>;
 using LenCode = Huffman<kLenCodeBits, 19>;
 
+// Eight code lengths read at once, so that runs of unused symbols (most of
+// the 256 byte values in page content) are passed eight at a time: zero
+// when all eight are.
+constexpr uint64_t eight_lengths(const uint8_t *p) {
+    uint64_t v = 0;
+    if (std::is_constant_evaluated()) {
+        for (int i = 0; i < 8; ++i) v |= uint64_t{p[i]} << (8 * i);
+    } else {
+        std::memcpy(&v, p, 8);
+    }
+    return v;
+}
+
 // Builds h from the code lengths len[0, n). Returns 0 for a complete code or
 // for one with no codes at all (every decode with it then fails), a negative
 // number for an over-subscribed set and the number of unused codes for an
@@ -130,7 +144,15 @@ using LenCode = Huffman<kLenCodeBits, 19>;
 template <unsigned TB, unsigned N>
 constexpr int construct(Huffman<TB, N> &h, const uint8_t *len, unsigned n, const uint32_t *entries) {
     for (auto &c : h.count) c = 0;
-    for (unsigned s = 0; s < n; ++s) ++h.count[len[s]];
+    unsigned s = 0;
+    for (; s + 8 <= n; s += 8) {
+        if (eight_lengths(len + s) == 0) {
+            h.count[0] = static_cast<uint16_t>(h.count[0] + 8);
+            continue;
+        }
+        for (unsigned k = 0; k < 8; ++k) ++h.count[len[s + k]];
+    }
+    for (; s < n; ++s) ++h.count[len[s]];
     if (h.count[0] == n) {
         for (auto &t : h.table) t = kNotInTable;
         return 0;
@@ -144,7 +166,12 @@ constexpr int construct(Huffman<TB, N> &h, const uint8_t *len, unsigned n, const
 
     uint16_t offs[kMaxBits + 1] = {};
     for (unsigned l = 1; l < kMaxBits; ++l) offs[l + 1] = static_cast<uint16_t>(offs[l] + h.count[l]);
-    for (unsigned s = 0; s < n; ++s)
+    for (s = 0; s + 8 <= n; s += 8) {
+        if (eight_lengths(len + s) == 0) continue;
+        for (unsigned k = s; k < s + 8; ++k)
+            if (len[k] != 0) h.entry[offs[len[k]]++] = entries[k];
+    }
+    for (; s < n; ++s)
         if (len[s] != 0) h.entry[offs[len[s]]++] = entries[s];
 
     // Codes of up to TB bits go into the direct table. Deflate sends codes
