@@ -124,6 +124,19 @@ using LitCode = Huffman<kLitBits, 288>;
 using DistCode = Huffman<kDistBits, 30>;
 using LenCode = Huffman<kLenCodeBits, 19>;
 
+// The bit reversals of all 11-bit numbers: the reversal of an l-bit code
+// is that of the code shifted up by 11 - l.
+constexpr unsigned kReverseBits = kLitBits;
+struct Reversed {
+    uint16_t r[1u << kReverseBits];
+    constexpr Reversed() : r() {
+        for (unsigned v = 0; v < (1u << kReverseBits); ++v)
+            for (unsigned b = 0; b < kReverseBits; ++b)
+                if (v & (1u << b)) r[v] = static_cast<uint16_t>(r[v] | (1u << (kReverseBits - 1 - b)));
+    }
+};
+constexpr Reversed kReversed;
+
 // Eight code lengths read at once, so that runs of unused symbols (most of
 // the 256 byte values in page content) are passed eight at a time: zero
 // when all eight are.
@@ -176,14 +189,13 @@ constexpr int construct(Huffman<TB, N> &h, const uint8_t *len, unsigned n, const
 
     // Codes of up to TB bits go into the direct table. Deflate sends codes
     // most significant bit first while the table is indexed by the bits in
-    // the order they arrive, so the running code is kept bit-reversed: the
-    // next code adds one at the top and carries downwards, and moving on to
-    // longer codes appends a zero at the top, which changes nothing. Every
-    // index whose low l bits are a code of l bits gets its entry: the table
-    // is built for 1 bit, then doubled (the upper half a copy of the lower,
-    // where a code of l - 1 bits already repeats) for each longer length
-    // before that length's codes take their own slots. Slots no code reaches
-    // keep kNotInTable.
+    // the order they arrive, so each code's slot is its bit reversal (the
+    // canonical codes of one length are consecutive numbers, and moving on
+    // to the next length appends a zero). Every index whose low l bits are
+    // a code of l bits gets its entry: the table is built for 1 bit, then
+    // doubled (the upper half a copy of the lower, where a code of l - 1
+    // bits already repeats) for each longer length before that length's
+    // codes take their own slots. Slots no code reaches keep kNotInTable.
     //
     // A code of l bits with x extra bits where l + x <= TB is resolved when
     // the table reaches l + x bits: of its 2^(l+x) slots, those whose low l
@@ -202,9 +214,10 @@ constexpr int construct(Huffman<TB, N> &h, const uint8_t *len, unsigned n, const
     for (auto &f : first) f = kNone;
     uint8_t npend = 0;
 
+    static_assert(TB <= kReverseBits);
     h.table[0] = h.table[1] = kNotInTable;
-    unsigned rev = 0, index = 0;
-    for (unsigned l = 1; l <= TB; ++l) {
+    unsigned code = 0, index = 0;
+    for (unsigned l = 1; l <= TB; ++l, code <<= 1) {
         if (l > 1) std::copy_n(h.table, 1u << (l - 1), h.table + (1u << (l - 1)));
         for (uint8_t p = first[l]; p != kNone; p = pend[p].next) {
             const Pending &q = pend[p];
@@ -212,8 +225,8 @@ constexpr int construct(Huffman<TB, N> &h, const uint8_t *len, unsigned n, const
             for (uint32_t v = 0; v < (1u << (l - q.len)); ++v)
                 h.table[q.rev | (v << q.len)] = (e + (v << 16)) | l;
         }
-        const unsigned all = (1u << l) - 1;
-        for (unsigned k = 0; k < h.count[l]; ++k) {
+        for (unsigned k = 0; k < h.count[l]; ++k, ++code) {
+            const unsigned rev = kReversed.r[code << (kReverseBits - l)];
             const uint32_t e = h.entry[index++];
             h.table[rev] = e | l;
             const unsigned x = (e & kExtraMask) >> 8;
@@ -221,9 +234,6 @@ constexpr int construct(Huffman<TB, N> &h, const uint8_t *len, unsigned n, const
                 pend[npend] = {static_cast<uint16_t>(rev), static_cast<uint8_t>(l), first[l + x], e};
                 first[l + x] = npend++;
             }
-            if (rev == all) break;  // the last code of a complete code
-            unsigned top = 1u << (std::bit_width(rev ^ all) - 1);  // the highest zero bit
-            rev = (rev & (top - 1)) | top;
         }
     }
     return left;
