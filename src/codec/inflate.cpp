@@ -132,6 +132,72 @@ Step stored(Decoder &d) {
     return Step::ok;
 }
 
+// The run-length-coded code lengths of a dynamic block for as long as 8
+// input bytes remain, so that every refill leaves at least 15 bits: a
+// code-length code (at most 7 bits) and its repeat count (at most 7 bits)
+// are there without a check, and a pattern no code matches is damage, as
+// in decode. The bits are held locally: the lengths are stored as bytes,
+// which could otherwise stand for any of the decoder's fields. Stops
+// (with Step::ok) where the careful loop takes over; Step::damaged where
+// that loop would say so.
+Step fast_lengths(Decoder &d, const LenCode &lenc, uint8_t *lengths, unsigned &index, unsigned total) {
+    const unsigned char *in = d.in;
+    uint64_t bits = d.bits;
+    unsigned nbits = d.nbits;
+    Step st = Step::ok;
+    while (index < total) {
+        if (nbits < kMaxBits) {
+            if (d.end - in < 8) break;
+            bits |= load_le64(in) << nbits;
+            in += (63 - nbits) >> 3;
+            nbits |= 56;
+        }
+        const uint32_t e = lenc.table[bits & ((1u << kLenCodeBits) - 1)];
+        const unsigned l = e & kLenMask;
+        if (l == 0) {  // an empty code-length code: no pattern matches
+            st = Step::damaged;
+            break;
+        }
+        bits >>= l;
+        nbits -= l;
+        const uint32_t sym = e >> 16;
+        if (sym < 16) {
+            lengths[index++] = static_cast<uint8_t>(sym);
+            continue;
+        }
+        uint8_t rep_len = 0;
+        unsigned rep;
+        if (sym == 16) {
+            if (index == 0) {  // nothing to repeat
+                st = Step::damaged;
+                break;
+            }
+            rep_len = lengths[index - 1];
+            rep = 3 + static_cast<unsigned>(bits & 3);
+            bits >>= 2;
+            nbits -= 2;
+        } else if (sym == 17) {
+            rep = 3 + static_cast<unsigned>(bits & 7);
+            bits >>= 3;
+            nbits -= 3;
+        } else {
+            rep = 11 + static_cast<unsigned>(bits & 127);
+            bits >>= 7;
+            nbits -= 7;
+        }
+        if (index + rep > total) {
+            st = Step::damaged;
+            break;
+        }
+        std::memset(lengths + index, rep_len, rep);
+        index += rep;
+    }
+    d.in = in;
+    d.bits = bits;
+    d.nbits = nbits;
+    return st;
+}
+
 Step dynamic(Decoder &d, LitCode &lc, DistCode &dc) {
     uint32_t nlen, ndist, ncode;
     if (get_bits(d, 5, nlen) != Step::ok || get_bits(d, 5, ndist) != Step::ok ||
@@ -158,6 +224,7 @@ Step dynamic(Decoder &d, LitCode &lc, DistCode &dc) {
     // the code-length code.
     const unsigned total = nlen + ndist;
     index = 0;
+    if (fast_lengths(d, lenc, lengths, index, total) != Step::ok) return Step::damaged;
     while (index < total) {
         uint32_t e;
         Step st = decode(d, lenc, e);
