@@ -95,10 +95,17 @@ void copy_match(unsigned char *o, size_t dist, size_t len) {
 // checked but the data. Works on local copies of the state, which the
 // compiler can keep in registers although output bytes are written through
 // a character pointer.
+// Bmi2: compiled for processors that take the low bits of a value in one
+// instruction, so that a mask is made rather than read from kLowBits.
+template <bool Bmi2>
 #if defined(__GNUC__)
 [[gnu::always_inline]]
 #endif
 inline Step fast_loop(Decoder &d, const LitCode &lc, const DistCode &dc) {
+    auto low_bits = [](uint64_t v, unsigned n) {
+        if constexpr (Bmi2) return v & ((uint64_t{1} << n) - 1);
+        return v & kLowBits[n];
+    };
     constexpr uint64_t lit_mask = (1u << kLitBits) - 1;
     constexpr uint64_t dist_mask = (1u << kDistBits) - 1;
     if (!far_from_ends(d)) return Step::near_end;
@@ -174,7 +181,7 @@ inline Step fast_loop(Decoder &d, const LitCode &lc, const DistCode &dc) {
         size_t len = e >> 16;
         unsigned extra = (e >> 8) & 0x0f;
         if (extra != 0) {  // most lengths come resolved (see inflate_codes.h)
-            len += static_cast<size_t>(bits & kLowBits[extra]);
+            len += static_cast<size_t>(low_bits(bits, extra));
             bits >>= extra;
             nbits -= extra;
         }
@@ -190,7 +197,7 @@ inline Step fast_loop(Decoder &d, const LitCode &lc, const DistCode &dc) {
         bits >>= e & kLenMask;
         nbits -= e;
         extra = (e >> 8) & 0x0f;
-        size_t dist = (e >> 16) + static_cast<size_t>(bits & kLowBits[extra]);
+        size_t dist = (e >> 16) + static_cast<size_t>(low_bits(bits, extra));
         bits >>= extra;
         nbits -= extra;
         if (dist > static_cast<size_t>(op - out)) {
@@ -246,7 +253,7 @@ namespace {
 // symbol. Which of the two runs is the processor's choice alone; they
 // decode alike.
 [[gnu::target("bmi2")]] Step fast_loop_bmi2(Decoder &d, const LitCode &lc, const DistCode &dc) {
-    return fast_loop(d, lc, dc);
+    return fast_loop<true>(d, lc, dc);
 }
 
 bool have_bmi2() {
@@ -258,10 +265,10 @@ bool have_bmi2() {
 
 Step fast_codes(Decoder &d, const LitCode &lc, const DistCode &dc) {
     static const bool bmi2 = have_bmi2();
-    return bmi2 ? fast_loop_bmi2(d, lc, dc) : fast_loop(d, lc, dc);
+    return bmi2 ? fast_loop_bmi2(d, lc, dc) : fast_loop<false>(d, lc, dc);
 }
 #else
-Step fast_codes(Decoder &d, const LitCode &lc, const DistCode &dc) { return fast_loop(d, lc, dc); }
+Step fast_codes(Decoder &d, const LitCode &lc, const DistCode &dc) { return fast_loop<false>(d, lc, dc); }
 #endif
 
 }  // namespace sheetlay::inflate_detail
