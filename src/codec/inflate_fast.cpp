@@ -95,6 +95,7 @@ void copy_match(unsigned char *o, size_t dist, size_t len) {
 // checked but the data. Works on local copies of the state, which the
 // compiler can keep in registers although output bytes are written through
 // a character pointer.
+//
 // Bmi2: compiled for processors that take the low bits of a value in one
 // instruction, so that a mask is made rather than read from kLowBits.
 template <bool Bmi2>
@@ -103,8 +104,11 @@ template <bool Bmi2>
 #endif
 inline Step fast_loop(Decoder &d, const LitCode &lc, const DistCode &dc) {
     auto low_bits = [](uint64_t v, unsigned n) {
-        if constexpr (Bmi2) return v & ((uint64_t{1} << n) - 1);
-        return v & kLowBits[n];
+        if constexpr (Bmi2) {
+            return v & ((uint64_t{1} << n) - 1);
+        } else {
+            return v & kLowBits[n];
+        }
     };
     constexpr uint64_t lit_mask = (1u << kLitBits) - 1;
     constexpr uint64_t dist_mask = (1u << kDistBits) - 1;
