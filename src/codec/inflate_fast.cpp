@@ -183,8 +183,8 @@ inline Step fast_loop(Decoder &d, const LitCode &lc, const DistCode &dc) {
         bits >>= e & kLenMask;
         nbits -= e;
         size_t len = e >> 16;
-        unsigned extra = (e >> 8) & 0x0f;
-        if (extra != 0) {  // most lengths come resolved (see inflate_codes.h)
+        if (e & kExtraMask) {  // most lengths come resolved (see inflate_codes.h)
+            const unsigned extra = (e >> 8) & 0x0f;
             len += static_cast<size_t>(low_bits(bits, extra));
             bits >>= extra;
             nbits -= extra;
@@ -200,7 +200,7 @@ inline Step fast_loop(Decoder &d, const LitCode &lc, const DistCode &dc) {
         }
         bits >>= e & kLenMask;
         nbits -= e;
-        extra = (e >> 8) & 0x0f;
+        const unsigned extra = (e >> 8) & 0x0f;
         size_t dist = (e >> 16) + static_cast<size_t>(low_bits(bits, extra));
         bits >>= extra;
         nbits -= extra;
