@@ -104,6 +104,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (n != zn) fault("decoded length differs from zlib's", cap, rc, n);
         if (n && std::memcmp(area.get(), ref.get(), n) != 0)
             fault("decoded bytes differ from zlib's", cap, rc, n);
+        // In an area of exactly the decoded size the last bytes are written
+        // by the careful loop: the same bytes, and nothing past them.
+        std::unique_ptr<unsigned char[]> exact(new unsigned char[zn + 1]);
+        exact[zn] = 0x5a;
+        uint64_t en = 0;
+        if (sheetlay::inflate_decompress(src, len, exact.get(), zn, &en) != 0 || en != zn ||
+            (zn && std::memcmp(exact.get(), ref.get(), zn) != 0) || exact[zn] != 0x5a)
+            fault("an area of the exact size decodes otherwise", zn, rc, en);
     }
 #endif
     return 0;

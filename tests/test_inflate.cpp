@@ -742,6 +742,61 @@ TEST(InflateDifferential, MutatedStreams) {
     }
 }
 
+// Repeats of every period from 1 to 300 bytes, every data size from 0 to
+// 300 and some large ones, matches of every length: copies that overlap
+// themselves, sizes on both sides of the hot loop's input and output
+// margins, lengths and distances whose extra bits are or are not resolved
+// by the direct tables. Whole, cut and with a flipped bit, in areas of the
+// exact size and larger, the decoder agrees with the bit-at-a-time
+// yardstick on the result, the count and every byte of the area.
+TEST(InflateDifferential, PeriodsSizesAndMatchLengths) {
+    std::mt19937 rng(99);
+    auto periodic = [&](size_t period, size_t n) {
+        Bytes b(n);
+        for (size_t i = 0; i < n; ++i) b[i] = i < period ? static_cast<unsigned char>(rng()) : b[i - period];
+        // A stray byte now and then breaks matches into every length.
+        for (size_t i = period; i < n; i += 3 + rng() % 300) b[i] = static_cast<unsigned char>(rng());
+        return b;
+    };
+    struct Case {
+        size_t period, size_from, size_to, size_step;
+    };
+    const Case cases[] = {
+        {1, 0, 300, 1},     {2, 0, 300, 7},       {3, 0, 300, 5},       {5, 250, 300, 1},   {7, 0, 300, 11},
+        {8, 0, 300, 3},     {9, 240, 300, 2},     {15, 0, 300, 13},     {16, 200, 300, 1},  {17, 0, 300, 17},
+        {31, 0, 300, 19},   {64, 0, 300, 23},     {100, 255, 300, 1},   {257, 0, 300, 29},  {300, 280, 300, 1},
+        {3, 70000, 70000, 1}, {40, 100000, 100000, 1}, {4000, 90000, 90000, 1}, {32768, 99000, 99000, 1},
+    };
+    const std::pair<int, int> configs[] = {{1, Z_DEFAULT_STRATEGY}, {6, Z_DEFAULT_STRATEGY}, {9, Z_FIXED},
+                                           {9, Z_RLE}, {0, Z_DEFAULT_STRATEGY}};
+    RefStats stats;
+    for (const Case &c : cases)
+        for (size_t n = c.size_from; n <= c.size_to; n += c.size_step) {
+            const Bytes data = periodic(c.period, n);
+            for (const auto &[level, strategy] : configs) {
+                SCOPED_TRACE("period " + std::to_string(c.period) + " size " + std::to_string(n) + " level " +
+                             std::to_string(level) + " strategy " + std::to_string(strategy));
+                const Bytes z = zcompress(data, level, strategy);
+                Result whole = run(z, n);
+                ASSERT_EQ(whole.ret, 0);
+                ASSERT_TRUE(whole.out == data);
+                Bytes cut(z.begin(), z.begin() + static_cast<long>(2 + rng() % (z.size() - 1)));
+                Bytes flipped = z;
+                flipped[2 + rng() % (z.size() - 2)] ^= static_cast<unsigned char>(1u << (rng() % 8));
+                for (const Bytes *src : {&z, static_cast<const Bytes *>(&cut), static_cast<const Bytes *>(&flipped)})
+                    for (uint64_t cap : {uint64_t{n}, uint64_t{n} + 300}) {
+                        Result got = run(*src, cap), want = reference(*src, cap, &stats);
+                        ASSERT_EQ(got.ret, want.ret) << "cap " << cap;
+                        ASSERT_EQ(got.len, want.len) << "cap " << cap;
+                        ASSERT_TRUE(got.out == want.out) << "cap " << cap;
+                    }
+            }
+        }
+    EXPECT_GT(stats.dist1_overlaps, 0);
+    EXPECT_GT(stats.max_len_copies, 0);
+    EXPECT_GT(stats.far_copies, 0);
+}
+
 // An area that grows on demand gives what a fixed area as large as its limit
 // gives, on every kind of damage. The area moves on every growth, grows to
 // exactly what is asked (so every write near its end is a growth) or
