@@ -272,8 +272,8 @@ TEST(Repair, CarriedScanBlocksMatchThePlainWalk) {
     const char *seps[] = {" ", "", "\n", "  ", "\r\n"};
     for (int k = 0; k < 20000; ++k) {
         std::string text = next(2) ? "[" : "<< /K [";
-        while (text.size() < 80) text += pieces[next(static_cast<uint32_t>(pieces.size()))] + seps[next(5)];
-        text.resize(next(81));
+        while (text.size() < 200) text += pieces[next(static_cast<uint32_t>(pieces.size()))] + seps[next(5)];
+        text.resize(next(201));
         ASSERT_TRUE(same(text, next(4))) << text;
     }
     for (const std::string &path : testtools::corpus_files()) {

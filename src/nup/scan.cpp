@@ -229,18 +229,23 @@ bool closed_hex(const unsigned char *t, int32_t i, int32_t j) {
 
 // Arrays of numbers (boxes, matrices, /Decode and /Domain ranges, colours,
 // widths) hold a third of a carried text's tokens, a few bytes each. Asked
-// at the byte after a '[', this reads up to 64 bytes as bit masks, sixteen
-// at a time, and tells whether the array is nothing but numbers and white
-// space up to its ']': then it is one valid value without references (a
-// reference needs an 'R'), and the walk passes it whole. Returns where the
-// ']' is, or -1 (longer arrays, other bytes, a number as PDF does not write
-// it), and the walk reads the array token by token. Bytes at or past `len`
-// are never read: a block that would cross it is copied first.
-int32_t numbers_to_bracket(const unsigned char *t, int32_t a, int32_t len) {
-    // Per byte of t[a, a + 64): a digit, white space (the usual three), a
-    // point, a sign. The run is the bytes before the first that is none.
+// at the byte after a '[', numbers_to_bracket reads the array as bit masks
+// of 64 bytes, sixteen at a time, and tells whether it is nothing but
+// numbers and white space up to its ']': then it is one valid value without
+// references (a reference needs an 'R'), and the walk passes it whole. It
+// returns where the ']' is, or -1 (other bytes, a number as PDF does not
+// write it), and the walk reads the array token by token. Bytes at or past
+// `len` are never read: a block that would cross it is copied first.
+
+// Per byte of a window: a digit, white space (the usual three), a point,
+// a sign; `run` bytes are all of these (64 when the window is).
+struct number_masks {
     uint64_t dig = 0, sp = 0, dot = 0, sign = 0;
-    int32_t n = -1;
+    int32_t run = 64;
+};
+
+number_masks number_window(const unsigned char *t, int32_t a, int32_t len) {
+    number_masks m;
 #ifdef SHEETLAY_SCAN_SSE2
     for (int32_t b = 0; b < 64; b += 16) {
         __m128i x;
@@ -263,13 +268,13 @@ int32_t numbers_to_bracket(const unsigned char *t, int32_t a, int32_t len) {
         const unsigned ms = static_cast<unsigned>(_mm_movemask_epi8(s));
         const unsigned mp = static_cast<unsigned>(_mm_movemask_epi8(p));
         const unsigned mg = static_cast<unsigned>(_mm_movemask_epi8(g));
-        dig |= uint64_t{md} << b;
-        sp |= uint64_t{ms} << b;
-        dot |= uint64_t{mp} << b;
-        sign |= uint64_t{mg} << b;
+        m.dig |= uint64_t{md} << b;
+        m.sp |= uint64_t{ms} << b;
+        m.dot |= uint64_t{mp} << b;
+        m.sign |= uint64_t{mg} << b;
         const unsigned any = md | ms | mp | mg;
         if (any != 0xFFFF) {
-            n = b + std::countr_zero(~any);
+            m.run = b + std::countr_zero(~any);
             break;
         }
     }
@@ -277,38 +282,60 @@ int32_t numbers_to_bracket(const unsigned char *t, int32_t a, int32_t len) {
     for (int32_t k = 0; k < 64; ++k) {
         const unsigned char c = a + k < len ? t[a + k] : 0;
         const uint64_t bit = uint64_t{1} << k;
-        if (is_digit(c)) dig |= bit;
-        else if (c == ' ' || c == '\n' || c == '\r') sp |= bit;
-        else if (c == '.') dot |= bit;
-        else if (c == '-' || c == '+') sign |= bit;
-        else {
-            n = k;
+        if (is_digit(c)) {
+            m.dig |= bit;
+        } else if (c == ' ' || c == '\n' || c == '\r') {
+            m.sp |= bit;
+        } else if (c == '.') {
+            m.dot |= bit;
+        } else if (c == '-' || c == '+') {
+            m.sign |= bit;
+        } else {
+            m.run = k;
             break;
         }
     }
 #endif
-    if (n < 0 || a + n >= len || t[a + n] != ']') return -1;
-    const uint64_t run = (uint64_t{1} << n) - 1;  // n < 64
-    dig &= run;
-    sp &= run;
-    dot &= run;
-    sign &= run;
+    return m;
+}
+
+// Whether the bytes below bit n (n < 64) of a window that starts at a
+// number or white space are numbers as PDF writes them ([sign] digits
+// [. digits], a digit at least), each ending at white space or at n.
+bool numbers_below(const number_masks &m, int32_t n) {
+    const uint64_t run = (uint64_t{1} << n) - 1;
+    const uint64_t dig = m.dig & run, sp = m.sp & run, dot = m.dot & run, sign = m.sign & run;
     const uint64_t tok = run & ~sp;
     const uint64_t starts = tok & ~(tok << 1);
     // A sign only where a number starts.
-    if (sign & ~starts) return -1;
+    if (sign & ~starts) return false;
     // At most one point a number: subtracting each point's bit from the
     // bits where numbers end borrows from the point up to its number's
     // end; a second point in the same number finds its bit set by the
     // first one's borrow and clears it.
     const uint64_t ends = sp | (uint64_t{1} << n);
-    if (((ends - dot) & dot) != dot) return -1;
+    if (((ends - dot) & dot) != dot) return false;
     // At least one digit a number: a carry added where a number starts
     // with a sign or point runs through those and stops at its first
     // digit, or past its end where it has none.
     const uint64_t lead = tok & ~dig;
-    if ((lead + (starts & lead)) & ~lead & ~dig) return -1;
-    return a + n;
+    return ((lead + (starts & lead)) & ~lead & ~dig) == 0;
+}
+
+int32_t numbers_to_bracket(const unsigned char *t, int32_t a, int32_t len) {
+    for (;;) {
+        const number_masks m = number_window(t, a, len);
+        if (m.run < 64) {
+            if (a + m.run >= len || t[a + m.run] != ']' || !numbers_below(m, m.run)) return -1;
+            return a + m.run;
+        }
+        // A long array (widths): the window's numbers up to its last white
+        // space, then the next window from there.
+        if (m.sp == 0) return -1;
+        const int32_t last = 63 - std::countl_zero(m.sp);
+        if (!numbers_below(m, last)) return -1;
+        a += last + 1;
+    }
 }
 
 // The walk is scan_refs' own, token for token, with the validity test
