@@ -3,6 +3,8 @@
 // fixed-grid functions keep carrying the text as it stands.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -217,6 +219,73 @@ TEST(Repair, CarriedScanMatchesTheByteWalk) {
         }
     }
     EXPECT_EQ(digest, 12101859063377884829ull);
+}
+
+// scan_carried passes arrays of numbers 64 bytes at most at a time, as bit
+// masks; it must agree with the plain token walk (result, clean flag and
+// references) on every input. Each piece below is put at every place of
+// that window after valid numbers, every text is also cut at each length,
+// and each lies in a buffer of its exact size at a shifted start (the
+// sanitizers catch a read past either end); random mixes and the corpus's
+// object texts add the rest.
+TEST(Repair, CarriedScanBlocksMatchThePlainWalk) {
+    using namespace sheetlay::nup;
+    size_t compared = 0;
+    auto same = [&compared](const std::string &s, size_t shift) {
+        std::vector<unsigned char> buf(shift + s.size());
+        std::copy(s.begin(), s.end(), buf.begin() + static_cast<std::ptrdiff_t>(shift));
+        const unsigned char *t = buf.data() + shift;
+        const auto len = static_cast<int32_t>(s.size());
+        array<ref_at> fast, plain;
+        bool fast_clean = false, plain_clean = false;
+        const bool fast_ok = scan_carried(t, len, fast, &fast_clean);
+        const bool plain_ok = scan_carried_plain(t, len, plain, &plain_clean);
+        ++compared;
+        bool agree = fast_ok == plain_ok && (!fast_ok || fast_clean == plain_clean) && fast.size() == plain.size();
+        for (size_t k = 0; agree && k < fast.size(); ++k)
+            agree = fast[k].at == plain[k].at && fast[k].end == plain[k].end && fast[k].num == plain[k].num;
+        return agree;
+    };
+    const std::vector<std::string> pieces = {
+        "0", "17", "-3.5", ".5", "5.", "-.5", "+2", "12345678901234567890", "1 0 R", "7 R", "1 0 Rx",
+        "-", "+", ".", "1.2.3", "--1", "5-3", "1+", "-.", "9:", "/", "R", "x", "true", "/N", "/N#20", "(a)",
+        "(", "<0a>", "<", "[1]", "[", "<<>>", "%c\n", "\t", "\f", std::string(1, '\0'), "\x80", "]",
+    };
+    const std::string numbers = "1 2.5 -3 .75 +4 0 1 ";
+    for (int pad = 0; pad <= 68; ++pad) {
+        std::string fill;
+        while (fill.size() < static_cast<size_t>(pad)) fill += numbers;
+        fill.resize(static_cast<size_t>(pad));
+        for (const std::string &piece : pieces) {
+            for (const char *sep : {" ", "\n", ""}) {
+                const std::string text = "<< /A [" + fill + sep + piece + " ] /B [ 1 ] >>";
+                for (size_t cut = 0; cut <= text.size(); ++cut)
+                    ASSERT_TRUE(same(text.substr(0, cut), cut % 3)) << text.substr(0, cut);
+            }
+        }
+    }
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % n;
+    };
+    const char *seps[] = {" ", "", "\n", "  ", "\r\n"};
+    for (int k = 0; k < 20000; ++k) {
+        std::string text = next(2) ? "[" : "<< /K [";
+        while (text.size() < 200) text += pieces[next(static_cast<uint32_t>(pieces.size()))] + seps[next(5)];
+        text.resize(next(201));
+        ASSERT_TRUE(same(text, next(4))) << text;
+    }
+    for (const std::string &path : testtools::corpus_files()) {
+        const auto file = testtools::read_file(path);
+        if (!file) continue;
+        for (size_t at = file->find(" obj"); at != std::string::npos; at = file->find(" obj", at + 1)) {
+            const size_t end = file->find("endobj", at);
+            if (end == std::string::npos) break;
+            ASSERT_TRUE(same(file->substr(at + 4, std::min<size_t>(end - at - 4, 1 << 16)), 0)) << path << " @" << at;
+        }
+    }
+    EXPECT_GT(compared, 300000u);
 }
 
 // ---------------------------------------------------------------------------

@@ -5,6 +5,11 @@
 
 #include <cstring>
 
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define SHEETLAY_SCAN_SSE2 1
+#endif
+
 namespace sheetlay::nup {
 
 int32_t skip_hex(const unsigned char *t, int32_t i, int32_t len) {
@@ -222,12 +227,124 @@ bool closed_hex(const unsigned char *t, int32_t i, int32_t j) {
     return true;
 }
 
-}  // namespace
+// Arrays of numbers (boxes, matrices, /Decode and /Domain ranges, colours,
+// widths) hold a third of a carried text's tokens, a few bytes each. Asked
+// at the byte after a '[', numbers_to_bracket reads the array as bit masks
+// of 64 bytes, sixteen at a time, and tells whether it is nothing but
+// numbers and white space up to its ']': then it is one valid value without
+// references (a reference needs an 'R'), and the walk passes it whole. It
+// returns where the ']' is, or -1 (other bytes, a number as PDF does not
+// write it), and the walk reads the array token by token. Bytes at or past
+// `len` are never read: a block that would cross it is copied first.
+
+// Per byte of a window: a digit, white space (the usual three), a point,
+// a sign; `run` bytes are all of these (64 when the window is).
+struct number_masks {
+    uint64_t dig = 0, sp = 0, dot = 0, sign = 0;
+    int32_t run = 64;
+};
+
+number_masks number_window(const unsigned char *t, int32_t a, int32_t len) {
+    number_masks m;
+#ifdef SHEETLAY_SCAN_SSE2
+    for (int32_t b = 0; b < 64; b += 16) {
+        __m128i x;
+        if (len - a - b >= 16) {
+            x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + a + b));
+        } else {
+            // A zero byte is none of the four: the run ends at `len`.
+            alignas(16) unsigned char part[16] = {};
+            if (len - a - b > 0) std::memcpy(part, t + a + b, static_cast<size_t>(len - a - b));
+            x = _mm_load_si128(reinterpret_cast<const __m128i *>(part));
+        }
+        const __m128i off = _mm_sub_epi8(x, _mm_set1_epi8('0'));
+        const __m128i d = _mm_cmpeq_epi8(_mm_min_epu8(off, _mm_set1_epi8(9)), off);
+        const __m128i s = _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')),
+                                       _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('\n')),
+                                                    _mm_cmpeq_epi8(x, _mm_set1_epi8('\r'))));
+        const __m128i p = _mm_cmpeq_epi8(x, _mm_set1_epi8('.'));
+        const __m128i g = _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('-')), _mm_cmpeq_epi8(x, _mm_set1_epi8('+')));
+        const unsigned md = static_cast<unsigned>(_mm_movemask_epi8(d));
+        const unsigned ms = static_cast<unsigned>(_mm_movemask_epi8(s));
+        const unsigned mp = static_cast<unsigned>(_mm_movemask_epi8(p));
+        const unsigned mg = static_cast<unsigned>(_mm_movemask_epi8(g));
+        m.dig |= uint64_t{md} << b;
+        m.sp |= uint64_t{ms} << b;
+        m.dot |= uint64_t{mp} << b;
+        m.sign |= uint64_t{mg} << b;
+        const unsigned any = md | ms | mp | mg;
+        if (any != 0xFFFF) {
+            m.run = b + std::countr_zero(~any);
+            break;
+        }
+    }
+#else
+    for (int32_t k = 0; k < 64; ++k) {
+        const unsigned char c = a + k < len ? t[a + k] : 0;
+        const uint64_t bit = uint64_t{1} << k;
+        if (is_digit(c)) {
+            m.dig |= bit;
+        } else if (c == ' ' || c == '\n' || c == '\r') {
+            m.sp |= bit;
+        } else if (c == '.') {
+            m.dot |= bit;
+        } else if (c == '-' || c == '+') {
+            m.sign |= bit;
+        } else {
+            m.run = k;
+            break;
+        }
+    }
+#endif
+    return m;
+}
+
+// Whether the bytes below bit n (n < 64) of a window that starts at a
+// number or white space are numbers as PDF writes them ([sign] digits
+// [. digits], a digit at least), each ending at white space or at n.
+bool numbers_below(const number_masks &m, int32_t n) {
+    const uint64_t run = (uint64_t{1} << n) - 1;
+    const uint64_t dig = m.dig & run, sp = m.sp & run, dot = m.dot & run, sign = m.sign & run;
+    const uint64_t tok = run & ~sp;
+    const uint64_t starts = tok & ~(tok << 1);
+    // A sign only where a number starts.
+    if (sign & ~starts) return false;
+    // At most one point a number: subtracting each point's bit from the
+    // bits where numbers end borrows from the point up to its number's
+    // end; a second point in the same number finds its bit set by the
+    // first one's borrow and clears it.
+    const uint64_t ends = sp | (uint64_t{1} << n);
+    if (((ends - dot) & dot) != dot) return false;
+    // At least one digit a number: a carry added where a number starts
+    // with a sign or point runs through those and stops at its first
+    // digit, or past its end where it has none.
+    const uint64_t lead = tok & ~dig;
+    return ((lead + (starts & lead)) & ~lead & ~dig) == 0;
+}
+
+int32_t numbers_to_bracket(const unsigned char *t, int32_t a, int32_t len) {
+    for (;;) {
+        const number_masks m = number_window(t, a, len);
+        if (m.run < 64) {
+            if (a + m.run >= len || t[a + m.run] != ']' || !numbers_below(m, m.run)) return -1;
+            return a + m.run;
+        }
+        // A long array (widths): the window's numbers up to its last white
+        // space, then the next window from there.
+        if (m.sp == 0) return -1;
+        const int32_t last = 63 - std::countl_zero(m.sp);
+        if (!numbers_below(m, last)) return -1;
+        a += last + 1;
+    }
+}
 
 // The walk is scan_refs' own, token for token, with the validity test
 // riding along; where the test fails, scan_refs_from takes over at a
 // token's start (or end) and finds the rest of the references alone.
-bool scan_carried(const unsigned char *t, int32_t len, array<ref_at> &refs, bool *clean) {
+// Blocks: arrays of numbers are passed whole (numbers_to_bracket); without
+// it the walk is the plain one the fast one is checked against.
+template <bool Blocks>
+bool carried_walk(const unsigned char *t, int32_t len, array<ref_at> &refs, bool *clean) {
     clean_state st;
     st.after[0] = kDone;
     unsigned char want = kValue;  // what may come at the innermost level
@@ -329,6 +446,17 @@ bool scan_carried(const unsigned char *t, int32_t len, array<ref_at> &refs, bool
                 break;
             case kBracket:
                 if (want != kValue) goto dirty;
+                if constexpr (Blocks) {
+                    if (depth < kMaxNesting) {
+                        const int32_t close = numbers_to_bracket(t, i + 1, len);
+                        if (close >= 0) {
+                            want = st.after[depth];
+                            i = close + 1;
+                            if (i < len && t[i] == ' ') ++i;
+                            break;
+                        }
+                    }
+                }
                 if (++depth > kMaxNesting) return false;
                 st.after[depth] = want = kValue;
                 ++i;
@@ -368,6 +496,16 @@ dirty:
         return false;
     *clean = false;
     return true;
+}
+
+}  // namespace
+
+bool scan_carried(const unsigned char *t, int32_t len, array<ref_at> &refs, bool *clean) {
+    return carried_walk<true>(t, len, refs, clean);
+}
+
+bool scan_carried_plain(const unsigned char *t, int32_t len, array<ref_at> &refs, bool *clean) {
+    return carried_walk<false>(t, len, refs, clean);
 }
 
 int32_t value_end(const unsigned char *t, int32_t len, int32_t p) {

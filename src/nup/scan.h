@@ -254,6 +254,10 @@ bool scan_refs(const unsigned char *t, int32_t len, F &&f) {
 // keys, anything after the value): false only means "ask repair_text".
 bool scan_carried(const unsigned char *t, int32_t len, array<ref_at> &refs, bool *clean);
 
+// scan_carried as a plain token walk, without its block steps: the
+// reference the tests and the fuzzer hold it to.
+bool scan_carried_plain(const unsigned char *t, int32_t len, array<ref_at> &refs, bool *clean);
+
 }  // namespace sheetlay::nup
 
 #endif
