@@ -416,6 +416,18 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
         auto name = [&](size_t k) -> const std::string * {
             return k < n && rd.arg(k).kind == operand::text_name ? &rd.arg(k).name : nullptr;
         };
+        // The last operand as a value (a string, an array), or null: an
+        // operand slot read as a number or a name keeps whatever value it
+        // held before, which is not this operator's.
+        auto last_value = [&]() -> const value * {
+            return n && rd.arg(n - 1).kind == operand::other ? &rd.arg(n - 1).v : nullptr;
+        };
+        // Tj, ' and " show their last operand when it is a string, and
+        // nothing otherwise (the line still moves for ' and ").
+        auto show_last = [&] {
+            const value *s = last_value();
+            if (s && s->is_string()) show_run(s, 1);
+        };
         const char o0 = op[0], o1 = op[1], o2 = op[2];
         // The operators pages are mostly made of first (lines and text,
         // colours, q and Q), the rest as they come: no two tests take the
@@ -424,9 +436,9 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             line_to(dev(num(0), num(1)));
         } else if (o0 == 'T') {
             if (o1 == 'j' && !o2) {
-                if (n && rd.arg(n - 1).v.is_string()) show_run(&rd.arg(n - 1).v, 1);
+                show_last();
             } else if (o1 == 'J' && !o2) {
-                const value *arr = n ? &rd.arg(n - 1).v : nullptr;
+                const value *arr = last_value();
                 if (arr && arr->is_array()) show_run(arr->items.data(), arr->items.size());
             } else if (o1 == 'f' && !o2) {
                 const std::string *nm = name(n >= 2 ? n - 2 : 0);
@@ -557,14 +569,14 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             text_clips = false;
         } else if (o0 == '\'' && !o1) {
             next_line(0, -gs.tl);
-            if (n && rd.arg(n - 1).v.is_string()) show_run(&rd.arg(n - 1).v, 1);
+            show_last();
         } else if (o0 == '"' && !o1) {
             if (n >= 3) {
                 gs.tw = num(n - 3);
                 gs.tc = num(n - 2);
             }
             next_line(0, -gs.tl);
-            if (n && rd.arg(n - 1).v.is_string()) show_run(&rd.arg(n - 1).v, 1);
+            show_last();
         } else if (o0 == 's' && o1 == 'h' && !o2) {
             const std::string *nm = name(n ? n - 1 : 0);
             const value *sh = nm ? names_.entry(res, "Shading", *nm, nullptr) : nullptr;
@@ -612,7 +624,8 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             for (size_t k = 0; k + 1 < inline_dict.size(); k += 2)
                 if (inline_dict[k].kind == operand::text_name &&
                     (inline_dict[k].name == "IM" || inline_dict[k].name == "ImageMask"))
-                    is_mask = inline_dict[k + 1].v.k == pdf::kind::boolean && inline_dict[k + 1].v.b;
+                    is_mask = inline_dict[k + 1].kind == operand::other &&
+                              inline_dict[k + 1].v.k == pdf::kind::boolean && inline_dict[k + 1].v.b;
             if (!is_mask || !gs.fwhite) ink(&out, map_box(box{0, 0, 1, 1}, gs.ctm), gs);
         }
         // Everything else (marked content, compatibility sections, d0/d1,
