@@ -50,17 +50,29 @@ SHEETLAY_GLYPH_INLINE void horizontal_glyph(const font_info &f, uint32_t code, d
     const double z = pos + w0 * size * th;
     double xa = pos + f.left * size * th, xb = z, ya = f.lo * size + rise, yb = f.hi * size + rise;
     if (st == glyph_status::drawn) {
-        // The outline is exact, but a viewer's rasterizer rounds glyph
-        // positions to whole pixels and hints edges to the pixel grid, so
-        // at screen resolutions its ink reaches up to about a pixel beyond
-        // the outline: allow 0.08 em around it (most of a pixel at text
-        // sizes on a 72 dpi screen).
-        constexpr double kPad = 0.08;
-        xa = pos + (gx0 - kPad) * size * th;
-        xb = pos + (gx1 + kPad) * size * th;
-        ya = (gy0 - kPad) * size + rise;
-        yb = (gy1 + kPad) * size + rise;
+        xa = pos + (gx0 - kGlyphPad) * size * th;
+        xb = pos + (gx1 + kGlyphPad) * size * th;
+        ya = (gy0 - kGlyphPad) * size + rise;
+        yb = (gy1 + kGlyphPad) * size + rise;
     }
+    const double lx = std::min({pos, z, xa, xb}), hx = std::max({pos, z, xa, xb});
+    const double ly = std::min(ya, yb), hy = std::max(ya, yb);
+    if (e[0] > e[2]) {
+        e[0] = lx, e[1] = ly, e[2] = hx, e[3] = hy;
+        return;
+    }
+    e[0] = std::min(e[0], lx), e[1] = std::min(e[1], ly), e[2] = std::max(e[2], hx), e[3] = std::max(e[3], hy);
+}
+
+// The same for a code of a one-byte font from its row (font_info::make_ink):
+// the very numbers horizontal_glyph works out from the font, the row
+// holding what depends on the code alone.
+SHEETLAY_GLYPH_INLINE void glyph_ink(const font_info::code_ink &g, double pos, double size, double th, double rise,
+                                     double *e) {
+    if (g.state != 2) return;
+    const double z = pos + g.w0 * size * th;
+    const double xa = pos + g.ax * size * th, xb = pos + g.bx * size * th;
+    const double ya = g.ay * size + rise, yb = g.by * size + rise;
     const double lx = std::min({pos, z, xa, xb}), hx = std::max({pos, z, xa, xb});
     const double ly = std::min(ya, yb), hy = std::max(ya, yb);
     if (e[0] > e[2]) {

@@ -362,6 +362,8 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
                            ((mode == 2) && (!gs.fwhite || !gs.swhite));
         const size_t step = static_cast<size_t>(f->bytes);
         const double size = gs.tfs, th = gs.th;
+        // (The stand-in for no font is shared by every reader: no rows.)
+        const font_info::code_ink *rows = step == 1 && f != &kNoFont ? f->ink_table() : nullptr;
         const mat tm0 = tm;
         double shift = 0, drift = 0;  // where tm now stands from tm0 along the baseline, and its furthest
         double u[4] = {1, 1, 0, 0};  // the run's extent from tm0, in text space
@@ -380,13 +382,28 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             if (work_ < 0) throw stop{};
             double pos = 0;
             double ext[4] = {1, 1, 0, 0};
-            for (size_t k = 0; k + step <= bytes.size(); k += step) {
-                uint32_t code = static_cast<unsigned char>(bytes[k]);
-                if (step == 2) code = code << 8 | static_cast<unsigned char>(bytes[k + 1]);
-                const double w0 = f->width(code) / 1000;
-                horizontal_glyph(*f, code, pos, w0, size, th, gs.rise, ext);
-                const double spacing = gs.tc + (step == 1 && code == 32 ? gs.tw : 0);
-                pos += (w0 * size + spacing) * th;
+            if (rows) {
+                // One byte a code: each code's row, made on its first use.
+                const unsigned char *b = reinterpret_cast<const unsigned char *>(bytes.data());
+                const double tc = gs.tc, tw = gs.tw, rise = gs.rise;
+                for (size_t k = 0, len = bytes.size(); k < len; ++k) {
+                    const uint32_t code = b[k];
+                    const font_info::code_ink *g = &rows[code];
+                    if (!g->state) [[unlikely]]
+                        g = &f->make_ink(code);
+                    glyph_ink(*g, pos, size, th, rise, ext);
+                    const double spacing = tc + (code == 32 ? tw : 0);
+                    pos += (g->w0 * size + spacing) * th;
+                }
+            } else {
+                for (size_t k = 0; k + step <= bytes.size(); k += step) {
+                    uint32_t code = static_cast<unsigned char>(bytes[k]);
+                    if (step == 2) code = code << 8 | static_cast<unsigned char>(bytes[k + 1]);
+                    const double w0 = f->width(code) / 1000;
+                    horizontal_glyph(*f, code, pos, w0, size, th, gs.rise, ext);
+                    const double spacing = gs.tc + (step == 1 && code == 32 ? gs.tw : 0);
+                    pos += (w0 * size + spacing) * th;
+                }
             }
             if (inked && ext[0] <= ext[2]) {
                 pieces_.push_back({{ext[0], ext[1], ext[2], ext[3]}, tm});
