@@ -125,6 +125,26 @@ inline bool run_adds_nothing(const box &u, double drift, const mat &tm0, const m
     return inside(b, 1e-9 * (scale + 1), clip, out);
 }
 
+// Whether one string's extent `e` (text space) mapped through `base` (its
+// text matrix times the CTM, as the exact work maps it) adds nothing to
+// `out`: the same test for a single box, where only the mapping's own
+// rounding is to be allowed for. Asked once per string that is not passed
+// over with its whole run, so cheaper than mapping the box.
+inline bool piece_adds_nothing(const box &e, const mat &base, const box &clip, const box &out) {
+    using namespace bounds_detail;
+    if (out.empty()) return false;
+    const double ax0 = base.a * e.x0, ax1 = base.a * e.x1, cy0 = base.c * e.y0, cy1 = base.c * e.y1;
+    const double bx0 = base.b * e.x0, bx1 = base.b * e.x1, dy0 = base.d * e.y0, dy1 = base.d * e.y1;
+    const box b{base.e + std::min(ax0, ax1) + std::min(cy0, cy1), base.f + std::min(bx0, bx1) + std::min(dy0, dy1),
+                base.e + std::max(ax0, ax1) + std::max(cy0, cy1), base.f + std::max(bx0, bx1) + std::max(dy0, dy1)};
+    // Each corner the exact work maps differs from b's by the rounding of
+    // three terms, each at most this big.
+    const double emax = std::max(std::max(std::fabs(e.x0), std::fabs(e.x1)), std::max(std::fabs(e.y0), std::fabs(e.y1)));
+    const double scale = std::fabs(base.e) + std::fabs(base.f) + abs_sum(base) * emax;
+    if (!(scale < 1e12)) return false;  // also NaN, and every coordinate of b within range
+    return inside(b, 1e-9 * (scale + 1), clip, out);
+}
+
 // Whether stroking a path whose points' box is `pbox` (device space) adds
 // nothing to `out`: the stroke reaches at most half the line width as the
 // matrix stretches it beyond the points, and the tips of mitred corners and

@@ -419,11 +419,15 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             shift += pos;
             drift = std::max(drift, std::fabs(shift));
         }
-        // (A single string is mapped at once: the bound would cost as much.)
         if (pieces_.empty() ||
             (pieces_.size() > 1 && run_adds_nothing(box{u[0], u[1], u[2], u[3]}, drift, tm0, gs.ctm, gs.clip, out)))
             return;
-        for (const piece &p : pieces_) ink(&out, map_box(p.ext, mul(p.tm, gs.ctm)), gs);
+        // String by string otherwise, each passed over where it lies within
+        // the ink found so far (the strings before it included).
+        for (const piece &p : pieces_) {
+            const mat base = mul(p.tm, gs.ctm);
+            if (!piece_adds_nothing(p.ext, base, gs.clip, out)) ink(&out, map_box(p.ext, base), gs);
+        }
     };
     auto next_line = [&](double tx, double ty) {
         tlm = mul(mat{1, 0, 0, 1, tx, ty}, tlm);
