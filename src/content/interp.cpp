@@ -467,26 +467,16 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
         // word: a handful of compares to any operator, where testing them
         // one after another took dozens for the later ones.
         switch (op_code(op)) {
-            case op_name("l"):
-                line_to(dev(num(0), num(1)));
-                break;
-            case op_name("m"):
-                move_to(dev(num(0), num(1)));
-                break;
-            case op_name("c"):
-                curve_to(dev(num(0), num(1)), dev(num(2), num(3)), dev(num(4), num(5)));
-                break;
-            case op_name("v"):
-                curve_to(cur, dev(num(0), num(1)), dev(num(2), num(3)));
-                break;
+            case op_name("l"): line_to(dev(num(0), num(1))); break;
+            case op_name("m"): move_to(dev(num(0), num(1))); break;
+            case op_name("c"): curve_to(dev(num(0), num(1)), dev(num(2), num(3)), dev(num(4), num(5))); break;
+            case op_name("v"): curve_to(cur, dev(num(0), num(1)), dev(num(2), num(3))); break;
             case op_name("y"): {
                 const pt p3 = dev(num(2), num(3));
                 curve_to(dev(num(0), num(1)), p3, p3);
                 break;
             }
-            case op_name("h"):
-                close();
-                break;
+            case op_name("h"): close(); break;
             case op_name("re"): {
                 const double x = num(0), y = num(1), w = num(2), h = num(3);
                 move_to(dev(x, y));
@@ -496,38 +486,20 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
                 close();
                 break;
             }
-            case op_name("S"):
-                paint(false, true);
-                break;
+            case op_name("S"): paint(false, true); break;
             case op_name("s"):
                 close();
                 paint(false, true);
                 break;
-            case op_name("f"):
-            case op_name("f*"):
-            case op_name("F"):
-            case op_name("F*"):
-                paint(true, false);
-                break;
-            case op_name("B"):
-            case op_name("B*"):
-                paint(true, true);
-                break;
-            case op_name("b"):
-            case op_name("b*"):
+            case op_name("f"): case op_name("f*"): case op_name("F"): case op_name("F*"): paint(true, false); break;
+            case op_name("B"): case op_name("B*"): paint(true, true); break;
+            case op_name("b"): case op_name("b*"):
                 close();
                 paint(true, true);
                 break;
-            case op_name("n"):
-                paint(false, false);
-                break;
-            case op_name("W"):
-            case op_name("W*"):
-                pending_clip = true;
-                break;
-            case op_name("Tj"):
-                show_last();
-                break;
+            case op_name("n"): paint(false, false); break;
+            case op_name("W"): case op_name("W*"): pending_clip = true; break;
+            case op_name("Tj"): show_last(); break;
             case op_name("TJ"): {
                 const value *arr = last_value();
                 if (arr && arr->is_array()) show_run(arr->items.data(), arr->items.size());
@@ -551,27 +523,13 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
                 gs.tfs = rd.num_back(0, 0);
                 break;
             }
-            case op_name("Tc"):
-                gs.tc = rd.num_back(0, 0);
-                break;
-            case op_name("Tw"):
-                gs.tw = rd.num_back(0, 0);
-                break;
-            case op_name("Tz"):
-                gs.th = rd.num_back(0, 100) / 100;
-                break;
-            case op_name("TL"):
-                gs.tl = rd.num_back(0, 0);
-                break;
-            case op_name("Ts"):
-                gs.rise = rd.num_back(0, 0);
-                break;
-            case op_name("Tr"):
-                gs.tr = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 7.0));
-                break;
-            case op_name("Td"):
-                next_line(num(0), num(1));
-                break;
+            case op_name("Tc"): gs.tc = rd.num_back(0, 0); break;
+            case op_name("Tw"): gs.tw = rd.num_back(0, 0); break;
+            case op_name("Tz"): gs.th = rd.num_back(0, 100) / 100; break;
+            case op_name("TL"): gs.tl = rd.num_back(0, 0); break;
+            case op_name("Ts"): gs.rise = rd.num_back(0, 0); break;
+            case op_name("Tr"): gs.tr = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 7.0)); break;
+            case op_name("Td"): next_line(num(0), num(1)); break;
             case op_name("TD"):
                 gs.tl = -num(1);
                 next_line(num(0), num(1));
@@ -579,9 +537,7 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             case op_name("Tm"):
                 if (n >= 6) tm = tlm = mat{num(n - 6), num(n - 5), num(n - 4), num(n - 3), num(n - 2), num(n - 1)};
                 break;
-            case op_name("T*"):
-                next_line(0, -gs.tl);
-                break;
+            case op_name("T*"): next_line(0, -gs.tl); break;
             case op_name("BT"):
                 tm = tlm = mat{};
                 text_clip = box{};
@@ -604,18 +560,10 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             case op_name("cm"):
                 if (n >= 6) gs.ctm = mul(mat{num(n - 6), num(n - 5), num(n - 4), num(n - 3), num(n - 2), num(n - 1)}, gs.ctm);
                 break;
-            case op_name("w"):
-                gs.lw = rd.num_back(0, gs.lw);
-                break;
-            case op_name("M"):
-                gs.ml = rd.num_back(0, gs.ml);
-                break;
-            case op_name("j"):
-                gs.lj = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 2.0));
-                break;
-            case op_name("J"):
-                gs.lc = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 2.0));
-                break;
+            case op_name("w"): gs.lw = rd.num_back(0, gs.lw); break;
+            case op_name("M"): gs.ml = rd.num_back(0, gs.ml); break;
+            case op_name("j"): gs.lj = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 2.0)); break;
+            case op_name("J"): gs.lc = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 2.0)); break;
             case op_name("gs"): {
                 const std::string *nm = name(n ? n - 1 : 0);
                 const value *egs = nm ? names_.entry(res, "ExtGState", *nm, nullptr) : nullptr;
@@ -652,9 +600,7 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
                 gs.fcs = space::cmyk;
                 colour(space::cmyk, true);
                 break;
-            case op_name("cs"):
-            case op_name("cS"):
-            case op_name("CS"):
+            case op_name("cs"): case op_name("cS"): case op_name("CS"):
             case op_name("Cs"): {
                 const std::string *nm = name(n ? n - 1 : 0);
                 const space s = nm ? names_.color_space(res, *nm) : space::other;
@@ -710,9 +656,7 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
                 }
                 break;
             }
-            case op_name("BI"):
-                inline_dict.clear();
-                break;
+            case op_name("BI"): inline_dict.clear(); break;
             case op_name("ID"): {
                 inline_dict.assign(rd.ops().begin(), rd.ops().begin() + static_cast<std::ptrdiff_t>(n));
                 if (!rd.skip_inline_image(inline_dict)) throw stop{};
