@@ -136,6 +136,8 @@ TEST(ContentBox, ClippingAndWhite) {
         {"100 0 0 50 10 20 cm /Im1 Do", true, {10, 20, 110, 70}},
         {"q 10 0 0 10 5 5 cm BI /W 2 /H 2 /CS /G /BPC 8 ID xEI  EI Q 0 0 1 1 re f", true, {0, 0, 15, 15}},
         {"q 10 0 0 10 5 5 cm BI /W 2 /H 2 /F /AHx ID 00ff00ff> EI Q 0 0 1 1 re f", true, {0, 0, 15, 15}},
+        // /IM given a number: not a mask (painted in white, still ink).
+        {"BI /IM true /W 8 /H 1 ID x EI 1 g 10 0 0 10 5 5 cm BI /IM 0 /W 8 /H 1 ID x EI", true, {0, 0, 15, 15}},
     };
     for (const Case &c : cases) check(c, kPage);
     // The page's own clip.
@@ -173,6 +175,13 @@ TEST(ContentBox, Text) {
         {"BT /F8 10 Tf (A) Tj ET", true, {0, -3, 7.22, 10}},
         {"1 g BT /F1 10 Tf (A) Tj ET", true, kNone},
         {"BT /F1 10 Tf 0 1 -1 0 50 0 Tm (A) Tj ET", true, {42, 0, 52, 5}},  // turned text
+        // A showing operator whose last operand is not a string (an array
+        // for TJ) shows nothing, though an operand earlier in the stream
+        // was one; ' and " still move to the next line.
+        {"BT /F1 10 Tf 100 100 Td (AB) Tj 5 Tj ET", true, {100, 98, 111, 108}},
+        {"BT /F1 10 Tf 100 100 Td [(AB)] TJ /N TJ (A) 7 TJ ET", true, {100, 98, 111, 108}},
+        {"BT /F1 10 Tf 12 TL 100 100 Td (A) Tj /N ' (A) ' ET", true, {100, 74, 105, 108}},
+        {"BT /F1 10 Tf 12 TL 100 100 Td 0 0 (A) \" 0 0 7 \" [(B)] \" (A) ' ET", true, {100, 50, 105, 96}},
     };
     for (const Case &c : cases) check(c, kPage);
 }

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -270,27 +272,34 @@ TEST(FontProgram, RunawayGlyphsAreUnreadable) {
 
 using testtools::MapSource;
 
-TEST(FontProgram, TextThroughEmbeddedPrograms) {
-    MapSource src;
-    // F1: the program's advances; F2: advances that disagree for A (the
-    // program cannot be trusted for that code); F3: an unreadable program;
-    // F4: /Differences naming glyphs over the built-in encoding.
+// F1: the program's advances; F2: advances that disagree for A (the
+// program cannot be trusted for that code); F3: an unreadable program;
+// F4: /Differences naming glyphs over the built-in encoding; F5: a
+// standard font with no program; F6: two bytes a code.
+void embedded_fonts(MapSource *src, sheetlay::pdf::value *res) {
     std::string widths = "/FirstChar 32 /Widths [250";
     for (int c = 33; c < 65; ++c) widths += " 0";
-    widths += " 500 250 250]";
+    widths += " 500 250 250 250 250 250 250 250 250 250 250 250]";  // to L
     const std::string desc = " /FontDescriptor << /FontBBox [0 -900 1000 1000] /FontFile3 5 0 R >>";
-    sheetlay::pdf::value res;
     const std::string text = std::string("<< /Font << /F1 << /Subtype /Type1 ") + widths + desc +
                              " >> /F2 << /Subtype /Type1 /FirstChar 65 /Widths [600]" + desc +
                              " >> /F3 << /Subtype /Type1 " + widths +
                              " /FontDescriptor << /FontBBox [0 -900 1000 1000] /FontFile3 6 0 R >> >>"
                              " /F4 << /Subtype /Type1 /Encoding << /Differences [66 /acute /pi] >> " + widths +
-                             desc + " >> >> >>";
-    ASSERT_TRUE(sheetlay::pdf::parse_value(text, &res));
-    src.objs.text[5] = "<< /Subtype /Type1C /Length 1 >>";
-    src.data[5] = build(test_font());
-    src.objs.text[6] = "<< /Subtype /Type1C /Length 1 >>";
-    src.data[6] = "not a font program";
+                             desc + " >> /F5 << /Subtype /Type1 /BaseFont /Helvetica >>"
+                             " /F6 << /Subtype /Type0 /Encoding /Identity-H /DescendantFonts [<< /DW 700"
+                             " /W [65 [250 750]] /FontDescriptor << /Ascent 800 /Descent -200 >> >>] >> >> >>";
+    ASSERT_TRUE(sheetlay::pdf::parse_value(text, res));
+    src->objs.text[5] = "<< /Subtype /Type1C /Length 1 >>";
+    src->data[5] = build(test_font());
+    src->objs.text[6] = "<< /Subtype /Type1C /Length 1 >>";
+    src->data[6] = "not a font program";
+}
+
+TEST(FontProgram, TextThroughEmbeddedPrograms) {
+    MapSource src;
+    sheetlay::pdf::value res;
+    embedded_fonts(&src, &res);
     const sheetlay::content::box page{-1000, -1000, 1000, 1000};
     struct {
         const char *content;
@@ -323,6 +332,80 @@ TEST(FontProgram, TextThroughEmbeddedPrograms) {
         EXPECT_NEAR(r.ink.y0, c.y0, 1e-6) << c.content;
         EXPECT_NEAR(r.ink.x1, c.x1, 1e-6) << c.content;
         EXPECT_NEAR(r.ink.y1, c.y1, 1e-6) << c.content;
+    }
+}
+
+// Text the interpreter measures its quick ways (a code's prepared row; a
+// string or run passed over where it lies within the ink already found)
+// against the plain way, over generated text: shown filled (mode 0), and
+// filled into the clip (mode 4: each string measured glyph by glyph from
+// the font and mapped on its own), the ink is the same to the bit; shown
+// after a rectangle lying around, on or just within that ink, it gives
+// exactly the union of the two.
+TEST(FontProgram, GeneratedTextQuickWaysMatchThePlainWay) {
+    MapSource src;
+    sheetlay::pdf::value res;
+    embedded_fonts(&src, &res);
+    using sheetlay::content::box;
+    auto ink = [&](const std::string &content) {
+        auto r = sheetlay::content::content_box(reinterpret_cast<const unsigned char *>(content.data()),
+                                                content.size(), &res, src, box{-1e5, -1e5, 1e5, 1e5});
+        EXPECT_TRUE(r.ok) << content;
+        return r.ink;
+    };
+    auto same = [](const box &a, const box &b) {
+        return a.empty() == b.empty() &&
+               (a.empty() || (a.x0 == b.x0 && a.y0 == b.y0 && a.x1 == b.x1 && a.y1 == b.y1));
+    };
+    std::mt19937 rng(20261211);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    auto real = [&](double lo, double hi) { return lo + (hi - lo) * (rng() / 4294967296.0); };
+    auto fmt = [](double v) {
+        char b[40];
+        std::snprintf(b, sizeof b, "%.6f ", v);
+        return std::string(b);
+    };
+    // Codes the fonts draw, leave blank, cannot read, and do not know.
+    const std::string alphabet = "ABCDEFGHIJKL !\x01\xff";
+    auto str = [&] {
+        std::string t = "<";
+        for (int k = pick(7); k-- > 0;) {
+            char h[4];
+            std::snprintf(h, sizeof h, "%02x", static_cast<unsigned char>(alphabet[pick(static_cast<int>(alphabet.size()))]));
+            t += h;
+        }
+        return t + ">";
+    };
+    for (int it = 0; it < 2000; ++it) {
+        std::string state = "BT /F" + std::to_string(1 + pick(6)) + " " + fmt(pick(8) ? real(4, 30) : real(-20, 20)) + "Tf ";
+        if (pick(3) == 0) state += fmt(real(-1, 2)) + "Tc " + fmt(real(-3, 3)) + "Tw ";
+        if (pick(4) == 0) state += fmt(real(-120, 150)) + "Tz " + fmt(real(-5, 5)) + "Ts ";
+        if (pick(4)) state += fmt(real(0.5, 3)) + "0 0 " + fmt(real(0.5, 3));
+        else state += fmt(real(-2, 2)) + fmt(real(-2, 2)) + fmt(real(-2, 2)) + fmt(real(-2, 2));
+        state += fmt(real(-500, 500)) + fmt(real(-500, 500)) + "Tm 11 TL ";
+        std::string show;
+        switch (pick(4)) {
+            case 0: show = str() + " Tj"; break;
+            case 1: show = str() + " '"; break;
+            case 2: show = fmt(real(-2, 2)) + fmt(real(-1, 1)) + str() + " \""; break;
+            default:
+                show = "[";
+                for (int k = 1 + pick(9); k-- > 0;) show += pick(3) ? str() + " " : fmt(real(-3000, 3000));
+                show += "] TJ";
+        }
+        const box fast = ink(state + show + " ET"), plain = ink(state + "4 Tr " + show + " ET");
+        ASSERT_TRUE(same(fast, plain)) << state << show;
+        if (fast.empty()) continue;
+        // A rectangle on the ink's box, each side moved out, in, or not at all.
+        const double w = fast.x1 - fast.x0, h = fast.y1 - fast.y0;
+        const double nudge[] = {0, 0, 1e-9, -1e-9, 1e-6, -1e-6, 0.25, -0.25};
+        const double x0 = fast.x0 - nudge[pick(8)] * w, x1 = fast.x1 + nudge[pick(8)] * w;
+        const double y0 = fast.y0 - nudge[pick(8)] * h, y1 = fast.y1 + nudge[pick(8)] * h;
+        char rect[160];
+        std::snprintf(rect, sizeof rect, "%.17g %.17g %.17g %.17g re f", x0, y0, x1 - x0, y1 - y0);
+        box want = ink(rect);
+        want.add(fast);
+        ASSERT_TRUE(same(ink(std::string("q ") + rect + " Q " + state + show + " ET"), want)) << rect << " " << state << show;
     }
 }
 

@@ -50,17 +50,29 @@ SHEETLAY_GLYPH_INLINE void horizontal_glyph(const font_info &f, uint32_t code, d
     const double z = pos + w0 * size * th;
     double xa = pos + f.left * size * th, xb = z, ya = f.lo * size + rise, yb = f.hi * size + rise;
     if (st == glyph_status::drawn) {
-        // The outline is exact, but a viewer's rasterizer rounds glyph
-        // positions to whole pixels and hints edges to the pixel grid, so
-        // at screen resolutions its ink reaches up to about a pixel beyond
-        // the outline: allow 0.08 em around it (most of a pixel at text
-        // sizes on a 72 dpi screen).
-        constexpr double kPad = 0.08;
-        xa = pos + (gx0 - kPad) * size * th;
-        xb = pos + (gx1 + kPad) * size * th;
-        ya = (gy0 - kPad) * size + rise;
-        yb = (gy1 + kPad) * size + rise;
+        xa = pos + (gx0 - kGlyphPad) * size * th;
+        xb = pos + (gx1 + kGlyphPad) * size * th;
+        ya = (gy0 - kGlyphPad) * size + rise;
+        yb = (gy1 + kGlyphPad) * size + rise;
     }
+    const double lx = std::min({pos, z, xa, xb}), hx = std::max({pos, z, xa, xb});
+    const double ly = std::min(ya, yb), hy = std::max(ya, yb);
+    if (e[0] > e[2]) {
+        e[0] = lx, e[1] = ly, e[2] = hx, e[3] = hy;
+        return;
+    }
+    e[0] = std::min(e[0], lx), e[1] = std::min(e[1], ly), e[2] = std::max(e[2], hx), e[3] = std::max(e[3], hy);
+}
+
+// The same for a code of a one-byte font from its row (font_info::make_ink):
+// the very numbers horizontal_glyph works out from the font, the row
+// holding what depends on the code alone.
+SHEETLAY_GLYPH_INLINE void glyph_ink(const font_info::code_ink &g, double pos, double size, double th, double rise,
+                                     double *e) {
+    if (g.state != 2) return;
+    const double z = pos + g.w0 * size * th;
+    const double xa = pos + g.ax * size * th, xb = pos + g.bx * size * th;
+    const double ya = g.ay * size + rise, yb = g.by * size + rise;
     const double lx = std::min({pos, z, xa, xb}), hx = std::max({pos, z, xa, xb});
     const double ly = std::min(ya, yb), hy = std::max(ya, yb);
     if (e[0] > e[2]) {
@@ -109,6 +121,26 @@ inline bool run_adds_nothing(const box &u, double drift, const mat &tm0, const m
     const double scale = (std::fabs(tm0.e) + std::fabs(tm0.f) + abs_sum(tm0) * umax) * abs_sum(ctm) +
                          std::fabs(ctm.e) + std::fabs(ctm.f) + std::fabs(base.e) + std::fabs(base.f) +
                          abs_sum(base) * umax;
+    if (!(scale < 1e12)) return false;  // also NaN, and every coordinate of b within range
+    return inside(b, 1e-9 * (scale + 1), clip, out);
+}
+
+// Whether one string's extent `e` (text space) mapped through `base` (its
+// text matrix times the CTM, as the exact work maps it) adds nothing to
+// `out`: the same test for a single box, where only the mapping's own
+// rounding is to be allowed for. Asked once per string that is not passed
+// over with its whole run, so cheaper than mapping the box.
+inline bool piece_adds_nothing(const box &e, const mat &base, const box &clip, const box &out) {
+    using namespace bounds_detail;
+    if (out.empty()) return false;
+    const double ax0 = base.a * e.x0, ax1 = base.a * e.x1, cy0 = base.c * e.y0, cy1 = base.c * e.y1;
+    const double bx0 = base.b * e.x0, bx1 = base.b * e.x1, dy0 = base.d * e.y0, dy1 = base.d * e.y1;
+    const box b{base.e + std::min(ax0, ax1) + std::min(cy0, cy1), base.f + std::min(bx0, bx1) + std::min(dy0, dy1),
+                base.e + std::max(ax0, ax1) + std::max(cy0, cy1), base.f + std::max(bx0, bx1) + std::max(dy0, dy1)};
+    // Each corner the exact work maps differs from b's by the rounding of
+    // three terms, each at most this big.
+    const double emax = std::max(std::max(std::fabs(e.x0), std::fabs(e.x1)), std::max(std::fabs(e.y0), std::fabs(e.y1)));
+    const double scale = std::fabs(base.e) + std::fabs(base.f) + abs_sum(base) * emax;
     if (!(scale < 1e12)) return false;  // also NaN, and every coordinate of b within range
     return inside(b, 1e-9 * (scale + 1), clip, out);
 }

@@ -223,6 +223,29 @@ glyph_status font_info::glyph_outline(uint32_t code, double *x0, double *y0, dou
     return glyph_status::drawn;
 }
 
+const font_info::code_ink &font_info::make_ink(uint32_t code) const {
+    ink_table();
+    code_ink &c = inks[code & 0xFF];
+    c.w0 = width(code) / 1000;
+    double gx0 = 0, gy0 = 0, gx1 = 0, gy1 = 0;
+    const glyph_status st = outline(code, &gx0, &gy0, &gx1, &gy1);
+    if (st == glyph_status::blank) {
+        c.state = 1;
+        return c;
+    }
+    if (st == glyph_status::drawn) {
+        c.ax = gx0 - kGlyphPad, c.bx = gx1 + kGlyphPad;
+        c.ay = gy0 - kGlyphPad, c.by = gy1 + kGlyphPad;
+    } else {
+        // No outline: the advance, reaching left as far as the font's box
+        // does, over the font's whole height.
+        c.ax = left, c.bx = c.w0;
+        c.ay = lo, c.by = hi;
+    }
+    c.state = 2;
+    return c;
+}
+
 double font_info::width_of(uint32_t code) const {
     if (bytes == 2 || !cid_w.empty()) {
         auto it = std::upper_bound(cid_w.begin(), cid_w.end(), code,

@@ -23,6 +23,13 @@
 
 namespace sheetlay::content {
 
+// How far beyond a glyph's outline its ink is taken to reach, in em: the
+// outline is exact, but a viewer's rasterizer rounds glyph positions to
+// whole pixels and hints edges to the pixel grid, so at screen resolutions
+// its ink reaches up to about a pixel beyond it (most of a pixel at text
+// sizes on a 72 dpi screen).
+constexpr double kGlyphPad = 0.08;
+
 struct font_info {
     int bytes = 1;          // bytes per code (1, or 2 for Identity and embedded CMaps)
     bool vertical = false;  // composite font written top to bottom
@@ -60,6 +67,24 @@ struct font_info {
         double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     };
     mutable std::vector<code_outline> by_code;
+    // One-byte fonts, as text showing takes each code (see glyph_ink in
+    // bounds.h): its advance, and the box its glyph inks around the pen
+    // across (ax to bx, the advance joined in by the caller) and up and
+    // down (ay to by), in em; made on the code's first use, when outline()
+    // would first be asked (so glyphs are read in the same order).
+    struct code_ink {
+        double w0 = 0;  // width(code) / 1000
+        double ax = 0, bx = 0, ay = 0, by = 0;
+        uint8_t state = 0;  // 0: not made yet, 1: inks nothing, 2: inks
+    };
+    mutable std::vector<code_ink> inks;  // empty, or one per byte value
+    // The table of one-byte codes, made (empty rows) on first use.
+    const code_ink *ink_table() const {
+        if (inks.empty()) inks.resize(256);
+        return inks.data();
+    }
+    // Fills code's row (code < 256) and returns it.
+    const code_ink &make_ink(uint32_t code) const;
 
     // The advance of one code in 1/1000 em (Type 3: in glyph space units).
     double width(uint32_t code) const {

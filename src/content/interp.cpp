@@ -18,6 +18,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -77,6 +78,19 @@ const font_info kNoFont;
 // how far the text matrix can drift by rounding from where the run's
 // bound puts it).
 constexpr size_t kMaxRun = 4096;
+
+// An operator's bytes (up to three) as one word, the first lowest: the
+// reader's op() (three bytes, zeros after a shorter one), or a name here.
+inline uint32_t op_code(const char *op) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(op[0])) |
+           static_cast<uint32_t>(static_cast<unsigned char>(op[1])) << 8 |
+           static_cast<uint32_t>(static_cast<unsigned char>(op[2])) << 16;
+}
+constexpr uint32_t op_name(std::string_view s) {
+    uint32_t w = 0;
+    for (size_t k = 0; k < s.size() && k < 3; ++k) w |= static_cast<uint32_t>(static_cast<unsigned char>(s[k])) << (8 * k);
+    return w;
+}
 
 class interp {
 public:
@@ -348,6 +362,8 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
                            ((mode == 2) && (!gs.fwhite || !gs.swhite));
         const size_t step = static_cast<size_t>(f->bytes);
         const double size = gs.tfs, th = gs.th;
+        // (The stand-in for no font is shared by every reader: no rows.)
+        const font_info::code_ink *rows = step == 1 && f != &kNoFont ? f->ink_table() : nullptr;
         const mat tm0 = tm;
         double shift = 0, drift = 0;  // where tm now stands from tm0 along the baseline, and its furthest
         double u[4] = {1, 1, 0, 0};  // the run's extent from tm0, in text space
@@ -366,13 +382,28 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             if (work_ < 0) throw stop{};
             double pos = 0;
             double ext[4] = {1, 1, 0, 0};
-            for (size_t k = 0; k + step <= bytes.size(); k += step) {
-                uint32_t code = static_cast<unsigned char>(bytes[k]);
-                if (step == 2) code = code << 8 | static_cast<unsigned char>(bytes[k + 1]);
-                const double w0 = f->width(code) / 1000;
-                horizontal_glyph(*f, code, pos, w0, size, th, gs.rise, ext);
-                const double spacing = gs.tc + (step == 1 && code == 32 ? gs.tw : 0);
-                pos += (w0 * size + spacing) * th;
+            if (rows) {
+                // One byte a code: each code's row, made on its first use.
+                const unsigned char *b = reinterpret_cast<const unsigned char *>(bytes.data());
+                const double tc = gs.tc, tw = gs.tw, rise = gs.rise;
+                for (size_t k = 0, len = bytes.size(); k < len; ++k) {
+                    const uint32_t code = b[k];
+                    const font_info::code_ink *g = &rows[code];
+                    if (!g->state) [[unlikely]]
+                        g = &f->make_ink(code);
+                    glyph_ink(*g, pos, size, th, rise, ext);
+                    const double spacing = tc + (code == 32 ? tw : 0);
+                    pos += (g->w0 * size + spacing) * th;
+                }
+            } else {
+                for (size_t k = 0; k + step <= bytes.size(); k += step) {
+                    uint32_t code = static_cast<unsigned char>(bytes[k]);
+                    if (step == 2) code = code << 8 | static_cast<unsigned char>(bytes[k + 1]);
+                    const double w0 = f->width(code) / 1000;
+                    horizontal_glyph(*f, code, pos, w0, size, th, gs.rise, ext);
+                    const double spacing = gs.tc + (step == 1 && code == 32 ? gs.tw : 0);
+                    pos += (w0 * size + spacing) * th;
+                }
             }
             if (inked && ext[0] <= ext[2]) {
                 pieces_.push_back({{ext[0], ext[1], ext[2], ext[3]}, tm});
@@ -388,11 +419,15 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
             shift += pos;
             drift = std::max(drift, std::fabs(shift));
         }
-        // (A single string is mapped at once: the bound would cost as much.)
         if (pieces_.empty() ||
             (pieces_.size() > 1 && run_adds_nothing(box{u[0], u[1], u[2], u[3]}, drift, tm0, gs.ctm, gs.clip, out)))
             return;
-        for (const piece &p : pieces_) ink(&out, map_box(p.ext, mul(p.tm, gs.ctm)), gs);
+        // String by string otherwise, each passed over where it lies within
+        // the ink found so far (the strings before it included).
+        for (const piece &p : pieces_) {
+            const mat base = mul(p.tm, gs.ctm);
+            if (!piece_adds_nothing(p.ext, base, gs.clip, out)) ink(&out, map_box(p.ext, base), gs);
+        }
     };
     auto next_line = [&](double tx, double ty) {
         tlm = mul(mat{1, 0, 0, 1, tx, ty}, tlm);
@@ -416,207 +451,236 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
         auto name = [&](size_t k) -> const std::string * {
             return k < n && rd.arg(k).kind == operand::text_name ? &rd.arg(k).name : nullptr;
         };
-        const char o0 = op[0], o1 = op[1], o2 = op[2];
-        // The operators pages are mostly made of first (lines and text,
-        // colours, q and Q), the rest as they come: no two tests take the
-        // same operator, so their order changes nothing else.
-        if (o0 == 'l' && !o1) {
-            line_to(dev(num(0), num(1)));
-        } else if (o0 == 'T') {
-            if (o1 == 'j' && !o2) {
-                if (n && rd.arg(n - 1).v.is_string()) show_run(&rd.arg(n - 1).v, 1);
-            } else if (o1 == 'J' && !o2) {
-                const value *arr = n ? &rd.arg(n - 1).v : nullptr;
+        // The last operand as a value (a string, an array), or null: an
+        // operand slot read as a number or a name keeps whatever value it
+        // held before, which is not this operator's.
+        auto last_value = [&]() -> const value * {
+            return n && rd.arg(n - 1).kind == operand::other ? &rd.arg(n - 1).v : nullptr;
+        };
+        // Tj, ' and " show their last operand when it is a string, and
+        // nothing otherwise (the line still moves for ' and ").
+        auto show_last = [&] {
+            const value *s = last_value();
+            if (s && s->is_string()) show_run(s, 1);
+        };
+        // One switch over the operator's (up to three) bytes packed into a
+        // word: a handful of compares to any operator, where testing them
+        // one after another took dozens for the later ones.
+        switch (op_code(op)) {
+            case op_name("l"): line_to(dev(num(0), num(1))); break;
+            case op_name("m"): move_to(dev(num(0), num(1))); break;
+            case op_name("c"): curve_to(dev(num(0), num(1)), dev(num(2), num(3)), dev(num(4), num(5))); break;
+            case op_name("v"): curve_to(cur, dev(num(0), num(1)), dev(num(2), num(3))); break;
+            case op_name("y"): {
+                const pt p3 = dev(num(2), num(3));
+                curve_to(dev(num(0), num(1)), p3, p3);
+                break;
+            }
+            case op_name("h"): close(); break;
+            case op_name("re"): {
+                const double x = num(0), y = num(1), w = num(2), h = num(3);
+                move_to(dev(x, y));
+                line_to(dev(x + w, y));
+                line_to(dev(x + w, y + h));
+                line_to(dev(x, y + h));
+                close();
+                break;
+            }
+            case op_name("S"): paint(false, true); break;
+            case op_name("s"):
+                close();
+                paint(false, true);
+                break;
+            case op_name("f"): case op_name("f*"): case op_name("F"): case op_name("F*"): paint(true, false); break;
+            case op_name("B"): case op_name("B*"): paint(true, true); break;
+            case op_name("b"): case op_name("b*"):
+                close();
+                paint(true, true);
+                break;
+            case op_name("n"): paint(false, false); break;
+            case op_name("W"): case op_name("W*"): pending_clip = true; break;
+            case op_name("Tj"): show_last(); break;
+            case op_name("TJ"): {
+                const value *arr = last_value();
                 if (arr && arr->is_array()) show_run(arr->items.data(), arr->items.size());
-            } else if (o1 == 'f' && !o2) {
+                break;
+            }
+            case op_name("'"):
+                next_line(0, -gs.tl);
+                show_last();
+                break;
+            case op_name("\""):
+                if (n >= 3) {
+                    gs.tw = num(n - 3);
+                    gs.tc = num(n - 2);
+                }
+                next_line(0, -gs.tl);
+                show_last();
+                break;
+            case op_name("Tf"): {
                 const std::string *nm = name(n >= 2 ? n - 2 : 0);
                 gs.font = nm ? names_.font(res, *nm) : nullptr;
                 gs.tfs = rd.num_back(0, 0);
-            } else if (o1 == 'c' && !o2) {
-                gs.tc = rd.num_back(0, 0);
-            } else if (o1 == 'w' && !o2) {
-                gs.tw = rd.num_back(0, 0);
-            } else if (o1 == 'z' && !o2) {
-                gs.th = rd.num_back(0, 100) / 100;
-            } else if (o1 == 'L' && !o2) {
-                gs.tl = rd.num_back(0, 0);
-            } else if (o1 == 's' && !o2) {
-                gs.rise = rd.num_back(0, 0);
-            } else if (o1 == 'r' && !o2) {
-                gs.tr = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 7.0));
-            } else if (o1 == 'd' && !o2) {
-                next_line(num(0), num(1));
-            } else if (o1 == 'D' && !o2) {
+                break;
+            }
+            case op_name("Tc"): gs.tc = rd.num_back(0, 0); break;
+            case op_name("Tw"): gs.tw = rd.num_back(0, 0); break;
+            case op_name("Tz"): gs.th = rd.num_back(0, 100) / 100; break;
+            case op_name("TL"): gs.tl = rd.num_back(0, 0); break;
+            case op_name("Ts"): gs.rise = rd.num_back(0, 0); break;
+            case op_name("Tr"): gs.tr = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 7.0)); break;
+            case op_name("Td"): next_line(num(0), num(1)); break;
+            case op_name("TD"):
                 gs.tl = -num(1);
                 next_line(num(0), num(1));
-            } else if (o1 == 'm' && !o2) {
+                break;
+            case op_name("Tm"):
                 if (n >= 6) tm = tlm = mat{num(n - 6), num(n - 5), num(n - 4), num(n - 3), num(n - 2), num(n - 1)};
-            } else if (o1 == '*' && !o2) {
-                next_line(0, -gs.tl);
-            }
-        } else if (o0 == 'm' && !o1) {
-            move_to(dev(num(0), num(1)));
-        } else if (o0 == 'q' && !o1) {
-            if (stack.size() >= static_cast<size_t>(lim_.q_depth)) throw stop{};
-            stack.push_back(gs);
-        } else if (o0 == 'Q' && !o1) {
-            if (!stack.empty()) {
-                gs = stack.back();
-                stack.pop_back();
-            }
-        } else if (o0 == 'R' && o1 == 'G' && !o2) {
-            gs.scs = space::rgb;
-            colour(space::rgb, false);
-        } else if (o0 == 'G' && !o1) {
-            gs.scs = space::gray;
-            colour(space::gray, false);
-        } else if (o0 == 'r' && o1 == 'g' && !o2) {
-            gs.fcs = space::rgb;
-            colour(space::rgb, true);
-        } else if (o0 == 'g' && !o1) {
-            gs.fcs = space::gray;
-            colour(space::gray, true);
-        } else if (o0 == 'b' && (!o1 || (o1 == '*' && !o2))) {
-            close();
-            paint(true, true);
-        } else if (o0 == 'c' && !o1) {
-            curve_to(dev(num(0), num(1)), dev(num(2), num(3)), dev(num(4), num(5)));
-        } else if (o0 == 'c' && o1 == 'm' && !o2) {
-            if (n >= 6) gs.ctm = mul(mat{num(n - 6), num(n - 5), num(n - 4), num(n - 3), num(n - 2), num(n - 1)}, gs.ctm);
-        } else if (o0 == 'w' && !o1) {
-            gs.lw = rd.num_back(0, gs.lw);
-        } else if (o0 == 'M' && !o1) {
-            gs.ml = rd.num_back(0, gs.ml);
-        } else if (o0 == 'j' && !o1) {
-            gs.lj = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 2.0));
-        } else if (o0 == 'J' && !o1) {
-            gs.lc = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 2.0));
-        } else if (o0 == 'g' && o1 == 's' && !o2) {
-            const std::string *nm = name(n ? n - 1 : 0);
-            const value *egs = nm ? names_.entry(res, "ExtGState", *nm, nullptr) : nullptr;
-            if (egs && egs->is_dict()) {
-                const value *v;
-                if ((v = pdf::get_resolved(egs, "LW", r)) && v->is_number()) gs.lw = v->r;
-                if ((v = pdf::get_resolved(egs, "ML", r)) && v->is_number()) gs.ml = v->r;
-                if ((v = pdf::get_resolved(egs, "LJ", r)) && v->is_number()) gs.lj = static_cast<int>(std::clamp(v->r, 0.0, 2.0));
-                if ((v = pdf::get_resolved(egs, "LC", r)) && v->is_number()) gs.lc = static_cast<int>(std::clamp(v->r, 0.0, 2.0));
-            }
-        } else if (o0 == 'v' && !o1) {
-            curve_to(cur, dev(num(0), num(1)), dev(num(2), num(3)));
-        } else if (o0 == 'y' && !o1) {
-            const pt p3 = dev(num(2), num(3));
-            curve_to(dev(num(0), num(1)), p3, p3);
-        } else if (o0 == 'h' && !o1) {
-            close();
-        } else if (o0 == 'r' && o1 == 'e' && !o2) {
-            const double x = num(0), y = num(1), w = num(2), h = num(3);
-            move_to(dev(x, y));
-            line_to(dev(x + w, y));
-            line_to(dev(x + w, y + h));
-            line_to(dev(x, y + h));
-            close();
-        } else if ((o0 == 'S' && !o1)) {
-            paint(false, true);
-        } else if (o0 == 's' && !o1) {
-            close();
-            paint(false, true);
-        } else if ((o0 == 'f' || o0 == 'F') && (!o1 || (o1 == '*' && !o2))) {
-            paint(true, false);
-        } else if (o0 == 'B' && (!o1 || (o1 == '*' && !o2))) {
-            paint(true, true);
-        } else if (o0 == 'n' && !o1) {
-            paint(false, false);
-        } else if (o0 == 'W' && (!o1 || (o1 == '*' && !o2))) {
-            pending_clip = true;
-        } else if (o0 == 'k' && !o1) {
-            gs.fcs = space::cmyk;
-            colour(space::cmyk, true);
-        } else if (o0 == 'K' && !o1) {
-            gs.scs = space::cmyk;
-            colour(space::cmyk, false);
-        } else if ((o0 == 'c' || o0 == 'C') && (o1 == 's' || o1 == 'S') && !o2) {
-            const std::string *nm = name(n ? n - 1 : 0);
-            const space s = nm ? names_.color_space(res, *nm) : space::other;
-            // A new space starts at its initial colour, which is ink.
-            if (o0 == 'c') {
-                gs.fcs = s;
-                gs.fwhite = false;
-            } else {
-                gs.scs = s;
-                gs.swhite = false;
-            }
-        } else if ((o0 == 's' || o0 == 'S') && (o1 == 'c' || o1 == 'C')) {
-            if (o0 == 's') colour(gs.fcs, true);
-            else colour(gs.scs, false);
-        } else if (o0 == 'B' && o1 == 'T' && !o2) {
-            tm = tlm = mat{};
-            text_clip = box{};
-            text_clips = false;
-        } else if (o0 == 'E' && o1 == 'T' && !o2) {
-            if (text_clips && usable(text_clip)) gs.clip.clip(text_clip);
-            text_clips = false;
-        } else if (o0 == '\'' && !o1) {
-            next_line(0, -gs.tl);
-            if (n && rd.arg(n - 1).v.is_string()) show_run(&rd.arg(n - 1).v, 1);
-        } else if (o0 == '"' && !o1) {
-            if (n >= 3) {
-                gs.tw = num(n - 3);
-                gs.tc = num(n - 2);
-            }
-            next_line(0, -gs.tl);
-            if (n && rd.arg(n - 1).v.is_string()) show_run(&rd.arg(n - 1).v, 1);
-        } else if (o0 == 's' && o1 == 'h' && !o2) {
-            const std::string *nm = name(n ? n - 1 : 0);
-            const value *sh = nm ? names_.entry(res, "Shading", *nm, nullptr) : nullptr;
-            box b = gs.clip;
-            const value *bb = pdf::get_resolved(sh, "BBox", r);
-            if (bb && bb->is_array() && bb->items.size() == 4) {
-                box s{bb->items[0].num_or(0), bb->items[1].num_or(0), bb->items[2].num_or(0), bb->items[3].num_or(0)};
-                if (s.x0 > s.x1) std::swap(s.x0, s.x1);
-                if (s.y0 > s.y1) std::swap(s.y0, s.y1);
-                b = map_box(s, gs.ctm);
-            }
-            ink(&out, b, gs);
-        } else if (o0 == 'D' && o1 == 'o' && !o2) {
-            const std::string *nm = name(n ? n - 1 : 0);
-            int32_t obj = 0;
-            const value *x = nm ? names_.entry(res, "XObject", *nm, &obj) : nullptr;
-            const value *sub = pdf::get_resolved(x, "Subtype", r);
-            if (sub && sub->is_name("Image")) {
-                const value *m = pdf::get_resolved(x, "ImageMask", r);
-                const bool is_mask = m && m->k == pdf::kind::boolean && m->b;
-                if (!is_mask || !gs.fwhite) ink(&out, map_box(box{0, 0, 1, 1}, gs.ctm), gs);
-            } else if (sub && sub->is_name("Form") && obj > 0) {
-                mat fm;
-                const value *m = pdf::get_resolved(x, "Matrix", r);
-                if (m && m->is_array() && m->items.size() == 6)
-                    fm = mat{m->items[0].num_or(1), m->items[1].num_or(0), m->items[2].num_or(0),
-                             m->items[3].num_or(1), m->items[4].num_or(0), m->items[5].num_or(0)};
-                box clip = unbounded();
-                const value *bb = pdf::get_resolved(x, "BBox", r);
-                if (bb && bb->is_array() && bb->items.size() == 4) {
-                    clip = box{bb->items[0].num_or(0), bb->items[1].num_or(0), bb->items[2].num_or(0), bb->items[3].num_or(0)};
-                    if (clip.x0 > clip.x1) std::swap(clip.x0, clip.x1);
-                    if (clip.y0 > clip.y1) std::swap(clip.y0, clip.y1);
+                break;
+            case op_name("T*"): next_line(0, -gs.tl); break;
+            case op_name("BT"):
+                tm = tlm = mat{};
+                text_clip = box{};
+                text_clips = false;
+                break;
+            case op_name("ET"):
+                if (text_clips && usable(text_clip)) gs.clip.clip(text_clip);
+                text_clips = false;
+                break;
+            case op_name("q"):
+                if (stack.size() >= static_cast<size_t>(lim_.q_depth)) throw stop{};
+                stack.push_back(gs);
+                break;
+            case op_name("Q"):
+                if (!stack.empty()) {
+                    gs = stack.back();
+                    stack.pop_back();
                 }
-                const value *fres = pdf::get_resolved(x, "Resources", r);
-                const box inner = sub_stream(obj, fres ? fres : res, clip, gs, depth);
-                ink(&out, map_box(inner, mul(fm, gs.ctm)), gs);
+                break;
+            case op_name("cm"):
+                if (n >= 6) gs.ctm = mul(mat{num(n - 6), num(n - 5), num(n - 4), num(n - 3), num(n - 2), num(n - 1)}, gs.ctm);
+                break;
+            case op_name("w"): gs.lw = rd.num_back(0, gs.lw); break;
+            case op_name("M"): gs.ml = rd.num_back(0, gs.ml); break;
+            case op_name("j"): gs.lj = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 2.0)); break;
+            case op_name("J"): gs.lc = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 2.0)); break;
+            case op_name("gs"): {
+                const std::string *nm = name(n ? n - 1 : 0);
+                const value *egs = nm ? names_.entry(res, "ExtGState", *nm, nullptr) : nullptr;
+                if (egs && egs->is_dict()) {
+                    const value *v;
+                    if ((v = pdf::get_resolved(egs, "LW", r)) && v->is_number()) gs.lw = v->r;
+                    if ((v = pdf::get_resolved(egs, "ML", r)) && v->is_number()) gs.ml = v->r;
+                    if ((v = pdf::get_resolved(egs, "LJ", r)) && v->is_number()) gs.lj = static_cast<int>(std::clamp(v->r, 0.0, 2.0));
+                    if ((v = pdf::get_resolved(egs, "LC", r)) && v->is_number()) gs.lc = static_cast<int>(std::clamp(v->r, 0.0, 2.0));
+                }
+                break;
             }
-        } else if (o0 == 'B' && o1 == 'I' && !o2) {
-            inline_dict.clear();
-        } else if (o0 == 'I' && o1 == 'D' && !o2) {
-            inline_dict.assign(rd.ops().begin(), rd.ops().begin() + static_cast<std::ptrdiff_t>(n));
-            if (!rd.skip_inline_image(inline_dict)) throw stop{};
-            bool is_mask = false;
-            for (size_t k = 0; k + 1 < inline_dict.size(); k += 2)
-                if (inline_dict[k].kind == operand::text_name &&
-                    (inline_dict[k].name == "IM" || inline_dict[k].name == "ImageMask"))
-                    is_mask = inline_dict[k + 1].v.k == pdf::kind::boolean && inline_dict[k + 1].v.b;
-            if (!is_mask || !gs.fwhite) ink(&out, map_box(box{0, 0, 1, 1}, gs.ctm), gs);
+            case op_name("G"):
+                gs.scs = space::gray;
+                colour(space::gray, false);
+                break;
+            case op_name("g"):
+                gs.fcs = space::gray;
+                colour(space::gray, true);
+                break;
+            case op_name("RG"):
+                gs.scs = space::rgb;
+                colour(space::rgb, false);
+                break;
+            case op_name("rg"):
+                gs.fcs = space::rgb;
+                colour(space::rgb, true);
+                break;
+            case op_name("K"):
+                gs.scs = space::cmyk;
+                colour(space::cmyk, false);
+                break;
+            case op_name("k"):
+                gs.fcs = space::cmyk;
+                colour(space::cmyk, true);
+                break;
+            case op_name("cs"): case op_name("cS"): case op_name("CS"):
+            case op_name("Cs"): {
+                const std::string *nm = name(n ? n - 1 : 0);
+                const space s = nm ? names_.color_space(res, *nm) : space::other;
+                // A new space starts at its initial colour, which is ink.
+                if (op[0] == 'c') {
+                    gs.fcs = s;
+                    gs.fwhite = false;
+                } else {
+                    gs.scs = s;
+                    gs.swhite = false;
+                }
+                break;
+            }
+            case op_name("sh"): {
+                const std::string *nm = name(n ? n - 1 : 0);
+                const value *sh = nm ? names_.entry(res, "Shading", *nm, nullptr) : nullptr;
+                box b = gs.clip;
+                const value *bb = pdf::get_resolved(sh, "BBox", r);
+                if (bb && bb->is_array() && bb->items.size() == 4) {
+                    box s{bb->items[0].num_or(0), bb->items[1].num_or(0), bb->items[2].num_or(0), bb->items[3].num_or(0)};
+                    if (s.x0 > s.x1) std::swap(s.x0, s.x1);
+                    if (s.y0 > s.y1) std::swap(s.y0, s.y1);
+                    b = map_box(s, gs.ctm);
+                }
+                ink(&out, b, gs);
+                break;
+            }
+            case op_name("Do"): {
+                const std::string *nm = name(n ? n - 1 : 0);
+                int32_t obj = 0;
+                const value *x = nm ? names_.entry(res, "XObject", *nm, &obj) : nullptr;
+                const value *sub = pdf::get_resolved(x, "Subtype", r);
+                if (sub && sub->is_name("Image")) {
+                    const value *m = pdf::get_resolved(x, "ImageMask", r);
+                    const bool is_mask = m && m->k == pdf::kind::boolean && m->b;
+                    if (!is_mask || !gs.fwhite) ink(&out, map_box(box{0, 0, 1, 1}, gs.ctm), gs);
+                } else if (sub && sub->is_name("Form") && obj > 0) {
+                    mat fm;
+                    const value *m = pdf::get_resolved(x, "Matrix", r);
+                    if (m && m->is_array() && m->items.size() == 6)
+                        fm = mat{m->items[0].num_or(1), m->items[1].num_or(0), m->items[2].num_or(0),
+                                 m->items[3].num_or(1), m->items[4].num_or(0), m->items[5].num_or(0)};
+                    box clip = unbounded();
+                    const value *bb = pdf::get_resolved(x, "BBox", r);
+                    if (bb && bb->is_array() && bb->items.size() == 4) {
+                        clip = box{bb->items[0].num_or(0), bb->items[1].num_or(0), bb->items[2].num_or(0), bb->items[3].num_or(0)};
+                        if (clip.x0 > clip.x1) std::swap(clip.x0, clip.x1);
+                        if (clip.y0 > clip.y1) std::swap(clip.y0, clip.y1);
+                    }
+                    const value *fres = pdf::get_resolved(x, "Resources", r);
+                    const box inner = sub_stream(obj, fres ? fres : res, clip, gs, depth);
+                    ink(&out, map_box(inner, mul(fm, gs.ctm)), gs);
+                }
+                break;
+            }
+            case op_name("BI"): inline_dict.clear(); break;
+            case op_name("ID"): {
+                inline_dict.assign(rd.ops().begin(), rd.ops().begin() + static_cast<std::ptrdiff_t>(n));
+                if (!rd.skip_inline_image(inline_dict)) throw stop{};
+                bool is_mask = false;
+                for (size_t k = 0; k + 1 < inline_dict.size(); k += 2)
+                    if (inline_dict[k].kind == operand::text_name &&
+                        (inline_dict[k].name == "IM" || inline_dict[k].name == "ImageMask"))
+                        is_mask = inline_dict[k + 1].kind == operand::other &&
+                                  inline_dict[k + 1].v.k == pdf::kind::boolean && inline_dict[k + 1].v.b;
+                if (!is_mask || !gs.fwhite) ink(&out, map_box(box{0, 0, 1, 1}, gs.ctm), gs);
+                break;
+            }
+            default:
+                // sc, scn, SC, SCN (any third byte): the colour in the
+                // current space.
+                if ((op[0] == 's' || op[0] == 'S') && (op[1] == 'c' || op[1] == 'C')) {
+                    if (op[0] == 's') colour(gs.fcs, true);
+                    else colour(gs.scs, false);
+                }
+                // Everything else (marked content, compatibility sections,
+                // d0/d1, ri, i, d) draws nothing and changes nothing
+                // measured here.
+                break;
         }
-        // Everything else (marked content, compatibility sections, d0/d1,
-        // ri, i, d) draws nothing and changes nothing measured here.
     }
     return out;
 }
