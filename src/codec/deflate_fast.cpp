@@ -52,28 +52,24 @@ void deflate_fast(const unsigned char *base, size_t n, bool last, uint32_t *cons
         blk.clear();
         sq = blk.seq;
     };
-    // The literals [anchor, ip), then a match unless dist is 0.
+    // Literals are counted where the probe loop passes them (see below),
+    // not here: a run's own counting loop, of a length that changes with
+    // every run, cost about one mispredicted branch per sequence. Only the
+    // input's last bytes, which are never probed, are counted by this.
+    auto count_lits = [&](const unsigned char *p, const unsigned char *e, int by) {
+        for (; p < e; ++p) blk.litlen_freq[*p] += static_cast<uint32_t>(by);
+    };
+    // The literals [anchor, ip) (counted already), then a match unless dist
+    // is 0.
     auto add = [&](unsigned len, unsigned dist) {
-        if (sq == sq_end) [[unlikely]]
+        if (sq == sq_end) [[unlikely]] {
+            // The run's literals were counted into the block that is full;
+            // they move to the next one with the run.
+            count_lits(anchor, ip, -1);
             flush_seqs(false);
-        const size_t k = static_cast<size_t>(ip - anchor);
-        if (k) {
-            // Eight literals to a load, even and odd bytes to the two
-            // counters.
-            size_t i = 0;
-            for (; i + 8 <= k; i += 8) {
-                const uint64_t v = load64(anchor + i);
-                for (unsigned b = 0; b < 64; b += 16) {
-                    ++blk.litlen_freq[(v >> b) & 255];
-                    ++blk.lit_freq2[(v >> (b + 8)) & 255];
-                }
-            }
-            for (; i + 2 <= k; i += 2) {
-                ++blk.litlen_freq[anchor[i]];
-                ++blk.lit_freq2[anchor[i + 1]];
-            }
-            if (i < k) ++blk.litlen_freq[anchor[i]];
+            count_lits(anchor, ip, 1);
         }
+        const size_t k = static_cast<size_t>(ip - anchor);
         unsigned dc = 0;
         if (dist) {
             dc = dist_code(dist);
@@ -105,6 +101,7 @@ void deflate_fast(const unsigned char *base, size_t n, bool last, uint32_t *cons
             size_t i = static_cast<size_t>(ip - base);
             const size_t stop_i = static_cast<size_t>(stop - base);
             uint32_t d;
+            uint32_t *const freq = blk.litlen_freq;
             for (;;) {
                 const unsigned char *q = base + i;
                 uint32_t &slot = table[hash(q)];
@@ -112,9 +109,17 @@ void deflate_fast(const unsigned char *base, size_t n, bool last, uint32_t *cons
                 d = pos - slot;  // out of reach for an empty or an old slot
                 slot = pos;
                 if (d <= kMaxDist && load32(q - d) == load32(q)) break;
+                // A miss is a literal, counted here while its byte is at
+                // hand.
+                ++freq[*q];
+                ++i;
                 // Through data that does not compress (image samples), the
-                // step grows with every 8 misses in a row.
-                i += 1 + (misses++ >> 3);
+                // step grows with every 8 misses in a row; the positions
+                // stepped over are literals too.
+                if (const size_t skip = misses++ >> 3) [[unlikely]] {
+                    const size_t to = std::min(i + skip, stop_i);
+                    for (; i < to; ++i) ++freq[base[i]];
+                }
                 if (i >= stop_i) break;
             }
             if (i >= stop_i) {
@@ -124,17 +129,24 @@ void deflate_fast(const unsigned char *base, size_t n, bool last, uint32_t *cons
             ip = base + i;
             const unsigned char *m = ip - d;
             unsigned len;
-            if (end - ip >= 12) {
-                // Most matches end within the next eight bytes.
-                uint64_t x = load64(ip + 4) ^ load64(m + 4);
-                if (x != 0 && std::endian::native == std::endian::little) {
-                    len = 4 + static_cast<unsigned>(std::countr_zero(x)) / 8;
+            if (end - ip >= 20 && std::endian::native == std::endian::little) {
+                // Most matches end within the next sixteen bytes: the length
+                // is taken from two words without a branch on which of them
+                // differs first.
+                const uint64_t x = load64(ip + 4) ^ load64(m + 4);
+                const uint64_t y = load64(ip + 12) ^ load64(m + 12);
+                if ((x | y) != 0) {
+                    const unsigned cx = static_cast<unsigned>(std::countr_zero(x));
+                    const unsigned cy = static_cast<unsigned>(std::countr_zero(y));
+                    len = 4 + (cx == 64 ? 64 + cy : cx) / 8;
                 } else {
                     unsigned max = static_cast<unsigned>(std::min<size_t>(kMaxMatch, static_cast<size_t>(end - ip)));
-                    len = 4 + match_length(ip + 4, m + 4, max - 4);
+                    len = 20 + match_length(ip + 20, m + 20, max - 20);
                 }
             } else {
-                len = 4 + match_length(ip + 4, m + 4, static_cast<unsigned>(end - ip) - 4);
+                len = 4 + match_length(ip + 4, m + 4, static_cast<unsigned>(
+                                                          std::min<size_t>(kMaxMatch, static_cast<size_t>(end - ip))) -
+                                                          4);
             }
             const unsigned dist = static_cast<unsigned>(ip - m);
             add(len, dist);
@@ -153,6 +165,8 @@ void deflate_fast(const unsigned char *base, size_t n, bool last, uint32_t *cons
             if (ip - 2 < limit) table[hash(ip - 2)] = static_cast<uint32_t>(ip - 2 - base) + off;
         }
     }
+    // Literals before ip are counted; the last bytes, never probed, not.
+    count_lits(std::max(ip, anchor), end, 1);
     ip = end;
     if (ip > anchor) add(0, 0);
     anchor = end;
