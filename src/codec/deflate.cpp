@@ -95,7 +95,7 @@ struct Tables {
     // Level 1's table is never cleared between calls: each call stores its
     // positions from an offset beyond the last call's end by more than the
     // window, so whatever an earlier call left is out of reach and fails the
-    // distance test like an empty slot (0). Clearing 64 KiB for every small
+    // distance test like an empty slot (0). Clearing its 256 KiB for every small
     // stream cost more than compressing it.
     static constexpr size_t kFastSlots = size_t{1} << kFastBits;
     std::unique_ptr<uint32_t[]> fast;
