@@ -319,14 +319,15 @@ TEST(DeflateBlocks, RepeatedPageCostsItsMatchesOnly) {
 // its repeat), or than the input itself when there is no base.
 TEST(DeflateFast, LimitsRoundTrip) {
     auto tokens = [](size_t n, unsigned seed, unsigned letters) {
-        // Six-byte words split by a varying byte: a match and a literal per
-        // seven bytes, more sequences than a block holds.
-        static const char *words[] = {"0 0 m ", "10 Tf ", "1 0 0 ", " re f\n", "(Hi) T", "BT /F1"};
+        // Eight-byte words (as long as the fast level's key or longer) split
+        // by a varying byte: a match and a literal per nine bytes, more
+        // sequences than a block holds.
+        static const char *words[] = {"0 0 0 m ", "10 0 Tf ", "1 0 0 1 ", " re f\nQ\n", "(Hi) Tj ", "BT /F1 1"};
         std::mt19937 rng(seed);
         Bytes b;
         while (b.size() < n) {
             const char *w = words[rng() % 6];
-            b.insert(b.end(), w, w + 6);
+            b.insert(b.end(), w, w + 8);
             for (unsigned k = 0; k < letters; ++k) b.push_back(static_cast<unsigned char>(rng()));
         }
         b.resize(n);

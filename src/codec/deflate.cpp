@@ -9,7 +9,7 @@
 // matches stay inside them (content streams never come near that size).
 //
 // Match finding, by level:
-//   1     (deflate_fast.cpp) one probe of a table keyed on 6 bytes,
+//   1     (deflate_fast.cpp) one probe of a table keyed on 7 bytes,
 //         greedy, and larger steps through data where nothing matches
 //         (already compressed images); its symbols are sequences (a literal
 //         run, then a match);

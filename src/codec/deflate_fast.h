@@ -18,7 +18,7 @@
 namespace sheetlay::deflate_detail {
 
 // Level 1's table has 2^16 slots (256 KiB, kept in the second-level cache
-// between streams). Fewer slots lose places that six bytes last occurred to
+// between streams). Fewer slots lose places that seven bytes last occurred to
 // collisions: more literals and more, shorter sequences, each of which costs
 // mispredicted branches. 2^14 slots were both slower and larger on the
 // corpus.
