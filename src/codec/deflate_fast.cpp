@@ -107,25 +107,38 @@ void deflate_fast(const unsigned char *base, size_t n, bool last, uint32_t *cons
             const size_t stop_i = static_cast<size_t>(stop - base);
             uint32_t d;
             uint32_t *const freq = blk.litlen_freq;
-            for (;;) {
-                const unsigned char *q = base + i;
+            // Enters position i into the table; true if its slot held an
+            // earlier position within reach whose first four bytes agree.
+            auto probe = [&](size_t at) {
+                const unsigned char *q = base + at;
                 uint32_t &slot = table[hash(q)];
-                const uint32_t pos = static_cast<uint32_t>(i) + off;
+                const uint32_t pos = static_cast<uint32_t>(at) + off;
                 d = pos - slot;  // out of reach for an empty or an old slot
                 slot = pos;
-                if (d <= kMaxDist && load32(q - d) == load32(q)) break;
-                // A miss is a literal, counted here while its byte is at
-                // hand.
-                ++freq[*q];
+                return d <= kMaxDist && load32(q - d) == load32(q);
+            };
+            // The position right after a match is probed on its own: it
+            // starts another match about half the time, the later ones of a
+            // run much less often, and a branch of its own lets the
+            // predictor tell the two apart.
+            if (!probe(i)) {
+                ++freq[base[i]];
                 ++i;
-                // Through data that does not compress (image samples), the
-                // step grows with every 8 misses in a row; the positions
-                // stepped over are literals too.
-                if (const size_t skip = misses++ >> 3) [[unlikely]] {
-                    const size_t to = std::min(i + skip, stop_i);
-                    for (; i < to; ++i) ++freq[base[i]];
+                misses = 1;
+                while (i < stop_i) {
+                    if (probe(i)) break;
+                    // A miss is a literal, counted here while its byte is at
+                    // hand.
+                    ++freq[base[i]];
+                    ++i;
+                    // Through data that does not compress (image samples),
+                    // the step grows with every 8 misses in a row; the
+                    // positions stepped over are literals too.
+                    if (const size_t skip = misses++ >> 3) [[unlikely]] {
+                        const size_t to = std::min(i + skip, stop_i);
+                        for (; i < to; ++i) ++freq[base[i]];
+                    }
                 }
-                if (i >= stop_i) break;
             }
             if (i >= stop_i) {
                 ip = stop;
