@@ -258,8 +258,8 @@ double seconds(F &&f, size_t total) {
 }
 
 int table(int rounds, const char *levels, const char *only) {
-    std::printf("%-7s %9s %5s %10s %8s %10s %8s %7s %7s\n", "input", "bytes", "level", "ours", "MB/s", "zlib",
-                "MB/s", "size", "speed");
+    std::printf("%-7s %9s %5s %10s %8s %10s %8s %7s %7s %9s\n", "input", "bytes", "level", "ours", "MB/s", "zlib",
+                "MB/s", "size", "speed", "per turn");
     Bytes buf;
     for (const Sample &s : samples()) {
         if (s.parts.empty() || (only && std::strcmp(only, s.name) != 0)) continue;
@@ -271,17 +271,25 @@ int table(int rounds, const char *levels, const char *only) {
                 return 1;
             }
             double t_ours = 1e30, t_zlib = 1e30;
+            // The speed ratio of each turn alone, whose spread shows how
+            // much the machine's load moved the figures.
+            double lo = 1e30, hi = 0;
             size_t z_ours = 0, z_zlib = 0;
             for (int r = 0; r < rounds; ++r) {
-                t_ours = std::min(t_ours, seconds([&] { z_ours = ours(s, level); }, s.total));
-                t_zlib = std::min(t_zlib, seconds([&] { z_zlib = theirs(s, level, buf); }, s.total));
+                const double a = seconds([&] { z_ours = ours(s, level); }, s.total);
+                const double b = seconds([&] { z_zlib = theirs(s, level, buf); }, s.total);
+                t_ours = std::min(t_ours, a);
+                t_zlib = std::min(t_zlib, b);
+                lo = std::min(lo, b / a);
+                hi = std::max(hi, b / a);
             }
-            std::printf("%-7s %9zu %5d %10zu %8.1f %10zu %8.1f %7.4f %7.2f\n", s.name, s.total, level, z_ours,
-                        s.total / t_ours / 1e6, z_zlib, s.total / t_zlib / 1e6,
-                        static_cast<double>(z_ours) / static_cast<double>(z_zlib), t_zlib / t_ours);
+            std::printf("%-7s %9zu %5d %10zu %8.1f %10zu %8.1f %7.4f %7.2f %5.2f-%.2f\n", s.name, s.total, level,
+                        z_ours, s.total / t_ours / 1e6, z_zlib, s.total / t_zlib / 1e6,
+                        static_cast<double>(z_ours) / static_cast<double>(z_zlib), t_zlib / t_ours, lo, hi);
         }
     }
-    std::printf("size = ours / zlib's; speed = our MB/s / zlib's, same level number\n");
+    std::printf("size = ours / zlib's; speed = our MB/s / zlib's, same level number (best turn of each);\n"
+                "per turn = the lowest and highest speed of single turns\n");
     return 0;
 }
 

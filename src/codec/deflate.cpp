@@ -9,7 +9,7 @@
 // matches stay inside them (content streams never come near that size).
 //
 // Match finding, by level:
-//   1     (deflate_fast.cpp) one probe of a table keyed on 6 bytes,
+//   1     (deflate_fast.cpp) one probe of a table keyed on 7 bytes,
 //         greedy, and larger steps through data where nothing matches
 //         (already compressed images); its symbols are sequences (a literal
 //         run, then a match);
@@ -95,7 +95,7 @@ struct Tables {
     // Level 1's table is never cleared between calls: each call stores its
     // positions from an offset beyond the last call's end by more than the
     // window, so whatever an earlier call left is out of reach and fails the
-    // distance test like an empty slot (0). Clearing 64 KiB for every small
+    // distance test like an empty slot (0). Clearing its 256 KiB for every small
     // stream cost more than compressing it.
     static constexpr size_t kFastSlots = size_t{1} << kFastBits;
     std::unique_ptr<uint32_t[]> fast;

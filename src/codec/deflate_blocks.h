@@ -61,8 +61,10 @@ inline constexpr std::array<uint8_t, 512> kDistCode = [] {
 }();
 
 inline unsigned dist_code(unsigned dist) {
-    unsigned d = dist - 1;
-    return d < 256 ? kDistCode[d] : kDistCode[256 + (d >> 7)];
+    // One load from an index chosen without a branch: near and far
+    // distances alternate unpredictably.
+    const unsigned d = dist - 1;
+    return kDistCode[d < 256 ? d : 256 + (d >> 7)];
 }
 
 // What every block kind is priced from: the symbol frequencies of the block
