@@ -92,6 +92,17 @@ struct term_table {
 };
 constexpr term_table kTerm;
 
+// The first six rows again, indexed by the digit's byte itself ('0' is 48),
+// which spares taking '0' off and widening the index for every place.
+struct byte_term_table {
+    double v[6][64];
+    constexpr byte_term_table() : v{} {
+        for (int k = 0; k < 6; ++k)
+            for (int d = 0; d < 10; ++d) v[k]['0' + d] = kTerm.v[k][d];
+    }
+};
+constexpr byte_term_table kByteTerm;
+
 // Eight bytes at t as one word, the first byte lowest.
 inline uint64_t load8(const unsigned char *t) {
     if constexpr (std::endian::native == std::endian::little) {
@@ -108,7 +119,9 @@ inline uint64_t load8(const unsigned char *t) {
 #if defined(__GNUC__)
 #define SHEETLAY_HOT_INLINE inline __attribute__((always_inline))
 #define SHEETLAY_UNROLL _Pragma("GCC unroll 8")
+#define SHEETLAY_LAMBDA_INLINE __attribute__((always_inline))
 #else
+#define SHEETLAY_LAMBDA_INLINE
 #define SHEETLAY_HOT_INLINE inline
 #define SHEETLAY_UNROLL
 #endif
@@ -162,64 +175,71 @@ inline uint64_t nondigits(uint64_t x) {
     return ((x + 0x4646464646464646ull) | x | ~((x | hi) - 0x3030303030303030ull)) & hi;
 }
 
-// The same for the numbers pages are made of ("12", "-0.5", "595.276"):
-// where eight bytes follow the sign and the number ends within them, one
-// word tells where its digits and its point are, with no look at a byte
-// on its own. The whole part is summed as an integer (below 10^7, so the
-// very double the running sum gives) and the places after the point are
-// added as terms from the table in the running sum's order: every value is
-// the same double. Anything longer goes the byte-by-byte way above. False
-// when no digit was seen; *pos is then past what was read all the same.
-SHEETLAY_HOT_INLINE bool read_number(const unsigned char *t, size_t len, size_t *pos, double *out) {
-    size_t p = *pos;
-    const bool neg = t[p] == '-';  // the caller saw a byte that starts a number
-    p += kSign.c[t[p]];
-    if (len - p < 8) [[unlikely]]
-        goto slow;
-    {
-        const uint64_t x = load8(t + p);
-        uint64_t bad = nondigits(x);
+// The same for the numbers pages are made of ("12", "0.5", "595.276"), d
+// just past any sign: where eight bytes follow and the number ends within
+// them, one word tells where its digits and its point are, with no look at
+// a byte on its own. The whole part is summed as an integer (below 10^7,
+// so the very double the running sum gives) and the places after the point
+// are added as terms from the table in the running sum's order: every value
+// is the same double. False, with nothing written, for anything else (too
+// long, near the end of the data, more signs, no digit), which the
+// byte-by-byte reading above takes.
+SHEETLAY_HOT_INLINE bool short_number(const unsigned char *d, const unsigned char *e, double *out,
+                                      const unsigned char **end) {
+    if (e - d < 8) [[unlikely]]
+        return false;
+    const uint64_t x = load8(d);
+    uint64_t bad = nondigits(x);
+    if (!bad) [[unlikely]]
+        return false;
+    const unsigned whole = static_cast<unsigned>(std::countr_zero(bad)) >> 3;
+    // The digits themselves are read from the data (within the eight
+    // bytes), each loop unrolled: at most seven digits before or after the
+    // point.
+    uint32_t i = 0;
+    SHEETLAY_UNROLL
+    for (unsigned k = 0; k < 7; ++k) {
+        if (k >= whole) break;
+        i = i * 10 + (d[k] - '0');
+    }
+    double v = static_cast<double>(i);
+    unsigned stop = whole;
+    if (d[whole] == '.') {
+        bad &= bad - 1;
         if (!bad) [[unlikely]]
-            goto slow;
-        const unsigned whole = static_cast<unsigned>(std::countr_zero(bad)) >> 3;
-        const unsigned char *d = t + p;
-        // The digits themselves are read from t (within the eight bytes),
-        // each loop unrolled: at most seven digits before or after the point.
-        uint32_t i = 0;
+            return false;
+        stop = static_cast<unsigned>(std::countr_zero(bad)) >> 3;
+        if (stop == 1) [[unlikely]]
+            return false;  // "." alone
+        // The places from the word itself, shifted down to its first.
+        const unsigned places = stop - whole - 1;
+        const uint64_t f = x >> (8 * whole + 8);
         SHEETLAY_UNROLL
-        for (unsigned k = 0; k < 7; ++k) {
-            if (k >= whole) break;
-            i = i * 10 + (d[k] - '0');
+        for (unsigned k = 0; k < 6; ++k) {
+            if (k >= places) break;
+            v += kByteTerm.v[k][(f >> (8 * k)) & 63];
         }
-        double v = static_cast<double>(i);
-        unsigned end = whole;
-        if (d[whole] == '.') {
-            bad &= bad - 1;
-            if (!bad) [[unlikely]]
-                goto slow;
-            end = static_cast<unsigned>(std::countr_zero(bad)) >> 3;
-            const unsigned places = end - whole - 1;
-            d += whole + 1;
-            SHEETLAY_UNROLL
-            for (unsigned k = 0; k < 6; ++k) {
-                if (k >= places) break;
-                v += kTerm.v[k][d[k] - '0'];
-            }
-            if (end == 1) {  // "." alone (after any sign)
-                *pos = p + 1;
-                *out = neg ? -v : v;
-                return false;
-            }
-        } else if (whole == 0) [[unlikely]] {
-            goto slow;  // more signs, or no number
-        }
-        *pos = p + end;
+    } else if (whole == 0) [[unlikely]] {
+        return false;  // more signs, or no number
+    }
+    *out = v;
+    *end = d + stop;
+    return true;
+}
+
+// A number at q, read on to its end (q is left there); false when it has no
+// digit.
+SHEETLAY_HOT_INLINE bool read_number(const unsigned char *&q, const unsigned char *e, double *out) {
+    const bool neg = *q == '-';  // the caller saw a byte that starts a number
+    double v;
+    if (short_number(q + kSign.c[*q], e, &v, &q)) [[likely]] {
         *out = neg ? -v : v;
         return true;
     }
-slow:
     bool any = false;
-    *out = read_number_slow(t, len, pos, &any);
+    size_t pos = 0;
+    *out = read_number_slow(q, static_cast<size_t>(e - q), &pos, &any);
+    q += pos;
     return any;
 }
 
@@ -291,7 +311,10 @@ SHEETLAY_HOT_INLINE bool read_text_array(const unsigned char *t, size_t len, siz
         pdf::value &it = items[n];
         if (k == tNumber) {
             double x;
-            if (!read_number(t, len, &p, &x) || (p < len && is_regular(t[p]))) return false;
+            const unsigned char *q = t + p;
+            const bool any = read_number(q, t + len, &x);
+            p = static_cast<size_t>(q - t);
+            if (!any || (p < len && is_regular(t[p]))) return false;
             it.k = pdf::kind::real;
             it.r = x;
             it.s.clear();
@@ -335,39 +358,36 @@ operand &token_reader::grow() {
     return ops_[n_++];
 }
 
-// The loop keeps its position, work count and operand count in locals (the
+// The loop keeps its position, work count and next operand in locals (the
 // stores a member or a counter behind a pointer would need could alias the
-// data bytes, and a local whose address is taken lives in memory) and
-// writes them back wherever it leaves: on returning, and before each stop
-// (after which the reader is not used, but its state stays whole).
+// data bytes, and a local whose address is taken lives in memory) and writes
+// them back wherever it leaves: on returning, and before each stop (after
+// which the reader is not used, but its state stays whole).
 bool token_reader::next() {
-    const unsigned char *const t = t_;
-    const size_t len = len_;
-    size_t p = pos_;
+    const unsigned char *q = t_ + pos_;
+    const unsigned char *const e = t_ + len_;
     int64_t work = *work_;
-    size_t n = 0;
-    operand *ops = ops_.data();
-    size_t room = room_;
+    operand *o = ops_.data();  // the next operand to fill
+    operand *room = ops_.data() + room_;  // past the operands that fit without grow()
     auto leave = [&] {
-        pos_ = p;
+        pos_ = static_cast<size_t>(q - t_);
         *work_ = work;
-        n_ = n;
+        n_ = static_cast<size_t>(o - ops_.data());
     };
-    auto push = [&]() -> operand & {
-        if (n < room) [[likely]]
-            return ops[n++];
+    auto push = [&]() SHEETLAY_LAMBDA_INLINE -> operand & {
+        if (o < room) [[likely]]
+            return *o++;
         leave();
-        operand &o = grow();
-        n = n_;
-        ops = ops_.data();
-        room = room_;
-        return o;
+        operand &g = grow();
+        o = ops_.data() + n_;
+        room = ops_.data() + room_;
+        return g;
     };
-    while (p < len) {
-        const unsigned char c = t[p];
+    while (q < e) {
+        const unsigned char c = *q;
         const uint8_t cls = kStart.c[c];
         if (cls == tSpace) {
-            ++p;
+            ++q;
             continue;
         }
         if (--work < 0) [[unlikely]] {
@@ -375,131 +395,129 @@ bool token_reader::next() {
             throw stop{};
         }
         if (cls == tNumber) {
-            {
-                double v;
-                if (!read_number(t, len, &p, &v) && p < len && is_regular(t[p])) {
-                    // "-" or "." followed by letters: a damaged keyword.
-                    while (p < len && is_regular(t[p])) ++p;
-                    continue;
-                }
-                operand &o = push();
-                o.kind = operand::number;
-                o.num = v;
-                // Operands are mostly parted by one space: passed here rather
-                // than by another turn of the loop.
-                if (p < len && t[p] == ' ') ++p;
+            double v;
+            if (!read_number(q, e, &v) && q < e && is_regular(*q)) {
+                // "-" or "." followed by letters: a damaged keyword.
+                while (q < e && is_regular(*q)) ++q;
                 continue;
             }
+            operand &n = push();
+            n.kind = operand::number;
+            n.num = v;
+            // Operands are mostly parted by one space: passed here rather
+            // than by another turn of the loop.
+            if (q < e && *q == ' ') ++q;
+            continue;
         }
         if (cls == tWord) {
-            {
-                // Operators have one to three letters: where four bytes remain,
-                // the end is found by looking at the next three, no count
-                // checked, and the operator taken as one word.
-                const size_t s = p;
-                size_t w;
-                if (len - s >= 4) [[likely]] {
-                    w = !is_regular(t[s + 1]) ? 1 : !is_regular(t[s + 2]) ? 2 : !is_regular(t[s + 3]) ? 3 : 4;
-                    p = s + w;
-                    if (w < 4) {
-                        if constexpr (std::endian::native == std::endian::little) {
-                            uint32_t word;
-                            std::memcpy(&word, t + s, 4);
-                            word &= 0xFFFFFFFFu >> (8 * (4 - w));
-                            std::memcpy(op_, &word, 4);
-                        } else {
-                            store_short_op(op_, t + s, w);
-                        }
-                        leave();
-                        return true;
+            // Operators have one to three letters: where four bytes remain,
+            // the end is found by looking at the next three, no count
+            // checked, and the operator taken as one word.
+            const unsigned char *const s = q;
+            size_t w;
+            if (e - s >= 4) [[likely]] {
+                w = !is_regular(s[1]) ? 1 : !is_regular(s[2]) ? 2 : !is_regular(s[3]) ? 3 : 4;
+                q = s + w;
+                if (w < 4) {
+                    if constexpr (std::endian::native == std::endian::little) {
+                        uint32_t word;
+                        std::memcpy(&word, s, 4);
+                        word &= 0xFFFFFFFFu >> (8 * (4 - w));
+                        std::memcpy(op_, &word, 4);
+                    } else {
+                        store_short_op(op_, s, w);
                     }
-                }
-                while (p < len && is_regular(t[p])) ++p;
-                w = p - s;
-                if (w <= 3) {
-                    store_short_op(op_, t + s, w);
                     leave();
                     return true;
                 }
-                if (w == 4 && std::memcmp(t + s, "true", 4) == 0) {
-                    operand &o = push();
-                    o.kind = operand::other;
-                    o.v = pdf::value::make_bool(true);
-                } else if (w == 5 && std::memcmp(t + s, "false", 5) == 0) {
-                    operand &o = push();
-                    o.kind = operand::other;
-                    o.v = pdf::value::make_bool(false);
-                } else if (w == 4 && std::memcmp(t + s, "null", 4) == 0) {
-                    operand &o = push();
-                    o.kind = operand::other;
-                    o.v = pdf::value::make_null();
-                } else {
-                    std::memcpy(op_, "?\0\0", 4);  // an operator this reader does not tell apart
-                    leave();
-                    return true;
-                }
-                continue;
             }
+            while (q < e && is_regular(*q)) ++q;
+            w = static_cast<size_t>(q - s);
+            if (w <= 3) {
+                store_short_op(op_, s, w);
+                leave();
+                return true;
+            }
+            if (w == 4 && std::memcmp(s, "true", 4) == 0) {
+                operand &b = push();
+                b.kind = operand::other;
+                b.v = pdf::value::make_bool(true);
+            } else if (w == 5 && std::memcmp(s, "false", 5) == 0) {
+                operand &b = push();
+                b.kind = operand::other;
+                b.v = pdf::value::make_bool(false);
+            } else if (w == 4 && std::memcmp(s, "null", 4) == 0) {
+                operand &b = push();
+                b.kind = operand::other;
+                b.v = pdf::value::make_null();
+            } else {
+                std::memcpy(op_, "?\0\0", 4);  // an operator this reader does not tell apart
+                leave();
+                return true;
+            }
+            continue;
         }
         switch (cls) {
             case tName: {
-                const size_t s = p + 1;
+                const unsigned char *const s = q + 1;
                 bool escaped = false;
-                p = s;
-                while (p < len && is_regular(t[p])) escaped |= t[p++] == '#';
-                operand &o = push();
-                o.kind = operand::text_name;
+                q = s;
+                while (q < e && is_regular(*q)) escaped |= *q++ == '#';
+                operand &m = push();
+                m.kind = operand::text_name;
                 if (escaped) {
                     pdf::value v;
                     int32_t end = 0;
-                    if (pdf::parse_value(t, static_cast<int32_t>(len), static_cast<int32_t>(s - 1), &v, &end) &&
+                    if (pdf::parse_value(t_, static_cast<int32_t>(len_), static_cast<int32_t>(s - 1 - t_), &v, &end) &&
                         v.is_name())
-                        o.name = std::move(v.s);
+                        m.name = std::move(v.s);
                     else
-                        o.name.assign(reinterpret_cast<const char *>(t + s), p - s);
+                        m.name.assign(reinterpret_cast<const char *>(s), static_cast<size_t>(q - s));
                 } else {
-                    o.name.assign(reinterpret_cast<const char *>(t + s), p - s);
+                    m.name.assign(reinterpret_cast<const char *>(s), static_cast<size_t>(q - s));
                 }
                 continue;
             }
             case tComment:
-                while (p < len && t[p] != '\n' && t[p] != '\r') ++p;
+                while (q < e && *q != '\n' && *q != '\r') ++q;
                 continue;
             case tLiteral:
             case tArray:
             case tAngle: {
-                operand &o = push();
-                o.kind = operand::other;
-                size_t q = p;
+                operand &m = push();
+                m.kind = operand::other;
+                const unsigned char *const t = t_;
+                const size_t len = len_, p = static_cast<size_t>(q - t);
+                size_t r = p;
                 bool fast = false;
                 if (cls == tLiteral) {
-                    fast = read_literal(t, len, &q, &o.v.s);
-                    if (fast) set_string(&o.v);
+                    fast = read_literal(t, len, &r, &m.v.s);
+                    if (fast) set_string(&m.v);
                 } else if (cls == tAngle) {
                     if (!(p + 1 < len && t[p + 1] == '<')) {
-                        fast = read_hex(t, len, &q, &o.v.s);
-                        if (fast) set_string(&o.v);
+                        fast = read_hex(t, len, &r, &m.v.s);
+                        if (fast) set_string(&m.v);
                     }
                 } else {
-                    fast = read_text_array(t, len, &q, &o.v);
+                    fast = read_text_array(t, len, &r, &m.v);
                 }
                 if (fast) {
-                    work -= static_cast<int64_t>((q - p) / 16);
-                    p = q;
+                    work -= static_cast<int64_t>((r - p) / 16);
+                    q = t + r;
                     continue;
                 }
                 int32_t end = 0;
-                if (!pdf::parse_value(t, static_cast<int32_t>(len), static_cast<int32_t>(p), &o.v, &end) ||
+                if (!pdf::parse_value(t, static_cast<int32_t>(len), static_cast<int32_t>(p), &m.v, &end) ||
                     end <= static_cast<int32_t>(p)) {
                     leave();
                     throw stop{};  // a string or array that does not close
                 }
                 work -= (end - static_cast<int32_t>(p)) / 16;
-                p = static_cast<size_t>(end);
+                q = t + end;
                 continue;
             }
             default:
-                ++p;  // a stray ')', ']', '>', '{' or '}'
+                ++q;  // a stray ')', ']', '>', '{' or '}'
                 continue;
         }
     }
