@@ -53,8 +53,10 @@ inline bool is_space(unsigned char c) { return kClass.c[c] == kSpace; }
 // its buffers are reused from operator to operator; anything else (nested
 // arrays, names, dictionaries, damage) is left to the value parser. Both
 // decode strings as that parser does (literals by the same decoder).
-// Most strings hold none of '(' '\\' CR before their ')': found by a block
-// search and copied whole; any other goes through the decoder.
+//
+// Most strings hold none of '(' '\\' CR before their ')', and decode to
+// their own bytes: found by a block search and copied whole; any other
+// goes through the decoder.
 inline bool read_literal(const unsigned char *t, size_t len, size_t *pos, std::string *s) {
     const unsigned char *b = t + *pos + 1, *e = t + len;
     const unsigned char *q = first_of<')', '(', '\\', '\r'>(b, e);
