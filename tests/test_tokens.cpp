@@ -5,13 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "content/tokens.h"
 #include "nup/fontmetrics.h"
 #include "pdf/literal.h"
+#include "pdf/load.h"
 #include "pdf/object.h"
+#include "pdf/stream.h"
+#include "support/token_ref.h"
+#include "support/tools.h"
 
 namespace {
 
@@ -177,6 +182,69 @@ TEST(LiteralStrings, OneDecoderForValuesAndContent) {
         ASSERT_FALSE(stopped) << c.text;
         ASSERT_FALSE(ops.empty()) << c.text;
         EXPECT_EQ(ops[0].v.s, c.want) << c.text;
+    }
+}
+
+// The tokeniser's fast paths against the plain reading (support/token_ref.h),
+// each text in a buffer exactly its own size (a read past it is caught by
+// the sanitizers): every token form after 0 to 8 spaces (every place in an
+// eight-byte word) with each tail, cut at every length; generated streams
+// of all forms, cut at every length, also with tight operand and work
+// bounds; and every stream of every corpus file.
+bool same_tokens(const std::string &text, int32_t max_ops = 64, int64_t work = 1 << 20) {
+    std::vector<unsigned char> buf(text.begin(), text.end());
+    const std::string fast = testtools::fast_tokens(buf.data(), buf.size(), max_ops, work);
+    const std::string ref = testtools::ref_tokens(buf.data(), buf.size(), max_ops, work);
+    EXPECT_EQ(fast, ref) << "text: " << text;
+    return fast == ref;
+}
+
+TEST(ContentTokens, SameAsPlainReading) {
+    const std::string forms[] = {
+        "0", "1", "-300", "28", "0.98", "711.961", "-.5", ".", "-", "--5", "+-3", "1.2.3", "5.", "00017.50",
+        "1234567", "12345678", "1234567.1", "0.1234567", "0.123456", "3.14159265", std::string(30, '9'),
+        "0." + std::string(30, '0') + "1", "-abc", ".x", "Tj", "TJ", "T*", "BDC", "EMCX", "true", "false", "null",
+        "q", "'", "/F1", "/A#20B", "/", "/#", "(a)", "()", "(a(b)c)", "(a\\)b)", "(x\r\ny)", "(\\053)", "(abc",
+        "(0123456789abcdefghij)", "<41>", "<4 1 >", "<4>", "<4g>", "<<", "<< /A 1 >>", ">>", "[(a)-300(b)]",
+        "[1 2 3]", "[/A]", "[", "]", "{", ")", "%c\n", std::string("\0\x80\xff\xba", 4), "9:", "1/2", "0:3",
+        "1e5", "[<41>1.5(x)]", "[(a]", "[1.]", "[.5x]", "[-]", "[- 1]", "[ 0.5 ]"};
+    const std::string tails[] = {"", " ", "x", " Tj", "12345678", "\n(s)"};
+    for (const std::string &f : forms)
+        for (int pre = 0; pre <= 8; ++pre)
+            for (const std::string &tail : tails) {
+                const std::string text = std::string(static_cast<size_t>(pre), ' ') + f + tail;
+                for (size_t cut = 1; cut <= text.size(); ++cut)
+                    if (!same_tokens(text.substr(0, cut))) return;
+            }
+    const std::string seps[] = {" ", "\n", "", "\r\n", "\t"};
+    std::mt19937 rng(7);
+    for (int k = 0; k < 300; ++k) {
+        std::string text;
+        for (size_t n = rng() % 30; n > 0; --n) text += forms[rng() % std::size(forms)] + seps[rng() % std::size(seps)];
+        for (size_t cut = 0; cut <= text.size(); ++cut)
+            if (!same_tokens(text.substr(0, cut))) return;
+        if (!same_tokens(text, 3, 1 << 20) || !same_tokens(text, 64, static_cast<int64_t>(rng() % 20))) return;
+    }
+}
+
+TEST(ContentTokens, CorpusStreamsSameAsPlainReading) {
+    if (::testtools::corpus_dir().empty()) GTEST_SKIP() << "SHEETLAY_CORPUS_DIR not set";
+    for (const std::string &f : ::testtools::corpus_files()) {
+        SCOPED_TRACE(f);
+        sheetlay::doc d{};
+        if (sheetlay::doc_load(f.c_str(), &d, sheetlay::load_options{}) != 0) continue;
+        for (int32_t i = 0; i < d.objs.count; ++i) {
+            const sheetlay::obj_entry *e = &d.objs.items[i];
+            if (!e->is_stream) continue;
+            sheetlay::buf b{};
+            int32_t len = 0;
+            sheetlay::stream_filter sf{};
+            const unsigned char *p = sheetlay::doc_stream(&d, e, true, &b, &len, &sf);
+            const bool ok = !p || same_tokens(std::string(reinterpret_cast<const char *>(p), static_cast<size_t>(len)));
+            sheetlay::buf_free(&b);
+            if (!ok) break;
+        }
+        sheetlay::doc_free(&d);
     }
 }
 

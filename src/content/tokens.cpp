@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "pdf/bytescan.h"
 #include "pdf/lexer.h"
 #include "pdf/literal.h"
 
@@ -25,14 +26,20 @@ struct class_table {
 };
 constexpr class_table kClass;
 
-// The same classes for the first byte of a token, with what starts a
-// number (digits, signs, the point) told apart from other regular bytes.
-enum : uint8_t { kNumberStart = 3 };
+// What the first byte of a token starts: an operator (or keyword), white
+// space, a number (digits, signs, the point), a name, a literal string, an
+// array, a hex string or dictionary, a comment, or a stray delimiter.
+enum : uint8_t { tWord = 0, tSpace, tNumber, tName, tLiteral, tArray, tAngle, tComment, tStray };
 struct start_table {
     uint8_t c[256];
     constexpr start_table() : c{} {
-        for (int i = 0; i < 256; ++i) c[i] = kClass.c[i];
-        for (unsigned char d : {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '+', '-', '.'}) c[d] = kNumberStart;
+        for (int i = 0; i < 256; ++i) c[i] = kClass.c[i] == kSpace ? tSpace : kClass.c[i] == kDelim ? tStray : tWord;
+        for (unsigned char d : {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '+', '-', '.'}) c[d] = tNumber;
+        c['/'] = tName;
+        c['('] = tLiteral;
+        c['['] = tArray;
+        c['<'] = tAngle;
+        c['%'] = tComment;
     }
 };
 constexpr start_table kStart;
@@ -46,7 +53,18 @@ inline bool is_space(unsigned char c) { return kClass.c[c] == kSpace; }
 // its buffers are reused from operator to operator; anything else (nested
 // arrays, names, dictionaries, damage) is left to the value parser. Both
 // decode strings as that parser does (literals by the same decoder).
-bool read_literal(const unsigned char *t, size_t len, size_t *pos, std::string *s) {
+//
+// Most strings hold none of '(' '\\' CR before their ')', and decode to
+// their own bytes: found by a block search and copied whole; any other
+// goes through the decoder.
+inline bool read_literal(const unsigned char *t, size_t len, size_t *pos, std::string *s) {
+    const unsigned char *b = t + *pos + 1, *e = t + len;
+    const unsigned char *q = first_of<')', '(', '\\', '\r'>(b, e);
+    if (q < e && *q == ')') {
+        s->assign(reinterpret_cast<const char *>(b), static_cast<size_t>(q - b));
+        *pos = static_cast<size_t>(q + 1 - t);
+        return true;
+    }
     return pdf::decode_literal(t, len, pos, s);
 }
 
@@ -76,6 +94,17 @@ struct term_table {
 };
 constexpr term_table kTerm;
 
+// The first six rows again, indexed by the digit's byte itself ('0' is 48),
+// which spares taking '0' off and widening the index for every place.
+struct byte_term_table {
+    double v[6][64];
+    constexpr byte_term_table() : v{} {
+        for (int k = 0; k < 6; ++k)
+            for (int d = 0; d < 10; ++d) v[k]['0' + d] = kTerm.v[k][d];
+    }
+};
+constexpr byte_term_table kByteTerm;
+
 // Eight bytes at t as one word, the first byte lowest.
 inline uint64_t load8(const unsigned char *t) {
     if constexpr (std::endian::native == std::endian::little) {
@@ -92,7 +121,9 @@ inline uint64_t load8(const unsigned char *t) {
 #if defined(__GNUC__)
 #define SHEETLAY_HOT_INLINE inline __attribute__((always_inline))
 #define SHEETLAY_UNROLL _Pragma("GCC unroll 8")
+#define SHEETLAY_LAMBDA_INLINE __attribute__((always_inline))
 #else
+#define SHEETLAY_LAMBDA_INLINE
 #define SHEETLAY_HOT_INLINE inline
 #define SHEETLAY_UNROLL
 #endif
@@ -136,33 +167,37 @@ inline double read_number_slow(const unsigned char *t, size_t len, size_t *pos, 
     return neg ? -v : v;
 }
 
-// The same for the numbers pages are made of ("12", "-0.5", "595.276"):
-// where eight bytes follow the sign and the number ends within them, one
-// word tells where its digits and its point are, with no look at a byte
-// on its own. The whole part is summed as an integer (below 10^8, so the
-// very double the running sum gives) and the places after the point are
-// added as terms from the table in the running sum's order: every value is
-// the same double. Anything longer goes the byte-by-byte way above.
-SHEETLAY_HOT_INLINE double read_number(const unsigned char *t, size_t len, size_t *pos, bool *any) {
-    size_t p = *pos;
-    const bool neg = t[p] == '-';  // the caller saw a byte that starts a number
-    p += kSign.c[t[p]];
-    if (len - p < 8) [[unlikely]]
-        return read_number_slow(t, len, pos, any);
-    const uint64_t x = load8(t + p);
-    // Per byte, with no carry or borrow between bytes: its low four bits,
-    // and whether it is not a digit (high bits other than 3, or low bits
-    // above 9).
-    const uint64_t lo = x & 0x0F0F0F0F0F0F0F0Full;
-    const uint64_t z = ((x & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull) |
-                       ((lo + 0x0606060606060606ull) & 0x1010101010101010ull);
-    uint64_t bad = (((z & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | z) & 0x8080808080808080ull;
+// Per byte of x, its high bit where the byte is not a digit: bytes from
+// ':' up (and those with their own high bit) set it on adding 0x46, bytes
+// below '0' clear it on taking 0x30 from the byte with its high bit set.
+// The add carries out of a byte only from a byte of 0xBA or more, itself
+// not a digit, and so disturbs nothing below the first non-digit after it.
+inline uint64_t nondigits(uint64_t x) {
+    constexpr uint64_t hi = 0x8080808080808080ull;
+    return ((x + 0x4646464646464646ull) | x | ~((x | hi) - 0x3030303030303030ull)) & hi;
+}
+
+// The same for the numbers pages are made of ("12", "0.5", "595.276"), d
+// just past any sign: where eight bytes follow and the number ends within
+// them, one word tells where its digits and its point are, with no look at
+// a byte on its own. The whole part is summed as an integer (below 10^7,
+// so the very double the running sum gives) and the places after the point
+// are added as terms from the table in the running sum's order: every value
+// is the same double. False, with nothing written, for anything else (too
+// long, near the end of the data, more signs, no digit), which the
+// byte-by-byte reading above takes.
+SHEETLAY_HOT_INLINE bool short_number(const unsigned char *d, const unsigned char *e, double *out,
+                                      const unsigned char **end) {
+    if (e - d < 8) [[unlikely]]
+        return false;
+    const uint64_t x = load8(d);
+    uint64_t bad = nondigits(x);
     if (!bad) [[unlikely]]
-        return read_number_slow(t, len, pos, any);
-    const unsigned whole = static_cast<unsigned>(std::countr_zero(bad)) / 8;
-    // The digits themselves are read from t (within the eight bytes), each
-    // loop unrolled: at most seven digits before or after the point.
-    const unsigned char *d = t + p;
+        return false;
+    const unsigned whole = static_cast<unsigned>(std::countr_zero(bad)) >> 3;
+    // The digits themselves are read from the data (within the eight
+    // bytes), each loop unrolled: at most seven digits before or after the
+    // point.
     uint32_t i = 0;
     SHEETLAY_UNROLL
     for (unsigned k = 0; k < 7; ++k) {
@@ -170,35 +205,56 @@ SHEETLAY_HOT_INLINE double read_number(const unsigned char *t, size_t len, size_
         i = i * 10 + (d[k] - '0');
     }
     double v = static_cast<double>(i);
-    unsigned end = whole;
+    unsigned stop = whole;
     if (d[whole] == '.') {
         bad &= bad - 1;
         if (!bad) [[unlikely]]
-            return read_number_slow(t, len, pos, any);
-        end = static_cast<unsigned>(std::countr_zero(bad)) / 8;
-        const unsigned places = end - whole - 1;
-        d += whole + 1;
+            return false;
+        stop = static_cast<unsigned>(std::countr_zero(bad)) >> 3;
+        if (stop == 1) [[unlikely]]
+            return false;  // "." alone
+        // The places from the word itself, shifted down to its first.
+        const unsigned places = stop - whole - 1;
+        const uint64_t f = x >> (8 * whole + 8);
         SHEETLAY_UNROLL
         for (unsigned k = 0; k < 6; ++k) {
             if (k >= places) break;
-            v += kTerm.v[k][d[k] - '0'];
+            v += kByteTerm.v[k][(f >> (8 * k)) & 63];
         }
-        *any = end > 1;
     } else if (whole == 0) [[unlikely]] {
-        return read_number_slow(t, len, pos, any);  // more signs, or no number
-    } else {
-        *any = true;
+        return false;  // more signs, or no number
     }
-    *pos = p + end;
-    return neg ? -v : v;
+    *out = v;
+    *end = d + stop;
+    return true;
 }
 
-int hex_digit(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+// A number at q, read on to its end (q is left there); false when it has no
+// digit.
+SHEETLAY_HOT_INLINE bool read_number(const unsigned char *&q, const unsigned char *e, double *out) {
+    const bool neg = *q == '-';  // the caller saw a byte that starts a number
+    double v;
+    if (short_number(q + kSign.c[*q], e, &v, &q)) [[likely]] {
+        *out = neg ? -v : v;
+        return true;
+    }
+    bool any = false;
+    size_t pos = 0;
+    *out = read_number_slow(q, static_cast<size_t>(e - q), &pos, &any);
+    q += pos;
+    return any;
 }
+
+// Hex digit values, 16 for white space, 17 for anything else.
+struct hex_table {
+    uint8_t c[256];
+    constexpr hex_table() : c{} {
+        for (int i = 0; i < 256; ++i) c[i] = kClass.c[i] == kSpace ? 16 : 17;
+        for (int i = 0; i < 10; ++i) c['0' + i] = static_cast<uint8_t>(i);
+        for (int i = 0; i < 6; ++i) c['a' + i] = c['A' + i] = static_cast<uint8_t>(10 + i);
+    }
+};
+constexpr hex_table kHex;
 
 bool read_hex(const unsigned char *t, size_t len, size_t *pos, std::string *s) {
     size_t p = *pos + 1;  // '<'
@@ -211,9 +267,9 @@ bool read_hex(const unsigned char *t, size_t len, size_t *pos, std::string *s) {
             *pos = p;
             return true;
         }
-        if (is_space(c)) continue;
-        const int v = hex_digit(c);
-        if (v < 0) return false;
+        const int v = kHex.c[c];
+        if (v == 16) continue;
+        if (v == 17) return false;
         if (hi < 0) {
             hi = v;
         } else {
@@ -230,37 +286,37 @@ void set_string(pdf::value *v) {
 }
 
 // An array of strings and numbers only; false (nothing consumed) otherwise.
-bool read_text_array(const unsigned char *t, size_t len, size_t *pos, pdf::value *v) {
+SHEETLAY_HOT_INLINE bool read_text_array(const unsigned char *t, size_t len, size_t *pos, pdf::value *v) {
     size_t p = *pos + 1;  // '['
     size_t n = 0;
+    std::vector<pdf::value> &items = v->items;
+    size_t have = items.size();
     v->k = pdf::kind::array;
     v->s.clear();
     while (p < len) {
         const unsigned char c = t[p];
-        if (is_space(c)) {
+        const uint8_t k = kStart.c[c];
+        if (k == tSpace) {
             ++p;
             continue;
         }
         if (c == ']') {
-            v->items.resize(n);
+            items.resize(n);
             *pos = p + 1;
             return true;
         }
-        if (n == v->items.size()) {
+        if (n == have) {
             if (n >= 1u << 20) return false;
-            v->items.emplace_back();
+            items.emplace_back();
+            have = items.size();
         }
-        pdf::value &it = v->items[n];
-        if (c == '(' || (c == '<' && !(p + 1 < len && t[p + 1] == '<'))) {
-            if (!(c == '(' ? read_literal(t, len, &p, &it.s) : read_hex(t, len, &p, &it.s))) return false;
-            set_string(&it);
-            ++n;
-            continue;
-        }
-        if ((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.') {
-            bool any = false;
-            const double x = read_number(t, len, &p, &any);
-            if (!any || (p < len && !is_space(t[p]) && !is_delim(t[p]))) return false;
+        pdf::value &it = items[n];
+        if (k == tNumber) {
+            double x;
+            const unsigned char *q = t + p;
+            const bool any = read_number(q, t + len, &x);
+            p = static_cast<size_t>(q - t);
+            if (!any || (p < len && is_regular(t[p]))) return false;
             it.k = pdf::kind::real;
             it.r = x;
             it.s.clear();
@@ -268,7 +324,15 @@ bool read_text_array(const unsigned char *t, size_t len, size_t *pos, pdf::value
             ++n;
             continue;
         }
-        return false;
+        if (k == tLiteral) {
+            if (!read_literal(t, len, &p, &it.s)) return false;
+        } else if (k == tAngle && !(p + 1 < len && t[p + 1] == '<')) {
+            if (!read_hex(t, len, &p, &it.s)) return false;
+        } else {
+            return false;
+        }
+        set_string(&it);
+        ++n;
     }
     return false;
 }
@@ -296,102 +360,104 @@ operand &token_reader::grow() {
     return ops_[n_++];
 }
 
-// The loop keeps its position, work count and operand count in locals (the
-// stores a member or a counter behind a pointer would need could alias the
-// data bytes, and a local whose address is taken lives in memory) and
-// writes them back wherever it leaves: on returning, and before each stop
-// (after which the reader is not used, but its state stays whole).
+// The loop keeps its position, work count, next operand and operand count
+// in locals (the stores a member or a counter behind a pointer would need
+// could alias the data bytes, and a local whose address is taken lives in
+// memory) and writes them back wherever it leaves: on returning, and before
+// each stop (after which the reader is not used, but its state stays whole).
+// The count is kept beside the pointer, which spares a division by the
+// operand's size on every return.
 bool token_reader::next() {
-    const unsigned char *const t = t_;
-    const size_t len = len_;
-    size_t p = pos_;
+    const unsigned char *q = t_ + pos_;
+    const unsigned char *const e = t_ + len_;
     int64_t work = *work_;
-    size_t n = 0;
-    operand *ops = ops_.data();
-    size_t room = room_;
+    operand *o = ops_.data();  // the next operand to fill
+    size_t n = 0;              // and how many come before it
+    size_t room = room_;       // operands that fit without grow()
     auto leave = [&] {
-        pos_ = p;
+        pos_ = static_cast<size_t>(q - t_);
         *work_ = work;
         n_ = n;
     };
-    auto push = [&]() -> operand & {
-        if (n < room) [[likely]]
-            return ops[n++];
+    auto push = [&]() SHEETLAY_LAMBDA_INLINE -> operand & {
+        if (n < room) [[likely]] {
+            ++n;
+            return *o++;
+        }
         leave();
-        operand &o = grow();
+        operand &g = grow();
         n = n_;
-        ops = ops_.data();
+        o = ops_.data() + n_;
         room = room_;
-        return o;
+        return g;
     };
-    while (p < len) {
-        const unsigned char c = t[p];
+    while (q < e) {
+        const unsigned char c = *q;
         const uint8_t cls = kStart.c[c];
-        if (cls == kSpace) {
-            ++p;
+        if (cls == tSpace) {
+            ++q;
             continue;
         }
         if (--work < 0) [[unlikely]] {
             leave();
             throw stop{};
         }
-        if (cls == kNumberStart) {
-            bool any = false;
-            const double v = read_number(t, len, &p, &any);
-            if (!any && p < len && is_regular(t[p])) {
+        if (cls == tNumber) {
+            double v;
+            if (!read_number(q, e, &v) && q < e && is_regular(*q)) {
                 // "-" or "." followed by letters: a damaged keyword.
-                while (p < len && is_regular(t[p])) ++p;
+                while (q < e && is_regular(*q)) ++q;
                 continue;
             }
-            operand &o = push();
-            o.kind = operand::number;
-            o.num = v;
+            operand &n = push();
+            n.kind = operand::number;
+            n.num = v;
             // Operands are mostly parted by one space: passed here rather
             // than by another turn of the loop.
-            if (p < len && t[p] == ' ') ++p;
+            if (q < e && *q == ' ') ++q;
             continue;
         }
-        if (cls == kRegular) {
+        if (cls == tWord) {
             // Operators have one to three letters: where four bytes remain,
             // the end is found by looking at the next three, no count
             // checked, and the operator taken as one word.
-            const size_t s = p;
+            const unsigned char *const s = q;
             size_t w;
-            if (len - s >= 4) [[likely]] {
-                w = !is_regular(t[s + 1]) ? 1 : !is_regular(t[s + 2]) ? 2 : !is_regular(t[s + 3]) ? 3 : 4;
-                p = s + w;
+            if (e - s >= 4) [[likely]] {
+                w = !is_regular(s[1]) ? 1 : !is_regular(s[2]) ? 2 : !is_regular(s[3]) ? 3 : 4;
+                q = s + w;
                 if (w < 4) {
                     if constexpr (std::endian::native == std::endian::little) {
                         uint32_t word;
-                        std::memcpy(&word, t + s, 4);
+                        std::memcpy(&word, s, 4);
                         word &= 0xFFFFFFFFu >> (8 * (4 - w));
                         std::memcpy(op_, &word, 4);
                     } else {
-                        store_short_op(op_, t + s, w);
+                        store_short_op(op_, s, w);
                     }
                     leave();
                     return true;
                 }
             }
-            while (p < len && kClass.c[t[p]] == kRegular) ++p;
-            w = p - s;
+            while (q < e && is_regular(*q)) ++q;
+            w = static_cast<size_t>(q - s);
             if (w <= 3) {
-                store_short_op(op_, t + s, w);
+                store_short_op(op_, s, w);
                 leave();
                 return true;
             }
-            if (w == 4 && std::memcmp(t + s, "true", 4) == 0) {
-                operand &o = push();
-                o.kind = operand::other;
-                o.v = pdf::value::make_bool(true);
-            } else if (w == 5 && std::memcmp(t + s, "false", 5) == 0) {
-                operand &o = push();
-                o.kind = operand::other;
-                o.v = pdf::value::make_bool(false);
-            } else if (w == 4 && std::memcmp(t + s, "null", 4) == 0) {
-                operand &o = push();
-                o.kind = operand::other;
-                o.v = pdf::value::make_null();
+            if (w == 4 && std::memcmp(s, "true", 4) == 0) {
+                operand &b = push();
+                b.kind = operand::other;
+                b.v = pdf::value::make_bool(true);
+            } else if (w == 5 && std::memcmp(s, "false", 5) == 0) {
+                operand &b = push();
+                b.kind = operand::other;
+                b.v = pdf::value::make_bool(false);
+            } else if (w == 4 && std::memcmp(s, "null", 4) == 0) {
+                operand &b = push();
+                b.kind = operand::other;
+                b.v = pdf::value::make_null();
             } else {
                 std::memcpy(op_, "?\0\0", 4);  // an operator this reader does not tell apart
                 leave();
@@ -399,61 +465,69 @@ bool token_reader::next() {
             }
             continue;
         }
-        // A delimiter.
-        if (c == '/') {
-            const size_t s = p + 1;
-            bool escaped = false;
-            p = s;
-            while (p < len && kClass.c[t[p]] == kRegular) escaped |= t[p++] == '#';
-            operand &o = push();
-            o.kind = operand::text_name;
-            if (escaped) {
-                pdf::value v;
-                int32_t end = 0;
-                if (pdf::parse_value(t, static_cast<int32_t>(len), static_cast<int32_t>(s - 1), &v, &end) &&
-                    v.is_name())
-                    o.name = std::move(v.s);
-                else
-                    o.name.assign(reinterpret_cast<const char *>(t + s), p - s);
-            } else {
-                o.name.assign(reinterpret_cast<const char *>(t + s), p - s);
-            }
-            continue;
-        }
-        if (c == '%') {
-            while (p < len && t[p] != '\n' && t[p] != '\r') ++p;
-            continue;
-        }
-        if (c == '(' || c == '[' || c == '<') {
-            operand &o = push();
-            o.kind = operand::other;
-            size_t q = p;
-            bool fast = false;
-            if (c == '(') {
-                fast = read_literal(t, len, &q, &o.v.s);
-                if (fast) set_string(&o.v);
-            } else if (c == '<' && !(p + 1 < len && t[p + 1] == '<')) {
-                fast = read_hex(t, len, &q, &o.v.s);
-                if (fast) set_string(&o.v);
-            } else if (c == '[') {
-                fast = read_text_array(t, len, &q, &o.v);
-            }
-            if (fast) {
-                work -= static_cast<int64_t>((q - p) / 16);
-                p = q;
+        switch (cls) {
+            case tName: {
+                const unsigned char *const s = q + 1;
+                bool escaped = false;
+                q = s;
+                while (q < e && is_regular(*q)) escaped |= *q++ == '#';
+                operand &m = push();
+                m.kind = operand::text_name;
+                if (escaped) {
+                    pdf::value v;
+                    int32_t end = 0;
+                    if (pdf::parse_value(t_, static_cast<int32_t>(len_), static_cast<int32_t>(s - 1 - t_), &v, &end) &&
+                        v.is_name())
+                        m.name = std::move(v.s);
+                    else
+                        m.name.assign(reinterpret_cast<const char *>(s), static_cast<size_t>(q - s));
+                } else {
+                    m.name.assign(reinterpret_cast<const char *>(s), static_cast<size_t>(q - s));
+                }
                 continue;
             }
-            int32_t end = 0;
-            if (!pdf::parse_value(t, static_cast<int32_t>(len), static_cast<int32_t>(p), &o.v, &end) ||
-                end <= static_cast<int32_t>(p)) {
-                leave();
-                throw stop{};  // a string or array that does not close
+            case tComment:
+                while (q < e && *q != '\n' && *q != '\r') ++q;
+                continue;
+            case tLiteral:
+            case tArray:
+            case tAngle: {
+                operand &m = push();
+                m.kind = operand::other;
+                const unsigned char *const t = t_;
+                const size_t len = len_, p = static_cast<size_t>(q - t);
+                size_t r = p;
+                bool fast = false;
+                if (cls == tLiteral) {
+                    fast = read_literal(t, len, &r, &m.v.s);
+                    if (fast) set_string(&m.v);
+                } else if (cls == tAngle) {
+                    if (!(p + 1 < len && t[p + 1] == '<')) {
+                        fast = read_hex(t, len, &r, &m.v.s);
+                        if (fast) set_string(&m.v);
+                    }
+                } else {
+                    fast = read_text_array(t, len, &r, &m.v);
+                }
+                if (fast) {
+                    work -= static_cast<int64_t>((r - p) / 16);
+                    q = t + r;
+                    continue;
+                }
+                int32_t end = 0;
+                if (!pdf::parse_value(t, static_cast<int32_t>(len), static_cast<int32_t>(p), &m.v, &end) ||
+                    end <= static_cast<int32_t>(p)) {
+                    leave();
+                    throw stop{};  // a string or array that does not close
+                }
+                work -= (end - static_cast<int32_t>(p)) / 16;
+                q = t + end;
+                continue;
             }
-            work -= (end - static_cast<int32_t>(p)) / 16;
-            p = static_cast<size_t>(end);
-            continue;
+            default:
+                ++q;  // a stray ')', ']', '>', '{' or '}'
+                continue;
         }
-        ++p;  // a stray ')', ']', '>', '{' or '}'
     }
     leave();
     return false;
