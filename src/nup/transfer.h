@@ -13,6 +13,7 @@
 #ifndef SHEETLAY_NUP_TRANSFER_H
 #define SHEETLAY_NUP_TRANSFER_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -57,9 +58,19 @@ public:
     // the options interface sets it.
     bool repair = false;
 
+    // How many objects the walk must have listed and not yet reached for
+    // close() to share its scans with a second thread (see
+    // nup/scan_ahead); the output is the same either way. SIZE_MAX on a
+    // machine of one core. Tests set it.
+    size_t ahead_from;
+    static constexpr size_t kAheadFrom = 256;
+    // Objects the second thread scanned in close() (for tests).
+    size_t helped() const { return helped_; }
+
 private:
     void note(int64_t num);
-    bool own_text(const obj_entry *e, const unsigned char **t, int32_t *len) const;
+    void close_ahead(size_t from, bool keep);
+    void reached(size_t i, const ref_at *found, size_t n, bool ok, bool clean, bool keep);
     bool forwards(const obj_entry *e, int64_t *target) const;
     void resolve_aliases();
 
@@ -75,6 +86,7 @@ private:
     // starts), or ~start when its text is not clean: 4 bytes an object.
     array<ref_at> refs_;
     array<int32_t> starts_;
+    size_t helped_ = 0;
 };
 
 // Appends t[0, len) with every reference replaced by its output number
