@@ -95,11 +95,16 @@ bool scan_ahead::start() {
     return true;
 }
 
-void scan_ahead::stop() {
+void scan_ahead::finish() {
     if (!worker_.joinable()) return;
     shown_.store(kStop, std::memory_order_release);
     shown_.notify_one();
-    worker_.join();
+    mine_ = arena();
+}
+
+void scan_ahead::stop() {
+    finish();
+    if (worker_.joinable()) worker_.join();
 }
 
 // Claims batch b when no thread has: next_ must stand at b.
@@ -138,7 +143,11 @@ void scan_ahead::work() {
     array<ref_at> found;
     for (;;) {
         const uint32_t shown = shown_.load(std::memory_order_acquire);
-        if (shown == kStop) return;
+        if (shown == kStop) {
+            // Every object is taken: what was kept for the walk goes now.
+            theirs_ = arena();
+            return;
+        }
         uint32_t b = next_.load(std::memory_order_relaxed);
         if (b >= shown) {
             shown_.wait(shown, std::memory_order_acquire);
@@ -155,7 +164,6 @@ void scan_ahead::work() {
             ba.mark.store(kFailed, std::memory_order_release);
             return;
         }
-        helped_ += kBatch;
         ba.mark.store(kDone, std::memory_order_release);
     }
 }

@@ -19,14 +19,15 @@
 // when none is left, the object itself: it never waits for a thread that a
 // busy machine may not be running. The second thread claims only batches
 // listed whole, and sleeps when it has caught up with the list. It never
-// outlives the scan_ahead (the destructor stops and joins it), and a
+// outlives the scan_ahead (the destructor joins it), and a
 // failure on it (out of memory) is raised on the walk's thread when the
 // walk reaches the batch it failed on, as if it had happened there (unless
 // the walk scanned that batch itself meanwhile). When no thread can be
 // started, the walk scans everything itself.
 //
-// A thread costs some 50 us to start and end; transfer::close shares its
-// scans only once it has that much work listed ahead (see kAheadFrom).
+// A thread costs the walk 20 to 50 us to start; transfer::close shares its
+// scans only once it has several times that much work listed ahead (see
+// kAheadFrom).
 #ifndef SHEETLAY_NUP_SCAN_AHEAD_H
 #define SHEETLAY_NUP_SCAN_AHEAD_H
 
@@ -77,10 +78,10 @@ public:
     };
     result take(size_t k);
 
-    // Stops and joins the second thread.
-    void stop();
-    // Objects the second thread scanned (for tests and measurements).
-    size_t helped() const { return helped_; }
+    // Once every object is taken: tells the second thread to end, which
+    // it does on its own (the destructor joins it). Joining it here would
+    // keep the walk waiting for its last object and its exit.
+    void finish();
 
     // Objects a batch holds.
     static constexpr size_t kBatch = 32;
@@ -113,21 +114,27 @@ private:
     void scan(item &it, array<ref_at> &found, arena *keep);
     void scan_batch(size_t b, array<ref_at> &found, arena &keep);
     void work();
+    void stop();
 
+    // Read by both threads, written before the second one starts.
     const doc *d_;
     size_t capacity_;
     // Batches, in chunks whose table is sized once: the second thread reads
     // any batch below shown_ while the walk adds more.
     std::unique_ptr<std::unique_ptr<batch[]>[]> chunks_;
-    size_t listed_ = 0;                // objects, the walk's own count
-    std::atomic<uint32_t> shown_{0};   // batches listed whole the second thread may claim
-    std::atomic<uint32_t> next_{0};    // the first batch no thread has claimed
-    size_t own_ = SIZE_MAX;            // the batch the walk claimed to scan as it goes
-    std::exception_ptr failure_;       // the second thread's, before it marks the batch
-    array<ref_at> found_;              // the walk's own scans
-    arena mine_, theirs_;              // results scanned ahead, by the walk and by the second thread
-    size_t helped_ = 0;
     std::thread worker_;
+    // The walk's own.
+    size_t listed_ = 0;      // objects
+    size_t own_ = SIZE_MAX;  // the batch the walk claimed to scan as it goes
+    array<ref_at> found_;    // the walk's own scans
+    arena mine_;             // batches the walk scanned ahead
+    // The two counters both threads use, each on a cache line of its own,
+    // away from what either thread writes for itself.
+    alignas(64) std::atomic<uint32_t> shown_{0};  // batches listed whole the second thread may claim
+    alignas(64) std::atomic<uint32_t> next_{0};   // the first batch no thread has claimed
+    // The second thread's own (read by the walk once the batch is marked).
+    alignas(64) arena theirs_;
+    std::exception_ptr failure_;
 };
 
 }  // namespace sheetlay::nup

@@ -31,6 +31,9 @@ transfer::transfer(const doc *d, int64_t base)
     out_.assign(static_cast<size_t>(top) + 1, 0);
 }
 
+// (Joins the second thread of close(), long ended by now.)
+transfer::~transfer() = default;
+
 int32_t transfer::lookup(int64_t num) const {
     if (num <= 0 || num >= static_cast<int64_t>(out_.size())) return 0;
     int32_t m = out_[static_cast<size_t>(num)];
@@ -71,7 +74,8 @@ void transfer::close() {
 
 // The rest of the walk from list_[from] on, its scans shared.
 void transfer::close_ahead(size_t from, bool keep) {
-    scan_ahead ahead(d_, out_.size());
+    ahead_ = std::make_unique<scan_ahead>(d_, out_.size());
+    scan_ahead &ahead = *ahead_;
     size_t listed = from;
     for (; listed < list_.size(); ++listed) ahead.list(list_[listed]);
     ahead.start();
@@ -83,8 +87,7 @@ void transfer::close_ahead(size_t from, bool keep) {
         for (; listed < list_.size(); ++listed) ahead.list(list_[listed]);
         ahead.show();
     }
-    ahead.stop();
-    helped_ = ahead.helped();
+    ahead.finish();
 }
 
 // Carried object i's scan: its references join the walk; it is too deep,
