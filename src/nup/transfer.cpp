@@ -10,6 +10,7 @@
 #include "nup/repack.h"
 #include "nup/repair.h"
 #include "nup/scan.h"
+#include "nup/scan_ahead.h"
 #include "pdf/decrypt.h"
 
 namespace sheetlay::nup {
@@ -24,10 +25,14 @@ constexpr int32_t kAlias = -2;
 constexpr int32_t kWalking = INT32_MIN;
 }  // namespace
 
-transfer::transfer(const doc *d, int64_t base) : d_(d), base_(base) {
+transfer::transfer(const doc *d, int64_t base)
+    : ahead_from(second_core() ? kAheadFrom : SIZE_MAX), d_(d), base_(base) {
     int32_t top = d->max_num > 0 ? d->max_num : 0;
     out_.assign(static_cast<size_t>(top) + 1, 0);
 }
+
+// (Joins the second thread of close(), long ended by now.)
+transfer::~transfer() = default;
 
 int32_t transfer::lookup(int64_t num) const {
     if (num <= 0 || num >= static_cast<int64_t>(out_.size())) return 0;
@@ -42,29 +47,59 @@ bool transfer::gather(const unsigned char *t, int32_t len) {
 // One scan of each carried object's text serves three ends: its references
 // join the closure, and when the text is certainly valid they are kept, so
 // that writing it needs neither the repair's pass nor a scan of its own.
+// Once enough objects are listed but not yet reached, the scans are shared
+// with a second thread (nup/scan_ahead), which changes nothing the walk
+// finds.
 void transfer::close() {
     // An encrypted input's text is written decrypted, not as scanned here.
     const bool keep = !d_->crypt;
     array<ref_at> found;
-    for (size_t i = 0; i < list_.size(); ++i) {
+    size_t i = 0;
+    for (; i < list_.size(); ++i) {
+        if (list_.size() - i >= ahead_from) break;
         starts_[i] = ~static_cast<int32_t>(refs_.size());
         const obj_entry *e = objvec_find(&d_->objs, list_[i]);
         if (!e) continue;
         const unsigned char *t;
         int32_t len;
-        if (!own_text(e, &t, &len)) continue;
+        if (!carried_text(d_, e, &t, &len)) continue;
         found.clear();
         bool clean = false;
         const bool ok = scan_carried(t, len, found, &clean);
-        for (size_t k = 0; k < found.size(); ++k) note(found[k].num);
-        if (!ok) {
-            deep_[i] = true;
-        } else if (clean && keep && refs_.size() + found.size() <= INT32_MAX) {
-            starts_[i] = static_cast<int32_t>(refs_.size());
-            for (size_t k = 0; k < found.size(); ++k) refs_.push_back(found[k]);
-        }
+        reached(i, found.size() ? &found[0] : nullptr, found.size(), ok, clean, keep);
     }
+    if (i < list_.size()) close_ahead(i, keep);
     resolve_aliases();
+}
+
+// The rest of the walk from list_[from] on, its scans shared.
+void transfer::close_ahead(size_t from, bool keep) {
+    ahead_ = std::make_unique<scan_ahead>(d_, out_.size());
+    scan_ahead &ahead = *ahead_;
+    size_t listed = from;
+    for (; listed < list_.size(); ++listed) ahead.list(list_[listed]);
+    ahead.start();
+    for (size_t i = from; i < list_.size(); ++i) {
+        starts_[i] = ~static_cast<int32_t>(refs_.size());
+        const scan_ahead::result r = ahead.take(i - from);
+        if (!r.text) continue;
+        reached(i, r.refs, r.count, r.ok, r.clean, keep);
+        for (; listed < list_.size(); ++listed) ahead.list(list_[listed]);
+        ahead.show();
+    }
+    ahead.finish();
+}
+
+// Carried object i's scan: its references join the walk; it is too deep,
+// or its references are kept when its text is clean.
+void transfer::reached(size_t i, const ref_at *found, size_t n, bool ok, bool clean, bool keep) {
+    for (size_t k = 0; k < n; ++k) note(found[k].num);
+    if (!ok) {
+        deep_[i] = true;
+    } else if (clean && keep && refs_.size() + n <= INT32_MAX) {
+        starts_[i] = static_cast<int32_t>(refs_.size());
+        for (size_t k = 0; k < n; ++k) refs_.push_back(found[k]);
+    }
 }
 
 bool transfer::clean_refs(int32_t n, int32_t m, const ref_at **refs, size_t *count) const {
@@ -79,18 +114,6 @@ bool transfer::clean_refs(int32_t n, int32_t m, const ref_at **refs, size_t *cou
     *refs = to > from ? &refs_[static_cast<size_t>(from)] : nullptr;
     *count = static_cast<size_t>(to - from);
     return true;
-}
-
-// The text of an object that holds its references: a stream's dictionary
-// (never its data), else the object's body.
-bool transfer::own_text(const obj_entry *e, const unsigned char **t, int32_t *len) const {
-    if (e->is_stream && !e->in_objstm) {
-        if (e->dict_pos < 0 || e->stream_pos <= e->dict_pos || e->stream_pos > d_->len) return false;
-        *t = d_->data + e->dict_pos;
-        *len = e->stream_pos - e->dict_pos;
-        return true;
-    }
-    return obj_body(d_->data, d_->len, e, t, len) != 0;
 }
 
 namespace {
