@@ -11,6 +11,7 @@
 
 #include "pdf/document.h"
 #include "pdf/index.h"
+#include "pdf/lexer.h"
 #include "pdf/objscan.h"
 #include "support/pdfgen.h"
 #include "support/tools.h"
@@ -116,6 +117,47 @@ TEST(ObjectScan, CorpusCutAtEveryHeaderAndBySize) {
         for (const std::vector<int32_t> *cuts : plans) {
             EXPECT_EQ(indexed(pdf, cuts, int64_t{1} << 30), whole);
         }
+    }
+}
+
+// The scan reads a header's generation and body from what header_before
+// read backwards; the reference reads them forwards, as the header's
+// numbers are read elsewhere (white space here is PDF's, not C's).
+TEST(ObjectScan, HeaderReadBackwardsAsForwards) {
+    const char *digits[] = {"0", "7", "012", "4294967297", "99999999999"};
+    const std::string gaps[] = {"", " ", "\t", "\v", std::string(1, '\0'), "\r\n", " \v", "\f "};
+    std::mt19937 rng(3);
+    for (int k = 0; k < 4000; ++k) {
+        auto pick = [&rng](const auto &a) { return std::string(a[rng() % std::size(a)]); };
+        std::string gap0 = pick(gaps);
+        if (gap0.empty()) gap0 = " ";
+        const std::string pdf = pick(std::vector<std::string>{"", "x", "\n", "-", "1 "}) + pick(digits) + gap0 +
+                                pick(digits) + pick(gaps) + "obj" + pick(gaps) + "<< >> 5 endobj";
+        const int32_t len = static_cast<int32_t>(pdf.size());
+        const unsigned char *t = reinterpret_cast<const unsigned char *>(pdf.data());
+        const int32_t P = static_cast<int32_t>(pdf.find("obj"));
+        doc d = view(pdf);
+        object_scan s;
+        scan_objects(&d, s, 0, nullptr);
+        int32_t num = 0;
+        const int32_t first = kw_at(t, P, len, "obj") ? header_before(t, P, &num) : -1;
+        ASSERT_EQ(d.obj_store.size(), first < 0 ? 0u : 1u) << pdf;
+        if (first < 0) continue;
+        int32_t g = first, gv = -1;
+        while (is_dec_digit(t[g])) ++g;
+        while (is_pdf_ws(t[g])) ++g;
+        if (g < P && is_dec_digit(t[g])) {
+            uint32_t v = 0;
+            while (g < P && is_dec_digit(t[g])) v = v * 10u + static_cast<uint32_t>(t[g++] - '0');
+            gv = static_cast<int32_t>(v);
+        }
+        while (g < P && is_pdf_ws(t[g])) ++g;
+        const int32_t body = body_start(t, len, first);
+        const obj_entry &e = d.obj_store[0];
+        EXPECT_EQ(e.hdr_pos, first);
+        EXPECT_EQ(e.num, num);
+        EXPECT_EQ(e.gen, gv > 0 ? gv : 0) << pdf;
+        EXPECT_EQ(e.body_at, gv >= 0 && g == P ? body - first + 1 : 0) << pdf;
     }
 }
 

@@ -103,41 +103,28 @@ void scan_piece(const unsigned char *t, int32_t len, piece &pc, length_work &wor
     dict_starts.reserve(pc.heads.size());
     kw_cursor endobj_at(pc.endobjs);
     for (const int32_t P : pc.heads) {
-        int32_t num = 0;
-        int32_t first = header_before(t, P, &num);
+        header_parts h;
+        const int32_t first = header_parts_before(t, P, &h);
         if (first < 0) continue;
 
         obj_entry e{};
-        int32_t q;  // the first byte of the body
-        e.num = num;
+        e.num = h.num;
         e.hdr_pos = first;
-        {
-            // The number after the object number, read as parse_int_at
-            // reads it (up to the keyword; a value that does not fit wraps
-            // and then counts as 0), written out since every header asks.
-            int32_t g = first;  // a digit: header_before starts the header there
-            while (g < len && is_dec_digit(t[g])) ++g;
-            while (g < len && is_pdf_ws(t[g])) ++g;
-            int32_t gv = -1;
-            bool plain = false;  // digits, white space, digits, white space, "obj"
-            if (g < P) {
-                const bool neg = t[g] == '-';
-                if (neg) ++g;
-                if (g < P && is_dec_digit(t[g])) {
-                    uint32_t v = 0;
-                    while (g < P && is_dec_digit(t[g])) v = v * 10u + static_cast<uint32_t>(t[g++] - '0');
-                    gv = static_cast<int32_t>(neg ? 0u - v : v);
-                    while (g < P && is_pdf_ws(t[g])) ++g;
-                    plain = !neg && g == P;
-                }
-            }
-            e.gen = gv > 0 ? gv : 0;
-            // Then body_start reads the header up to "obj" as this did, and
-            // the body begins after the white space that follows it.
-            q = P + 3;  // skip_ws, in place
-            while (q < len && is_pdf_ws(t[q])) ++q;
-            if (plain && q - first < 255) e.body_at = static_cast<uint8_t>(q - first + 1);
-        }
+        // The generation as parse_int_at reads it after the number (a value
+        // that does not fit wraps and then counts as 0). That reading stops
+        // at a vertical tab, which PDF does not count as white space: before
+        // the generation it finds no number; after it, no plain header.
+        uint32_t v = 0;
+        for (int32_t g = h.gen_from; g < h.gen_to; ++g) v = v * 10u + static_cast<uint32_t>(t[g] - '0');
+        const int32_t gv = h.vt_before_gen ? -1 : static_cast<int32_t>(v);
+        e.gen = gv > 0 ? gv : 0;
+        // Where body_start finds the body: after the white space that
+        // follows "obj" (skip_ws, in place), kept when the header is plain
+        // (digits, white space, digits, white space, "obj").
+        int32_t q = P + 3;
+        while (q < len && is_pdf_ws(t[q])) ++q;
+        if (!h.vt_before_gen && !h.vt_after_gen && q - first < 255)
+            e.body_at = static_cast<uint8_t>(q - first + 1);
         e.dict_pos = e.stream_pos = e.data_start = e.data_end = e.endobj_pos = -1;
         if (q < len && t[q] == '<') {
             e.dict_pos = q;
@@ -283,6 +270,9 @@ void scan_objects(doc *d, object_scan &out, int64_t length_work_bytes, const std
     }
     // Each piece's headers are released once copied: the block reserved
     // for the index is only touched (and so only takes memory) as it fills.
+    // (Streams already in the index have no /Length read here.)
+    for (const obj_entry &e : store)
+        if (e.is_stream) out.lengths.push_back(stream_length{kLengthUnread, -1});
     store.reserve(store.size() + n_found);
     for (piece &pc : pieces) {
         for (const obj_entry &e : pc.found)

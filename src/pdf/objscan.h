@@ -30,7 +30,7 @@ struct object_scan {
     // Every whole-token "obj" in file order, a last one that ends the file
     // included (no body follows it, but a body can reach it).
     std::vector<int32_t> heads;
-    // One per stream entry the scan appended to the index, in its order.
+    // One per stream entry of the index, in its order.
     std::vector<stream_length> lengths;
 };
 
