@@ -17,80 +17,15 @@
 
 #include "error.h"
 #include "pdf/bytescan.h"
-#include "pdf/dictwalk.h"
+#include "pdf/gallop.h"
 #include "pdf/lexer.h"
+#include "pdf/objscan.h"
 
 namespace sheetlay {
 
 namespace {
 
 constexpr int32_t kMaxObjNum = 8388607;  // 2^23 - 1: the largest kept object number
-
-// The first byte of a stream's data: after the "stream" keyword at t[s] and
-// its end of line (CR LF, LF or a lone CR; spaces before it are tolerated).
-int32_t stream_data_start(const unsigned char *t, int32_t len, int32_t s) {
-    int32_t a = s + 6;
-    if (a >= len) return a;
-    int32_t p = a;
-    while (p < len && (t[p] == ' ' || t[p] == '\t')) ++p;
-    if (p < len && t[p] == '\r') return (p + 1 < len && t[p + 1] == '\n') ? p + 2 : p + 1;
-    if (p < len && t[p] == '\n') return p + 1;
-    return a + 1;
-}
-
-// Binary searches over a sorted list for a run of queries that each stand
-// near the last one (the stages below ask in file order, or in its
-// reverse): the search gallops out from the last answer, so that a query
-// costs a few steps rather than a search of the whole list. `before(x)`
-// holds for the elements that precede the answer; the answer is the first
-// place where it fails (as std::partition_point), or the list's size.
-template <class T>
-class gallop_cursor {
-public:
-    explicit gallop_cursor(const std::vector<T> &v) : v_(v) {}
-    template <class Before>
-    size_t find(Before before) {
-        const size_t n = v_.size();
-        if (n == 0) return 0;
-        // From the last element after an answer past the end: the next
-        // answer may lie anywhere before it.
-        const size_t k = std::min(at_, n - 1);
-        size_t lo, hi;  // the answer lies in [lo, hi]
-        if (!before(v_[k])) {
-            size_t bound = 1;
-            while (bound <= k && !before(v_[k - bound])) bound *= 2;
-            lo = bound > k ? 0 : k - bound + 1;
-            hi = k - bound / 2;
-        } else {
-            size_t bound = 1;
-            while (k + bound < n && before(v_[k + bound])) bound *= 2;
-            hi = std::min(k + bound, n);
-            lo = std::min(k + bound / 2 + 1, hi);
-        }
-        auto it = std::partition_point(v_.begin() + static_cast<std::ptrdiff_t>(lo),
-                                       v_.begin() + static_cast<std::ptrdiff_t>(hi), before);
-        at_ = static_cast<size_t>(it - v_.begin());
-        return at_;
-    }
-
-private:
-    const std::vector<T> &v_;
-    size_t at_ = 0;
-};
-
-// kw_positions::first_at_or_after, by a gallop_cursor.
-class kw_cursor {
-public:
-    explicit kw_cursor(const std::vector<int32_t> &v) : v_(v), c_(v) {}
-    int32_t first_at_or_after(int64_t p) {
-        const size_t k = c_.find([p](int32_t x) { return x < p; });
-        return k < v_.size() ? v_[k] : -1;
-    }
-
-private:
-    const std::vector<int32_t> &v_;
-    gallop_cursor<int32_t> c_;
-};
 
 // The "endstream" keywords, searched for when first asked: only a stream
 // whose /Length does not check out asks, and in a sound file none does.
@@ -111,129 +46,6 @@ private:
     bool done_ = false;
     kw_positions kw_;
 };
-
-// Fills endobjs with every "endobj" while it finds the headers: both end in
-// "obj", so one pass over the file's letters 'j' finds them all.
-// `heads` receives every whole-token "obj" (sorted), for end_runaway_bodies.
-void scan_objects(doc *d, kw_positions &endobjs, std::vector<int32_t> &heads) {
-    const unsigned char *t = d->data;
-    int32_t len = d->len;
-    // First every header, then the dictionaries: the walker answers best
-    // when it knows all the places it will be asked about.
-    std::vector<obj_entry> found;
-    std::vector<int32_t> dict_starts;
-    // Room for about one header per "endobj", so that the vector does not
-    // grow by doubling into up to twice the index it becomes (the largest
-    // block of a big file's load). Capped by the file's length: a file of
-    // bare "endobj" keywords holds no objects to make room for.
-    // "obj" is looked for by its "bj", a pair rare in text and in
-    // compressed stream data alike (far rarer there than 'j' alone): a "bj"
-    // at h - 1 ends a keyword "endobj" at h - 5 or "obj" at h - 2 (h <=
-    // len - 2: a body must follow), whose places are taken first.
-    if (len > 3) {
-        each_pair(t + 2, t + len, 'b', 'j', [&](const unsigned char *hit) {
-            const int32_t P = static_cast<int32_t>(hit - t) - 1;
-            // ("endobj" cannot be a header too: a letter stands before its "obj".)
-            if (P >= 3 && t[P - 3] == 'e' && kw_at(t, P - 3, len, "endobj"))
-                endobjs.pos.push_back(P - 3);
-            else if (P <= len - 4 && t[P] == 'o' && kw_at(t, P, len, "obj"))
-                heads.push_back(P);
-        });
-    }
-    // A last "obj" that ends the file is no header (no body follows) but a
-    // body can still reach it.
-    const size_t scanned = heads.size();
-    if (len >= 3 && kw_at(t, len - 3, len, "obj")) heads.push_back(len - 3);
-    {
-        const size_t guess = endobjs.pos.size() + endobjs.pos.size() / 32 + 16;
-        const size_t cap = static_cast<size_t>(len) / 32 + 16;
-        found.reserve(std::min(guess, cap));
-        dict_starts.reserve(std::min(guess, cap));
-    }
-    kw_cursor endobj_at(endobjs.pos);
-    for (size_t hk = 0; hk < scanned; ++hk) {
-        const int32_t P = heads[hk];
-        int32_t num = 0;
-        int32_t first = header_before(t, P, &num);
-        if (first < 0) continue;
-
-        obj_entry e{};
-        int32_t q;  // the first byte of the body
-        e.num = num;
-        e.hdr_pos = first;
-        {
-            // The number after the object number, read as parse_int_at
-            // reads it (up to the keyword; a value that does not fit wraps
-            // and then counts as 0), written out since every header asks.
-            int32_t g = first;  // a digit: header_before starts the header there
-            while (g < len && is_dec_digit(t[g])) ++g;
-            while (g < len && is_pdf_ws(t[g])) ++g;
-            int32_t gv = -1;
-            bool plain = false;  // digits, white space, digits, white space, "obj"
-            if (g < P) {
-                const bool neg = t[g] == '-';
-                if (neg) ++g;
-                if (g < P && is_dec_digit(t[g])) {
-                    uint32_t v = 0;
-                    while (g < P && is_dec_digit(t[g])) v = v * 10u + static_cast<uint32_t>(t[g++] - '0');
-                    gv = static_cast<int32_t>(neg ? 0u - v : v);
-                    while (g < P && is_pdf_ws(t[g])) ++g;
-                    plain = !neg && g == P;
-                }
-            }
-            e.gen = gv > 0 ? gv : 0;
-            // Then body_start reads the header up to "obj" as this did, and
-            // the body begins after the white space that follows it.
-            q = P + 3;  // skip_ws, in place
-            while (q < len && is_pdf_ws(t[q])) ++q;
-            if (plain && q - first < 255) e.body_at = static_cast<uint8_t>(q - first + 1);
-        }
-        e.dict_pos = e.stream_pos = e.data_start = e.data_end = e.endobj_pos = -1;
-        if (q < len && t[q] == '<') {
-            e.dict_pos = q;
-            dict_starts.push_back(q);
-        } else {
-            // The body is no dictionary: the object ends at the next endobj.
-            e.endobj_pos = endobj_at.first_at_or_after(static_cast<int64_t>(P) + 3);
-            if (e.endobj_pos < 0) continue;
-        }
-        found.push_back(e);
-    }
-    // Later dictionaries first: an earlier walk that reaches a later start
-    // then stops there.
-    std::vector<int32_t> asks, answers;
-    asks.reserve(dict_starts.size());
-    for (size_t k = found.size(); k-- > 0;)
-        if (found[k].dict_pos >= 0) asks.push_back(found[k].dict_pos);
-    dict_stream_kws(t, len, std::move(dict_starts), asks, answers);
-    size_t next = 0;
-    for (size_t k = found.size(); k-- > 0;) {
-        obj_entry &e = found[k];
-        if (e.dict_pos < 0) continue;
-        int32_t s = answers[next++];
-        if (s >= 0) {
-            e.stream_pos = s;
-            e.is_stream = 1;
-            e.data_start = stream_data_start(t, len, s);
-        } else {
-            e.endobj_pos = endobj_at.first_at_or_after(e.dict_pos);
-        }
-    }
-    // The usable headers close up in place and the vector becomes the
-    // index: copying them into a second vector held the index twice at the
-    // largest moment of a big file's load.
-    size_t kept = 0;
-    for (size_t k = 0; k < found.size(); ++k)
-        if (found[k].is_stream || found[k].endobj_pos >= 0) {
-            if (kept != k) found[kept] = found[k];
-            ++kept;
-        }
-    found.resize(kept);
-    if (d->obj_store.empty())
-        d->obj_store = std::move(found);
-    else
-        d->obj_store.insert(d->obj_store.end(), found.begin(), found.end());
-}
 
 // Reads the integer value of an object such as "12 0 obj 345 endobj".
 int32_t plain_int_value(const unsigned char *t, int32_t len, const obj_entry *e) {
@@ -282,8 +94,10 @@ private:
     std::map<int32_t, int32_t, pos_less> runs_;  // start -> first byte after the run
 };
 
-void delimit_streams(doc *d, const kw_positions &endobjs, lazy_endstreams &endstreams,
-                     dict_budget &budget) {
+// Where each stream's data ends, and the "endobj" after it. `lengths`:
+// the /Length of each stream entry in order, as the scan read it.
+void delimit_streams(doc *d, const std::vector<int32_t> &endobjs, lazy_endstreams &endstreams,
+                     dict_budget &budget, const std::vector<stream_length> &lengths) {
     const unsigned char *t = d->data;
     int32_t len = d->len;
     std::vector<obj_entry> &v = d->obj_store;
@@ -307,13 +121,23 @@ void delimit_streams(doc *d, const kw_positions &endobjs, lazy_endstreams &endst
     };
 
     space_runs spaces(t, len);
-    kw_cursor endobj_at(endobjs.pos);
+    kw_cursor endobj_at(endobjs);
     const std::vector<char> allowed = dicts_allowed(v, len, budget, 1);
+    size_t si = 0;  // the stream entry's place in `lengths`
     for (int32_t i = 0; i < count; ++i) {
         obj_entry &e = v[i];
         if (!e.is_stream) continue;
         int32_t L = -1, R = -1;
-        if (allowed[static_cast<size_t>(i)]) parse_length(t, len, e.dict_pos, e.stream_pos, &L, &R);
+        const stream_length *read = si < lengths.size() ? &lengths[si] : nullptr;
+        ++si;
+        if (allowed[static_cast<size_t>(i)]) {
+            if (read && read->direct != kLengthUnread) {
+                L = read->direct;
+                R = read->ref;
+            } else {
+                parse_length(t, len, e.dict_pos, e.stream_pos, &L, &R);
+            }
+        }
         const bool direct = L >= 0;
         if (L < 0 && R >= 0) {
             const obj_entry *le = find_first(R);
@@ -517,14 +341,17 @@ std::vector<char> dicts_allowed(const std::vector<obj_entry> &v, int32_t len, di
     return ok;
 }
 
-void find_objects(doc *d, int64_t dict_work) {
+void find_objects(doc *d, int64_t dict_work, const std::vector<int32_t> *cuts) {
     std::vector<int32_t> heads;
     {
-        kw_positions endobjs;
+        object_scan found;
         lazy_endstreams endstreams(d->data, d->len);
-        scan_objects(d, endobjs, heads);
+        // The scan reads the /Length of the stream dictionaries when this
+        // stage may read them all (as in every sound file).
+        scan_objects(d, found, dict_work, cuts);
         dict_budget budget{dict_work};
-        delimit_streams(d, endobjs, endstreams, budget);
+        delimit_streams(d, found.endobjs, endstreams, budget, found.lengths);
+        heads = std::move(found.heads);
     }
     remove_false_headers(d);
     end_runaway_bodies(d, heads);

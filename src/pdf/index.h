@@ -46,8 +46,9 @@ std::vector<char> dicts_allowed(const std::vector<obj_entry> &v, int32_t len, di
 // stream's data (its /Length when that is right, else the next
 // "endstream"), then drops the headers that stand inside stream data and
 // ends bodies that run into the next object. `dict_work` bounds the reading
-// of stream dictionaries.
-void find_objects(doc *d, int64_t dict_work);
+// of stream dictionaries. `cuts`: where the file's scan is cut into pieces
+// (see scan_objects in pdf/objscan.h; null: by the file's size).
+void find_objects(doc *d, int64_t dict_work, const std::vector<int32_t> *cuts = nullptr);
 
 // Keeps one entry per object number (an object written in the file beats a
 // member of an object stream; among equals the later one wins, as updates

@@ -81,18 +81,33 @@ int32_t skip_literal(const unsigned char *t, int32_t i, int32_t len, open_litera
 // ===========================================================================
 // Object headers
 
-int32_t header_before(const unsigned char *t, int32_t P, int32_t *num) {
-    int32_t j = P - 1;
-    while (j >= 0 && is_c_space(t[j])) --j;
+int32_t header_parts_before(const unsigned char *t, int32_t P, header_parts *h) {
+    // Vertical tabs are white space to this reading but not to PDF's.
+    auto spaces = [t](int32_t j, bool *vt) {
+        for (; j >= 0 && is_c_space(t[j]); --j) *vt |= t[j] == '\v';
+        return j;
+    };
+    h->vt_after_gen = h->vt_before_gen = false;
+    int32_t j = spaces(P - 1, &h->vt_after_gen);
     if (j < 0 || !is_dec_digit(t[j])) return -1;
+    h->gen_to = j + 1;
     j = digit_run_start(t, j) - 1;  // byte before the generation number
+    h->gen_from = j + 1;
     if (j < 0 || !is_c_space(t[j])) return -1;
-    while (j >= 0 && is_c_space(t[j])) --j;
+    j = spaces(j, &h->vt_before_gen);
     if (j < 0 || !is_dec_digit(t[j])) return -1;
     int32_t first = digit_run_start(t, j);
     if (first > 0 && is_alnum(t[first - 1])) return -1;
-    *num = read_decimal(t, first, j + 1);
-    return *num > 0 ? first : -1;
+    h->num = read_decimal(t, first, j + 1);
+    return h->num > 0 ? first : -1;
+}
+
+int32_t header_before(const unsigned char *t, int32_t P, int32_t *num) {
+    header_parts h{};
+    h.num = *num;  // left as it was when no number is read
+    const int32_t first = header_parts_before(t, P, &h);
+    *num = h.num;
+    return first;
 }
 
 // The first byte of the body of the object whose header "N G obj" begins

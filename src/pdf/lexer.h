@@ -133,6 +133,17 @@ struct kw_positions {
 // above zero ends there. *num receives N.
 int32_t header_before(const unsigned char *t, int32_t P, int32_t *num);
 
+// header_before, with what it read of the rest of the header: N, where the
+// digits of G stand, and whether a vertical tab stands between N and G or
+// between G and "obj" (white space to this reading, but not to PDF's, so
+// that a header with one does not read forward as "N G obj").
+struct header_parts {
+    int32_t num;
+    int32_t gen_from, gen_to;
+    bool vt_before_gen, vt_after_gen;
+};
+int32_t header_parts_before(const unsigned char *t, int32_t P, header_parts *h);
+
 // The first byte of the body of the object whose header begins at t[hdr].
 int32_t body_start(const unsigned char *t, int32_t len, int32_t hdr);
 
