@@ -91,8 +91,6 @@ private:
     // starts), or ~start when its text is not clean: 4 bytes an object.
     array<ref_at> refs_;
     array<int32_t> starts_;
-    // close()'s second thread, which ends on its own.
-    std::unique_ptr<scan_ahead> ahead_;
 };
 
 // Appends t[0, len) with every reference replaced by its output number
