@@ -8,25 +8,13 @@
 namespace sheetlay::inflate_detail {
 namespace {
 
-inline void copy16(unsigned char *dst, const unsigned char *src) {
-    unsigned char t[16];
-    std::memcpy(t, src, 16);
-    std::memcpy(dst, t, 16);
-}
-inline void copy4(unsigned char *dst, const unsigned char *src) {
-    unsigned char t[4];
-    std::memcpy(t, src, 4);
-    std::memcpy(dst, t, 4);
-}
-inline void copy2(unsigned char *dst, const unsigned char *src) {
-    unsigned char t[2];
-    std::memcpy(t, src, 2);
-    std::memcpy(dst, t, 2);
-}
-inline void copy8(unsigned char *dst, const unsigned char *src) {
-    unsigned char t[8];
-    std::memcpy(t, src, 8);
-    std::memcpy(dst, t, 8);
+// Copies N bytes through a temporary, so that source and destination may
+// overlap; compiles to one load and one store.
+template <size_t N>
+inline void copy_n(unsigned char *dst, const unsigned char *src) {
+    unsigned char t[N];
+    std::memcpy(t, src, N);
+    std::memcpy(dst, t, N);
 }
 
 }  // namespace
@@ -38,8 +26,8 @@ void copy_match(unsigned char *o, size_t dist, size_t len) {
     const unsigned char *s = o - dist;
     if (dist >= len) {  // source and destination apart
         if (len >= 16) {
-            for (size_t i = 0; i + 16 <= len; i += 16) copy16(o + i, s + i);
-            copy16(o + len - 16, s + len - 16);
+            for (size_t i = 0; i + 16 <= len; i += 16) copy_n<16>(o + i, s + i);
+            copy_n<16>(o + len - 16, s + len - 16);
         } else if (len >= 8) {
             uint64_t a, b;
             std::memcpy(&a, s, 8);
@@ -78,10 +66,10 @@ void copy_match(unsigned char *o, size_t dist, size_t len) {
     size_t i = 0;
     for (; i < step - dist && i < len; ++i) o[i] = s[i];
     const unsigned char *p = o - step;
-    for (; i + 8 <= len; i += 8) copy8(o + i, p + i);
+    for (; i + 8 <= len; i += 8) copy_n<8>(o + i, p + i);
     if (i == len) return;
     if (len >= 8 + step - dist) {
-        copy8(o + len - 8, p + len - 8);
+        copy_n<8>(o + len - 8, p + len - 8);
     } else {
         for (; i < len; ++i) o[i] = s[i];
     }
@@ -220,21 +208,21 @@ inline Step fast_loop(Decoder &d, const LitCode &lc, const DistCode &dc) {
         if (dist >= 8) {
             if (len <= 8) {
                 if (len >= 4) {
-                    copy4(op, from);
-                    copy4(op + len - 4, from + len - 4);
+                    copy_n<4>(op, from);
+                    copy_n<4>(op + len - 4, from + len - 4);
                 } else {
-                    copy2(op, from);
-                    copy2(op + 1, from + 1);
+                    copy_n<2>(op, from);
+                    copy_n<2>(op + 1, from + 1);
                 }
             } else if (len <= 16) {
-                copy8(op, from);
-                copy8(op + len - 8, from + len - 8);
+                copy_n<8>(op, from);
+                copy_n<8>(op + len - 8, from + len - 8);
             } else if (dist >= 16) {
-                for (size_t i = 0; i + 16 < len; i += 16) copy16(op + i, from + i);
-                copy16(op + len - 16, from + len - 16);
+                for (size_t i = 0; i + 16 < len; i += 16) copy_n<16>(op + i, from + i);
+                copy_n<16>(op + len - 16, from + len - 16);
             } else {
-                for (size_t i = 0; i + 8 < len; i += 8) copy8(op + i, from + i);
-                copy8(op + len - 8, from + len - 8);
+                for (size_t i = 0; i + 8 < len; i += 8) copy_n<8>(op + i, from + i);
+                copy_n<8>(op + len - 8, from + len - 8);
             }
         } else {
             copy_match(op, dist, len);

@@ -36,6 +36,19 @@ bool whiteish(space s, const double *v, size_t n);
 #define SHEETLAY_GLYPH_INLINE inline
 #endif
 
+// Joins to the text-space extent `e` (x0 y0 x1 y1; x0 > x1 while empty) a
+// glyph spanning pos and z along the baseline, xa and xb across its outline,
+// ya and yb up and down.
+SHEETLAY_GLYPH_INLINE void grow_ink(double *e, double pos, double z, double xa, double xb, double ya, double yb) {
+    const double lx = std::min({pos, z, xa, xb}), hx = std::max({pos, z, xa, xb});
+    const double ly = std::min(ya, yb), hy = std::max(ya, yb);
+    if (e[0] > e[2]) {
+        e[0] = lx, e[1] = ly, e[2] = hx, e[3] = hy;
+        return;
+    }
+    e[0] = std::min(e[0], lx), e[1] = std::min(e[1], ly), e[2] = std::max(e[2], hx), e[3] = std::max(e[3], hy);
+}
+
 // One glyph of horizontal text, at `pos` along the baseline, into the
 // text-space extent `e` (x0 y0 x1 y1; x0 > x1 while empty). Where the font
 // program gives the glyph's outline: its advance joined with the outline
@@ -55,13 +68,7 @@ SHEETLAY_GLYPH_INLINE void horizontal_glyph(const font_info &f, uint32_t code, d
         ya = (gy0 - kGlyphPad) * size + rise;
         yb = (gy1 + kGlyphPad) * size + rise;
     }
-    const double lx = std::min({pos, z, xa, xb}), hx = std::max({pos, z, xa, xb});
-    const double ly = std::min(ya, yb), hy = std::max(ya, yb);
-    if (e[0] > e[2]) {
-        e[0] = lx, e[1] = ly, e[2] = hx, e[3] = hy;
-        return;
-    }
-    e[0] = std::min(e[0], lx), e[1] = std::min(e[1], ly), e[2] = std::max(e[2], hx), e[3] = std::max(e[3], hy);
+    grow_ink(e, pos, z, xa, xb, ya, yb);
 }
 
 // The same for a code of a one-byte font from its row (font_info::make_ink):
@@ -73,13 +80,7 @@ SHEETLAY_GLYPH_INLINE void glyph_ink(const font_info::code_ink &g, double pos, d
     const double z = pos + g.w0 * size * th;
     const double xa = pos + g.ax * size * th, xb = pos + g.bx * size * th;
     const double ya = g.ay * size + rise, yb = g.by * size + rise;
-    const double lx = std::min({pos, z, xa, xb}), hx = std::max({pos, z, xa, xb});
-    const double ly = std::min(ya, yb), hy = std::max(ya, yb);
-    if (e[0] > e[2]) {
-        e[0] = lx, e[1] = ly, e[2] = hx, e[3] = hy;
-        return;
-    }
-    e[0] = std::min(e[0], lx), e[1] = std::min(e[1], ly), e[2] = std::max(e[2], hx), e[3] = std::max(e[3], hy);
+    grow_ink(e, pos, z, xa, xb, ya, yb);
 }
 
 namespace bounds_detail {
