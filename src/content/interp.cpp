@@ -79,19 +79,6 @@ const font_info kNoFont;
 // bound puts it).
 constexpr size_t kMaxRun = 4096;
 
-// An operator's bytes (up to three) as one word, the first lowest: the
-// reader's op() (three bytes, zeros after a shorter one), or a name here.
-inline uint32_t op_code(const char *op) {
-    return static_cast<uint32_t>(static_cast<unsigned char>(op[0])) |
-           static_cast<uint32_t>(static_cast<unsigned char>(op[1])) << 8 |
-           static_cast<uint32_t>(static_cast<unsigned char>(op[2])) << 16;
-}
-constexpr uint32_t op_name(std::string_view s) {
-    uint32_t w = 0;
-    for (size_t k = 0; k < s.size() && k < 3; ++k) w |= static_cast<uint32_t>(static_cast<unsigned char>(s[k])) << (8 * k);
-    return w;
-}
-
 class interp {
 public:
     interp(source &src, const limits &lim) : src_(src), lim_(lim), work_(lim.work), names_(src) {}
@@ -466,18 +453,18 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
         // One switch over the operator's (up to three) bytes packed into a
         // word: a handful of compares to any operator, where testing them
         // one after another took dozens for the later ones.
-        switch (op_code(op)) {
-            case op_name("l"): line_to(dev(num(0), num(1))); break;
-            case op_name("m"): move_to(dev(num(0), num(1))); break;
-            case op_name("c"): curve_to(dev(num(0), num(1)), dev(num(2), num(3)), dev(num(4), num(5))); break;
-            case op_name("v"): curve_to(cur, dev(num(0), num(1)), dev(num(2), num(3))); break;
-            case op_name("y"): {
+        switch (rd.op_word()) {
+            case op_word("l"): line_to(dev(num(0), num(1))); break;
+            case op_word("m"): move_to(dev(num(0), num(1))); break;
+            case op_word("c"): curve_to(dev(num(0), num(1)), dev(num(2), num(3)), dev(num(4), num(5))); break;
+            case op_word("v"): curve_to(cur, dev(num(0), num(1)), dev(num(2), num(3))); break;
+            case op_word("y"): {
                 const pt p3 = dev(num(2), num(3));
                 curve_to(dev(num(0), num(1)), p3, p3);
                 break;
             }
-            case op_name("h"): close(); break;
-            case op_name("re"): {
+            case op_word("h"): close(); break;
+            case op_word("re"): {
                 const double x = num(0), y = num(1), w = num(2), h = num(3);
                 move_to(dev(x, y));
                 line_to(dev(x + w, y));
@@ -486,30 +473,30 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
                 close();
                 break;
             }
-            case op_name("S"): paint(false, true); break;
-            case op_name("s"):
+            case op_word("S"): paint(false, true); break;
+            case op_word("s"):
                 close();
                 paint(false, true);
                 break;
-            case op_name("f"): case op_name("f*"): case op_name("F"): case op_name("F*"): paint(true, false); break;
-            case op_name("B"): case op_name("B*"): paint(true, true); break;
-            case op_name("b"): case op_name("b*"):
+            case op_word("f"): case op_word("f*"): case op_word("F"): case op_word("F*"): paint(true, false); break;
+            case op_word("B"): case op_word("B*"): paint(true, true); break;
+            case op_word("b"): case op_word("b*"):
                 close();
                 paint(true, true);
                 break;
-            case op_name("n"): paint(false, false); break;
-            case op_name("W"): case op_name("W*"): pending_clip = true; break;
-            case op_name("Tj"): show_last(); break;
-            case op_name("TJ"): {
+            case op_word("n"): paint(false, false); break;
+            case op_word("W"): case op_word("W*"): pending_clip = true; break;
+            case op_word("Tj"): show_last(); break;
+            case op_word("TJ"): {
                 const value *arr = last_value();
                 if (arr && arr->is_array()) show_run(arr->items.data(), arr->items.size());
                 break;
             }
-            case op_name("'"):
+            case op_word("'"):
                 next_line(0, -gs.tl);
                 show_last();
                 break;
-            case op_name("\""):
+            case op_word("\""):
                 if (n >= 3) {
                     gs.tw = num(n - 3);
                     gs.tc = num(n - 2);
@@ -517,54 +504,54 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
                 next_line(0, -gs.tl);
                 show_last();
                 break;
-            case op_name("Tf"): {
+            case op_word("Tf"): {
                 const std::string *nm = name(n >= 2 ? n - 2 : 0);
                 gs.font = nm ? names_.font(res, *nm) : nullptr;
                 gs.tfs = rd.num_back(0, 0);
                 break;
             }
-            case op_name("Tc"): gs.tc = rd.num_back(0, 0); break;
-            case op_name("Tw"): gs.tw = rd.num_back(0, 0); break;
-            case op_name("Tz"): gs.th = rd.num_back(0, 100) / 100; break;
-            case op_name("TL"): gs.tl = rd.num_back(0, 0); break;
-            case op_name("Ts"): gs.rise = rd.num_back(0, 0); break;
-            case op_name("Tr"): gs.tr = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 7.0)); break;
-            case op_name("Td"): next_line(num(0), num(1)); break;
-            case op_name("TD"):
+            case op_word("Tc"): gs.tc = rd.num_back(0, 0); break;
+            case op_word("Tw"): gs.tw = rd.num_back(0, 0); break;
+            case op_word("Tz"): gs.th = rd.num_back(0, 100) / 100; break;
+            case op_word("TL"): gs.tl = rd.num_back(0, 0); break;
+            case op_word("Ts"): gs.rise = rd.num_back(0, 0); break;
+            case op_word("Tr"): gs.tr = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 7.0)); break;
+            case op_word("Td"): next_line(num(0), num(1)); break;
+            case op_word("TD"):
                 gs.tl = -num(1);
                 next_line(num(0), num(1));
                 break;
-            case op_name("Tm"):
+            case op_word("Tm"):
                 if (n >= 6) tm = tlm = mat{num(n - 6), num(n - 5), num(n - 4), num(n - 3), num(n - 2), num(n - 1)};
                 break;
-            case op_name("T*"): next_line(0, -gs.tl); break;
-            case op_name("BT"):
+            case op_word("T*"): next_line(0, -gs.tl); break;
+            case op_word("BT"):
                 tm = tlm = mat{};
                 text_clip = box{};
                 text_clips = false;
                 break;
-            case op_name("ET"):
+            case op_word("ET"):
                 if (text_clips && usable(text_clip)) gs.clip.clip(text_clip);
                 text_clips = false;
                 break;
-            case op_name("q"):
+            case op_word("q"):
                 if (stack.size() >= static_cast<size_t>(lim_.q_depth)) throw stop{};
                 stack.push_back(gs);
                 break;
-            case op_name("Q"):
+            case op_word("Q"):
                 if (!stack.empty()) {
                     gs = stack.back();
                     stack.pop_back();
                 }
                 break;
-            case op_name("cm"):
+            case op_word("cm"):
                 if (n >= 6) gs.ctm = mul(mat{num(n - 6), num(n - 5), num(n - 4), num(n - 3), num(n - 2), num(n - 1)}, gs.ctm);
                 break;
-            case op_name("w"): gs.lw = rd.num_back(0, gs.lw); break;
-            case op_name("M"): gs.ml = rd.num_back(0, gs.ml); break;
-            case op_name("j"): gs.lj = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 2.0)); break;
-            case op_name("J"): gs.lc = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 2.0)); break;
-            case op_name("gs"): {
+            case op_word("w"): gs.lw = rd.num_back(0, gs.lw); break;
+            case op_word("M"): gs.ml = rd.num_back(0, gs.ml); break;
+            case op_word("j"): gs.lj = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 2.0)); break;
+            case op_word("J"): gs.lc = static_cast<int>(std::clamp(rd.num_back(0, 0), 0.0, 2.0)); break;
+            case op_word("gs"): {
                 const std::string *nm = name(n ? n - 1 : 0);
                 const value *egs = nm ? names_.entry(res, "ExtGState", *nm, nullptr) : nullptr;
                 if (egs && egs->is_dict()) {
@@ -576,32 +563,32 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
                 }
                 break;
             }
-            case op_name("G"):
+            case op_word("G"):
                 gs.scs = space::gray;
                 colour(space::gray, false);
                 break;
-            case op_name("g"):
+            case op_word("g"):
                 gs.fcs = space::gray;
                 colour(space::gray, true);
                 break;
-            case op_name("RG"):
+            case op_word("RG"):
                 gs.scs = space::rgb;
                 colour(space::rgb, false);
                 break;
-            case op_name("rg"):
+            case op_word("rg"):
                 gs.fcs = space::rgb;
                 colour(space::rgb, true);
                 break;
-            case op_name("K"):
+            case op_word("K"):
                 gs.scs = space::cmyk;
                 colour(space::cmyk, false);
                 break;
-            case op_name("k"):
+            case op_word("k"):
                 gs.fcs = space::cmyk;
                 colour(space::cmyk, true);
                 break;
-            case op_name("cs"): case op_name("cS"): case op_name("CS"):
-            case op_name("Cs"): {
+            case op_word("cs"): case op_word("cS"): case op_word("CS"):
+            case op_word("Cs"): {
                 const std::string *nm = name(n ? n - 1 : 0);
                 const space s = nm ? names_.color_space(res, *nm) : space::other;
                 // A new space starts at its initial colour, which is ink.
@@ -614,7 +601,7 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
                 }
                 break;
             }
-            case op_name("sh"): {
+            case op_word("sh"): {
                 const std::string *nm = name(n ? n - 1 : 0);
                 const value *sh = nm ? names_.entry(res, "Shading", *nm, nullptr) : nullptr;
                 box b = gs.clip;
@@ -628,7 +615,7 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
                 ink(&out, b, gs);
                 break;
             }
-            case op_name("Do"): {
+            case op_word("Do"): {
                 const std::string *nm = name(n ? n - 1 : 0);
                 int32_t obj = 0;
                 const value *x = nm ? names_.entry(res, "XObject", *nm, &obj) : nullptr;
@@ -656,8 +643,8 @@ box interp::run(const unsigned char *t, size_t len, const value *res, gstate gs,
                 }
                 break;
             }
-            case op_name("BI"): inline_dict.clear(); break;
-            case op_name("ID"): {
+            case op_word("BI"): inline_dict.clear(); break;
+            case op_word("ID"): {
                 inline_dict.assign(rd.ops().begin(), rd.ops().begin() + static_cast<std::ptrdiff_t>(n));
                 if (!rd.skip_inline_image(inline_dict)) throw stop{};
                 bool is_mask = false;

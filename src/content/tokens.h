@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pdf/object.h"
@@ -29,6 +30,15 @@ struct operand {
 // Thrown when a bound is exhausted or the content cannot be read on.
 struct stop {};
 
+// An operator's bytes (up to three) as one word, the first lowest, so that
+// the interpreter can switch on it: `op_word("Tj")` names the word
+// token_reader::op_word() gives for that operator.
+constexpr uint32_t op_word(std::string_view s) {
+    uint32_t w = 0;
+    for (size_t k = 0; k < s.size() && k < 3; ++k) w |= static_cast<uint32_t>(static_cast<unsigned char>(s[k])) << (8 * k);
+    return w;
+}
+
 class token_reader {
 public:
     token_reader(const unsigned char *t, size_t len, int32_t max_operands, int64_t *work)
@@ -39,6 +49,11 @@ public:
     // read as unknown), its operands ops().
     bool next();
     const char *op() const { return op_; }
+    uint32_t op_word() const {
+        return static_cast<uint32_t>(static_cast<unsigned char>(op_[0])) |
+               static_cast<uint32_t>(static_cast<unsigned char>(op_[1])) << 8 |
+               static_cast<uint32_t>(static_cast<unsigned char>(op_[2])) << 16;
+    }
     const std::vector<operand> &ops() const { return ops_; }
     size_t count() const { return n_; }
     const operand &arg(size_t k) const { return ops_[k]; }
