@@ -22,12 +22,12 @@ clang++ --version | head -n 1
 cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DSHEETLAY_FUZZ=ON -DSHEETLAY_BUILD_TESTS=OFF -DSHEETLAY_BUILD_TOOLS=OFF
 cmake --build "$build" -j "$jobs" --target fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_options fuzz_object \
-  fuzz_decimal fuzz_content fuzz_repair fuzz_fontprog fuzz_make_seeds
+  fuzz_decimal fuzz_content fuzz_tokens fuzz_repair fuzz_fontprog fuzz_make_seeds
 
 # Seeds: generated files, plus the corpus (../shared/corpus beside the clone).
 rm -rf "$build/seeds" "$build/work" "$build/artifacts" "$build"/fuzz_*.rc
 targets=(fuzz_inflate fuzz_deflate fuzz_filters fuzz_security fuzz_nup fuzz_options fuzz_object fuzz_decimal
-  fuzz_content fuzz_repair fuzz_fontprog)
+  fuzz_content fuzz_tokens fuzz_repair fuzz_fontprog)
 for target in "${targets[@]}"; do
   mkdir -p "$build/seeds/${target#fuzz_}" "$build/work/${target#fuzz_}"
 done
@@ -86,6 +86,8 @@ BT /F1 12 Tf 14 TL 1 Tc 2 Tw 90 Tz 3 Ts 0 Tr 10 10 Td (ab c) Tj T* [(a) -200 (b)
 BT /F3 10 Tf <00010005> Tj /F4 10 Tf (abab) Tj /F2 9 Tf 7 Tr (z) Tj ET /Fm2 Do /Fm1 Do /Sh sh
 1 g 0 0 1 1 re f 1 1 1 rg 0 0 0 0 k /CS0 cs 0 scn BI /W 2 /H 2 /CS /G /BPC 8 ID abcd EI 0.5 G 1 1 1 RG 0 0 0 0 K
 SEEDS
+# The tokeniser reads the same streams.
+cp "$build/seeds/content/"* "$build/seeds/tokens/"
 for target in "${targets[@]}"; do
   echo "seeds: ${target#fuzz_} $(ls "$build/seeds/${target#fuzz_}" | wc -l)"
 done
