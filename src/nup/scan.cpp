@@ -208,14 +208,14 @@ struct start_table {
     constexpr start_table() : v() {
         for (int c = 0; c < 256; ++c) v[c] = kRegularByte;
         v[0] = v[9] = v[10] = v[12] = v[13] = v[32] = kSpaceByte;
-        v['('] = kParen;
-        v['<'] = kLess;
-        v['['] = kBracket;
-        v[']'] = kCloser;
-        v['>'] = kGreater;
-        v['%'] = kPercent;
-        v['/'] = kSlash;
-        v[')'] = v['{'] = v['}'] = kStray;
+        v[int('(')] = kParen;
+        v[int('<')] = kLess;
+        v[int('[')] = kBracket;
+        v[int(']')] = kCloser;
+        v[int('>')] = kGreater;
+        v[int('%')] = kPercent;
+        v[int('/')] = kSlash;
+        v[int(')')] = v[int('{')] = v[int('}')] = kStray;
     }
 };
 constexpr start_table kStart{};

@@ -49,7 +49,7 @@ const ref_at *scan_ahead::arena::keep(const array<ref_at> &found) {
     if (n == 0) return nullptr;
     if (n > room_) {
         const size_t size = std::max(kBlock, n);
-        blocks_.push_back(std::make_unique_for_overwrite<ref_at[]>(size));
+        blocks_.push_back(std::unique_ptr<ref_at[]>(new ref_at[size]));  // left unset: each is written before it is read
         at_ = blocks_.back().get();
         room_ = size;
     }
